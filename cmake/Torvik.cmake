@@ -29,7 +29,7 @@ function(tv_add_test)
   target_compile_definitions(${T_NAME} PRIVATE
     TV_BIN_DIR="${CMAKE_BINARY_DIR}/bin"
     TV_LIB_DIR="${CMAKE_BINARY_DIR}/lib"
-    TV_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
+    TV_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
   set_target_properties(${T_NAME} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
   gtest_discover_tests(${T_NAME}
     DISCOVERY_TIMEOUT 120

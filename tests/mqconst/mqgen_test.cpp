@@ -1,0 +1,253 @@
+/* mqgen_test.cpp -- the generator of the MQ declarations and constant tables.
+ *
+ * Runs the build's mqgen as a child process on the project's data and on
+ * small data sets of its own, each test in its own temporary directory.
+ */
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "platform/platform.h"
+
+namespace {
+
+/* A private directory under the system's temporary directory, removed with
+ * its content when the object goes. */
+class ScratchDir {
+public:
+    ScratchDir() {
+        std::random_device rd;
+        std::mt19937_64 gen(rd());
+        std::filesystem::path base = std::filesystem::temp_directory_path();
+        for (int i = 0; i < 100 && path_.empty(); i++) {
+            std::filesystem::path p = base / ("torvik-mqgen-" + std::to_string(gen()));
+            std::error_code ec;
+            if (std::filesystem::create_directory(p, ec)) {
+                path_ = p.string();
+            }
+        }
+    }
+    ~ScratchDir() {
+        std::error_code ec;
+        if (!path_.empty()) {
+            std::filesystem::remove_all(path_, ec);
+        }
+    }
+    std::string File(const std::string &name) const { return path_ + "/" + name; }
+    bool Ok() const { return !path_.empty(); }
+
+private:
+    std::string path_;
+};
+
+std::string ReadAll(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void WriteAll(const std::string &path, const std::string &text) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text;
+}
+
+bool Exists(const std::string &path) {
+    std::error_code ec;
+    return std::filesystem::exists(path, ec);
+}
+
+std::string Data(const char *name) {
+    return std::string(TV_SOURCE_DIR) + "/src/mqconst/data/" + name;
+}
+
+struct RUN {
+    int exitCode;
+    std::string output;
+};
+
+/* Run mqgen with args; a failure to run at all fails the test. */
+RUN RunMqgen(const std::vector<std::string> &args) {
+    std::vector<const char *> argv;
+    argv.push_back(TV_MQGEN_PATH);
+    for (const std::string &a : args) {
+        argv.push_back(a.c_str());
+    }
+    argv.push_back(nullptr);
+    static char out[65536];
+    PLPROCRESULT result = {};
+    int rc = PLRunProcess(argv.data(), nullptr, out, sizeof(out), 120000, &result);
+    EXPECT_EQ(rc, 0) << "mqgen could not be run";
+    EXPECT_EQ(result.timedOut, 0);
+    return RUN{rc == 0 ? result.exitCode : -1, std::string(out, rc == 0 ? result.outLen : 0)};
+}
+
+RUN Tables(const std::string &constants, const std::string &descs, const std::string &kw,
+           const std::string &own, const std::string &out) {
+    return RunMqgen({"tables", constants, descs, kw, own, out});
+}
+
+}  // namespace
+
+TEST(Mqgen, GeneratingTwiceGivesTheSameTablesAsTheBuildCompiled) {
+    ScratchDir dir;
+    ASSERT_TRUE(dir.Ok());
+    for (const char *name : {"a.cpp", "b.cpp"}) {
+        RUN r = Tables(Data("constants.tsv"), Data("descriptions.tsv"), Data("mqsc.tsv"),
+                       Data("own.tsv"), dir.File(name));
+        ASSERT_EQ(r.exitCode, 0) << r.output;
+    }
+    std::string a = ReadAll(dir.File("a.cpp"));
+    EXPECT_GT(a.size(), 100000u);
+    EXPECT_EQ(a, ReadAll(dir.File("b.cpp")));
+    EXPECT_EQ(a, ReadAll(TV_MQCONST_TABLES));
+}
+
+TEST(Mqgen, TheKeptConstantsOfMqiHAreWhatTheGeneratorGives) {
+    ScratchDir dir;
+    ASSERT_TRUE(dir.Ok());
+    for (const char *name : {"a.inc", "b.inc"}) {
+        RUN r = RunMqgen({"mqi", Data("constants.tsv"), Data("strings.tsv"), dir.File(name)});
+        ASSERT_EQ(r.exitCode, 0) << r.output;
+    }
+    std::string a = ReadAll(dir.File("a.inc"));
+    EXPECT_EQ(a, ReadAll(dir.File("b.inc")));
+    EXPECT_EQ(a, ReadAll(std::string(TV_SOURCE_DIR) + "/src/mq/mqconstants.inc"))
+        << "src/mq/mqconstants.inc is out of date: build the target mqconst_regenerate";
+
+    std::string layouts = std::string(TV_SOURCE_DIR) + "/tests/mq/data/layouts.tsv";
+    std::string verbs = std::string(TV_SOURCE_DIR) + "/tests/mq/data/verbs.tsv";
+    for (const char *name : {"a.chk", "b.chk"}) {
+        RUN r = RunMqgen(
+            {"checks", Data("constants.tsv"), Data("strings.tsv"), layouts, verbs, dir.File(name)});
+        ASSERT_EQ(r.exitCode, 0) << r.output;
+    }
+    EXPECT_EQ(ReadAll(dir.File("a.chk")), ReadAll(dir.File("b.chk")));
+}
+
+TEST(Mqgen, WritesLiteralsAndMasksAsCppDeclarations) {
+    ScratchDir dir;
+    ASSERT_TRUE(dir.Ok());
+    WriteAll(dir.File("c.tsv"),
+             "# comment\nMQX_ONE\t1\r\nMQX_NEG\t-2147483648\nMQX_MASK\t4294901760\n"
+             "MQX_BIG\t8589934592\n");
+    WriteAll(dir.File("s.tsv"),
+             "MQX_TEXT\t\"a\\x01\\\"b\\\\\"\nMQX_ZERO\t\"\\0\\0\\0\"\nMQX_CHAR\t'\\x19'\n"
+             "MQX_BLANK\t' '\nMQX_DIGIT\t\"\\0001\"\n");
+    RUN r = RunMqgen({"mqi", dir.File("c.tsv"), dir.File("s.tsv"), dir.File("out.inc")});
+    ASSERT_EQ(r.exitCode, 0) << r.output;
+    std::string inc = ReadAll(dir.File("out.inc"));
+    EXPECT_NE(inc.find("constexpr MQLONG MQX_ONE = 1;\n"), std::string::npos) << inc;
+    EXPECT_NE(inc.find("constexpr MQLONG MQX_NEG = (-2147483647 - 1);\n"), std::string::npos);
+    EXPECT_NE(inc.find("constexpr MQLONG MQX_MASK = -65536; /* 4294901760 as unsigned */\n"),
+              std::string::npos);
+    EXPECT_NE(inc.find("constexpr MQINT64 MQX_BIG = 8589934592;\n"), std::string::npos);
+    EXPECT_NE(inc.find("constexpr char MQX_TEXT[] = \"a\\001\\\"b\\\\\";\n"), std::string::npos);
+    EXPECT_NE(inc.find("constexpr char MQX_ZERO[4] = {}; /* 3 NUL bytes */\n"), std::string::npos);
+    EXPECT_NE(inc.find("constexpr MQCHAR MQX_CHAR = '\\031';\n"), std::string::npos);
+    EXPECT_NE(inc.find("constexpr MQCHAR MQX_BLANK = ' ';\n"), std::string::npos);
+    /* a NUL then '1': octal escapes take three digits, so the '1' stays apart */
+    EXPECT_NE(inc.find("constexpr char MQX_DIGIT[] = \"\\0001\";\n"), std::string::npos);
+}
+
+TEST(Mqgen, BuildsTablesFamilyByFamilyWithBoundsLastAndOwnRowsAppended) {
+    ScratchDir dir;
+    ASSERT_TRUE(dir.Ok());
+    WriteAll(dir.File("c.tsv"),
+             "MQIA_FIRST\t1\nMQIA_APPL_TYPE\t1\nMQIA_LAST_USED\t279\nMQCA_Q_MGR_NAME\t2015\n"
+             "MQRC_NONE\t0\nMQRC_Q_FULL\t2053\nMQRC_SSL_INITIALIZATION_ERROR\t2393\n"
+             "MQFB_NONE\t0\nMQFB_QUIT\t256\nMQCMD_NONE\t0\nMQQT_LOCAL\t1\nMQAT_CICS\t1\n");
+    WriteAll(dir.File("d.tsv"), "MQRC_Q_FULL\tQueue full\n");
+    WriteAll(dir.File("k.tsv"), "MQIA_APPL_TYPE\tAPPLTYPE\n");
+    WriteAll(dir.File("o.tsv"),
+             "parameters\t20000\tCVL_X\tAgent \"X\"\tAX\nreasons\t10000\tCVL_R\tOwn\t\n");
+    RUN r = Tables(dir.File("c.tsv"), dir.File("d.tsv"), dir.File("k.tsv"), dir.File("o.tsv"),
+                   dir.File("t.cpp"));
+    ASSERT_EQ(r.exitCode, 0) << r.output;
+    std::string t = ReadAll(dir.File("t.cpp"));
+    size_t appl = t.find("{1, \"MQIA_APPL_TYPE\", \"Appl type\", \"APPLTYPE\"},");
+    size_t mgr = t.find("{2015, \"MQCA_Q_MGR_NAME\", \"QMgr name\", nullptr},");
+    size_t own = t.find("{20000, \"CVL_X\", \"Agent \\\"X\\\"\", \"AX\"},");
+    size_t first = t.find("{1, \"MQIA_FIRST\", \"First\", nullptr},");
+    size_t last = t.find("{279, \"MQIA_LAST_USED\", \"Last used\", nullptr},");
+    ASSERT_NE(appl, std::string::npos) << t;
+    ASSERT_NE(mgr, std::string::npos);
+    ASSERT_NE(own, std::string::npos);
+    ASSERT_NE(first, std::string::npos);
+    ASSERT_NE(last, std::string::npos);
+    EXPECT_LT(mgr, appl); /* MQCA_ before MQIA_ */
+    EXPECT_LT(appl, own);
+    EXPECT_LT(own, first);
+    EXPECT_LT(first, last);
+    EXPECT_NE(t.find("{0, \"MQRC_NONE\", \"\", nullptr},"), std::string::npos);
+    EXPECT_NE(t.find("{2053, \"MQRC_Q_FULL\", \"Queue full\", nullptr},"), std::string::npos);
+    EXPECT_NE(t.find("{2393, \"MQRC_SSL_INITIALIZATION_ERROR\", \"SSL initialization error\", "
+                     "nullptr},"),
+              std::string::npos);
+    EXPECT_NE(t.find("{10000, \"CVL_R\", \"Own\", nullptr},"), std::string::npos);
+    EXPECT_NE(t.find("{256, \"MQFB_QUIT\", \"Quit\", nullptr},"), std::string::npos);
+    /* attribute values: no descriptions */
+    EXPECT_NE(t.find("{1, \"MQQT_LOCAL\", \"\", nullptr},"), std::string::npos);
+}
+
+TEST(Mqgen, RefusesMalformedDataWithoutWritingOutput) {
+    ScratchDir dir;
+    ASSERT_TRUE(dir.Ok());
+    std::string good = "MQRC_Q_FULL\t2053\n";
+    WriteAll(dir.File("good.tsv"), good);
+    WriteAll(dir.File("empty.tsv"), "");
+    WriteAll(dir.File("own.tsv"), "");
+    const struct {
+        const char *what;
+        const char *constants;
+        const char *strings;
+        const char *descs;
+        const char *own;
+    } cases[] = {
+        {"value not a number", "MQRC_Q_FULL\t20x3\n", nullptr, nullptr, nullptr},
+        {"value beyond 64 bits", "MQRC_Q_FULL\t99999999999999999999\n", nullptr, nullptr, nullptr},
+        {"missing value", "MQRC_Q_FULL\n", nullptr, nullptr, nullptr},
+        {"name with a blank", "MQRC Q_FULL\t1\n", nullptr, nullptr, nullptr},
+        {"unterminated string", nullptr, "MQX_S\t\"abc\n", nullptr, nullptr},
+        {"two-character MQCHAR", nullptr, "MQX_S\t'ab'\n", nullptr, nullptr},
+        {"octal escape beyond a byte", nullptr, "MQX_S\t\"\\777\"\n", nullptr, nullptr},
+        {"description of an unknown constant", nullptr, nullptr, "MQRC_NO_SUCH\tNo such\n",
+         nullptr},
+        {"own row of an unknown table", nullptr, nullptr, nullptr, "widgets\t1\tCVL_W\tW\t\n"},
+        {"own row without keyword column", nullptr, nullptr, nullptr, "reasons\t1\tCVL_W\tW\n"},
+    };
+    for (const auto &c : cases) {
+        std::string out = dir.File("out");
+        std::string cpath = dir.File("good.tsv");
+        if (c.constants != nullptr) {
+            cpath = dir.File("c.tsv");
+            WriteAll(cpath, c.constants);
+        }
+        RUN r;
+        if (c.strings != nullptr) {
+            WriteAll(dir.File("s.tsv"), c.strings);
+            r = RunMqgen({"mqi", cpath, dir.File("s.tsv"), out});
+        } else if (c.descs != nullptr || c.own != nullptr) {
+            WriteAll(dir.File("d.tsv"), c.descs != nullptr ? c.descs : "");
+            WriteAll(dir.File("o.tsv"), c.own != nullptr ? c.own : "");
+            r = Tables(cpath, dir.File("d.tsv"), dir.File("empty.tsv"), dir.File("o.tsv"), out);
+        } else {
+            r = RunMqgen({"mqi", cpath, dir.File("empty.tsv"), out});
+        }
+        EXPECT_EQ(r.exitCode, 1) << c.what;
+        EXPECT_NE(r.output.find("mqgen: "), std::string::npos) << c.what << ": " << r.output;
+        EXPECT_FALSE(Exists(out)) << c.what;
+    }
+    /* a missing file, a wrong mode, a wrong argument count */
+    EXPECT_EQ(
+        RunMqgen({"mqi", dir.File("none.tsv"), dir.File("empty.tsv"), dir.File("out")}).exitCode,
+        1);
+    EXPECT_EQ(RunMqgen({"everything"}).exitCode, 1);
+    EXPECT_EQ(RunMqgen({"tables", dir.File("good.tsv")}).exitCode, 1);
+    EXPECT_FALSE(Exists(dir.File("out")));
+}

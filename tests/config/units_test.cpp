@@ -1,0 +1,136 @@
+/* units_test.cpp -- parsing quantities with units and formatting counts. */
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "config/units.h"
+
+namespace {
+
+/* Parse text in the Seconds set: the total, or the error text. */
+std::string Seconds(const std::string &text, uint64_t *total = nullptr) {
+    char err[100];
+    uint64_t t = 12345;
+    int rc = ParseUnits(err, sizeof err, text.data(), text.size(), FindUnitSet(UNITS_SECONDS), &t);
+    if (total != nullptr)
+        *total = t;
+    return rc == 0 ? std::to_string(t) : std::string("error: ") + err;
+}
+
+std::string Bytes(int64_t v) {
+    char buf[64];
+    int n = FormatBytes(v, buf, sizeof buf);
+    EXPECT_EQ(static_cast<size_t>(n), strlen(buf));
+    return buf;
+}
+
+std::string Minutes(int64_t v) {
+    char buf[64];
+    int n = FormatMinutes(v, buf, sizeof buf);
+    EXPECT_EQ(static_cast<size_t>(n), strlen(buf));
+    return buf;
+}
+
+}  // namespace
+
+TEST(ParseUnits, NumbersWithUnitsAddUpInTheBaseUnit) {
+    EXPECT_EQ(Seconds("1.5h"), "5400");
+    EXPECT_EQ(Seconds("2 d 3 h"), "183600");
+    EXPECT_EQ(Seconds("  1 y 1 w  "), std::to_string(31536000 + 604800));
+    EXPECT_EQ(Seconds(".5 min"), "30");
+    EXPECT_EQ(Seconds(""), "0");
+    EXPECT_EQ(Seconds("1 mth 1 mi"), std::to_string(2592000 + 60));
+    EXPECT_EQ(Seconds("5 SECS"), Seconds("5 s"));
+    EXPECT_EQ(Seconds("5 Seconds"), "5");
+}
+
+TEST(ParseUnits, ErrorsAreExplainedAndKeepTheTotalSoFar) {
+    uint64_t total = 0;
+    EXPECT_EQ(Seconds("10"), "error: Unit type missing");
+    EXPECT_EQ(Seconds("5 x"), "error: Unrecognised unit 'x'.");
+    EXPECT_EQ(Seconds("1.2.3 s"), "error: Unexpected dot(.) found");
+    EXPECT_EQ(Seconds("abc"), "error: Number expected.");
+    EXPECT_EQ(Seconds("5 m"), "error: Unit 'm' is ambiguous.");
+    EXPECT_EQ(Seconds("5 Secondsx"), "error: Unrecognised unit 'Secondsx'.");
+    EXPECT_EQ(Seconds("2 h 5 %", &total), "error: Unit type missing");
+    EXPECT_EQ(total, 7200u);
+
+    /* A short error buffer is cut, not overrun. */
+    char err[8];
+    uint64_t t;
+    std::string text = "1 nosuchunitatall";
+    EXPECT_EQ(ParseUnits(err, sizeof err, text.data(), text.size(), FindUnitSet(UNITS_SECONDS), &t),
+              1);
+    EXPECT_EQ(strlen(err), sizeof err - 1);
+}
+
+TEST(ParseUnits, HugeValuesStopAtTheLargestTotal) {
+    char err[100];
+    uint64_t t = 0;
+    std::string text = "99999999999999999999999 y 5 y";
+    EXPECT_EQ(ParseUnits(err, sizeof err, text.data(), text.size(), FindUnitSet(UNITS_SECONDS), &t),
+              0);
+    EXPECT_EQ(t, UINT64_MAX);
+}
+
+TEST(MatchUnit, AnyCaseInsensitivePrefixOfAnyName) {
+    const UNITDEF *minute = &UnitDefs[UNIT_MINUTE];
+    EXPECT_TRUE(MatchUnit(minute, "m", 1));
+    EXPECT_TRUE(MatchUnit(minute, "MINS", 4));
+    EXPECT_TRUE(MatchUnit(minute, "minute", 6));
+    EXPECT_TRUE(MatchUnit(minute, "Minutes", 7));
+    EXPECT_FALSE(MatchUnit(minute, "Minutesx", 8));
+    EXPECT_FALSE(MatchUnit(minute, "h", 1));
+    EXPECT_FALSE(MatchUnit(minute, "", 0));
+    EXPECT_TRUE(MatchUnit(&UnitDefs[UNIT_MONTH], "mth", 3));
+    EXPECT_FALSE(MatchUnit(&UnitDefs[UNIT_MONTH], "mi", 2));
+}
+
+TEST(FormatBytes, OneUnitWithUpToTwoDecimals) {
+    EXPECT_EQ(Bytes(0), "0B");
+    EXPECT_EQ(Bytes(512), "512B");
+    EXPECT_EQ(Bytes(1023), "1023B");
+    EXPECT_EQ(Bytes(1024), "1KB");
+    EXPECT_EQ(Bytes(1100), "1.07KB");
+    EXPECT_EQ(Bytes(1536), "1.5KB");
+    EXPECT_EQ(Bytes(1048576), "1MB");
+    EXPECT_EQ(Bytes(3221225472LL), "3GB");
+    EXPECT_EQ(Bytes(5LL << 40), "5120GB");
+    EXPECT_EQ(Bytes(-2048), "- 2KB");
+    EXPECT_EQ(Bytes(INT64_MIN).substr(0, 2), "- ");
+}
+
+TEST(FormatMinutes, ACompoundOfUnitsFromTheLargestDown) {
+    EXPECT_EQ(Minutes(0), "0Mins");
+    EXPECT_EQ(Minutes(1), "1Min");
+    EXPECT_EQ(Minutes(5), "5Mins");
+    EXPECT_EQ(Minutes(60), "1Hr");
+    EXPECT_EQ(Minutes(90), "1Hr 30Mins");
+    EXPECT_EQ(Minutes(1505), "1Dy 1Hr 5Mins");
+    EXPECT_EQ(Minutes(2 * 1440), "2Dys");
+    EXPECT_EQ(Minutes(525600 + 43200 + 2), "1Yr 1Mnth 2Mins");
+    EXPECT_EQ(Minutes(-90), "- 1Hr 30Mins");
+
+    char small[5];
+    int n = FormatMinutes(1505, small, sizeof small);
+    EXPECT_EQ(n, 4);
+    EXPECT_STREQ(small, "1Dy ");
+}
+
+TEST(UnitSets, SearchOrderAndBaseUnits) {
+    EXPECT_STREQ(UnitSets[0].name, "Bytes");
+    EXPECT_STREQ(FindUnitSet(UNITS_MINUTES)->name, "Minutes");
+    EXPECT_STREQ(FindUnitSet(UNITS_DAYS | UNITS_HOURS)->name, "Hours"); /* Hours comes first */
+    EXPECT_EQ(FindUnitSet(0x1000), nullptr);
+    for (int i = 0; i < UNIT_SET_COUNT; i++) {
+        const UNITSET &s = UnitSets[i];
+        ASSERT_GT(s.count, 0);
+        EXPECT_EQ(s.units[s.count - 1].multiplier, 1u) << s.name;
+        for (int u = 1; u < s.count; u++)
+            EXPECT_GT(s.units[u - 1].multiplier, s.units[u].multiplier) << s.name;
+    }
+    char buf[32];
+    FormatUnits(FindUnitSet(UNITS_MILLISECONDS), 1500, 1, buf, sizeof buf);
+    EXPECT_STREQ(buf, "1Sec 500ms");
+}

@@ -1,0 +1,326 @@
+/* startup_test.cpp -- option reading, the trigger message, the program
+ * directory, the banner and usage text, and the shutdown path.
+ */
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "config/settings.h"
+#include "core/agent.h"
+#include "core/startup.h"
+#include "core/status.h"
+#include "core/test_support.h"
+#include "log/cs.h"
+#include "log/output.h"
+
+using testing::internal::CaptureStdout;
+using testing::internal::GetCapturedStdout;
+using tvtest::CountOf;
+using tvtest::ReadFile;
+using tvtest::TempDir;
+
+namespace {
+
+const char UsageText[] =
+    "CVLA006E Usage: TORVIK <Optional flags as below>\n"
+    "  [-m <Queue Manager Name>]\n"
+    "  [-q <Input Queue Name>  ]\n"
+    "  [-f <Config File Name>  ]\n"
+    "  [-k                     ] Running as a service\n"
+    "  [-c <Simple command>    ]\n"
+    "  [-v {Quiet|Low|Med|High}] Verbosity level\n";
+
+class Startup : public ::testing::Test {
+protected:
+    TempDir dir;
+    std::string messages;
+    FILE *sink = nullptr;
+
+    void SetUp() override {
+        ResetOutputState();
+        InitSettings();
+        InitAgentState();
+        ResetStatistics();
+        SetFlags(FLAG_SERVICE);
+        CopyField(Settings.logPath, sizeof Settings.logPath, dir.path().c_str());
+        messages = dir.file("messages.txt");
+        sink = fopen(messages.c_str(), "w");
+        Settings.logStream.store(sink);
+    }
+    void TearDown() override {
+        if (Settings.logStream.load() != sink)
+            fclose(sink);
+        ResetOutputState();
+        InitSettings();
+        InitAgentState();
+        CSSetMemFailAfter(-1);
+    }
+    /* Start over with defaults and an empty message file. */
+    void Fresh() {
+        TearDown();
+        SetUp();
+    }
+    std::string Messages() {
+        fflush(sink);
+        return ReadFile(messages);
+    }
+    /* ParseOptions over the given words (argv[0] is added). */
+    int Parse(std::vector<std::string> words) {
+        words.insert(words.begin(), "torvik");
+        std::vector<char *> argv;
+        for (std::string &w : words)
+            argv.push_back(&w[0]);
+        argv.push_back(nullptr);
+        return ParseOptions(static_cast<int>(words.size()), argv.data());
+    }
+    bool UsageWasShown() {
+        std::string m = Messages();
+        return UsageShown.load() == 1 && CountOf(m, "CVLA001I") == 1 && CountOf(m, UsageText) == 1;
+    }
+};
+
+/* A trigger message: 732 blanks with the given fields in place. */
+std::string Trigger(const std::string &qname, const std::string &triggerData,
+                    const std::string &userData, const std::string &qmgr) {
+    std::string tm(TMC2_LENGTH, ' ');
+    tm.replace(0, 4, "TMC ");
+    tm.replace(4, 4, "   2");
+    tm.replace(TMC2_QNAME_OFFSET, qname.size(), qname);
+    tm.replace(56, 13, "TORVIK.PROCES");
+    tm.replace(TMC2_TRIGGERDATA_OFFSET, triggerData.size(), triggerData);
+    tm.replace(168, 4, "   6");
+    tm.replace(172, 9, "/bin/true");
+    tm.replace(TMC2_USERDATA_OFFSET, userData.size(), userData);
+    tm.replace(TMC2_QMGRNAME_OFFSET, qmgr.size(), qmgr);
+    return tm;
+}
+
+std::vector<std::string> Words(int argc, char **argv) {
+    std::vector<std::string> out;
+    for (int i = 0; i < argc; i++)
+        out.push_back(argv[i]);
+    EXPECT_EQ(argv[argc], nullptr);
+    return out;
+}
+
+}  // namespace
+
+TEST_F(Startup, OptionsWithSeparateAttachedAndGroupedValues) {
+    ASSERT_EQ(Parse({"-m", "QM1", "-q", "IN.Q", "-v", "Medium"}), OPTIONS_OK);
+    EXPECT_STREQ(Settings.qmgrName, "QM1");
+    EXPECT_STREQ(Settings.inputQName, "IN.Q");
+    EXPECT_EQ(Settings.verbosity, VERBOSITY_MEDIUM);
+    EXPECT_FALSE(FlagIsSet(FLAG_CONFIG_GIVEN | FLAG_SIMPLE_COMMAND));
+
+    InitSettings();
+    Settings.logStream.store(sink);
+    ASSERT_EQ(Parse({"-kmQM2", "/q:Q2", "-vh", "-fcfg.txt", "-c", "STOP"}), OPTIONS_OK);
+    EXPECT_TRUE(FlagIsSet(FLAG_SERVICE));
+    EXPECT_STREQ(Settings.qmgrName, "QM2");
+    EXPECT_STREQ(Settings.inputQName, "Q2");
+    EXPECT_EQ(Settings.verbosity, VERBOSITY_HIGH);
+    EXPECT_STREQ(Settings.configFileName, "cfg.txt");
+    EXPECT_TRUE(FlagIsSet(FLAG_CONFIG_GIVEN));
+    EXPECT_STREQ(Settings.simpleCommand, "STOP");
+    EXPECT_TRUE(FlagIsSet(FLAG_SIMPLE_COMMAND));
+    EXPECT_EQ(UsageShown.load(), 0);
+    EXPECT_EQ(Messages(), "");
+
+    for (const char *v : {"q", "Low", "l", "QUIET", "M", "high"})
+        EXPECT_EQ(Parse({"-v", v}), OPTIONS_OK) << v;
+    EXPECT_EQ(Settings.verbosity, VERBOSITY_HIGH);
+    EXPECT_EQ(Parse({}), OPTIONS_OK);
+}
+
+TEST_F(Startup, ValuesAreCutToTheirFields) {
+    std::string qm(60, 'M'), cmd(400, 'C'), file(400, 'F');
+    ASSERT_EQ(Parse({"-m", qm, "-q", qm, "-c", cmd, "-f", file}), OPTIONS_OK);
+    EXPECT_EQ(std::string(Settings.qmgrName), qm.substr(0, 48));
+    EXPECT_EQ(std::string(Settings.inputQName), qm.substr(0, 48));
+    EXPECT_EQ(std::string(Settings.simpleCommand), cmd.substr(0, 300));
+    EXPECT_EQ(std::string(Settings.configFileName), file.substr(0, 300));
+}
+
+TEST_F(Startup, QuestionMarkShowsTheBannerAndUsage) {
+    EXPECT_EQ(Parse({"-?"}), OPTIONS_END);
+    EXPECT_TRUE(UsageWasShown());
+    std::string m = Messages();
+    EXPECT_NE(m.find("CVLA001I Corvel Software TORVIK : Command Server Agent for IBM MQ\n"
+                     "  Version V9.4.0 Build Date:" +
+                     std::string(BuildDate()) + "\n"),
+              std::string::npos);
+    EXPECT_EQ(CountOf(m, "CVLA002I"), 0); /* banner and usage carry no date line */
+    EXPECT_EQ(CountOf(m, "CVLA007E"), 0);
+}
+
+TEST_F(Startup, UnknownLettersAndMissingValuesShowUsage) {
+    for (std::vector<std::string> words :
+         {std::vector<std::string>{"-x"}, {"-m"}, {"-:"}, {"-kz"}, {"--m", "QM"}}) {
+        EXPECT_EQ(Parse(words), OPTIONS_END) << words[0];
+        EXPECT_TRUE(UsageWasShown()) << words[0];
+        EXPECT_EQ(CountOf(Messages(), "CVLA007E"), 0);
+        Fresh();
+    }
+}
+
+TEST_F(Startup, AStrayWordIsNamedBeforeTheUsage) {
+    EXPECT_EQ(Parse({"-m", "QM1", "extra"}), OPTIONS_END);
+    std::string m = Messages();
+    EXPECT_EQ(CountOf(m, "CVLA007E Unrecognised parameter 'extra'\n"), 1);
+    EXPECT_LT(m.find("CVLA007E"), m.find("CVLA001I"));
+    EXPECT_TRUE(UsageWasShown());
+}
+
+TEST_F(Startup, AStrayQuestionMarkOnlyShowsUsage) {
+    EXPECT_EQ(Parse({"?"}), OPTIONS_END);
+    EXPECT_TRUE(UsageWasShown());
+    EXPECT_EQ(CountOf(Messages(), "CVLA007E"), 0);
+    Fresh();
+    EXPECT_EQ(Parse({"-"}), OPTIONS_END); /* a lone dash is a stray word */
+    EXPECT_EQ(CountOf(Messages(), "CVLA007E Unrecognised parameter '-'"), 1);
+}
+
+TEST_F(Startup, AVerbosityThatIsNotUnderstood) {
+    for (const char *v : {"Loud", "x", "", "Highest", "mediun"}) {
+        EXPECT_EQ(Parse({"-v", v}), OPTIONS_END) << v;
+        EXPECT_EQ(CountOf(Messages(),
+                          "Sorry, don't understand verbose string '" + std::string(v) + "'\n"),
+                  1)
+            << v;
+        EXPECT_TRUE(UsageWasShown()) << v;
+        EXPECT_EQ(Settings.verbosity, VERBOSITY_LOW);
+        Fresh();
+    }
+}
+
+TEST_F(Startup, BuildDateIsMonthDayYear) {
+    EXPECT_TRUE(std::regex_match(
+        BuildDate(),
+        std::regex(R"((Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) [ 1-3]\d \d{4})")))
+        << BuildDate();
+}
+
+TEST_F(Startup, TriggerDataWordsBecomeArgumentsAndNamesComeFromTheMessage) {
+    std::string tm = Trigger("APP.TRIGGER.Q", "-v High", "", "QMT");
+    char prog[] = "torvik";
+    char *argvIn[] = {prog, &tm[0], nullptr};
+    int argc = 0;
+    char **argv = nullptr;
+    ASSERT_EQ(ParseTriggerMessage(tm.c_str(), &argc, argvIn, &argv), 1);
+    EXPECT_EQ(Words(argc, argv), (std::vector<std::string>{"torvik", "-v", "High"}));
+    EXPECT_EQ(argv[0], prog);
+    EXPECT_STREQ(Settings.qmgrName, "QMT");
+    EXPECT_STREQ(Settings.inputQName, "APP.TRIGGER.Q");
+    EXPECT_EQ(ParseOptions(argc, argv), OPTIONS_OK);
+    EXPECT_EQ(Settings.verbosity, VERBOSITY_HIGH);
+    FreeTriggerArgs(argv);
+}
+
+TEST_F(Startup, TriggerAndUserDataAreTrimmedAndSplitAtRunsOfBlanks) {
+    std::string tm = Trigger("Q", "-m   X\t\r\n", std::string("-q  Y    -v l") + '\0', "");
+    char prog[] = "torvik";
+    char *argvIn[] = {prog, nullptr};
+    int argc = 0;
+    char **argv = nullptr;
+    ASSERT_EQ(ParseTriggerMessage(tm.c_str(), &argc, argvIn, &argv), 1);
+    /* The zero byte ends the C string early: UserData past it reads as
+     * blanks, so only what came before it is seen. */
+    EXPECT_EQ(Words(argc, argv),
+              (std::vector<std::string>{"torvik", "-m", "X", "-q", "Y", "-v", "l"}));
+    EXPECT_STREQ(Settings.qmgrName, "");
+    FreeTriggerArgs(argv);
+}
+
+TEST_F(Startup, FullTriggerFieldsFillTheBufferWithoutOverflow) {
+    std::string trig(64, 'T');
+    std::string user;
+    for (int i = 0; i < 64; i++)
+        user += "u ";
+    std::string tm = Trigger(std::string(48, 'N'), trig, user, std::string(48, 'Q'));
+    char prog[] = "torvik";
+    char *argvIn[] = {prog, nullptr};
+    int argc = 0;
+    char **argv = nullptr;
+    ASSERT_EQ(ParseTriggerMessage(tm.c_str(), &argc, argvIn, &argv), 1);
+    ASSERT_EQ(argc, 1 + 1 + 64);
+    EXPECT_EQ(std::string(argv[1]), trig);
+    EXPECT_STREQ(argv[65], "u");
+    EXPECT_EQ(argv[66], nullptr);
+    EXPECT_EQ(std::string(Settings.qmgrName), std::string(48, 'Q'));
+    EXPECT_EQ(std::string(Settings.inputQName), std::string(48, 'N'));
+    FreeTriggerArgs(argv);
+}
+
+TEST_F(Startup, AShortTriggerArgumentReadsAsBlanks) {
+    std::string tm = "TMC    2APP.Q";
+    char prog[] = "torvik";
+    char *argvIn[] = {prog, nullptr};
+    int argc = 0;
+    char **argv = nullptr;
+    ASSERT_EQ(ParseTriggerMessage(tm.c_str(), &argc, argvIn, &argv), 1);
+    EXPECT_EQ(argc, 1);
+    EXPECT_STREQ(Settings.inputQName, "APP.Q");
+    EXPECT_STREQ(Settings.qmgrName, "");
+    FreeTriggerArgs(argv);
+}
+
+TEST_F(Startup, ATriggerBufferThatCannotBeHadIsReported) {
+    std::string tm = Trigger("Q", "-v h", "", "QM");
+    char prog[] = "torvik";
+    char *argvIn[] = {prog, nullptr};
+    int argc = 0;
+    char **argv = nullptr;
+    long before = CSMemBlocksInUse();
+    CSSetMemFailAfter(0);
+    EXPECT_EQ(ParseTriggerMessage(tm.c_str(), &argc, argvIn, &argv), 0);
+    CSSetMemFailAfter(-1);
+    EXPECT_EQ(
+        CountOf(Messages(), "CVLA202E Can not allocate 194 bytes for a 'TRIGPARMS' structure\n"),
+        1);
+    EXPECT_EQ(CSMemBlocksInUse(), before);
+}
+
+TEST_F(Startup, ProgramDirectoryIsTheExecutablesDirectoryWithoutSeparator) {
+    char exe[1024];
+    ASSERT_EQ(PLGetExecutablePath(exe, sizeof exe), 0);
+    std::string path(exe);
+    GetProgramDirectory();
+    std::string expect = path.substr(0, path.rfind(PL_PATH_SEPARATOR));
+    EXPECT_EQ(std::string(Settings.programDir), expect);
+    EXPECT_NE(expect.back(), PL_PATH_SEPARATOR);
+}
+
+TEST_F(Startup, ShutdownReportsOnceAndWritesTheSeparatorToTheLogOnly) {
+    ClearFlags(FLAG_SERVICE);
+    RefreshCurrentTime();
+    LastReportTime.store(CurrentTime.load());
+    CaptureStdout();
+    Shutdown();
+    std::string console = GetCapturedStdout();
+    std::string log = Messages();
+    const std::string separator = "---------------------------------------\n";
+    EXPECT_EQ(CountOf(log, "CVLA080I TORVIK Status Report\n"), 1);
+    EXPECT_EQ(CountOf(log, "Last 0Mins"), 1);
+    EXPECT_EQ(CountOf(log, "CVLA099I TORVIK Agent shutting down\n"), 1);
+    EXPECT_EQ(CountOf(log, "] " + separator), 1);
+    EXPECT_LT(log.find("CVLA080I"), log.find("CVLA099I"));
+    EXPECT_LT(log.find("CVLA099I"), log.find(separator));
+    EXPECT_EQ(CountOf(console, "CVLA099I"), 1);
+    EXPECT_EQ(CountOf(console, separator), 0);
+    EXPECT_TRUE(StopRequested());
+}
+
+TEST_F(Startup, ShutdownAfterUsageOrInSimpleCommandModeReportsNothing) {
+    UsageShown.store(1);
+    Shutdown();
+    EXPECT_EQ(Messages(), "");
+    EXPECT_TRUE(StopRequested());
+    InitAgentState();
+    SetFlags(FLAG_SIMPLE_COMMAND);
+    Shutdown();
+    EXPECT_EQ(Messages(), "");
+    EXPECT_TRUE(StopRequested());
+}

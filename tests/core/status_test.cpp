@@ -1,0 +1,170 @@
+/* status_test.cpp -- the statistics counters and the status report. */
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "config/settings.h"
+#include "core/agent.h"
+#include "core/status.h"
+#include "core/test_support.h"
+#include "log/output.h"
+
+using tvtest::CountOf;
+using tvtest::TempDir;
+
+namespace {
+
+class Status : public ::testing::Test {
+protected:
+    TempDir dir;
+    std::string messages;
+    FILE *sink = nullptr;
+    const int64_t T = 1700000000;
+
+    void SetUp() override {
+        ResetOutputState();
+        InitSettings();
+        InitAgentState();
+        ResetStatistics();
+        SetFlags(FLAG_SERVICE);
+        messages = dir.file("messages.txt");
+        sink = fopen(messages.c_str(), "w");
+        Settings.logStream.store(sink);
+    }
+    void TearDown() override {
+        ResetOutputState();
+        InitSettings();
+        InitAgentState();
+        ResetStatistics();
+    }
+    /* Run a report at the shared time now; the report's text without the
+     * time stamp of its first line. */
+    std::string Report(int realPeriod, int64_t now) {
+        fflush(sink);
+        long before = static_cast<long>(tvtest::ReadFile(messages).size());
+        CurrentTime.store(now);
+        StatusReport(realPeriod);
+        fflush(sink);
+        std::string text = tvtest::ReadFile(messages).substr(static_cast<size_t>(before));
+        size_t at = text.find("CVLA080I");
+        return at == std::string::npos ? "" : text.substr(at);
+    }
+};
+
+}  // namespace
+
+TEST_F(Status, AReportWithoutTrafficShowsZerosEverywhere) {
+    LastReportTime.store(T);
+    EXPECT_EQ(Report(1, T + 59),
+              "CVLA080I TORVIK Status Report\n"
+              "                            : Since Start : Last 0Mins\n"
+              "  Commands Received         :           0 :           0\n"
+              "  Command Bytes Received    :          0B :          0B\n"
+              "  Replies Received          :           0 :           0\n"
+              "  Reply Bytes Received      :          0B :          0B\n"
+              "  Responses Sent            :           0 :           0\n"
+              "  Response Bytes Sent       :          0B :          0B\n"
+              "  Compression Achieved      :          0% :          0%\n"
+              "  Failed Puts               :           0 :           0\n"
+              "  Puts Successfully Retried :           0 :           0\n");
+}
+
+TEST_F(Status, FiguresCompressionAndANewPeriod) {
+    LastReportTime.store(T);
+    CountCommand(100);
+    CountCommand(100);
+    CountReply(4000);
+    CountResponse(3000);
+    CountFailedPut();
+    CountFailedPut();
+    CountFailedPut();
+    CountRetriedPut();
+    std::string r = Report(1, T + 300);
+    EXPECT_NE(r.find("Last 5Mins\n"), std::string::npos);
+    EXPECT_NE(r.find("  Commands Received         :           2 :           2\n"),
+              std::string::npos);
+    EXPECT_NE(r.find("  Command Bytes Received    :        200B :        200B\n"),
+              std::string::npos);
+    EXPECT_NE(r.find("  Reply Bytes Received      :      3.91KB :      3.91KB\n"),
+              std::string::npos);
+    EXPECT_NE(r.find("  Response Bytes Sent       :      2.93KB :      2.93KB\n"),
+              std::string::npos);
+    EXPECT_NE(r.find("  Compression Achieved      :         25% :         25%\n"),
+              std::string::npos);
+    EXPECT_NE(r.find("  Failed Puts               :           3 :           3\n"),
+              std::string::npos);
+    EXPECT_NE(r.find("  Puts Successfully Retried :           1 :           1\n"),
+              std::string::npos);
+
+    /* The report started a new period: the second column begins at 0. */
+    EXPECT_EQ(LastReportTime.load(), T + 300);
+    EXPECT_EQ(StatValue(STAT_SINCE_REPORT, STAT_COMMANDS), 0);
+    EXPECT_EQ(StatValue(STAT_SINCE_START, STAT_COMMANDS), 2);
+
+    CountReply(100);
+    CountResponse(150); /* more sent than received: negative compression */
+    r = Report(1, T + 300 + 3600 + 120);
+    EXPECT_NE(r.find("Last 1Hr 2Mins\n"), std::string::npos);
+    EXPECT_NE(r.find("  Commands Received         :           2 :           0\n"),
+              std::string::npos);
+    EXPECT_NE(r.find("  Compression Achieved      :         23% :        -50%\n"),
+              std::string::npos);
+}
+
+TEST_F(Status, EqualBytesGiveNoCompressionAndTheTimerShowsReportInt) {
+    CountReply(2048);
+    CountResponse(2048);
+    std::string r = Report(0, T);
+    EXPECT_NE(r.find("Last 1Hr\n"), std::string::npos);
+    EXPECT_NE(r.find("  Compression Achieved      :          0% :          0%\n"),
+              std::string::npos);
+    EXPECT_NE(r.find("  Reply Bytes Received      :         2KB :         2KB\n"),
+              std::string::npos);
+    Settings.reportInt = 90;
+    r = Report(0, T);
+    EXPECT_NE(r.find("Last 1Hr 30Mins\n"), std::string::npos);
+    /* Without a shared time the real period falls back to reportint too. */
+    r = Report(1, 0);
+    EXPECT_NE(r.find("Last 1Hr 30Mins\n"), std::string::npos);
+}
+
+TEST_F(Status, TheReportIsWrittenAtLowDetail) {
+    Settings.verbosity = VERBOSITY_QUIET;
+    EXPECT_EQ(Report(1, T), "");
+    Settings.verbosity = VERBOSITY_LOW;
+    EXPECT_NE(Report(1, T), "");
+}
+
+TEST_F(Status, CountersWrapToZeroInsteadOfGoingNegative) {
+    CountCommand(INT_MAX);
+    CountCommand(5);
+    CountReply(-3); /* a negative length counts nothing */
+    EXPECT_EQ(StatValue(STAT_SINCE_START, STAT_COMMANDS), 2);
+    EXPECT_EQ(StatValue(STAT_SINCE_START, STAT_COMMAND_BYTES), 4);
+    EXPECT_EQ(StatValue(STAT_SINCE_REPORT, STAT_COMMAND_BYTES), 4);
+    EXPECT_EQ(StatValue(STAT_SINCE_START, STAT_REPLY_BYTES), 0);
+    EXPECT_EQ(StatValue(STAT_SINCE_START, STAT_REPLIES), 1);
+    EXPECT_EQ(StatValue(2, 0), 0);
+    EXPECT_EQ(StatValue(0, STAT_COUNT), 0);
+}
+
+TEST_F(Status, CountingFromManyThreadsLosesNothing) {
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; t++)
+        threads.emplace_back([] {
+            for (int i = 0; i < 10000; i++) {
+                CountReply(3);
+                CountFailedPut();
+            }
+        });
+    for (auto &t : threads)
+        t.join();
+    for (int block : {STAT_SINCE_START, STAT_SINCE_REPORT}) {
+        EXPECT_EQ(StatValue(block, STAT_REPLIES), 40000);
+        EXPECT_EQ(StatValue(block, STAT_REPLY_BYTES), 120000);
+        EXPECT_EQ(StatValue(block, STAT_FAILED_PUTS), 40000);
+    }
+}

@@ -1,0 +1,368 @@
+/* output_test.cpp -- OutputMessage levels, flags, time stamps, date lines
+ * and echo; log file names with +QMNAME+; rotation and its failures.
+ */
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "config/settings.h"
+#include "core/agent.h"
+#include "core/test_support.h"
+#include "log/output.h"
+
+using testing::internal::CaptureStdout;
+using testing::internal::GetCapturedStdout;
+using tvtest::CountOf;
+using tvtest::ReadFile;
+using tvtest::SplitLines;
+using tvtest::TempDir;
+
+namespace {
+
+const std::regex StampedLine(R"(\[\d\d:\d\d:\d\d\] .*)");
+const std::regex DateLine(R"( {11}CVLA002I Current Date: (Sun|Mon|Tue|Wed|Thu|Fri|Sat) )"
+                          R"((Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) [ 1-3]\d \d{4})");
+
+class Output : public ::testing::Test {
+protected:
+    TempDir dir;
+
+    void SetUp() override {
+        ResetOutputState();
+        InitSettings();
+        InitAgentState();
+        CopyField(Settings.logPath, sizeof Settings.logPath, dir.path().c_str());
+        SetFlags(FLAG_SERVICE); /* no echo unless a test asks for it */
+    }
+    void TearDown() override {
+        ResetOutputState();
+        InitSettings();
+        InitAgentState();
+    }
+    std::string LogName(int n) {
+        char name[LOG_PATH_SIZE];
+        BuildLogFileName(name, sizeof name, n);
+        return name;
+    }
+    std::string Log(int n) { return ReadFile(LogName(n)); }
+};
+
+}  // namespace
+
+TEST_F(Output, LevelsAboveTheVerbosityAreDroppedAndLinesAreTimeStamped) {
+    Settings.verbosity = VERBOSITY_LOW;
+    ASSERT_EQ(OpenLogFile(), 0);
+    OutputMessage(2, OUTF_NORMAL, Settings.logStream, "CVLA900I medium detail\n");
+    OutputMessage(1, OUTF_NORMAL, Settings.logStream, "CVLA901I low detail %d\n", 7);
+    OutputMessage(0, OUTF_NORMAL, Settings.logStream, "CVLA902I always\n");
+    Settings.verbosity = VERBOSITY_QUIET;
+    OutputMessage(1, OUTF_NORMAL, Settings.logStream, "CVLA903I quiet hides me\n");
+    OutputMessage(0, OUTF_NORMAL, Settings.logStream, "CVLA904I quiet shows me\n");
+
+    std::vector<std::string> lines = SplitLines(Log(1));
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_TRUE(std::regex_match(lines[0], DateLine)) << lines[0];
+    EXPECT_TRUE(std::regex_match(lines[1], StampedLine)) << lines[1];
+    EXPECT_EQ(lines[1].substr(11), "CVLA901I low detail 7");
+    EXPECT_EQ(lines[2].substr(11), "CVLA902I always");
+    EXPECT_EQ(lines[3].substr(11), "CVLA904I quiet shows me");
+    EXPECT_GT(CurrentTime.load(), 0); /* every message refreshes the shared clock */
+}
+
+TEST_F(Output, EchoRulesForConsoleLogAndService) {
+    ClearFlags(FLAG_SERVICE);
+    ASSERT_EQ(OpenLogFile(), 0);
+    CaptureStdout();
+    OutputMessage(0, OUTF_NORMAL, Settings.logStream, "CVLA910I both\n");
+    OutputMessage(0, OUTF_NO_ECHO, Settings.logStream, "CVLA911I log only\n");
+    OutputMessage(0, OUTF_CONSOLE_ONLY, Settings.logStream, "CVLA912I console only\n");
+    SetFlags(FLAG_SERVICE);
+    OutputMessage(0, OUTF_NORMAL, Settings.logStream, "CVLA913I service: log only\n");
+    std::string console = GetCapturedStdout();
+    std::string log = Log(1);
+
+    EXPECT_EQ(CountOf(log, "CVLA910I"), 1);
+    EXPECT_EQ(CountOf(console, "CVLA910I"), 1);
+    EXPECT_EQ(CountOf(log, "CVLA911I"), 1);
+    EXPECT_EQ(CountOf(console, "CVLA911I"), 0);
+    EXPECT_EQ(CountOf(log, "CVLA912I"), 0);
+    EXPECT_EQ(CountOf(console, "CVLA912I"), 1);
+    EXPECT_EQ(CountOf(log, "CVLA913I"), 1);
+    EXPECT_EQ(CountOf(console, "CVLA913I"), 0);
+    EXPECT_EQ(CountOf(console, "CVLA002I"), 0); /* the date line is never echoed */
+}
+
+TEST_F(Output, OnStandardOutputALineAppearsOnceAndConsoleOnlyNotAtAll) {
+    ClearFlags(FLAG_SERVICE);
+    CaptureStdout();
+    OutputMessage(0, OUTF_NORMAL | OUTF_NO_DATE, stdout, "CVLA920I once\n");
+    OutputMessage(0, OUTF_CONSOLE_ONLY | OUTF_NO_DATE, stdout, "CVLA921I never\n");
+    std::string console = GetCapturedStdout();
+    EXPECT_EQ(CountOf(console, "CVLA920I once\n"), 1);
+    EXPECT_EQ(CountOf(console, "CVLA921I"), 0);
+}
+
+TEST_F(Output, TheConsoleStatusTextIsErasedBeforeAMessage) {
+    ClearFlags(FLAG_SERVICE);
+    ConsoleStatusLength.store(3);
+    CaptureStdout();
+    OutputMessage(0, OUTF_NORMAL | OUTF_NO_DATE, stdout, "CVLA922I after status\n");
+    std::string console = GetCapturedStdout();
+    EXPECT_EQ(console.substr(0, 9), "\b\b\b   \b\b\b");
+    EXPECT_EQ(console.substr(9 + 11), "CVLA922I after status\n");
+    EXPECT_EQ(ConsoleStatusLength.load(), 3); /* the main loop owns the count */
+}
+
+TEST_F(Output, ADateLineComesFirstAndAgainWhenTheDayChanges) {
+    ASSERT_EQ(OpenLogFile(), 0);
+    OutputMessage(0, OUTF_NORMAL, Settings.logStream, "CVLA930I one\n");
+    OutputMessage(0, OUTF_NORMAL, Settings.logStream, "CVLA931I two\n");
+    /* Pretend the last date line was written on another day. */
+    struct tm other = {};
+    struct tm today;
+    ASSERT_EQ(PLLocalTime(PLWallClockSeconds(), &today), 0);
+    other.tm_mday = today.tm_mday % 28 + 1;
+    WriteDateLine(nullptr, &other);
+    OutputMessage(0, OUTF_NORMAL | OUTF_NO_DATE, Settings.logStream, "CVLA932I no date\n");
+    OutputMessage(0, OUTF_NORMAL, Settings.logStream, "CVLA933I new day\n");
+    OutputMessage(0, OUTF_NORMAL, Settings.logStream, "CVLA934I same day\n");
+
+    std::vector<std::string> lines = SplitLines(Log(1));
+    ASSERT_EQ(lines.size(), 7u);
+    EXPECT_TRUE(std::regex_match(lines[0], DateLine));
+    EXPECT_NE(lines[1].find("CVLA930I"), std::string::npos);
+    EXPECT_NE(lines[2].find("CVLA931I"), std::string::npos);
+    EXPECT_NE(lines[3].find("CVLA932I"), std::string::npos);
+    EXPECT_TRUE(std::regex_match(lines[4], DateLine)) << lines[4];
+    EXPECT_NE(lines[5].find("CVLA933I"), std::string::npos);
+    EXPECT_NE(lines[6].find("CVLA934I"), std::string::npos);
+}
+
+TEST_F(Output, WriteDateLineFormat) {
+    std::string name = dir.file("date.txt");
+    FILE *f = fopen(name.c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    struct tm t = {};
+    t.tm_wday = 2;
+    t.tm_mon = 2;
+    t.tm_mday = 5;
+    t.tm_year = 124;
+    WriteDateLine(f, &t);
+    t.tm_wday = 0;
+    t.tm_mon = 11;
+    t.tm_mday = 31;
+    t.tm_year = 125;
+    WriteDateLine(f, &t);
+    fclose(f);
+    EXPECT_EQ(ReadFile(name),
+              "           CVLA002I Current Date: Tue Mar  5 2024\n"
+              "           CVLA002I Current Date: Sun Dec 31 2025\n");
+}
+
+TEST_F(Output, ALongTextIsCutAndStillEndsItsLine) {
+    ASSERT_EQ(OpenLogFile(), 0);
+    std::string huge(5000, 'x');
+    OutputMessage(0, OUTF_NORMAL | OUTF_NO_DATE, Settings.logStream, "CVLA940I %s\n", huge.c_str());
+    OutputMessage(0, OUTF_NORMAL | OUTF_NO_DATE, Settings.logStream, "CVLA941I next\n");
+    std::vector<std::string> lines = SplitLines(Log(1));
+    ASSERT_EQ(lines.size(), 3u); /* the date line came with opening the file */
+    EXPECT_TRUE(std::regex_match(lines[0], DateLine));
+    EXPECT_EQ(lines[1].size(), 11u + OUT_TEXT_SIZE - 2);
+    EXPECT_EQ(lines[1].substr(11, 9), "CVLA940I ");
+    EXPECT_EQ(lines[2].substr(11), "CVLA941I next");
+}
+
+TEST_F(Output, LogFileNamesAndTheQueueManagerToken) {
+    char name[LOG_PATH_SIZE];
+    const char sep = PL_PATH_SEPARATOR;
+    CopyField(Settings.qmgrName, sizeof Settings.qmgrName, "QM1");
+
+    CopyField(Settings.logPath, sizeof Settings.logPath, "D:/logs/+QMNAME+");
+    BuildLogFileName(name, sizeof name, 1);
+    EXPECT_EQ(std::string(name), std::string("D:/logs/QM1") + sep + "TORVIK_Log01.txt");
+
+    CopyField(Settings.logPath, sizeof Settings.logPath, "/var/+QMNAME+/torvik");
+    BuildLogFileName(name, sizeof name, 12);
+    EXPECT_EQ(std::string(name), std::string("/var/QM1/torvik") + sep + "TORVIK_Log12.txt");
+
+    CopyField(Settings.logPath, sizeof Settings.logPath, "/var/log/+QMNAME");
+    BuildLogFileName(name, sizeof name, 2);
+    EXPECT_EQ(std::string(name), std::string("/var/log/+QMNAME") + sep + "TORVIK_Log02.txt");
+
+    CopyField(Settings.logPath, sizeof Settings.logPath, "");
+    CopyField(Settings.programDir, sizeof Settings.programDir, "/opt/torvik/bin");
+    BuildLogFileName(name, sizeof name, 3);
+    EXPECT_EQ(std::string(name), std::string("/opt/torvik/bin") + sep + "TORVIK_Log03.txt");
+
+    /* A buffer too small for the path gets a cut, terminated name. */
+    char small[10];
+    int full = BuildLogFileName(small, sizeof small, 3);
+    EXPECT_EQ(strlen(small), sizeof small - 1);
+    EXPECT_EQ(full, static_cast<int>(strlen(name)));
+}
+
+TEST_F(Output, AMessageOverMaxLogSizeRotatesTheFilesFirst) {
+    Settings.maxLogSize = 200;
+    Settings.numLogFiles = 3;
+    tvtest::WriteFile(LogName(2), "old two\n");
+    tvtest::WriteFile(LogName(3), "old three\n");
+    ASSERT_EQ(OpenLogFile(), 0);
+    OutputMessage(0, OUTF_NORMAL, Settings.logStream, "CVLA950I first %s\n",
+                  std::string(250, 'a').c_str());
+    OutputMessage(0, OUTF_NORMAL, Settings.logStream, "CVLA951I second\n");
+
+    EXPECT_EQ(Log(3), "old two\n");
+    std::string two = Log(2);
+    EXPECT_NE(two.find("CVLA950I first"), std::string::npos);
+    EXPECT_EQ(two.find("CVLA951I"), std::string::npos);
+    std::vector<std::string> one = SplitLines(Log(1));
+    ASSERT_EQ(one.size(), 1u);
+    EXPECT_EQ(one[0].substr(11), "CVLA951I second");
+    EXPECT_FALSE(tvtest::FileExists(LogName(4)));
+    EXPECT_FALSE(StopRequested());
+    EXPECT_FALSE(FlagIsSet(FLAG_ROTATING));
+}
+
+TEST_F(Output, RotationReportsItsStepsAtHighDetailAndMissingFilesAreNoError) {
+    Settings.maxLogSize = 100;
+    Settings.numLogFiles = 3;
+    Settings.verbosity = VERBOSITY_HIGH;
+    ASSERT_EQ(OpenLogFile(), 0);
+    OutputMessage(0, OUTF_NORMAL, Settings.logStream, "CVLA952I %s\n",
+                  std::string(150, 'b').c_str());
+    OutputMessage(0, OUTF_NORMAL, Settings.logStream, "CVLA953I after\n");
+
+    std::string two = Log(2);
+    EXPECT_NE(two.find("CVLA205I Deleting old error log file '" + LogName(3) + "'"),
+              std::string::npos);
+    EXPECT_NE(two.find("CVLA207I Renaming old error log file '" + LogName(2) + "' to '" +
+                       LogName(3) + "'"),
+              std::string::npos);
+    EXPECT_NE(two.find("CVLA207I Renaming old error log file '" + LogName(1) + "' to '" +
+                       LogName(2) + "'"),
+              std::string::npos);
+    EXPECT_EQ(CountOf(two + Log(1), "CVLA206E") + CountOf(two + Log(1), "CVLA208E"), 0);
+    EXPECT_NE(Log(1).find("CVLA953I after"), std::string::npos);
+    EXPECT_FALSE(tvtest::FileExists(LogName(3)));
+    EXPECT_FALSE(StopRequested());
+}
+
+TEST_F(Output, AFailedDeleteStopsTheAgentWhenLogFailuresAreFatal) {
+    Settings.maxLogSize = 100;
+    Settings.numLogFiles = 3;
+    std::filesystem::create_directories(LogName(3) + "/busy"); /* cannot be deleted */
+    ASSERT_EQ(OpenLogFile(), 0);
+    OutputMessage(0, OUTF_NORMAL, Settings.logStream, "CVLA960I %s\n",
+                  std::string(150, 'c').c_str());
+    OutputMessage(0, OUTF_NORMAL, Settings.logStream, "CVLA961I after failure\n");
+
+    std::string one = Log(1);
+    EXPECT_NE(one.find("CVLA206E Unable to delete old error log file '" + LogName(3) + "' rc="),
+              std::string::npos);
+    EXPECT_NE(one.find("CVLA961I after failure"), std::string::npos); /* the file stays in use */
+    EXPECT_TRUE(StopRequested());
+    EXPECT_FALSE(tvtest::FileExists(LogName(2)));
+}
+
+TEST_F(Output, AFailedDeleteWithoutLogFailFatalCarriesOnInTheSameFile) {
+    Settings.maxLogSize = 100;
+    Settings.numLogFiles = 3;
+    ClearFlags(FLAG_LOGFAILFATAL);
+    std::filesystem::create_directories(LogName(3) + "/busy");
+    ASSERT_EQ(OpenLogFile(), 0);
+    OutputMessage(0, OUTF_NORMAL, Settings.logStream, "CVLA962I %s\n",
+                  std::string(150, 'd').c_str());
+    OutputMessage(0, OUTF_NORMAL, Settings.logStream, "CVLA963I first after\n");
+    OutputMessage(0, OUTF_NORMAL, Settings.logStream, "CVLA964I second after\n");
+
+    std::string one = Log(1);
+    EXPECT_NE(one.find("CVLA962I"), std::string::npos);
+    EXPECT_NE(one.find("CVLA963I first after"), std::string::npos);
+    EXPECT_NE(one.find("CVLA964I second after"), std::string::npos);
+    EXPECT_GE(CountOf(one, "CVLA206E"), 1);
+    EXPECT_FALSE(StopRequested());
+}
+
+TEST_F(Output, AFailedReopenSendsMessagesToStandardOutputNeverToTheClosedFile) {
+    /* The directory of the new file 1 does not exist: +QMNAME+ now names
+     * another queue manager. */
+    std::filesystem::create_directories(dir.file("A"));
+    CopyField(Settings.logPath, sizeof Settings.logPath, dir.file("+QMNAME+").c_str());
+    CopyField(Settings.qmgrName, sizeof Settings.qmgrName, "A");
+    Settings.maxLogSize = 100;
+    ClearFlags(FLAG_LOGFAILFATAL);
+    ASSERT_EQ(OpenLogFile(), 0);
+    std::string firstFile = LogName(1);
+    OutputMessage(0, OUTF_NORMAL, Settings.logStream, "CVLA970I %s\n",
+                  std::string(150, 'e').c_str());
+    CopyField(Settings.qmgrName, sizeof Settings.qmgrName, "B");
+
+    CaptureStdout();
+    OutputMessage(0, OUTF_NORMAL, Settings.logStream, "CVLA971I after the close\n");
+    OutputMessage(0, OUTF_NORMAL, Settings.logStream, "CVLA972I and on\n");
+    std::string console = GetCapturedStdout();
+
+    EXPECT_NE(console.find("CVLA204E Unable to open error log file '" + LogName(1) + "' rc="),
+              std::string::npos);
+    EXPECT_EQ(CountOf(console, "CVLA971I after the close\n"), 1);
+    EXPECT_EQ(CountOf(console, "CVLA972I and on\n"), 1);
+    EXPECT_EQ(Settings.logStream.load(), stdout);
+    EXPECT_FALSE(StopRequested());
+    std::string old = ReadFile(firstFile);
+    EXPECT_NE(old.find("CVLA970I"), std::string::npos);
+    EXPECT_EQ(old.find("CVLA971I"), std::string::npos);
+    EXPECT_FALSE(CSLockHeld(&LogLock));
+}
+
+TEST_F(Output, AFailedReopenStopsTheAgentWhenLogFailuresAreFatal) {
+    std::filesystem::create_directories(dir.file("A"));
+    CopyField(Settings.logPath, sizeof Settings.logPath, dir.file("+QMNAME+").c_str());
+    CopyField(Settings.qmgrName, sizeof Settings.qmgrName, "A");
+    Settings.maxLogSize = 100;
+    ASSERT_EQ(OpenLogFile(), 0);
+    OutputMessage(0, OUTF_NORMAL, Settings.logStream, "CVLA973I %s\n",
+                  std::string(150, 'f').c_str());
+    CopyField(Settings.qmgrName, sizeof Settings.qmgrName, "B");
+    CaptureStdout();
+    OutputMessage(0, OUTF_NORMAL, Settings.logStream, "CVLA974I after\n");
+    std::string console = GetCapturedStdout();
+    EXPECT_NE(console.find("CVLA204E"), std::string::npos);
+    EXPECT_NE(console.find("CVLA974I after"), std::string::npos);
+    EXPECT_TRUE(StopRequested());
+}
+
+TEST_F(Output, ThreadsWritingThroughRotationsLoseNoLine) {
+    Settings.maxLogSize = 4000;
+    Settings.numLogFiles = 99;
+    ASSERT_EQ(OpenLogFile(), 0);
+    const int threads = 4, each = 300;
+    std::vector<std::thread> pool;
+    for (int t = 0; t < threads; t++)
+        pool.emplace_back([t] {
+            for (int i = 0; i < each; i++)
+                OutputMessage(0, OUTF_NORMAL, Settings.logStream, "CVLA980I thread %d message %d\n",
+                              t, i);
+        });
+    for (auto &th : pool)
+        th.join();
+
+    int found = 0, files = 0;
+    for (int n = 1; n <= Settings.numLogFiles; n++) {
+        if (!tvtest::FileExists(LogName(n)))
+            break;
+        files++;
+        for (const std::string &line : SplitLines(Log(n))) {
+            EXPECT_TRUE(std::regex_match(line, StampedLine) || std::regex_match(line, DateLine))
+                << line;
+            if (line.find("CVLA980I") != std::string::npos)
+                found++;
+        }
+    }
+    EXPECT_EQ(found, threads * each);
+    EXPECT_GT(files, 3);
+    EXPECT_FALSE(StopRequested());
+}

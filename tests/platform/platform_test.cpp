@@ -1,0 +1,259 @@
+/* platform_test.cpp -- the operating-system layer: threads, mutex time-out,
+ * auto-reset events, child processes with an output pipe, files, libraries.
+ */
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+#include "core/test_support.h"
+#include "platform/platform.h"
+
+using tvtest::TempDir;
+
+namespace {
+
+struct Flag {
+    std::atomic<int> value{0};
+    PLEVENT done = nullptr;
+};
+
+void SetFlagThread(void *arg) {
+    Flag *f = static_cast<Flag *>(arg);
+    f->value.store(static_cast<int>(PLCurrentThreadId()));
+    PLSignalEvent(f->done);
+}
+
+std::string RunOut(const std::vector<const char *> &args, PLPROCRESULT *r, int *rc,
+                   size_t outSize = 10240, uint32_t timeoutMs = 20000, const char *dir = nullptr) {
+    std::vector<const char *> argv(args);
+    argv.push_back(nullptr);
+    std::string out(outSize, '\0');
+    *rc = PLRunProcess(argv.data(), dir, &out[0], outSize, timeoutMs, r);
+    out.resize(r->outLen);
+    return out;
+}
+
+}  // namespace
+
+TEST(Threads, DetachedAndJoinableThreadsRunOnTheirOwnThreadIds) {
+    Flag f;
+    f.done = PLCreateEvent();
+    ASSERT_NE(f.done, nullptr);
+    ASSERT_EQ(PLCreateThread(SetFlagThread, &f, nullptr), 0);
+    ASSERT_EQ(PLWaitEvent(f.done, 20000), PL_WAIT_OK);
+    EXPECT_NE(f.value.load(), 0);
+    EXPECT_NE(static_cast<uint32_t>(f.value.load()), PLCurrentThreadId());
+
+    Flag g;
+    g.done = PLCreateEvent();
+    PLTHREAD t = nullptr;
+    ASSERT_EQ(PLCreateThread(SetFlagThread, &g, &t), 0);
+    ASSERT_EQ(PLJoinThread(t), 0);
+    EXPECT_NE(g.value.load(), 0);
+    EXPECT_NE(g.value.load(), f.value.load());
+    EXPECT_NE(PLCurrentThreadId(), 0u);
+    PLDestroyEvent(f.done);
+    PLDestroyEvent(g.done);
+}
+
+namespace {
+struct Holder {
+    PLMUTEX mutex;
+    PLEVENT locked;
+    PLEVENT release;
+};
+void HoldMutex(void *arg) {
+    Holder *h = static_cast<Holder *>(arg);
+    PLLockMutex(h->mutex, PL_INFINITE);
+    PLSignalEvent(h->locked);
+    PLWaitEvent(h->release, PL_INFINITE);
+    PLUnlockMutex(h->mutex);
+}
+}  // namespace
+
+TEST(Mutex, WaitTimesOutWith258WhileAnotherThreadHoldsIt) {
+    Holder h{PLCreateMutex(), PLCreateEvent(), PLCreateEvent()};
+    ASSERT_NE(h.mutex, nullptr);
+    PLTHREAD t = nullptr;
+    ASSERT_EQ(PLCreateThread(HoldMutex, &h, &t), 0);
+    ASSERT_EQ(PLWaitEvent(h.locked, 20000), PL_WAIT_OK);
+    EXPECT_EQ(PLLockMutex(h.mutex, 50), PL_WAIT_TIMEOUT);
+    EXPECT_EQ(PLLockMutex(h.mutex, 0), PL_WAIT_TIMEOUT);
+    PLSignalEvent(h.release);
+    EXPECT_EQ(PLLockMutex(h.mutex, 20000), PL_WAIT_OK);
+    PLUnlockMutex(h.mutex);
+    PLJoinThread(t);
+    PLDestroyMutex(h.mutex);
+    PLDestroyEvent(h.locked);
+    PLDestroyEvent(h.release);
+}
+
+TEST(Event, ResetsAutomaticallySoOneSignalReleasesOneWait) {
+    PLEVENT e = PLCreateEvent();
+    ASSERT_NE(e, nullptr);
+    EXPECT_EQ(PLWaitEvent(e, 0), PL_WAIT_TIMEOUT);
+    PLSignalEvent(e); /* remembered until someone waits */
+    EXPECT_EQ(PLWaitEvent(e, 0), PL_WAIT_OK);
+    EXPECT_EQ(PLWaitEvent(e, 20), PL_WAIT_TIMEOUT);
+    PLSignalEvent(e);
+    PLSignalEvent(e); /* two signals with nobody waiting still release only one */
+    EXPECT_EQ(PLWaitEvent(e, 0), PL_WAIT_OK);
+    EXPECT_EQ(PLWaitEvent(e, 0), PL_WAIT_TIMEOUT);
+    PLDestroyEvent(e);
+}
+
+TEST(Time, ClocksAndLocalTime) {
+    int64_t now = PLWallClockSeconds();
+    EXPECT_GT(now, 1600000000);
+    struct tm lt;
+    ASSERT_EQ(PLLocalTime(now, &lt), 0);
+    EXPECT_GE(lt.tm_year + 1900, 2020);
+    uint64_t a = PLMonotonicMs();
+    PLSleep(20);
+    uint64_t b = PLMonotonicMs();
+    EXPECT_GE(b, a + 15);
+}
+
+TEST(ChildProcess, CollectsStdoutAndStderrAndTheExitCode) {
+    PLPROCRESULT r;
+    int rc;
+    std::string out = RunOut({"/bin/sh", "-c", "echo hello; echo oops 1>&2; exit 3"}, &r, &rc);
+    ASSERT_EQ(rc, 0);
+    EXPECT_EQ(r.exitCode, 3);
+    EXPECT_NE(out.find("hello\n"), std::string::npos);
+    EXPECT_NE(out.find("oops\n"), std::string::npos);
+    EXPECT_EQ(r.overflow, 0);
+    EXPECT_EQ(r.timedOut, 0);
+}
+
+TEST(ChildProcess, PassesEachArgumentUnchangedWithoutAShell) {
+    const char *nasty = "a b;$(touch x)`y` 'q' \"dq\" \\ *";
+    PLPROCRESULT r;
+    int rc;
+    std::string out =
+        RunOut({"/bin/sh", "-c", "printf '%s|%s' \"$1\" \"$2\"", "sh", nasty, ""}, &r, &rc);
+    ASSERT_EQ(rc, 0);
+    EXPECT_EQ(out, std::string(nasty) + "|");
+}
+
+TEST(ChildProcess, ReadsWhileTheChildRunsAndKeepsOnlyWhatFits) {
+    /* Far more than a pipe holds: a reader that waited first would hang. */
+    PLPROCRESULT r;
+    int rc;
+    std::string out = RunOut({"/bin/sh", "-c",
+                              "i=0; while [ $i -lt 4000 ]; do "
+                              "echo 0123456789012345678901234567890123456789012345678; "
+                              "i=$((i+1)); done; exit 0"},
+                             &r, &rc, 10240);
+    ASSERT_EQ(rc, 0);
+    EXPECT_EQ(r.outLen, 10240u);
+    EXPECT_EQ(r.overflow, 1);
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(out.substr(0, 50), "0123456789012345678901234567890123456789012345678\n");
+}
+
+TEST(ChildProcess, GivesTheChildAnEmptyStandardInput) {
+    PLPROCRESULT r;
+    int rc;
+    std::string out = RunOut({"/bin/sh", "-c", "cat; echo end"}, &r, &rc);
+    ASSERT_EQ(rc, 0);
+    EXPECT_EQ(out, "end\n");
+}
+
+TEST(ChildProcess, RunsInTheGivenDirectory) {
+    TempDir dir;
+    PLPROCRESULT r;
+    int rc;
+    std::string out =
+        RunOut({"/bin/sh", "-c", "pwd -P"}, &r, &rc, 10240, 20000, dir.path().c_str());
+    ASSERT_EQ(rc, 0);
+    std::string expect = std::filesystem::canonical(dir.path()).string() + "\n";
+    EXPECT_EQ(out, expect);
+}
+
+TEST(ChildProcess, ReportsAProgramThatCannotBeStarted) {
+    PLPROCRESULT r;
+    int rc;
+    RunOut({"/nonexistent/torvik-no-such-tool"}, &r, &rc);
+    EXPECT_EQ(rc, PL_PROC_CREATE_FAILED);
+    EXPECT_TRUE(PLErrorIsNotFound(r.systemError));
+    const char *empty[] = {nullptr};
+    char buf[16];
+    EXPECT_EQ(PLRunProcess(empty, nullptr, buf, sizeof buf, 1000, &r), PL_PROC_ARGS_FAILED);
+}
+
+TEST(ChildProcess, KillsAChildThatOutlivesTheTimeOut) {
+    PLPROCRESULT r;
+    int rc;
+    uint64_t start = PLMonotonicMs();
+    std::string out = RunOut({"/bin/sh", "-c", "echo started; exec sleep 60"}, &r, &rc, 10240, 300);
+    ASSERT_EQ(rc, 0);
+    EXPECT_EQ(r.timedOut, 1);
+    EXPECT_EQ(out, "started\n");
+    EXPECT_LT(PLMonotonicMs() - start, 30000u); /* it did not wait for the sleep */
+}
+
+TEST(Files, DeleteRenameSizeAndNotFound) {
+    TempDir dir;
+    std::string a = dir.file("a.txt"), b = dir.file("b.txt");
+    int err = 0;
+    FILE *f = PLOpenFile(a.c_str(), "w", &err);
+    ASSERT_NE(f, nullptr);
+    fputs("12345", f);
+    fflush(f);
+    int64_t size = -1;
+    EXPECT_EQ(PLStreamSize(f, &size), 0);
+    EXPECT_EQ(size, 5);
+    fclose(f);
+    EXPECT_EQ(PLFileSize(a.c_str(), &size), 0);
+    EXPECT_EQ(size, 5);
+
+    tvtest::WriteFile(b, "x");
+    EXPECT_NE(PLRenameFile(a.c_str(), b.c_str()), 0); /* the target exists: refused */
+    EXPECT_EQ(tvtest::ReadFile(b), "x");
+    ASSERT_EQ(PLDeleteFile(b.c_str()), 0);
+    EXPECT_EQ(PLRenameFile(a.c_str(), b.c_str()), 0);
+    EXPECT_EQ(tvtest::ReadFile(b), "12345");
+    EXPECT_FALSE(tvtest::FileExists(a));
+
+    int gone = PLDeleteFile(a.c_str());
+    EXPECT_TRUE(PLErrorIsNotFound(gone));
+    EXPECT_TRUE(PLErrorIsNotFound(PLRenameFile(a.c_str(), dir.file("c").c_str())));
+    EXPECT_NE(PLFileSize(a.c_str(), &size), 0);
+    EXPECT_EQ(PLOpenFile(dir.file("no/such/dir.txt").c_str(), "r", &err), nullptr);
+    EXPECT_TRUE(PLErrorIsNotFound(err));
+    char text[200];
+    EXPECT_GT(strlen(PLErrorText(err, text, sizeof text)), 0u);
+    EXPECT_FALSE(PLErrorIsNotFound(0));
+}
+
+TEST(Program, ExecutablePathAndEnvironment) {
+    char path[4096];
+    ASSERT_EQ(PLGetExecutablePath(path, sizeof path), 0);
+    std::string p(path);
+    EXPECT_NE(p.find("platform_test"), std::string::npos);
+    EXPECT_EQ(p[0], PL_PATH_SEPARATOR);
+    char tiny[4];
+    EXPECT_NE(PLGetExecutablePath(tiny, sizeof tiny), 0);
+    EXPECT_EQ(tiny[0], '\0');
+    EXPECT_NE(PLGetEnv("PATH"), nullptr);
+    EXPECT_EQ(PLGetEnv("TORVIK_SURELY_NOT_SET_ANYWHERE"), nullptr);
+}
+
+TEST(Libraries, LoadsALibraryFindsASymbolAndExplainsAFailure) {
+    PLLIBRARY lib = nullptr;
+    char text[300];
+    ASSERT_EQ(PLLoadLibrary("libm.so.6", &lib, text, sizeof text), 0);
+    EXPECT_NE(PLGetSymbol(lib, "cos"), nullptr);
+    EXPECT_EQ(PLGetSymbol(lib, "no_such_symbol_here"), nullptr);
+    PLCloseLibrary(lib);
+
+    lib = nullptr;
+    int err = PLLoadLibrary("/nonexistent/libnothing.so", &lib, text, sizeof text);
+    EXPECT_NE(err, 0);
+    EXPECT_EQ(lib, nullptr);
+    EXPECT_NE(std::string(text).find("libnothing"), std::string::npos);
+}

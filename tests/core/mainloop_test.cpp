@@ -1,0 +1,160 @@
+/* mainloop_test.cpp -- the main loop's timers and console keys, with a
+ * scripted MQI underneath: STARTCERT by certevent and certfreq, the status
+ * report, the disconnect interval of a triggered agent, Q then Y. */
+#include <gtest/gtest.h>
+
+#include "core/agent.h"
+#include "core/mainloop.h"
+#include "core/status.h"
+#include "core/workers.h"
+#include "mq/hobjcache.h"
+#include "mq/mqaccess_fakemq.h"
+
+namespace {
+
+class Timers : public ::testing::Test {
+protected:
+    void SetUp() override {
+        InitSettings();
+        InitAgentState();
+        ResetStatistics();
+        fakemq::Install();
+        LastCertCheckStart.store(0);
+        now = RefreshCurrentTime();
+        /* Nothing else due. */
+        LastHandleCheck.store(now);
+        LastReportTime.store(now);
+        LastActivityTime.store(now);
+        log.Start();
+    }
+    void TearDown() override {
+        SetStopFlag();
+        WaitForWorkers(300);
+    }
+    int CertPuts() {
+        int n = 0;
+        for (auto &put : fakemq::Puts())
+            n += put.data == "STARTCERT";
+        return n;
+    }
+    int64_t now = 0;
+    fakemq::CapturedLog log;
+};
+
+TEST_F(Timers, StartCertIsSentUntilTheCheckHasStartedThenPerCertfreq) {
+    Settings.certFreq = 2; /* hours */
+    EXPECT_EQ(RunTimers(now), 0);
+    ASSERT_TRUE(fakemq::WaitFor([&] { return CertPuts() == 1; }));
+    EXPECT_EQ(fakemq::Puts()[0].name, "CORVEL.TORVIK.COMMAND.QUEUE");
+
+    /* The consumer takes STARTCERT and records the start. */
+    StartCertCheck();
+    int64_t started = LastCertCheckStart.load();
+    EXPECT_GE(started, now);
+    EXPECT_EQ(RunTimers(started + 7200), 0); /* not more than certfreq yet */
+    EXPECT_EQ(RunTimers(started + 7201), 0);
+    ASSERT_TRUE(fakemq::WaitFor([&] { return CertPuts() == 2; }));
+
+    SetFlags(FLAG_CERTFREQ_MINUTES);
+    EXPECT_EQ(RunTimers(started + 121), 0);
+    ASSERT_TRUE(fakemq::WaitFor([&] { return CertPuts() == 3; }));
+}
+
+TEST_F(Timers, NoStartCertUnlessCertEventIsAsQmgrOrYes) {
+    for (int32_t value : {CERTEVENT_NO, CERTEVENT_DISABLED}) {
+        Settings.certEvent.store(value);
+        EXPECT_EQ(RunTimers(now), 0);
+    }
+    Settings.certEvent.store(CERTEVENT_YES);
+    EXPECT_EQ(RunTimers(now), 0);
+    ASSERT_TRUE(fakemq::WaitFor([&] { return CertPuts() == 1; }));
+    SetStopFlag();
+    WaitForWorkers(300);
+    EXPECT_EQ(CertPuts(), 1);
+}
+
+TEST_F(Timers, StatusReportEveryReportInt) {
+    Settings.certEvent.store(CERTEVENT_NO);
+    Settings.reportInt = 5;
+    LastReportTime.store(now - 299);
+    EXPECT_EQ(RunTimers(now), 0);
+    EXPECT_EQ(log.Text().find("CVLA080I"), std::string::npos);
+    LastReportTime.store(now - 300);
+    CurrentTime.store(now);
+    EXPECT_EQ(RunTimers(now), 0);
+    EXPECT_NE(log.Text().find("CVLA080I TORVIK Status Report"), std::string::npos);
+    EXPECT_NE(log.Text().find("Last 5Mins"), std::string::npos);
+    EXPECT_GE(LastReportTime.load(), now);
+}
+
+TEST_F(Timers, TheStopFlagEndsTheCycleBeforeTheReport) {
+    Settings.reportInt = 1;
+    LastReportTime.store(now - 3600);
+    SetStopFlag();
+    EXPECT_EQ(RunTimers(now), 1);
+    EXPECT_EQ(log.Text().find("CVLA080I"), std::string::npos);
+}
+
+TEST_F(Timers, ATriggeredAgentEndsAfterTheDisconnectInterval) {
+    Settings.certEvent.store(CERTEVENT_NO);
+    Settings.discInt = 2;
+    LastActivityTime.store(now - 120);
+    /* Started from a command line: never. */
+    EXPECT_EQ(RunTimers(now), 0);
+    SetFlags(FLAG_TRIGGERED);
+    LastActivityTime.store(now - 119);
+    EXPECT_EQ(RunTimers(now), 0);
+    LastActivityTime.store(now - 120);
+    EXPECT_EQ(RunTimers(now), 1);
+    EXPECT_NE(log.Text().find("CVLA020I Disconnect Interval, 2 minutes, expired"),
+              std::string::npos);
+    Settings.discInt = 0;
+    EXPECT_EQ(RunTimers(now), 0);
+}
+
+TEST_F(Timers, DueHandleChecksAreMade) {
+    Settings.certEvent.store(CERTEVENT_NO);
+    Settings.hobjChkDelay = 150;
+    LastHandleCheck.store(now - 149);
+    RunTimers(now);
+    EXPECT_EQ(LastHandleCheck.load(), now - 149);
+    LastHandleCheck.store(now - 150);
+    RunTimers(now);
+    EXPECT_GE(LastHandleCheck.load(), now);
+}
+
+/* Keys for the Q confirmation. */
+int KeyY() {
+    return 'Y';
+}
+int Keyy() {
+    return 'y';
+}
+int Keyn() {
+    return 'n';
+}
+
+TEST(ConsoleKeys, QThenYQuitsAnythingElseDoesNot) {
+    InitSettings();
+    InitAgentState();
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(HandleConsoleKey('q', KeyY), 0);
+    EXPECT_FALSE(StopRequested());
+    EXPECT_EQ(HandleConsoleKey('Q', Keyn), 0);
+    EXPECT_FALSE(StopRequested());
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_NE(out.find("\nUnrecognised command 'q'.\n"), std::string::npos);
+    EXPECT_NE(out.find("Are you sure you want to quit?  "), std::string::npos);
+
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(HandleConsoleKey('Q', Keyy), 1);
+    testing::internal::GetCapturedStdout();
+    EXPECT_TRUE(StopRequested());
+    InitAgentState();
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(HandleConsoleKey('Q', KeyY), 1);
+    testing::internal::GetCapturedStdout();
+    EXPECT_TRUE(StopRequested());
+}
+
+} /* namespace */

@@ -1,0 +1,164 @@
+/* workers_test.cpp -- the worker pool: threads made on demand, calls run
+ * in order, the pool's end with the stop flag, and a call that cannot be
+ * queued. */
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "config/settings.h"
+#include "core/agent.h"
+#include "core/workers.h"
+#include "log/cs.h"
+
+namespace {
+
+bool WaitFor(const std::function<bool()> &cond, int seconds = 20) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    while (!cond()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+/* A call that blocks until its gate opens. */
+struct GATE {
+    std::atomic<int> entered{0};
+    std::atomic<int> open{0};
+};
+
+void BlockingCall(WORKERCALL *call) {
+    GATE *gate = static_cast<GATE *>(call->argument);
+    gate->entered.fetch_add(1);
+    while (!gate->open.load())
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
+std::mutex OrderLock;
+std::vector<int> Order;
+
+void RecordCall(WORKERCALL *call) {
+    std::lock_guard<std::mutex> guard(OrderLock);
+    Order.push_back(static_cast<int>(reinterpret_cast<intptr_t>(call->argument)));
+}
+
+class Workers : public ::testing::Test {
+protected:
+    void SetUp() override {
+        InitSettings();
+        InitAgentState();
+        ASSERT_FALSE(WorkersBusy());
+    }
+    void TearDown() override {
+        CSSetMemFailAfter(-1);
+        SetStopFlag();
+        EXPECT_EQ(WaitForWorkers(300), 1);
+        EXPECT_FALSE(WorkersBusy());
+    }
+};
+
+TEST_F(Workers, GrowOnlyWhenNoWorkerIsIdle) {
+    GATE first, second;
+    ASSERT_EQ(QueueCall(BlockingCall, &first), 0);
+    ASSERT_TRUE(WaitFor([&] { return first.entered.load() == 1; }));
+    EXPECT_EQ(LiveWorkerThreads.load(), 1);
+    EXPECT_EQ(IdleWorkerThreads.load(), 0);
+
+    /* The first worker is busy: a second call makes a second thread. */
+    ASSERT_EQ(QueueCall(BlockingCall, &second), 0);
+    ASSERT_TRUE(WaitFor([&] { return second.entered.load() == 1; }));
+    EXPECT_EQ(LiveWorkerThreads.load(), 2);
+
+    first.open = 1;
+    second.open = 1;
+    ASSERT_TRUE(WaitFor([] { return IdleWorkerThreads.load() == 2; }));
+
+    /* Two idle workers: further calls make no thread. */
+    GATE third;
+    third.open = 1;
+    for (int i = 0; i < 5; i++)
+        ASSERT_EQ(QueueCall(BlockingCall, &third), 0);
+    ASSERT_TRUE(WaitFor([&] { return third.entered.load() == 5; }));
+    ASSERT_TRUE(WaitFor([] { return IdleWorkerThreads.load() == 2; }));
+    EXPECT_EQ(LiveWorkerThreads.load(), 2);
+    EXPECT_EQ(FirstQueuedCall(), nullptr);
+    /* Running workers keep the pool busy until the stop. */
+    EXPECT_TRUE(WorkersBusy());
+}
+
+TEST_F(Workers, RunEveryQueuedCallExactlyOnce) {
+    GATE gate;
+    ASSERT_EQ(QueueCall(BlockingCall, &gate), 0);
+    ASSERT_TRUE(WaitFor([&] { return gate.entered.load() == 1; }));
+    {
+        std::lock_guard<std::mutex> guard(OrderLock);
+        Order.clear();
+    }
+    /* A backlog queued from two threads while one worker is blocked. */
+    auto queueRange = [](intptr_t from, intptr_t to) {
+        for (intptr_t i = from; i < to; i++)
+            ASSERT_EQ(QueueCall(RecordCall, reinterpret_cast<void *>(i)), 0);
+    };
+    std::thread other(queueRange, 500, 1000);
+    queueRange(0, 500);
+    other.join();
+    ASSERT_TRUE(WaitFor([] {
+        std::lock_guard<std::mutex> guard(OrderLock);
+        return Order.size() >= 1000;
+    }));
+    gate.open = 1;
+    std::lock_guard<std::mutex> guard(OrderLock);
+    std::vector<int> seen(1000, 0);
+    for (int n : Order)
+        seen.at(n)++;
+    EXPECT_EQ(Order.size(), 1000u);
+    EXPECT_EQ(std::count(seen.begin(), seen.end(), 1), 1000);
+}
+
+TEST_F(Workers, EndPromptlyOnceStoppedAndRunTheLastCall) {
+    GATE gate;
+    gate.open = 1;
+    ASSERT_EQ(QueueCall(BlockingCall, &gate), 0);
+    ASSERT_EQ(QueueCall(BlockingCall, &gate), 0);
+    ASSERT_TRUE(WaitFor([&] { return gate.entered.load() == 2; }));
+    ASSERT_TRUE(WaitFor([] { return IdleWorkerThreads.load() == LiveWorkerThreads.load(); }));
+
+    /* As at shutdown: stop flag, one last call, then the wait. */
+    SetStopFlag();
+    ASSERT_EQ(QueueCall(BlockingCall, &gate), 0);
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(WaitForWorkers(200), 1);
+    EXPECT_EQ(gate.entered.load(), 3);
+    EXPECT_EQ(LiveWorkerThreads.load(), 0);
+    EXPECT_EQ(IdleWorkerThreads.load(), 0);
+    /* Well before the 20 s the shutdown would allow. */
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(15));
+}
+
+TEST_F(Workers, ACallThatCannotBeAllocatedIsNotQueued) {
+    long before = CSMemBlocksInUse();
+    CSSetMemFailAfter(0);
+    GATE gate;
+    EXPECT_EQ(QueueCall(BlockingCall, &gate), MQRC_STORAGE_NOT_AVAILABLE);
+    CSSetMemFailAfter(-1);
+    EXPECT_FALSE(WorkersBusy());
+    EXPECT_EQ(CSMemBlocksInUse(), before);
+    EXPECT_EQ(gate.entered.load(), 0);
+
+    /* Records are freed after their call. */
+    gate.open = 1;
+    ASSERT_EQ(QueueCall(BlockingCall, &gate), 0);
+    ASSERT_TRUE(WaitFor([&] { return gate.entered.load() == 1; }));
+    ASSERT_TRUE(WaitFor([&] { return CSMemBlocksInUse() == before; }));
+}
+
+} /* namespace */

@@ -1,0 +1,182 @@
+/* mqaccess_load_test.cpp -- loading the MQ library at run time: where it
+ * is looked for, stubs for verbs it lacks, failures for required verbs and
+ * for paths that do not fit. Uses the small libraries built from
+ * mqaccess_fakelib.cpp (FAKEMQ_DIR/<variant>/<libdir>/<library name>). */
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "mq/mqload.h"
+#include "platform/net.h"
+#include "platform/platform.h"
+
+namespace {
+
+/* An empty value removes the variable. */
+void SetEnv(const char *name, const std::string &value) {
+    PLSetEnv(name, value.empty() ? nullptr : value.c_str());
+}
+
+std::string Variant(const char *variant) {
+    return std::string(FAKEMQ_DIR) + PL_PATH_SEPARATOR + variant;
+}
+
+std::string LibDir(const char *variant) {
+    return Variant(variant) + PL_PATH_SEPARATOR + PL_MQ_INSTALL_LIBDIR;
+}
+
+class Loader : public ::testing::Test {
+protected:
+    void SetUp() override {
+        UnloadMQLibrary();
+        SetEnv("MQM_DLL_PATH", "");
+        SetEnv("MQ_INSTALLATION_PATH", "");
+        SetEnv("MQACCESS_DEBUG", "");
+    }
+    void TearDown() override { UnloadMQLibrary(); }
+};
+
+TEST_F(Loader, FillsRequiredVerbsAndStubsTheMissingOptionalOnes) {
+    SetEnv("MQM_DLL_PATH", LibDir("full"));
+    ASSERT_EQ(LoadMQLibrary(&MQEntryPoints), 0);
+
+    MQHCONN hConn = 0;
+    MQLONG cc = -1, rc = -1;
+    MQEntryPoints.MQCONN(nullptr, &hConn, &cc, &rc);
+    EXPECT_EQ(hConn, 4711);
+    EXPECT_EQ(cc, MQCC_OK);
+    for (void *slot :
+         {(void *)MQEntryPoints.MQBACK, (void *)MQEntryPoints.MQCLOSE, (void *)MQEntryPoints.MQCMIT,
+          (void *)MQEntryPoints.MQDISC, (void *)MQEntryPoints.MQGET, (void *)MQEntryPoints.MQINQ,
+          (void *)MQEntryPoints.MQOPEN, (void *)MQEntryPoints.MQPUT, (void *)MQEntryPoints.MQPUT1,
+          (void *)MQEntryPoints.MQSET})
+        EXPECT_NE(slot, nullptr);
+
+    /* A library without MQCB still loads; registering a consumer fails. */
+    MQEntryPoints.MQCB(hConn, MQOP_REGISTER, nullptr, 0, nullptr, nullptr, &cc, &rc);
+    EXPECT_EQ(cc, MQCC_FAILED);
+    EXPECT_EQ(rc, MQRC_FUNCTION_NOT_SUPPORTED);
+    /* Each stub writes only its last two parameters. */
+    cc = rc = 0;
+    MQEntryPoints.MQCTL(hConn, MQOP_START, nullptr, &cc, &rc);
+    EXPECT_EQ(rc, MQRC_FUNCTION_NOT_SUPPORTED);
+    cc = rc = 0;
+    MQEntryPoints.MQCONNX(nullptr, nullptr, nullptr, &cc, &rc);
+    EXPECT_EQ(rc, MQRC_FUNCTION_NOT_SUPPORTED);
+    cc = rc = 0;
+    MQEntryPoints.MQSUB(hConn, nullptr, nullptr, nullptr, &cc, &rc);
+    EXPECT_EQ(rc, MQRC_FUNCTION_NOT_SUPPORTED);
+    cc = rc = 0;
+    MQEntryPoints.MQBUFMH(hConn, 0, nullptr, nullptr, 0, nullptr, nullptr, &cc, &rc);
+    EXPECT_EQ(rc, MQRC_FUNCTION_NOT_SUPPORTED);
+    cc = rc = 0;
+    MQEntryPoints.MQSETMP(hConn, 0, nullptr, nullptr, nullptr, 0, 0, nullptr, &cc, &rc);
+    EXPECT_EQ(rc, MQRC_FUNCTION_NOT_SUPPORTED);
+    cc = rc = 0;
+    MQEntryPoints.MQXCNVC(hConn, 0, 0, 0, nullptr, 0, 0, nullptr, nullptr, &cc, &rc);
+    EXPECT_EQ(cc, MQCC_FAILED);
+    EXPECT_EQ(rc, MQRC_FUNCTION_NOT_SUPPORTED);
+
+    /* Loaded once: a second call keeps the table. */
+    EXPECT_EQ(LoadMQLibrary(&MQEntryPoints), 0);
+}
+
+TEST_F(Loader, TakesTheInstallationLibraryDirectoryWhenNoPathIsGiven) {
+    SetEnv("MQ_INSTALLATION_PATH", Variant("full"));
+    SetEnv("MQACCESS_DEBUG", "1");
+    testing::internal::CaptureStdout();
+    int rc = LoadMQLibrary(&MQEntryPoints);
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(rc, 0);
+    std::string expected =
+        "Loading '" + LibDir("full") + PL_PATH_SEPARATOR + PL_MQ_SERVER_LIBRARY + "'\n";
+    EXPECT_EQ(out, expected);
+}
+
+TEST_F(Loader, AMissingRequiredVerbFailsWith11) {
+    SetEnv("MQM_DLL_PATH", LibDir("noopen"));
+    EXPECT_EQ(LoadMQLibrary(&MQEntryPoints), MQLOAD_MISSING_VERB);
+    EXPECT_EQ(MQEntryPoints.MQCONN, nullptr);
+
+    /* Without MQCLOSE the optional verbs are still filled in. */
+    UnloadMQLibrary();
+    SetEnv("MQM_DLL_PATH", LibDir("noclose"));
+    EXPECT_EQ(LoadMQLibrary(&MQEntryPoints), MQLOAD_MISSING_VERB);
+    EXPECT_EQ(MQEntryPoints.MQCLOSE, nullptr);
+    EXPECT_NE(MQEntryPoints.MQCB, nullptr);
+    EXPECT_NE(MQEntryPoints.MQOPEN, nullptr);
+}
+
+TEST_F(Loader, AMissingLibraryGivesTheSystemsErrorAndDebugLines) {
+    SetEnv("MQM_DLL_PATH", Variant("nowhere"));
+    SetEnv("MQACCESS_DEBUG", "yes");
+    testing::internal::CaptureStdout();
+    int rc = LoadMQLibrary(&MQEntryPoints);
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_NE(rc, 0);
+    EXPECT_NE(rc, MQLOAD_MISSING_VERB);
+    EXPECT_NE(out.find("Loading '" + Variant("nowhere") + PL_PATH_SEPARATOR), std::string::npos);
+    EXPECT_NE(out.find("Load failed RC(" + std::to_string(rc) + ") "), std::string::npos);
+    /* Without MQACCESS_DEBUG nothing is written. */
+    SetEnv("MQACCESS_DEBUG", "");
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(LoadMQLibrary(&MQEntryPoints), rc);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+}
+
+TEST_F(Loader, JoinsDirectoryAndNameWithOneSeparator) {
+    SetEnv("MQACCESS_DEBUG", "1");
+    PLLIBRARY lib = nullptr;
+    std::string dir = LibDir("full");
+    std::string name = PL_MQ_SERVER_LIBRARY;
+    std::string full = dir + PL_PATH_SEPARATOR + name;
+
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(LoadLibraryFromPath(name.c_str(), (dir + PL_PATH_SEPARATOR).c_str(), &lib), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Loading '" + full + "'\n");
+    PLCloseLibrary(lib);
+
+    /* A name with a separator is used as it is. */
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(LoadLibraryFromPath(full.c_str(), "/some/where/else", &lib), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Loading '" + full + "'\n");
+    PLCloseLibrary(lib);
+
+    /* No directory: the bare name. */
+    testing::internal::CaptureStdout();
+    EXPECT_NE(LoadLibraryFromPath("libnosuchmq_r.so", "", &lib), 0);
+    EXPECT_NE(testing::internal::GetCapturedStdout().find("Loading 'libnosuchmq_r.so'"),
+              std::string::npos);
+}
+
+TEST_F(Loader, RefusesPathsThatDoNotFit) {
+    PLLIBRARY lib = nullptr;
+    std::string longDir(MQLOAD_PATH_SIZE, 'd');
+    EXPECT_EQ(LoadLibraryFromPath("libmqm_r.so", longDir.c_str(), &lib), MQLOAD_PATH_TOO_LONG);
+    std::string fits(MQLOAD_PATH_SIZE - 1 - 1 - 4, 'd');
+    EXPECT_NE(LoadLibraryFromPath("x.so", fits.c_str(), &lib), MQLOAD_PATH_TOO_LONG);
+    std::string tooLong(MQLOAD_PATH_SIZE - 1 - 4, 'd');
+    EXPECT_EQ(LoadLibraryFromPath("x.so", tooLong.c_str(), &lib), MQLOAD_PATH_TOO_LONG);
+    std::string longName(MQLOAD_PATH_SIZE, 'n');
+    EXPECT_EQ(LoadLibraryFromPath(longName.c_str(), "", &lib), MQLOAD_PATH_TOO_LONG);
+
+    SetEnv("MQ_INSTALLATION_PATH", std::string(MQLOAD_DIR_SIZE, 'i'));
+    EXPECT_EQ(LoadMQLibrary(&MQEntryPoints), MQLOAD_PATH_TOO_LONG);
+    SetEnv("MQ_INSTALLATION_PATH", "");
+    SetEnv("MQM_DLL_PATH", std::string(MQLOAD_DIR_SIZE + 10, 'm'));
+    EXPECT_EQ(LoadMQLibrary(&MQEntryPoints), MQLOAD_PATH_TOO_LONG);
+}
+
+TEST(GetEntryPoint, FindsVerbsAndRefusesOverlongNames) {
+    PLLIBRARY lib = nullptr;
+    std::string dir = LibDir("full");
+    ASSERT_EQ(LoadLibraryFromPath(PL_MQ_SERVER_LIBRARY, dir.c_str(), &lib), 0);
+    EXPECT_NE(GetEntryPoint(lib, "MQCONN"), nullptr);
+    EXPECT_EQ(GetEntryPoint(lib, "MQCB"), nullptr);
+    EXPECT_EQ(GetEntryPoint(lib, std::string(99, 'X').c_str()), nullptr);
+    EXPECT_EQ(GetEntryPoint(lib, ("MQCONN" + std::string(200, ' ')).c_str()), nullptr);
+    PLCloseLibrary(lib);
+}
+
+} /* namespace */

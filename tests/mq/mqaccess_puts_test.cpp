@@ -1,0 +1,286 @@
+/* mqaccess_puts_test.cpp -- puts against a scripted MQI: retry budget and
+ * counters, the reply identity rule, simple commands and wake-ups on the
+ * secondary connection, and the connection's event handler. */
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "core/agent.h"
+#include "core/status.h"
+#include "core/workers.h"
+#include "mq/hobjcache.h"
+#include "mq/queues.h"
+#include "mqaccess_fakemq.h"
+#include "routing/request.h"
+
+namespace {
+
+class Puts : public ::testing::Test {
+protected:
+    void SetUp() override {
+        InitSettings();
+        InitAgentState();
+        ResetStatistics();
+        CopyField(Settings.qmgrName, sizeof Settings.qmgrName, "QM1");
+        CopyField(Settings.actualReplyQName, sizeof Settings.actualReplyQName,
+                  "CORVEL.TORVIK.0001");
+        Settings.retryInt = 0;
+        Settings.verbosity = VERBOSITY_HIGH;
+        fakemq::Install();
+        log.Start();
+    }
+    void TearDown() override {
+        ForgetCachedHandles();
+        SetStopFlag();
+        WaitForWorkers(300);
+    }
+    fakemq::CapturedLog log;
+};
+
+MQBYTE Id(char c) {
+    return static_cast<MQBYTE>(c);
+}
+
+REQUEST MakeRequest(MQLONG report) {
+    REQUEST req;
+    memset(&req, 0, sizeof req);
+    strcpy(req.replyQName, "REQ.REPLY");
+    strcpy(req.replyQMgrName, "QM2");
+    req.report = report;
+    memset(req.msgId, Id('M'), sizeof req.msgId);
+    memset(req.correlId, Id('C'), sizeof req.correlId);
+    return req;
+}
+
+TEST_F(Puts, RetriesUpToRetryCountAndCountsEachFailure) {
+    Settings.retryCount = 2;
+    for (int i = 0; i < 5; i++)
+        fakemq::State().putFailures.push_back(MQRC_Q_FULL);
+    MQMD md = MQMD_DEFAULT;
+    MQPMO pmo = MQPMO_DEFAULT;
+    MQLONG cc = 0, rc = 0;
+    PutWithRetry(7, "CMD.Q", &md, &pmo, 3, "abc", &cc, &rc);
+    EXPECT_EQ(cc, MQCC_FAILED);
+    EXPECT_EQ(rc, MQRC_Q_FULL);
+    EXPECT_EQ(fakemq::Puts().size(), 3u); /* tried retrycount + 1 times */
+    EXPECT_EQ(StatValue(STAT_SINCE_START, STAT_FAILED_PUTS), 3);
+    EXPECT_EQ(StatValue(STAT_SINCE_REPORT, STAT_FAILED_PUTS), 3);
+    EXPECT_EQ(StatValue(STAT_SINCE_START, STAT_RETRIED_PUTS), 0);
+    std::string text = log.Text();
+    EXPECT_EQ(fakemq::CountOf(text, "CVLA108E"), 2);
+    EXPECT_NE(text.find("CVLA108E MQPUT to queue 'CMD.Q' failed with reason 2053 ("),
+              std::string::npos);
+    EXPECT_NE(text.find("- Retry #2 after 0 seconds"), std::string::npos);
+    EXPECT_EQ(text.find("Retry #3"), std::string::npos);
+}
+
+TEST_F(Puts, ASuccessAfterFailuresCountsAsRetried) {
+    Settings.retryCount = 10;
+    fakemq::State().putFailures = {MQRC_Q_FULL, MQRC_Q_FULL};
+    MQMD md = MQMD_DEFAULT;
+    MQPMO pmo = MQPMO_DEFAULT;
+    MQLONG cc = 0, rc = 0;
+    PutWithRetry(7, "CMD.Q", &md, &pmo, 3, "abc", &cc, &rc);
+    EXPECT_EQ(cc, MQCC_OK);
+    EXPECT_EQ(fakemq::Puts().size(), 3u);
+    EXPECT_EQ(StatValue(STAT_SINCE_START, STAT_FAILED_PUTS), 2);
+    EXPECT_EQ(StatValue(STAT_SINCE_START, STAT_RETRIED_PUTS), 1);
+}
+
+TEST_F(Puts, RetryCountZeroAndLostConnectionsAreFinalAtOnce) {
+    Settings.retryCount = 0;
+    fakemq::State().putFailures = {MQRC_Q_FULL};
+    MQMD md = MQMD_DEFAULT;
+    MQPMO pmo = MQPMO_DEFAULT;
+    MQLONG cc = 0, rc = 0;
+    PutWithRetry(7, "CMD.Q", &md, &pmo, 3, "abc", &cc, &rc);
+    EXPECT_EQ(rc, MQRC_Q_FULL);
+    EXPECT_EQ(fakemq::Puts().size(), 1u);
+    EXPECT_EQ(StatValue(STAT_SINCE_START, STAT_FAILED_PUTS), 1);
+
+    Settings.retryCount = 10;
+    fakemq::State().putFailures = {MQRC_HCONN_ERROR, MQRC_CONNECTION_BROKEN};
+    PutWithRetry(7, "CMD.Q", &md, &pmo, 3, "abc", &cc, &rc);
+    EXPECT_EQ(rc, MQRC_HCONN_ERROR);
+    PutWithRetry(7, "CMD.Q", &md, &pmo, 3, "abc", &cc, &rc);
+    EXPECT_EQ(rc, MQRC_CONNECTION_BROKEN);
+    EXPECT_EQ(fakemq::Puts().size(), 3u);
+    EXPECT_EQ(StatValue(STAT_SINCE_START, STAT_FAILED_PUTS), 1);
+    EXPECT_EQ(log.Text().find("CVLA108E"), std::string::npos);
+}
+
+TEST_F(Puts, RepliesCarryTheIdentifiersTheRequesterAskedFor) {
+    struct {
+        MQLONG report;
+        char msgId;
+        char correlId;
+    } cases[] = {
+        {MQRO_NONE, 0, 'M'},
+        {MQRO_PASS_MSG_ID, 'M', 'M'},
+        {MQRO_PASS_CORREL_ID, 0, 'C'},
+        {MQRO_PASS_MSG_ID | MQRO_PASS_CORREL_ID, 'M', 'C'},
+    };
+    for (auto &c : cases) {
+        REQUEST req = MakeRequest(c.report);
+        MQMD md = MQMD_DEFAULT;
+        memset(md.MsgId, 'x', sizeof md.MsgId);
+        memset(md.CorrelId, 'y', sizeof md.CorrelId);
+        EXPECT_EQ(PutReply(&req, &md, "reply", 5, 0), 0);
+        auto put = fakemq::Puts().back();
+        EXPECT_EQ(put.md.MsgId[0], Id(c.msgId)) << c.report;
+        EXPECT_EQ(put.md.MsgId[23], Id(c.msgId)) << c.report;
+        EXPECT_EQ(put.md.CorrelId[0], Id(c.correlId)) << c.report;
+        EXPECT_EQ(put.md.CorrelId[23], Id(c.correlId)) << c.report;
+        EXPECT_EQ(put.pmo.Options, MQPMO_NO_SYNCPOINT);
+        EXPECT_EQ(put.data, "reply");
+    }
+    /* One open serves all four replies; all four are counted. */
+    EXPECT_EQ(fakemq::Opens().size(), 1u);
+    EXPECT_EQ(fakemq::Opens()[0].options, 528);
+    EXPECT_EQ(StatValue(STAT_SINCE_START, STAT_RESPONSES), 4);
+    EXPECT_EQ(StatValue(STAT_SINCE_START, STAT_RESPONSE_BYTES), 20);
+}
+
+TEST_F(Puts, ReplyWithContextPassesTheReplyQueuesContext) {
+    HObjReplyQ = 55;
+    REQUEST req = MakeRequest(MQRO_NONE);
+    MQMD md = MQMD_DEFAULT;
+    EXPECT_EQ(PutReply(&req, &md, "r", 1, 1), 0);
+    auto put = fakemq::Puts().back();
+    EXPECT_EQ(put.pmo.Options, MQPMO_NO_SYNCPOINT | MQPMO_PASS_ALL_CONTEXT);
+    EXPECT_EQ(put.pmo.Context, 55);
+    EXPECT_EQ(put.hObj, fakemq::Opens()[0].hObj);
+}
+
+TEST_F(Puts, AReplyThatCannotBePutIsReportedWithItsQueue) {
+    Settings.retryCount = 1;
+    fakemq::State().putFailures = {MQRC_Q_FULL, MQRC_Q_FULL};
+    REQUEST req = MakeRequest(MQRO_NONE);
+    MQMD md = MQMD_DEFAULT;
+    EXPECT_EQ(PutReply(&req, &md, "reply", 5, 0), MQRC_Q_FULL);
+    EXPECT_NE(log.Text().find("CVLA107E MQPUT to queue 'QM2/REQ.REPLY' failed with reason 2053"),
+              std::string::npos);
+    EXPECT_EQ(StatValue(STAT_SINCE_START, STAT_RESPONSES), 0);
+    EXPECT_EQ(StatValue(STAT_SINCE_START, STAT_FAILED_PUTS), 2);
+
+    /* No handle: the open's reason, nothing put. */
+    fakemq::State().openFailures = {MQRC_UNKNOWN_OBJECT_NAME};
+    strcpy(req.replyQName, "GONE.Q");
+    size_t before = fakemq::Puts().size();
+    EXPECT_EQ(PutReply(&req, &md, "reply", 5, 0), MQRC_UNKNOWN_OBJECT_NAME);
+    EXPECT_EQ(fakemq::Puts().size(), before);
+}
+
+TEST_F(Puts, SimpleCommandsAndWakeUpsUseTheSecondaryConnection) {
+    EXPECT_EQ(PutSimpleCommand("STOP"), 0);
+    auto put = fakemq::Puts().back();
+    EXPECT_EQ(put.hConn, fakemq::SECONDARY_HCONN);
+    EXPECT_EQ(put.name, "CORVEL.TORVIK.COMMAND.QUEUE");
+    EXPECT_EQ(put.data, "STOP"); /* no terminating zero */
+    EXPECT_EQ(std::string(put.md.Format, 8), "MQSTR   ");
+    EXPECT_EQ(put.md.ReplyToQ[0], ' ');
+    EXPECT_EQ(put.md.ReplyToQMgr[0], ' ');
+    EXPECT_EQ(put.md.MsgType, MQMT_DATAGRAM);
+    EXPECT_EQ(put.md.Persistence, MQPER_PERSISTENCE_AS_Q_DEF);
+    EXPECT_EQ(put.pmo.Options, MQPMO_NO_SYNCPOINT);
+
+    MQBYTE id[MQ_MSG_ID_LENGTH];
+    for (int i = 0; i < MQ_MSG_ID_LENGTH; i++)
+        id[i] = static_cast<MQBYTE>(i + 1);
+    EXPECT_EQ(PutWakeUp(id), 0);
+    put = fakemq::Puts().back();
+    EXPECT_EQ(put.name, "CORVEL.TORVIK.0001");
+    EXPECT_EQ(std::string(put.md.Format, 8), "MQADMIN ");
+    EXPECT_EQ(memcmp(put.md.MsgId, id, sizeof id), 0);
+    EXPECT_EQ(put.pmo.Options, MQPMO_NONE);
+    ASSERT_EQ(put.data.size(), 36u);
+    MQCFH cfh;
+    memcpy(&cfh, put.data.data(), sizeof cfh);
+    EXPECT_EQ(cfh.Type, MQCFT_COMMAND);
+    EXPECT_EQ(cfh.StrucLength, 36);
+    EXPECT_EQ(cfh.Version, 1);
+    EXPECT_EQ(cfh.Command, 0);
+    EXPECT_EQ(cfh.MsgSeqNumber, 1);
+    EXPECT_EQ(cfh.Control, MQCFC_LAST);
+    EXPECT_EQ(cfh.ParameterCount, 0);
+
+    /* A failed put is reported with the queue's name. */
+    fakemq::State().putFailures = {MQRC_PUT_INHIBITED};
+    EXPECT_EQ(PutSimpleCommand("REPORT"), MQRC_PUT_INHIBITED);
+    EXPECT_NE(log.Text().find("CVLA107E MQPUT to queue 'CORVEL.TORVIK.COMMAND.QUEUE' failed with "
+                              "reason 2051"),
+              std::string::npos);
+    EXPECT_EQ(HConnSecondary.load(), fakemq::SECONDARY_HCONN);
+
+    DropSecondaryConnection(nullptr);
+    EXPECT_EQ(HConnSecondary.load(), MQHC_UNUSABLE_HCONN);
+    EXPECT_EQ(fakemq::State().disconnects, 1);
+    DropSecondaryConnection(nullptr); /* not connected: nothing to do */
+    EXPECT_EQ(fakemq::State().disconnects, 1);
+}
+
+TEST_F(Puts, ALostSecondaryConnectionIsDroppedAndReportedOnlyBeforeTheStop) {
+    fakemq::State().putFailures = {MQRC_CONNECTION_BROKEN};
+    EXPECT_EQ(PutSimpleCommand("CHECKREPL"), MQRC_CONNECTION_BROKEN);
+    EXPECT_EQ(HConnSecondary.load(), MQHC_UNUSABLE_HCONN);
+    EXPECT_EQ(fakemq::CountOf(log.Text(), "CVLA107E"), 1);
+
+    /* After the stop (the event handler has reported the loss) it is quiet. */
+    HConnSecondary.store(fakemq::SECONDARY_HCONN);
+    SetStopFlag();
+    fakemq::State().putFailures = {MQRC_CONNECTION_BROKEN};
+    EXPECT_EQ(PutSimpleCommand("CHECKREPL"), MQRC_CONNECTION_BROKEN);
+    EXPECT_EQ(fakemq::CountOf(log.Text(), "CVLA107E"), 1);
+}
+
+TEST_F(Puts, WorkerCallsPutTheirTextOneAfterAnother) {
+    static char texts[3][10] = {"CHECKREPL", "STARTCERT", "CHECKHOBJ"};
+    for (auto &text : texts)
+        ASSERT_EQ(QueueCall(PutSimpleCommandCall, text), 0);
+    ASSERT_TRUE(fakemq::WaitFor([] { return fakemq::Puts().size() == 3; }));
+    std::vector<std::string> seen;
+    for (auto &put : fakemq::Puts())
+        seen.push_back(put.data);
+    std::sort(seen.begin(), seen.end());
+    EXPECT_EQ(seen, (std::vector<std::string>{"CHECKHOBJ", "CHECKREPL", "STARTCERT"}));
+}
+
+TEST_F(Puts, ConnectionEventsStopTheAgentWithOneMessage) {
+    MQCBC cbc = MQCBC_DEFAULT;
+    cbc.CallType = MQCBCT_EVENT_CALL;
+    cbc.Reason = MQRC_RECONNECTING; /* not one that stops */
+    OnConnectionEvent(1, nullptr, nullptr, nullptr, &cbc);
+    EXPECT_FALSE(StopRequested());
+    cbc.CallType = MQCBCT_MSG_REMOVED;
+    cbc.Reason = MQRC_CONNECTION_BROKEN;
+    OnConnectionEvent(1, nullptr, nullptr, nullptr, &cbc);
+    EXPECT_FALSE(StopRequested());
+
+    cbc.CallType = MQCBCT_EVENT_CALL;
+    cbc.Reason = MQRC_CONNECTION_QUIESCING;
+    OnConnectionEvent(1, nullptr, nullptr, nullptr, &cbc);
+    EXPECT_TRUE(StopRequested());
+    for (MQLONG reason : {MQRC_CONNECTION_BROKEN, MQRC_Q_MGR_QUIESCING, MQRC_Q_MGR_STOPPING,
+                          MQRC_CONNECTION_STOPPING}) {
+        cbc.Reason = reason;
+        OnConnectionEvent(2, nullptr, nullptr, nullptr, &cbc);
+    }
+    std::string text = log.Text();
+    EXPECT_EQ(fakemq::CountOf(text, "CVLA199E"), 1);
+    EXPECT_NE(text.find("CVLA199E TORVIK received reason code 2202 ("), std::string::npos);
+}
+
+TEST_F(Puts, EveryStopReasonOfTheHandlerStops) {
+    for (MQLONG reason : {MQRC_CONNECTION_BROKEN, MQRC_Q_MGR_QUIESCING, MQRC_Q_MGR_STOPPING,
+                          MQRC_CONNECTION_QUIESCING, MQRC_CONNECTION_STOPPING}) {
+        InitAgentState();
+        MQCBC cbc = MQCBC_DEFAULT;
+        cbc.CallType = MQCBCT_EVENT_CALL;
+        cbc.Reason = reason;
+        OnConnectionEvent(1, nullptr, nullptr, nullptr, &cbc);
+        EXPECT_TRUE(StopRequested()) << reason;
+    }
+    EXPECT_EQ(fakemq::CountOf(log.Text(), "CVLA199E"), 5);
+}
+
+} /* namespace */

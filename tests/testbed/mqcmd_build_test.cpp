@@ -1,0 +1,213 @@
+/* mqcmd_build_test.cpp -- the requester's commands from command-line words:
+ * parameter typing, constant names as values, forced types, failures that
+ * leave the message as it was, identifiers, formats and report options. */
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "mqcmd_build.h"
+#include "mqcmd_decode.h"
+#include "mqcmd_pcfbytes.h"
+
+namespace {
+
+/* Start a command and add each word; every word must be accepted. */
+std::vector<MQBYTE> Command(MQLONG command, const std::vector<const char *> &words) {
+    std::vector<MQBYTE> msg;
+    StartPcfCommand(&msg, command);
+    char err[200];
+    for (const char *w : words)
+        EXPECT_EQ(AddParameterWord(&msg, w, err, sizeof err), 0) << w << ": " << err;
+    return msg;
+}
+
+TEST(MqcmdBuild, InquireQueueWordsGiveTheWireMessage) {
+    std::vector<MQBYTE> msg =
+        Command(MQCMD_INQUIRE_Q, {"MQCA_Q_NAME=APP.*", "MQIACF_Q_ATTRS=MQIACF_ALL"});
+    PcfBytes expected;
+    expected.Header(MQCFT_COMMAND, MQCMD_INQUIRE_Q, MQCFC_LAST, 0, 0, 2);
+    expected.String(MQCA_Q_NAME, "APP.*");
+    expected.IntList(MQIACF_Q_ATTRS, {MQIACF_ALL});
+    EXPECT_EQ(msg, expected.b);
+    EXPECT_EQ(msg.size(), 36u + 28u + 20u); /* MQCFST 20 + 5 rounded up to 28 */
+}
+
+TEST(MqcmdBuild, EachWordBecomesItsStructure) {
+    std::vector<MQBYTE> msg =
+        Command(MQCMD_CHANGE_Q_MGR,
+                {"MQIA_MAX_Q_DEPTH=5000", "mqca_ssl_key_repository=/var/mqm/key,with,commas",
+                 "MQIACF_Q_MGR_ATTRS=MQCA_SSL_KEY_REPOSITORY,MQIA_SSL_EVENT",
+                 "MQIA_SSL_EVENT=MQEVR_ENABLED", "4000:string=forced", "4001:int=0x10",
+                 "4002:intlist=1,-2,3", "4003:int=0xFFFFFFFF", "4004:intlist="});
+    PCFDUMP d;
+    DecodePcf(msg.data(), msg.size(), &d);
+    ASSERT_FALSE(d.malformed) << d.malformedText;
+    EXPECT_EQ(d.version, 1);
+    EXPECT_EQ(d.parameterCount, 9);
+    ASSERT_EQ(d.items.size(), 9u);
+    const MQBYTE *m = msg.data();
+    auto str = [&](const PCFITEM &it) {
+        return std::string((const char *)m + it.valueOffset, it.valueLength);
+    };
+
+    EXPECT_EQ(d.items[0].type, MQCFT_INTEGER);
+    EXPECT_EQ(d.items[0].parameter, MQIA_MAX_Q_DEPTH);
+    EXPECT_EQ(PcfLongAt(m, d.items[0].valueOffset), 5000);
+
+    EXPECT_EQ(d.items[1].type, MQCFT_STRING);
+    EXPECT_EQ(d.items[1].parameter, MQCA_SSL_KEY_REPOSITORY);
+    EXPECT_EQ(str(d.items[1]), "/var/mqm/key,with,commas");
+
+    EXPECT_EQ(d.items[2].type, MQCFT_INTEGER_LIST);
+    ASSERT_EQ(d.items[2].count, 2);
+    EXPECT_EQ(PcfLongAt(m, d.items[2].valueOffset), MQCA_SSL_KEY_REPOSITORY);
+    EXPECT_EQ(PcfLongAt(m, d.items[2].valueOffset + 4), MQIA_SSL_EVENT);
+
+    EXPECT_EQ(d.items[3].type, MQCFT_INTEGER);
+    EXPECT_EQ(PcfLongAt(m, d.items[3].valueOffset), MQEVR_ENABLED);
+
+    EXPECT_EQ(d.items[4].type, MQCFT_STRING);
+    EXPECT_EQ(d.items[4].parameter, 4000);
+    EXPECT_EQ(str(d.items[4]), "forced");
+
+    EXPECT_EQ(d.items[5].type, MQCFT_INTEGER);
+    EXPECT_EQ(PcfLongAt(m, d.items[5].valueOffset), 16);
+
+    EXPECT_EQ(d.items[6].type, MQCFT_INTEGER_LIST);
+    ASSERT_EQ(d.items[6].count, 3);
+    EXPECT_EQ(PcfLongAt(m, d.items[6].valueOffset + 4), -2);
+
+    EXPECT_EQ(PcfLongAt(m, d.items[7].valueOffset), -1); /* unsigned form wraps */
+
+    EXPECT_EQ(d.items[8].type, MQCFT_INTEGER_LIST);
+    EXPECT_EQ(d.items[8].count, 0);
+}
+
+TEST(MqcmdBuild, WideAndByteTypesRaiseTheHeaderVersion) {
+    std::vector<MQBYTE> msg = Command(MQCMD_INQUIRE_Q, {"MQBACF_CONNECTION_ID=0aFF10"});
+    PCFDUMP d;
+    DecodePcf(msg.data(), msg.size(), &d);
+    ASSERT_FALSE(d.malformed) << d.malformedText;
+    EXPECT_EQ(d.version, 2);
+    ASSERT_EQ(d.items.size(), 1u);
+    EXPECT_EQ(d.items[0].type, MQCFT_BYTE_STRING);
+    ASSERT_EQ(d.items[0].valueLength, 3u);
+    EXPECT_EQ(msg[d.items[0].valueOffset + 1], 0xFF);
+
+    msg =
+        Command(MQCMD_INQUIRE_Q, {"MQBACF_CONNECTION_ID=00", "MQIAMO64_BROWSE_BYTES=-9000000000",
+                                  "5000:int64list=1,MQIA_MAX_Q_DEPTH", "MQIA_MAX_Q_DEPTH:int64=7"});
+    DecodePcf(msg.data(), msg.size(), &d);
+    ASSERT_FALSE(d.malformed) << d.malformedText;
+    EXPECT_EQ(d.version, 3);
+    ASSERT_EQ(d.items.size(), 4u);
+    EXPECT_EQ(d.items[1].type, MQCFT_INTEGER64);
+    EXPECT_EQ(PcfInt64At(msg.data(), d.items[1].valueOffset), -9000000000LL);
+    EXPECT_EQ(d.items[2].type, MQCFT_INTEGER64_LIST);
+    EXPECT_EQ(PcfInt64At(msg.data(), d.items[2].valueOffset + 8), MQIA_MAX_Q_DEPTH);
+    EXPECT_EQ(d.items[3].type, MQCFT_INTEGER64);
+}
+
+TEST(MqcmdBuild, BadWordsFailWithAReasonAndLeaveTheMessageAsItWas) {
+    const struct {
+        const char *word;
+        int reason;
+    } bad[] = {
+        {"MQIA_MAX_Q_DEPTH", MQRCCF_PARM_SYNTAX_ERROR},           /* no = */
+        {"=5", MQRCCF_PARM_SYNTAX_ERROR},                         /* no name */
+        {"2016=APP", MQRCCF_PARM_SYNTAX_ERROR},                   /* number needs a type */
+        {"MQIA_NO_SUCH_THING=1", MQRCCF_PARM_VALUE_ERROR},        /* unknown name */
+        {"MQIA_MAX_Q_DEPTH=lots", MQRCCF_PARM_VALUE_ERROR},       /* not a number or constant */
+        {"MQIA_MAX_Q_DEPTH=4294967296", MQRCCF_PARM_VALUE_ERROR}, /* beyond 32 bits */
+        {"MQIA_MAX_Q_DEPTH=-2147483649", MQRCCF_PARM_VALUE_ERROR},
+        {"MQIA_MAX_Q_DEPTH=99999999999999999999999", MQRCCF_PARM_VALUE_ERROR},
+        {"MQIA_MAX_Q_DEPTH=12abc", MQRCCF_PARM_VALUE_ERROR},
+        {"MQIACF_Q_ATTRS=1,,2", MQRCCF_PARM_VALUE_ERROR}, /* empty list item */
+        {"MQIACF_Q_ATTRS=1,NOPE", MQRCCF_PARM_VALUE_ERROR},
+        {"MQIA_MAX_Q_DEPTH:float=1", MQRCCF_PARM_SYNTAX_ERROR}, /* unknown type */
+        {"MQBACF_CONNECTION_ID=ABC", MQRCCF_PARM_SYNTAX_ERROR}, /* odd hex digits */
+        {"MQBACF_CONNECTION_ID=ZZ", MQRCCF_PARM_SYNTAX_ERROR},
+        {"99999999999:int=1", MQRCCF_PARM_VALUE_ERROR}, /* id beyond 32 bits */
+    };
+    for (const auto &b : bad) {
+        SCOPED_TRACE(b.word);
+        std::vector<MQBYTE> msg = Command(MQCMD_INQUIRE_Q, {"MQCA_Q_NAME=A"});
+        const std::vector<MQBYTE> before = msg;
+        char err[200] = "";
+        EXPECT_EQ(AddParameterWord(&msg, b.word, err, sizeof err), b.reason);
+        EXPECT_NE(err[0], '\0');
+        EXPECT_EQ(msg, before);
+    }
+}
+
+TEST(MqcmdBuild, CommandsByShortNameFullNameOrNumber) {
+    char err[200];
+    MQLONG c = -1;
+    EXPECT_EQ(ParseCommandCode("INQUIRE_Q", &c, err, sizeof err), 0);
+    EXPECT_EQ(c, MQCMD_INQUIRE_Q);
+    c = -1;
+    EXPECT_EQ(ParseCommandCode("mqcmd_inquire_q_mgr", &c, err, sizeof err), 0);
+    EXPECT_EQ(c, MQCMD_INQUIRE_Q_MGR);
+    EXPECT_EQ(ParseCommandCode("13", &c, err, sizeof err), 0);
+    EXPECT_EQ(c, 13);
+    EXPECT_EQ(ParseCommandCode("9500", &c, err, sizeof err), 0);
+    EXPECT_EQ(c, 9500);
+    c = 77;
+    EXPECT_NE(ParseCommandCode("NO_SUCH_COMMAND", &c, err, sizeof err), 0);
+    EXPECT_NE(ParseCommandCode("-4", &c, err, sizeof err), 0);
+    EXPECT_NE(ParseCommandCode("", &c, err, sizeof err), 0);
+    EXPECT_EQ(c, 77);
+}
+
+TEST(MqcmdBuild, EscapeCarriesMqscTypeAndText) {
+    std::vector<MQBYTE> msg;
+    BuildEscapeCommand(&msg, "DISPLAY QMGR", 12);
+    PcfBytes expected;
+    expected.Header(MQCFT_COMMAND, MQCMD_ESCAPE, MQCFC_LAST, 0, 0, 2);
+    expected.Integer(MQIACF_ESCAPE_TYPE, MQET_MQSC);
+    expected.String(MQCACF_ESCAPE_TEXT, "DISPLAY QMGR");
+    EXPECT_EQ(msg, expected.b);
+}
+
+TEST(MqcmdBuild, IdentifiersFormatsAndReportOptions) {
+    char err[200];
+    MQBYTE id[24];
+    memset(id, 0x55, sizeof id);
+    EXPECT_EQ(ParseHexId("0102ff", id, err, sizeof err), 0);
+    EXPECT_EQ(id[0], 1);
+    EXPECT_EQ(id[2], 0xFF);
+    EXPECT_EQ(id[3], 0);
+    EXPECT_EQ(id[23], 0);
+    std::string full(48, 'A');
+    EXPECT_EQ(ParseHexId(full.c_str(), id, err, sizeof err), 0);
+    EXPECT_EQ(id[23], 0xAA);
+    memset(id, 0x55, sizeof id);
+    EXPECT_NE(ParseHexId((full + "00").c_str(), id, err, sizeof err), 0); /* 25 bytes */
+    EXPECT_NE(ParseHexId("123", id, err, sizeof err), 0);
+    EXPECT_NE(ParseHexId("GG", id, err, sizeof err), 0);
+    EXPECT_EQ(id[0], 0x55);
+
+    MQCHAR f[8];
+    EXPECT_EQ(ParseFormatName("NONE", f, err, sizeof err), 0);
+    EXPECT_EQ(memcmp(f, MQFMT_NONE, 8), 0);
+    EXPECT_EQ(ParseFormatName("MQCMD1", f, err, sizeof err), 0);
+    EXPECT_EQ(memcmp(f, MQFMT_COMMAND_1, 8), 0);
+    EXPECT_EQ(ParseFormatName("MQADMIN", f, err, sizeof err), 0);
+    EXPECT_EQ(memcmp(f, MQFMT_ADMIN, 8), 0);
+    EXPECT_NE(ParseFormatName("TOOLONGFMT", f, err, sizeof err), 0);
+    EXPECT_NE(ParseFormatName("", f, err, sizeof err), 0);
+
+    MQLONG report = 0;
+    EXPECT_EQ(ParseReportOptions("PASS_MSG_ID,PASS_CORREL_ID", &report, err, sizeof err), 0);
+    EXPECT_EQ(report, MQRO_PASS_MSG_ID | MQRO_PASS_CORREL_ID);
+    report = 0;
+    EXPECT_EQ(ParseReportOptions("mqro_pass_correl_id,16384", &report, err, sizeof err), 0);
+    EXPECT_EQ(report, MQRO_PASS_CORREL_ID | MQRO_PASS_DISCARD_AND_EXPIRY);
+    report = 0;
+    EXPECT_NE(ParseReportOptions("PASS_NOTHING", &report, err, sizeof err), 0);
+    EXPECT_NE(ParseReportOptions("PASS_MSG_ID,", &report, err, sizeof err), 0);
+    EXPECT_EQ(report, 0);
+}
+
+} /* namespace */

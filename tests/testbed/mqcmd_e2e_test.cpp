@@ -1,0 +1,320 @@
+/* mqcmd_e2e_test.cpp -- the requester as a program against a private stand-in
+ * queue manager: put and get, requests answered by a responder in the test
+ * (completion at the last bit, the linger interval, identifiers by report
+ * options, context), z/OS and plain text replies, a silent queue (exit code 2),
+ * --simple, failures (exit code 1), and the command server itself. */
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "mqcmd_e2e_util.h"
+#include "mqcmd_pcfbytes.h"
+
+namespace {
+
+std::vector<MQBYTE> PcfReply(MQLONG control, MQLONG seq, const std::string &qname) {
+    PcfBytes m;
+    m.Header(MQCFT_RESPONSE, MQCMD_INQUIRE_Q, control, 0, 0, 2, seq);
+    m.String(MQCA_Q_NAME, qname + std::string(48 - qname.size(), ' '));
+    m.Integer(MQIA_CURRENT_Q_DEPTH, seq);
+    return m.b;
+}
+
+std::vector<MQBYTE> Bytes(const std::string &s) {
+    return std::vector<MQBYTE>(s.begin(), s.end());
+}
+
+/* A responder on a thread of the test: takes one request from a queue and
+ * runs the script on it. The thread is always joined. */
+class Responder {
+public:
+    using Script = std::function<void(MQHCONN, const MQMD &, const std::vector<MQBYTE> &)>;
+    Responder(const char *qm, const char *queue, Script script) {
+        thread_ = std::thread([=] {
+            Connection c(qm);
+            if (c.hconn == MQHC_UNUSABLE_HCONN) {
+                ADD_FAILURE() << "responder MQCONN reason " << c.reason;
+                return;
+            }
+            MQMD md;
+            std::vector<MQBYTE> body;
+            MQLONG rc = TakeMessage(c.hconn, queue, RESPONDER_WAIT_MS, &md, &body);
+            if (rc != 0) {
+                ADD_FAILURE() << "responder got no request: reason " << rc;
+                return;
+            }
+            got_ = true;
+            script(c.hconn, md, body);
+        });
+    }
+    ~Responder() { Join(); }
+    void Join() {
+        if (thread_.joinable())
+            thread_.join();
+    }
+    bool Got() const { return got_; }
+
+private:
+    std::thread thread_;
+    std::atomic<bool> got_{false};
+};
+
+class MqcmdE2E : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(qm_.Start("QMC"), "");
+        std::string out;
+        ASSERT_EQ(qm_.Run({"mqsc", "QMC", "DEFINE QLOCAL(REQ.Q)"}, &out), 0) << out;
+        ASSERT_EQ(qm_.Run({"mqsc", "QMC", "DEFINE QLOCAL(DATA.Q)"}, &out), 0) << out;
+    }
+    std::string WriteFile(const std::string &name, const std::vector<MQBYTE> &bytes) {
+        std::string path = qm_.Dir() + "/" + name;
+        FILE *f = PLOpenFile(path.c_str(), "wb", nullptr);
+        EXPECT_NE(f, nullptr);
+        if (f != nullptr) {
+            fwrite(bytes.data(), 1, bytes.size(), f);
+            fclose(f);
+        }
+        return path;
+    }
+    MqsimQueueManager qm_;
+};
+
+TEST_F(MqcmdE2E, PutThenGetRoundTrip) {
+    MqcmdResult put = RunMqcmd({"put", "-q", "DATA.Q", "-m", "QMC", "hello\tworld"});
+    ASSERT_EQ(put.exitCode, 0) << put.out;
+    EXPECT_NE(put.out.find("Put 11 bytes to DATA.Q"), std::string::npos) << put.out;
+    put = RunMqcmd({"put", "-q", "DATA.Q", "-m", "QMC", "--format", "NONE", "second"});
+    ASSERT_EQ(put.exitCode, 0) << put.out;
+
+    MqcmdResult get = RunMqcmd({"get", "-q", "DATA.Q", "-m", "QMC", "--json"});
+    ASSERT_EQ(get.exitCode, 0) << get.out;
+    EXPECT_TRUE(get.notJson.empty()) << get.out;
+    ASSERT_EQ(get.lines.size(), 3u) << get.out;
+    EXPECT_EQ(get.lines[0].Get("format")->text, "MQSTR   ");
+    EXPECT_EQ(get.lines[0].Get("msgType")->number, MQMT_DATAGRAM);
+    EXPECT_EQ(get.lines[0].Get("pcf")->kind, JVALUE::NUL);
+    EXPECT_EQ(get.lines[0].Get("text")->text, "hello\tworld");
+    EXPECT_EQ(get.lines[1].Get("format")->text, "        ");
+    EXPECT_EQ(get.lines[1].Get("text")->text, "second");
+    EXPECT_EQ(get.lines[1].Get("n")->number, 2);
+    const JVALUE *summary = get.lines[2].Get("summary");
+    ASSERT_NE(summary, nullptr) << get.out;
+    EXPECT_EQ(summary->Get("messages")->number, 2);
+    EXPECT_EQ(summary->Get("bytes")->number, 17);
+    EXPECT_TRUE(summary->Get("complete")->boolean);
+
+    /* the queue is empty now; text form and its summary line */
+    get = RunMqcmd({"get", "-q", "DATA.Q", "-m", "QMC"});
+    ASSERT_EQ(get.exitCode, 0) << get.out;
+    EXPECT_NE(get.out.find("0 messages, 0 bytes,"), std::string::npos) << get.out;
+
+    /* waiting for a first message that never comes is an expired wait */
+    get = RunMqcmd({"get", "-q", "DATA.Q", "-m", "QMC", "--wait", "0.3"});
+    EXPECT_EQ(get.exitCode, 2) << get.out;
+}
+
+TEST_F(MqcmdE2E, RawFileRepliesCompleteAtTheLastBitAndTheLingerCatchesALateOne) {
+    PcfBytes request;
+    request.Header(MQCFT_COMMAND, MQCMD_INQUIRE_Q, MQCFC_LAST, 0, 0, 1);
+    request.String(MQCA_Q_NAME, "APP.*");
+    std::string file = WriteFile("request.bin", request.b);
+
+    std::string requestMsgId;
+    Responder responder(
+        "QMC", "REQ.Q", [&](MQHCONN hconn, const MQMD &md, const std::vector<MQBYTE> &body) {
+            EXPECT_EQ(body, request.b);
+            EXPECT_EQ(std::string(md.Format, 8), "MQADMIN ");
+            EXPECT_EQ(md.MsgType, MQMT_REQUEST);
+            EXPECT_EQ(md.Report, MQRO_NONE);
+            std::string replyQ = Field(md.ReplyToQ, sizeof md.ReplyToQ);
+            EXPECT_EQ(replyQ.rfind("MQCMD.", 0), 0u) << replyQ;
+            EXPECT_EQ(Field(md.ReplyToQMgr, sizeof md.ReplyToQMgr), "QMC");
+            requestMsgId = Hex(md.MsgId, sizeof md.MsgId);
+
+            static const MQBYTE other[24] = {9, 9, 9};
+            EXPECT_EQ(SendReply(hconn, md, MQFMT_ADMIN, PcfReply(MQCFC_NOT_LAST, 1, "APP.1")), 0);
+            EXPECT_EQ(
+                SendReply(hconn, md, MQFMT_ADMIN, PcfReply(MQCFC_NOT_LAST, 9, "NOT.MINE"), other),
+                0);
+            EXPECT_EQ(SendReply(hconn, md, MQFMT_ADMIN, PcfReply(0x10000, 2, "APP.2")), 0);
+            EXPECT_EQ(SendReply(hconn, md, MQFMT_ADMIN, PcfReply(0x10001, 3, "APP.3")), 0);
+            /* once the requester has taken the set (only the stranger is left),
+             * one more message: the linger interval must still catch it */
+            EXPECT_TRUE(WaitUntil([&] { return QueueDepth(hconn, replyQ) == 1; }));
+            EXPECT_EQ(SendReply(hconn, md, MQFMT_ADMIN, PcfReply(MQCFC_LAST, 4, "APP.LATE")), 0);
+        });
+
+    MqcmdResult r = RunMqcmd({"-m", "QMC", "-q", "REQ.Q", "--raw-file", file, "--json", "--linger",
+                              "3000", "--wait", "30"});
+    responder.Join();
+    ASSERT_EQ(r.exitCode, 0) << r.out;
+    EXPECT_TRUE(r.notJson.empty()) << r.out;
+    ASSERT_EQ(r.lines.size(), 5u) << r.out;
+    const char *names[] = {"APP.1", "APP.2", "APP.3", "APP.LATE"};
+    const double controls[] = {0, 0x10000, 0x10001, 1};
+    for (int i = 0; i < 4; i++) {
+        SCOPED_TRACE(i);
+        const JVALUE &m = r.lines[i];
+        EXPECT_EQ(m.Get("n")->number, i + 1);
+        EXPECT_EQ(m.Get("correlId")->text, requestMsgId);
+        EXPECT_EQ(m.Get("msgType")->number, MQMT_REPLY);
+        const JVALUE *pcf = m.Get("pcf");
+        ASSERT_EQ(pcf->kind, JVALUE::OBJECT);
+        EXPECT_EQ(pcf->Get("control")->number, controls[i]);
+        const JVALUE *params = pcf->Get("params");
+        ASSERT_EQ(params->items.size(), 2u);
+        EXPECT_EQ(params->items[0].Get("name")->text, "MQCA_Q_NAME");
+        EXPECT_EQ(params->items[0].Get("value")->text.substr(0, strlen(names[i])), names[i]);
+        EXPECT_EQ(params->items[0].Get("value")->text.size(), 48u);
+    }
+    const JVALUE *summary = r.lines[4].Get("summary");
+    ASSERT_NE(summary, nullptr);
+    EXPECT_EQ(summary->Get("messages")->number, 4);
+    EXPECT_TRUE(summary->Get("complete")->boolean);
+    EXPECT_EQ(r.out.find("NOT.MINE"), std::string::npos);
+}
+
+TEST_F(MqcmdE2E, ReportOptionsUserAndIdentifiersReachTheRequestAndMatchTheReplies) {
+    const std::string msgId = "0102030405060708090A0B0C0D0E0F101112131415161718";
+    const std::string correlId = "AABBCC";
+    Responder responder(
+        "QMC", "REQ.Q", [&](MQHCONN hconn, const MQMD &md, const std::vector<MQBYTE> &) {
+            EXPECT_EQ(md.Report & (MQRO_PASS_MSG_ID | MQRO_PASS_CORREL_ID),
+                      MQRO_PASS_MSG_ID | MQRO_PASS_CORREL_ID);
+            EXPECT_EQ(Hex(md.MsgId, 24), msgId);
+            EXPECT_EQ(Hex(md.CorrelId, 24), correlId + std::string(42, '0'));
+            EXPECT_EQ(std::string(md.UserIdentifier, 12), "alice       ");
+            EXPECT_EQ(std::string(md.Format, 8), "MQCMD1  ");
+            EXPECT_EQ(Field(md.ReplyToQ, 48), "MY.REPLY");
+            /* a reply correlated on the MsgId, as without PASS_CORREL_ID: not ours */
+            EXPECT_EQ(SendReply(hconn, md, MQFMT_ADMIN, PcfReply(MQCFC_LAST, 1, "WRONG"), md.MsgId),
+                      0);
+            EXPECT_EQ(SendReply(hconn, md, MQFMT_ADMIN, PcfReply(MQCFC_LAST, 1, "RIGHT")), 0);
+        });
+    std::string out;
+    ASSERT_EQ(qm_.Run({"mqsc", "QMC", "DEFINE QLOCAL(MY.REPLY)"}, &out), 0) << out;
+    MqcmdResult r = RunMqcmd(
+        {"-m",           "QMC",       "-q",         "REQ.Q",    "--mqsc",
+         "DISPLAY QMGR", "--format",  "MQCMD1",     "--report", "PASS_MSG_ID,PASS_CORREL_ID",
+         "--msgid",      msgId,       "--correlid", correlId,   "--user",
+         "alice",        "--reply-q", "MY.REPLY",   "--linger", "0",
+         "--json"});
+    responder.Join();
+    ASSERT_EQ(r.exitCode, 0) << r.out;
+    ASSERT_EQ(r.lines.size(), 2u) << r.out;
+    EXPECT_EQ(r.lines[0].Get("msgId")->text, msgId);
+    EXPECT_EQ(r.lines[0].Get("correlId")->text, correlId + std::string(42, '0'));
+    EXPECT_EQ(r.out.find("WRONG"), std::string::npos);
+    EXPECT_NE(r.out.find("RIGHT"), std::string::npos);
+    /* the reply it did not match stays on the named reply queue */
+    Connection c("QMC");
+    EXPECT_EQ(QueueDepth(c.hconn, "MY.REPLY"), 1);
+}
+
+TEST_F(MqcmdE2E, TextRepliesCompleteAtAZosCompletionLineOrWhenSilent) {
+    /* z/OS: complete at CSQ9022I, so a short --wait is no obstacle */
+    {
+        const std::string last = "CSQ9022I QMC CSQMDRTS ' DISPLAY QUEUE' NORMAL COMPLETION";
+        Responder responder(
+            "QMC", "REQ.Q", [&](MQHCONN hconn, const MQMD &md, const std::vector<MQBYTE> &body) {
+                EXPECT_EQ(std::string(body.begin(), body.end()), "DISPLAY QUEUE(*)");
+                EXPECT_EQ(std::string(md.Format, 8), "MQSTR   ");
+                SendReply(hconn, md, MQFMT_COMMAND_1, Bytes("CSQN205I   COUNT=       3"));
+                SendReply(hconn, md, MQFMT_COMMAND_1, Bytes("CSQM401I QMC QUEUE(A)"));
+                SendReply(hconn, md, MQFMT_COMMAND_1, Bytes(last));
+            });
+        MqcmdResult r = RunMqcmd({"-m", "QMC", "-q", "REQ.Q", "--mqsc", "DISPLAY QUEUE(*)",
+                                  "--wait", "2", "--linger", "3000"});
+        responder.Join();
+        ASSERT_EQ(r.exitCode, 0) << r.out;
+        EXPECT_NE(
+            r.out.find("Message 3: length " + std::to_string(last.size()) + ", format MQCMD1"),
+            std::string::npos)
+            << r.out;
+        EXPECT_NE(r.out.find("\nCSQM401I QMC QUEUE(A)\n"), std::string::npos) << r.out;
+        EXPECT_NE(r.out.find("3 messages, "), std::string::npos) << r.out;
+    }
+    /* text without a completion line: complete once silent for the linger */
+    {
+        Responder responder(
+            "QMC", "REQ.Q", [&](MQHCONN hconn, const MQMD &md, const std::vector<MQBYTE> &) {
+                SendReply(hconn, md, MQFMT_STRING, Bytes("AMQ8409I: Display Queue details."));
+                SendReply(hconn, md, MQFMT_STRING, Bytes("   QUEUE(A)   CURDEPTH(0)"));
+            });
+        MqcmdResult r =
+            RunMqcmd({"-m", "QMC", "-q", "REQ.Q", "--mqsc", "DISPLAY QLOCAL(A)", "--json"});
+        responder.Join();
+        ASSERT_EQ(r.exitCode, 0) << r.out;
+        ASSERT_EQ(r.lines.size(), 3u) << r.out;
+        EXPECT_EQ(r.lines[1].Get("text")->text, "   QUEUE(A)   CURDEPTH(0)");
+        EXPECT_TRUE(r.lines[2].Get("summary")->Get("complete")->boolean);
+    }
+}
+
+TEST_F(MqcmdE2E, NothingAnsweringExpiresTheWaitWithExitCode2) {
+    MqcmdResult r = RunMqcmd({"-m", "QMC", "-q", "REQ.Q", "--pcf", "PING_Q_MGR", "--wait", "1",
+                              "--reply-qmgr", "FAR.QM", "--json"});
+    EXPECT_EQ(r.exitCode, 2) << r.out;
+    ASSERT_EQ(r.lines.size(), 1u) << r.out;
+    const JVALUE *summary = r.lines[0].Get("summary");
+    ASSERT_NE(summary, nullptr);
+    EXPECT_EQ(summary->Get("messages")->number, 0);
+    EXPECT_FALSE(summary->Get("complete")->boolean);
+    EXPECT_GE(summary->Get("ms")->number, 1000);
+
+    /* the request itself is there: a PCF PING_Q_MGR asking for replies on
+     * the named queue manager */
+    Connection c("QMC");
+    MQMD md;
+    std::vector<MQBYTE> body;
+    ASSERT_EQ(TakeMessage(c.hconn, "REQ.Q", 0, &md, &body), 0);
+    PcfBytes ping;
+    ping.Header(MQCFT_COMMAND, MQCMD_PING_Q_MGR, MQCFC_LAST, 0, 0, 0);
+    EXPECT_EQ(body, ping.b);
+    EXPECT_EQ(Field(md.ReplyToQMgr, sizeof md.ReplyToQMgr), "FAR.QM");
+    EXPECT_EQ(Field(md.ReplyToQ, sizeof md.ReplyToQ).rfind("MQCMD.", 0), 0u);
+}
+
+TEST_F(MqcmdE2E, SimpleSendsWithABlankReplyToQueueAndWaitsForNothing) {
+    MqcmdResult r = RunMqcmd({"-m", "QMC", "-q", "REQ.Q", "--simple", "STOP"});
+    ASSERT_EQ(r.exitCode, 0) << r.out;
+    EXPECT_NE(r.out.find("Put 4 bytes to REQ.Q"), std::string::npos) << r.out;
+    Connection c("QMC");
+    MQMD md;
+    std::vector<MQBYTE> body;
+    ASSERT_EQ(TakeMessage(c.hconn, "REQ.Q", 0, &md, &body), 0);
+    EXPECT_EQ(std::string(body.begin(), body.end()), "STOP");
+    EXPECT_EQ(std::string(md.ReplyToQ, 48), std::string(48, ' '));
+    EXPECT_EQ(std::string(md.Format, 8), "MQSTR   ");
+    EXPECT_EQ(md.MsgType, MQMT_DATAGRAM);
+}
+
+TEST_F(MqcmdE2E, FailuresExitWithCode1AndSaySo) {
+    MqcmdResult r = RunMqcmd({"-m", "QMC", "-q", "NO.SUCH.Q", "--mqsc", "DISPLAY QMGR"});
+    EXPECT_EQ(r.exitCode, 1) << r.out;
+    EXPECT_NE(r.out.find("2085"), std::string::npos) << r.out;
+
+    r = RunMqcmd({"-m", "NOSUCHQM", "--mqsc", "DISPLAY QMGR"});
+    EXPECT_EQ(r.exitCode, 1) << r.out;
+    EXPECT_NE(r.out.find("MQCONN"), std::string::npos) << r.out;
+
+    r = RunMqcmd({"-m", "QMC", "-q", "REQ.Q", "--pcf", "INQUIRE_Q", "MQIA_NOTHING=1"});
+    EXPECT_EQ(r.exitCode, 1) << r.out;
+    r = RunMqcmd({"-m", "QMC", "-q", "REQ.Q", "--raw-file", qm_.Dir() + "/missing.bin"});
+    EXPECT_EQ(r.exitCode, 1) << r.out;
+    r = RunMqcmd({"--nonsense"});
+    EXPECT_EQ(r.exitCode, 1) << r.out;
+    EXPECT_NE(r.out.find("usage: mqcmd"), std::string::npos) << r.out;
+
+    /* none of these left a request behind */
+    Connection c("QMC");
+    EXPECT_EQ(QueueDepth(c.hconn, "REQ.Q"), 0);
+}
+
+} /* namespace */

@@ -1,0 +1,444 @@
+/* consolidate.cpp -- compression and coalescing of the command server's
+ * replies into few large messages for the requester.
+ *
+ * Owns: nothing global; each REQUEST owns its pending reply buffer.
+ * Threads: the consumer thread, or the worker a reply handler has handed
+ * its request to; never two threads on one request. No lock is taken.
+ *
+ * Replies are untrusted: every length and count of a PCF message is checked
+ * before it is used. Compression stops at the first structure it cannot
+ * trust and keeps the rest as it came; a reply whose structures do not fill
+ * it exactly is never merged with another. No merged message is longer
+ * than the request's maximum message size; a single reply that alone is
+ * longer goes out as it came.
+ */
+#include <cstdint>
+#include <cstring>
+
+#include "config/settings.h"
+#include "core/agent.h"
+#include "log/output.h"
+#include "mq/mqpcf.h"
+#include "mq/queues.h"
+#include "mqconst/mqconst.h"
+#include "routing/routing.h"
+
+/* Offsets of the MQCFH fields that consolidation reads and writes. */
+enum {
+    CFH_TYPE = 0,
+    CFH_STRUC_LENGTH = 4,
+    CFH_COMMAND = 12,
+    CFH_MSG_SEQ_NUMBER = 16,
+    CFH_CONTROL = 20,
+    CFH_COMP_CODE = 24,
+    CFH_PARAMETER_COUNT = 32,
+};
+
+/* Offsets in a parameter structure. */
+enum {
+    PARM_TYPE = 0,
+    PARM_STRUC_LENGTH = 4,
+    PARM_COUNT_GROUP = 12,   /* MQCFGR ParameterCount */
+    CFST_STRING_LENGTH = 16, /* MQCFST StringLength */
+};
+
+static const MQLONG PendingGrain = 65536;       /* pending buffers grow in these steps */
+static const MQLONG CoalescedControl = 0x10000; /* marks a merged reply's Control */
+static const MQLONG ZosJoinMark = '*';          /* ninth character of joined text */
+static const MQLONG ZosJoinMarkOffset = 8;
+static const MQLONG TextGrowSlack = 10; /* room asked beyond joined text */
+
+static inline MQLONG GetLong(const MQBYTE *p) {
+    MQLONG v;
+    memcpy(&v, p, sizeof(v));
+    return v;
+}
+static inline void PutLong(MQBYTE *p, MQLONG v) {
+    memcpy(p, &v, sizeof(v));
+}
+
+static int FormatIs(const MQMD *md, const char *format);
+static int IsZosText(const MQMD *md);
+static MQLONG MinStrucLength(MQLONG type);
+static MQLONG TrimmedLength(const MQBYTE *text, MQLONG length);
+static int PcfMessageIsSound(const MQBYTE *msg, MQLONG len);
+static int GrowPending(REQUEST *req, int64_t need);
+static void SendPending(REQUEST *req, MQMD *md, int passContext, MQLONG *putRc);
+
+/* ---- Compression -------------------------------------------------------- */
+
+MQLONG CompressReply(MQBYTE *msg, MQLONG len) {
+    if (msg == nullptr || len < MQCFH_STRUC_LENGTH)
+        return len;
+    MQLONG count = GetLong(msg + CFH_PARAMETER_COUNT);
+    MQLONG read = MQCFH_STRUC_LENGTH;  /* next structure of the original */
+    MQLONG write = MQCFH_STRUC_LENGTH; /* where the kept bytes go */
+    MQLONG run = MQCFH_STRUC_LENGTH;   /* start of the kept bytes not yet moved */
+
+    for (; count > 0 && len - read >= 8; count--) {
+        const MQBYTE *p = msg + read;
+        MQLONG type = GetLong(p + PARM_TYPE);
+        MQLONG strucLength = GetLong(p + PARM_STRUC_LENGTH);
+        switch (type) {
+            case MQCFT_INTEGER:
+            case MQCFT_INTEGER_LIST:
+            case MQCFT_STRING_LIST:
+            case MQCFT_BYTE_STRING:
+            case MQCFT_STRING:
+                break;
+            default:
+                OutputMessage(0, OUTF_NORMAL, Settings.logStream,
+                              "CVLA301E Can not compress PCF type %d\n", (int)type);
+                goto keepRest;
+        }
+        /* A structure that lies about its length ends the walk. */
+        if (strucLength < MinStrucLength(type) || (strucLength & 3) != 0 ||
+            strucLength > len - read)
+            goto keepRest;
+
+        if (type == MQCFT_STRING) {
+            MQLONG stringLength = GetLong(p + CFST_STRING_LENGTH);
+            if (stringLength < 0 || stringLength > strucLength - MQCFST_STRUC_LENGTH_FIXED)
+                goto keepRest;
+            MQLONG newLength = stringLength;
+            if (stringLength > 4)
+                newLength = TrimmedLength(p + MQCFST_STRUC_LENGTH_FIXED, stringLength);
+            if (newLength != stringLength) {
+                /* Move the kept bytes before it, then the cut string. */
+                if (write != run)
+                    memmove(msg + write, msg + run, (size_t)(read - run));
+                write += read - run;
+                MQLONG newStruc = (MQCFST_STRUC_LENGTH_FIXED + newLength + 3) & ~3;
+                MQBYTE *out = msg + write;
+                if (out != p)
+                    memmove(out, p, (size_t)(MQCFST_STRUC_LENGTH_FIXED + newLength));
+                PutLong(out + PARM_STRUC_LENGTH, newStruc);
+                PutLong(out + CFST_STRING_LENGTH, newLength);
+                memset(out + MQCFST_STRUC_LENGTH_FIXED + newLength, 0,
+                       (size_t)(newStruc - MQCFST_STRUC_LENGTH_FIXED - newLength));
+                write += newStruc;
+                read += strucLength;
+                run = read;
+                continue;
+            }
+        }
+        read += strucLength;
+    }
+
+keepRest:
+    /* Whatever follows the last cut string stays as it came. */
+    if (write != run)
+        memmove(msg + write, msg + run, (size_t)(len - run));
+    return write + (len - run);
+}
+
+/* ---- Consolidation ------------------------------------------------------ */
+
+int ConsolidateReply(REQUEST *req, MQMD *md, MQBYTE *msg, MQLONG len, int passContext,
+                     MQLONG *putRc) {
+    int actions = 0;
+    if (putRc != nullptr)
+        *putRc = MQRC_NONE;
+    if (len < 0)
+        len = 0;
+
+    if (FormatIs(md, MQFMT_ADMIN) && len >= MQCFH_STRUC_LENGTH) {
+        if (GetLong(msg + CFH_CONTROL) & MQCFC_LAST)
+            actions = CONSOLIDATE_FINAL | (req->pending != nullptr ? CONSOLIDATE_APPEND : 0);
+        else
+            actions = CONSOLIDATE_APPEND;
+        if (GetLong(msg + CFH_COMMAND) == MQCMD_INQUIRE_Q_MGR)
+            actions |= CONSOLIDATE_AGENTINFO;
+    } else if (IsZosText(md)) {
+        actions = req->pending != nullptr ? CONSOLIDATE_APPEND : CONSOLIDATE_STORE;
+        if (len >= 8 && (memcmp(msg, "CSQ9022I", 8) == 0 || memcmp(msg, "CSQ9023E", 8) == 0 ||
+                         memcmp(msg, "CSQ9023I", 8) == 0))
+            actions |= CONSOLIDATE_FINAL;
+    } else {
+        /* Any other format, and a PCF reply too short to hold its header:
+         * passed on as it came, and the request is complete. */
+        actions = CONSOLIDATE_FINAL;
+    }
+
+    if (!FlagIsSet(FLAG_COALESCE)) {
+        actions &= ~CONSOLIDATE_APPEND;
+        actions |= CONSOLIDATE_STORE;
+    }
+
+    if (actions & CONSOLIDATE_APPEND)
+        CoalesceReply(req, md, msg, len);
+    else if (actions & CONSOLIDATE_STORE)
+        StoreReply(req, md, msg, len);
+
+    if (actions & CONSOLIDATE_AGENTINFO) {
+        if (!(actions & (CONSOLIDATE_STORE | CONSOLIDATE_APPEND)))
+            StoreReply(req, md, msg, len);
+        AppendAgentInfo(req, md);
+    }
+
+    if (actions & CONSOLIDATE_FINAL) {
+        if ((actions & (CONSOLIDATE_STORE | CONSOLIDATE_APPEND | CONSOLIDATE_AGENTINFO)) &&
+            req->pending != nullptr) {
+            SendPending(req, md, passContext, putRc);
+        } else {
+            /* Nothing pending (nothing to merge, or no memory to keep the
+             * reply): the reply itself is the last message. */
+            MQLONG rc = PutReply(req, md, msg, len, passContext);
+            if (putRc != nullptr)
+                *putRc = rc;
+        }
+        req->complete = 1;
+        if (Settings.verbosity == VERBOSITY_MEDIUM) {
+            if (req->replyCount == 1)
+                OutputMessage(2, OUTF_NORMAL, Settings.logStream,
+                              "CVLA403I Received reply message of length %d bytes\n",
+                              (int)req->replyBytes);
+            else
+                OutputMessage(2, OUTF_NORMAL, Settings.logStream,
+                              "CVLA404I Received %d reply messages of total length %d bytes\n",
+                              (int)req->replyCount, (int)req->replyBytes);
+        }
+    }
+    return req->complete;
+}
+
+int StoreReply(REQUEST *req, MQMD *md, MQBYTE *msg, MQLONG len) {
+    if (len < 0)
+        len = 0;
+    if (req->pending != nullptr) {
+        if (req->pendingLength != 0)
+            PutReply(req, md, req->pending, req->pendingLength, 1);
+        if (req->pendingCapacity < len) {
+            CSFreeMem(req->pending);
+            req->pending = nullptr;
+            req->pendingCapacity = 0;
+            req->pendingLength = 0;
+            req->pendingMergeable = 0;
+        } else {
+            if (len > 0)
+                memcpy(req->pending, msg, (size_t)len);
+            req->pendingLength = len;
+            req->pendingMergeable = FormatIs(md, MQFMT_ADMIN) && PcfMessageIsSound(msg, len);
+            return 0;
+        }
+    }
+    MQBYTE *buffer = (MQBYTE *)CSGetMem((size_t)len);
+    if (buffer == nullptr) {
+        OutputMessage(0, OUTF_NORMAL, Settings.logStream,
+                      "CVLA201E Can not allocate %d bytes for a message! \n", (int)len);
+        return 1;
+    }
+    if (len > 0)
+        memcpy(buffer, msg, (size_t)len);
+    req->pending = buffer;
+    req->pendingCapacity = len;
+    req->pendingLength = len;
+    req->pendingMergeable = FormatIs(md, MQFMT_ADMIN) && PcfMessageIsSound(msg, len);
+    return 0;
+}
+
+int CoalesceReply(REQUEST *req, MQMD *md, MQBYTE *msg, MQLONG len) {
+    if (len < 0)
+        len = 0;
+    int64_t used = req->pendingLength;
+    if (req->pending == nullptr || used == 0 || used + len > (int64_t)req->maxMsgSize)
+        return StoreReply(req, md, msg, len);
+
+    if (FormatIs(md, MQFMT_ADMIN)) {
+        /* Error replies are never merged, nor replies whose structures
+         * cannot be trusted. */
+        if (!req->pendingMergeable || len < MQCFH_STRUC_LENGTH ||
+            GetLong(req->pending + CFH_COMP_CODE) != MQCC_OK ||
+            GetLong(msg + CFH_COMP_CODE) != MQCC_OK || !PcfMessageIsSound(msg, len))
+            return StoreReply(req, md, msg, len);
+        int64_t need = used + len - (MQCFH_STRUC_LENGTH - MQCFIN_STRUC_LENGTH);
+        if (GrowPending(req, need) != 0)
+            return StoreReply(req, md, msg, len);
+
+        MQBYTE *out = req->pending + used;
+        MQLONG separator[4] = {MQCFT_INTEGER, MQCFIN_STRUC_LENGTH, CVL_ATTR_RESPONSE_DELIMITER,
+                               GetLong(msg + CFH_TYPE)};
+        memcpy(out, separator, sizeof(separator));
+        memcpy(out + MQCFIN_STRUC_LENGTH, msg + MQCFH_STRUC_LENGTH,
+               (size_t)(len - MQCFH_STRUC_LENGTH));
+        req->pendingLength = (MQLONG)need;
+
+        MQBYTE *cfh = req->pending;
+        PutLong(cfh + CFH_PARAMETER_COUNT,
+                GetLong(cfh + CFH_PARAMETER_COUNT) + GetLong(msg + CFH_PARAMETER_COUNT) + 1);
+        PutLong(cfh + CFH_CONTROL, GetLong(msg + CFH_CONTROL) | CoalescedControl);
+        PutLong(cfh + CFH_MSG_SEQ_NUMBER, GetLong(msg + CFH_MSG_SEQ_NUMBER));
+        return 0;
+    }
+
+    if (IsZosText(md)) {
+        /* The joined text takes one zero byte more than its parts. */
+        int64_t need = used + len + 1;
+        if (need > (int64_t)req->maxMsgSize)
+            return StoreReply(req, md, msg, len);
+        if (GrowPending(req, used + len + TextGrowSlack) != 0)
+            return StoreReply(req, md, msg, len);
+        if (used > ZosJoinMarkOffset)
+            req->pending[ZosJoinMarkOffset] = (MQBYTE)ZosJoinMark;
+        req->pending[used] = 0;
+        if (len > 0)
+            memcpy(req->pending + used + 1, msg, (size_t)len);
+        req->pendingLength = (MQLONG)need;
+        req->pendingMergeable = 0;
+        return 0;
+    }
+    return 0;
+}
+
+int AppendAgentInfo(REQUEST *req, MQMD *md) {
+    int64_t used = req->pendingLength;
+    if (req->pending == nullptr || used < MQCFH_STRUC_LENGTH || !FormatIs(md, MQFMT_ADMIN) ||
+        !req->pendingMergeable || GetLong(req->pending + CFH_COMP_CODE) != MQCC_OK)
+        return 0;
+    int64_t need = used + 2 * MQCFIN_STRUC_LENGTH;
+    /* The agent's parameters never push a message past the size limit. */
+    if (need > (int64_t)req->maxMsgSize)
+        return 0;
+    if (GrowPending(req, need) != 0)
+        return 1;
+    MQLONG info[8] = {
+        MQCFT_INTEGER, MQCFIN_STRUC_LENGTH, CVL_ATTR_TORVIK_CMDLEVEL, TORVIK_CMDLEVEL,
+        MQCFT_INTEGER, MQCFIN_STRUC_LENGTH, CVL_ATTR_TORVIK_FEATURES, AgentFeatureBits()};
+    memcpy(req->pending + used, info, sizeof(info));
+    PutLong(req->pending + CFH_PARAMETER_COUNT, GetLong(req->pending + CFH_PARAMETER_COUNT) + 2);
+    req->pendingLength = (MQLONG)need;
+    return 0;
+}
+
+MQLONG AgentFeatureBits(void) {
+    MQLONG bits = 0;
+    if (FlagIsSet(FLAG_COALESCE))
+        bits |= 2;
+    if (FlagIsSet(FLAG_COMPRESS))
+        bits |= 4;
+    if (FlagIsSet(FLAG_CERTDISPLAY))
+        bits |= 8;
+    int32_t certEvent = Settings.certEvent.load(std::memory_order_relaxed);
+    if (certEvent == CERTEVENT_YES || certEvent == CERTEVENT_ASQMGR)
+        bits |= 16;
+    return bits;
+}
+
+/* ---- Helpers ------------------------------------------------------------ */
+
+static int FormatIs(const MQMD *md, const char *format) {
+    return memcmp(md->Format, format, MQ_FORMAT_LENGTH) == 0;
+}
+
+static int IsZosText(const MQMD *md) {
+    return FormatIs(md, MQFMT_COMMAND_1) || FormatIs(md, MQFMT_COMMAND_2);
+}
+
+/* Length of text without its trailing blanks, eight bytes at a time. */
+static MQLONG TrimmedLength(const MQBYTE *text, MQLONG length) {
+    static const uint64_t blanks = 0x2020202020202020ULL;
+    while (length >= 8) {
+        uint64_t word;
+        memcpy(&word, text + length - 8, sizeof word);
+        if (word != blanks)
+            break;
+        length -= 8;
+    }
+    while (length > 0 && text[length - 1] == ' ')
+        length--;
+    return length;
+}
+
+/* Smallest StrucLength a structure of that type can have. */
+static MQLONG MinStrucLength(MQLONG type) {
+    switch (type) {
+        case MQCFT_INTEGER:
+            return MQCFIN_STRUC_LENGTH;
+        case MQCFT_STRING:
+            return MQCFST_STRUC_LENGTH_FIXED;
+        case MQCFT_INTEGER_LIST:
+            return MQCFIL_STRUC_LENGTH_FIXED;
+        case MQCFT_STRING_LIST:
+            return MQCFSL_STRUC_LENGTH_FIXED;
+        case MQCFT_BYTE_STRING:
+            return MQCFBS_STRUC_LENGTH_FIXED;
+        case MQCFT_GROUP:
+            return MQCFGR_STRUC_LENGTH;
+        case MQCFT_INTEGER64:
+            return MQCFIN64_STRUC_LENGTH;
+        case MQCFT_INTEGER64_LIST:
+            return MQCFIL64_STRUC_LENGTH_FIXED;
+        default:
+            return 8; /* Type and StrucLength */
+    }
+}
+
+/* 1 when msg is a PCF message whose header is 36 bytes and whose
+ * ParameterCount structures (with the members of their groups) have sound
+ * lengths and end exactly at len. */
+static int PcfMessageIsSound(const MQBYTE *msg, MQLONG len) {
+    if (len < MQCFH_STRUC_LENGTH || GetLong(msg + CFH_STRUC_LENGTH) != MQCFH_STRUC_LENGTH)
+        return 0;
+    int64_t toRead = GetLong(msg + CFH_PARAMETER_COUNT);
+    if (toRead < 0)
+        return 0;
+    MQLONG pos = MQCFH_STRUC_LENGTH;
+    while (toRead > 0) {
+        if (len - pos < 8)
+            return 0;
+        MQLONG type = GetLong(msg + pos + PARM_TYPE);
+        MQLONG strucLength = GetLong(msg + pos + PARM_STRUC_LENGTH);
+        if (strucLength < MinStrucLength(type) || (strucLength & 3) != 0 || strucLength > len - pos)
+            return 0;
+        if (type == MQCFT_GROUP) {
+            MQLONG members = GetLong(msg + pos + PARM_COUNT_GROUP);
+            if (members < 0)
+                return 0;
+            toRead += members;
+        }
+        pos += strucLength;
+        toRead--;
+    }
+    return pos == len;
+}
+
+/* Make req's pending buffer hold at least need bytes, keeping its content.
+ * Capacities are multiples of PendingGrain: the next one above need, or
+ * twice the old capacity while that stays within the request's limit, so
+ * that a large message is not copied once per grain. Returns 0, or 1 after
+ * CVLA201E (the pending buffer is unchanged). */
+static int GrowPending(REQUEST *req, int64_t need) {
+    if (need <= req->pendingCapacity)
+        return 0;
+    int64_t capacity = (need + PendingGrain) / PendingGrain * PendingGrain;
+    int64_t doubled = (int64_t)req->pendingCapacity * 2 / PendingGrain * PendingGrain;
+    int64_t limit =
+        ((int64_t)req->maxMsgSize + TextGrowSlack + PendingGrain) / PendingGrain * PendingGrain;
+    if (doubled > capacity && doubled <= limit)
+        capacity = doubled;
+    if (capacity > 0x7FFFFFFF) {
+        OutputMessage(0, OUTF_NORMAL, Settings.logStream,
+                      "CVLA201E Can not allocate %d bytes for a message! \n", 0x7FFFFFFF);
+        return 1;
+    }
+    MQBYTE *buffer = (MQBYTE *)CSGetMem((size_t)capacity);
+    if (buffer == nullptr) {
+        OutputMessage(0, OUTF_NORMAL, Settings.logStream,
+                      "CVLA201E Can not allocate %d bytes for a message! \n", (int)capacity);
+        return 1;
+    }
+    if (req->pendingLength > 0)
+        memcpy(buffer, req->pending, (size_t)req->pendingLength);
+    CSFreeMem(req->pending);
+    req->pending = buffer;
+    req->pendingCapacity = (MQLONG)capacity;
+    return 0;
+}
+
+/* Final send of the pending message (or of nothing, when it is empty). */
+static void SendPending(REQUEST *req, MQMD *md, int passContext, MQLONG *putRc) {
+    MQLONG rc = PutReply(req, md, req->pending, req->pendingLength, passContext);
+    if (putRc != nullptr)
+        *putRc = rc;
+    req->pendingLength = 0;
+}

@@ -1,0 +1,68 @@
+/* forward.cpp -- the road of a request to the command server: the
+ * requester's identity fields are kept in its REQUEST, the descriptor is
+ * pointed at TORVIK's reply queue, and the unchanged message is put to the
+ * command queue with the requester's context.
+ *
+ * Owns: nothing.
+ * Threads: the consumer thread (and the worker of an internal request).
+ */
+#include <cstring>
+
+#include "config/settings.h"
+#include "log/output.h"
+#include "mq/queues.h"
+#include "mqconst/mqconst.h"
+#include "routing/routing.h"
+
+static void CopyName(char *dst, const MQCHAR *src, int fieldLength);
+
+void PrepareForward(REQUEST *req, MQMD *md) {
+    CopyName(req->replyQName, md->ReplyToQ, MQ_Q_NAME_LENGTH);
+    CopyName(req->replyQMgrName, md->ReplyToQMgr, MQ_Q_MGR_NAME_LENGTH);
+    memcpy(req->msgId, md->MsgId, MQ_MSG_ID_LENGTH);
+    memcpy(req->correlId, md->CorrelId, MQ_CORREL_ID_LENGTH);
+    req->report = md->Report;
+
+    /* Replies come back to our reply queue on the local queue manager. */
+    size_t nameLength = strnlen(Settings.actualReplyQName, MQ_Q_NAME_LENGTH);
+    memset(md->ReplyToQ, ' ', MQ_Q_NAME_LENGTH);
+    memcpy(md->ReplyToQ, Settings.actualReplyQName, nameLength);
+    memset(md->ReplyToQMgr, 0, MQ_Q_MGR_NAME_LENGTH);
+    /* A new MsgId from the put; the command server passes it on to its
+     * replies, and the queue manager discards the command rather than
+     * dead-lettering it if it cannot be delivered. */
+    memset(md->MsgId, 0, MQ_MSG_ID_LENGTH);
+    md->Report |= MQRO_PASS_MSG_ID | MQRO_DISCARD_MSG;
+}
+
+MQLONG ForwardCommand(MQMD *md, MQBYTE *msg, MQLONG len) {
+    MQPMO pmo = MQPMO_DEFAULT;
+    pmo.Version = MQPMO_VERSION_1;
+    pmo.Options = MQPMO_NO_SYNCPOINT | MQPMO_PASS_ALL_CONTEXT;
+    pmo.Context = HObjInputQ; /* its last message is the request being forwarded */
+    pmo.Timeout = -1;
+
+    MQLONG compCode = MQCC_OK;
+    MQLONG reason = MQRC_NONE;
+    PutWithRetry(HObjCommandQ, Settings.commandQName, md, &pmo, len, msg, &compCode, &reason);
+    if (reason == MQRC_NONE && compCode == MQCC_FAILED)
+        reason = MQRCCF_UNEXPECTED_ERROR;
+    if (reason != MQRC_NONE && compCode == MQCC_FAILED) {
+        OutputMessage(0, OUTF_NORMAL, Settings.logStream,
+                      "CVLA107E MQPUT to queue '%s' failed with reason %d (%s)\n",
+                      Settings.commandQName, (int)reason, ReasonText(reason));
+        return reason;
+    }
+    return MQRC_NONE;
+}
+
+/* Copy an MQ name field of fieldLength bytes into dst (fieldLength + 1
+ * bytes), cut at the first blank or zero byte, terminated. */
+static void CopyName(char *dst, const MQCHAR *src, int fieldLength) {
+    int n = 0;
+    while (n < fieldLength && src[n] != ' ' && src[n] != '\0') {
+        dst[n] = src[n];
+        n++;
+    }
+    dst[n] = '\0';
+}

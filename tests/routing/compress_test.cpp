@@ -1,0 +1,288 @@
+/* compress_test.cpp -- CompressReply on hand-built replies, on replies
+ * whose lengths and counts lie, and on randomly corrupted replies. */
+#include <random>
+
+#include "routing_fakes.h"
+
+using namespace rtest;
+
+namespace {
+
+class CompressReplyTest : public RoutingTest {};
+
+MQLONG Compress(std::vector<MQBYTE> &m) {
+    MQLONG n = CompressReply(m.data(), (MQLONG)m.size());
+    EXPECT_GE(n, 0);
+    EXPECT_LE((size_t)n, m.size());
+    m.resize((size_t)n);
+    return n;
+}
+
+/* A realistic INQUIRE_Q reply: names and descriptions blank-padded. */
+std::vector<MQBYTE> QueueReply(int i) {
+    char name[64];
+    snprintf(name, sizeof name, "APP.QUEUE.%04d", i);
+    return Pcf(MQCMD_INQUIRE_Q)
+        .Padded(MQCA_Q_NAME, name, 48)
+        .Int(MQIA_Q_TYPE, MQQT_LOCAL)
+        .Padded(MQCA_Q_DESC, "Application queue", 64)
+        .Int(MQIA_MAX_Q_DEPTH, 5000)
+        .Int(MQIA_MAX_MSG_LENGTH, 4194304)
+        .IntList(1, {1, 2, 3})
+        .Padded(MQCA_BACKOUT_REQ_Q_NAME, "", 48)
+        .Str(MQCA_CREATION_DATE, "2024-01-01")
+        .Bytes(7000, {1, 2, 3, 4, 5})
+        .StrList(MQCACF_Q_NAMES, {"A", "BB"}, 48)
+        .Padded(MQCA_ALTERATION_TIME, "abcd", 4)
+        .bytes();
+}
+
+/* Parse a message whose counted structures (of the types CompressReply
+ * knows) fill it exactly; false for anything else. Strings come back with
+ * their trailing blanks cut when longer than 4 bytes. */
+bool ParseSound(const MQBYTE *m, size_t len, std::vector<std::string> *values) {
+    values->clear();
+    if (len < 36)
+        return false;
+    MQLONG count;
+    memcpy(&count, m + 32, 4);
+    if (count < 0)
+        return false;
+    size_t pos = 36;
+    for (MQLONG i = 0; i < count; i++) {
+        if (len - pos < 8)
+            return false;
+        MQLONG type, struc;
+        memcpy(&type, m + pos, 4);
+        memcpy(&struc, m + pos + 4, 4);
+        if (struc < 16 || struc % 4 != 0 || (size_t)struc > len - pos)
+            return false;
+        if (type == MQCFT_STRING) {
+            MQLONG sl;
+            memcpy(&sl, m + pos + 16, 4);
+            if (struc < 20 || sl < 0 || sl > struc - 20)
+                return false;
+            std::string v((const char *)m + pos + 20, (size_t)sl);
+            if (sl > 4) {
+                size_t last = v.find_last_not_of(' ');
+                v.erase(last == std::string::npos ? 0 : last + 1);
+            }
+            values->push_back(v);
+        } else if (type == MQCFT_INTEGER || type == MQCFT_INTEGER_LIST ||
+                   type == MQCFT_STRING_LIST || type == MQCFT_BYTE_STRING) {
+            if (type == MQCFT_STRING_LIST && struc < 24)
+                return false;
+            values->push_back(std::string((const char *)m + pos, (size_t)struc));
+        } else {
+            return false;
+        }
+        pos += (size_t)struc;
+    }
+    return pos == len;
+}
+
+}  // namespace
+
+TEST_F(CompressReplyTest, TrimsTrailingBlanksOfStringsLongerThanFourBytes) {
+    std::vector<MQBYTE> m = Pcf(MQCMD_INQUIRE_CHANNEL)
+                                .Padded(MQCACH_CHANNEL_NAME, "TO.QM2.CHANNEL.NAME", 48)
+                                .Int(MQIACH_CHANNEL_TYPE, 1)
+                                .Padded(MQCACH_DESC, "    ", 4)
+                                .Padded(MQCA_Q_DESC, "", 64)
+                                .bytes();
+    std::vector<MQBYTE> before = m;
+    Compress(m);
+    std::vector<Parm> p = ReadParms(m);
+    ASSERT_EQ(p.size(), 4u);
+    EXPECT_EQ(p[0].stringLength, 19);
+    EXPECT_EQ(p[0].strucLength, 40);
+    EXPECT_EQ(p[0].text, "TO.QM2.CHANNEL.NAME");
+    EXPECT_EQ(p[1].type, MQCFT_INTEGER);
+    EXPECT_EQ(p[1].value, 1);
+    /* Four blanks are short enough to stay as they are. */
+    EXPECT_EQ(p[2].stringLength, 4);
+    EXPECT_EQ(p[2].text, "    ");
+    /* All blanks: an empty string. */
+    EXPECT_EQ(p[3].stringLength, 0);
+    EXPECT_EQ(p[3].strucLength, 20);
+    /* Header and ParameterCount unchanged. */
+    EXPECT_EQ(0, memcmp(m.data(), before.data(), 36));
+}
+
+TEST_F(CompressReplyTest, EighteenCharacterNameInFortyEightBytesBecomesStrucLengthForty) {
+    std::vector<MQBYTE> m =
+        Pcf(MQCMD_INQUIRE_CHANNEL).Padded(MQCACH_CHANNEL_NAME, "SYSTEM.DEF.SENDER", 48).bytes();
+    ASSERT_EQ(m.size(), 36u + 68u);
+    Compress(m);
+    std::vector<Parm> p = ReadParms(m);
+    ASSERT_EQ(p.size(), 1u);
+    EXPECT_EQ(p[0].stringLength, 17);
+    EXPECT_EQ(p[0].strucLength, 40);
+
+    std::vector<MQBYTE> m18 =
+        Pcf(MQCMD_INQUIRE_CHANNEL).Padded(MQCACH_CHANNEL_NAME, "SYSTEM.DEF.SENDER1", 48).bytes();
+    Compress(m18);
+    p = ReadParms(m18);
+    ASSERT_EQ(p.size(), 1u);
+    EXPECT_EQ(p[0].stringLength, 18);
+    EXPECT_EQ(p[0].strucLength, 40);
+    EXPECT_EQ(m18.size(), 36u + 40u);
+}
+
+TEST_F(CompressReplyTest, KeepsEveryOtherTypeAndTheCodedCharSetId) {
+    std::vector<MQBYTE> m = QueueReply(7);
+    Set(m, 36 + 12, 1208); /* CodedCharSetId of the first string */
+    size_t before = m.size();
+    Compress(m);
+    EXPECT_LT(m.size(), before);
+    std::vector<Parm> p = ReadParms(m);
+    ASSERT_EQ(p.size(), 11u);
+    EXPECT_EQ(p[0].text, "APP.QUEUE.0007");
+    EXPECT_EQ(Get(m, 36 + 12), 1208);
+    EXPECT_EQ(p[2].text, "Application queue");
+    EXPECT_EQ(p[5].type, MQCFT_INTEGER_LIST);
+    EXPECT_EQ(p[5].strucLength, 28);
+    EXPECT_EQ(p[6].stringLength, 0);
+    EXPECT_EQ(p[7].text, "2024-01-01");
+    EXPECT_EQ(p[8].type, MQCFT_BYTE_STRING);
+    EXPECT_EQ(p[9].type, MQCFT_STRING_LIST);
+    EXPECT_EQ(p[9].strucLength, 24 + 96);
+    EXPECT_EQ(p[10].text, "abcd");
+}
+
+TEST_F(CompressReplyTest, MessageWithoutParametersKeepsItsThirtySixBytes) {
+    std::vector<MQBYTE> m = Pcf(MQCMD_PING_Q_MGR).Control(MQCFC_LAST).bytes();
+    EXPECT_EQ(Compress(m), 36);
+    std::vector<MQBYTE> shortMsg(20, 'x');
+    EXPECT_EQ(CompressReply(shortMsg.data(), 20), 20);
+    EXPECT_EQ(CompressReply(nullptr, 0), 0);
+}
+
+TEST_F(CompressReplyTest, UnknownTypeStopsTheWalkAndKeepsTheRestUnchanged) {
+    std::vector<MQBYTE> m = Pcf(MQCMD_INQUIRE_Q)
+                                .Padded(MQCA_Q_NAME, "Q1", 48)
+                                .Int64(MQIACF_Q_TIME_INDICATOR, 42)
+                                .Padded(MQCA_Q_DESC, "D", 64)
+                                .bytes();
+    Compress(m);
+    EXPECT_NE(Log().find("CVLA301E Can not compress PCF type 23\n"), std::string::npos);
+    std::vector<Parm> p = ReadParms(m);
+    ASSERT_EQ(p.size(), 3u);
+    EXPECT_EQ(p[0].stringLength, 2);
+    EXPECT_EQ(p[1].type, MQCFT_INTEGER64);
+    EXPECT_EQ(p[2].stringLength, 64); /* after the unknown type: as it came */
+}
+
+TEST_F(CompressReplyTest, StopsAtTheFirstStructureWhoseLengthsLie) {
+    struct Case {
+        const char *what;
+        size_t offset; /* in the second parameter */
+        MQLONG value;
+    } cases[] = {
+        {"StrucLength 0", 4, 0},
+        {"StrucLength past the end", 4, 100000},
+        {"StrucLength not a multiple of 4", 4, 70},
+        {"StrucLength negative", 4, -68},
+        {"StringLength negative", 16, -1},
+        {"StringLength past the structure", 16, 49},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<MQBYTE> m = Pcf(MQCMD_INQUIRE_Q)
+                                    .Padded(MQCA_Q_NAME, "Q1", 48)
+                                    .Padded(MQCA_Q_DESC, "D", 48)
+                                    .Padded(MQCA_Q_NAME, "Q3", 48)
+                                    .bytes();
+        size_t second = 36 + 68;
+        Set(m, second + c.offset, c.value);
+        std::vector<MQBYTE> tail(m.begin() + (long)second, m.end());
+        Compress(m);
+        /* The first string is trimmed, the rest is kept byte for byte. */
+        ASSERT_EQ(m.size(), 36u + 24u + tail.size());
+        EXPECT_EQ(Get(m, 36 + 16), 2);
+        EXPECT_EQ(0, memcmp(m.data() + 60, tail.data(), tail.size()));
+    }
+}
+
+TEST_F(CompressReplyTest, ParameterCountLargerOrSmallerThanTheMessage) {
+    std::vector<MQBYTE> m = Pcf(MQCMD_INQUIRE_Q).Padded(MQCA_Q_NAME, "Q1", 48).bytes();
+    Set(m, 32, 1000000);
+    Compress(m);
+    EXPECT_EQ(m.size(), 36u + 24u);
+
+    /* Bytes after the counted parameters are kept, never lost. */
+    m = Pcf(MQCMD_INQUIRE_Q).Padded(MQCA_Q_NAME, "Q1", 48).Padded(MQCA_Q_DESC, "D", 48).bytes();
+    Set(m, 32, 1);
+    Compress(m);
+    EXPECT_EQ(m.size(), 36u + 24u + 68u);
+    Set(m, 32, -5);
+    std::vector<MQBYTE> before = m;
+    Compress(m);
+    EXPECT_EQ(m, before);
+}
+
+TEST_F(CompressReplyTest, CompressingTwiceChangesNothingMore) {
+    std::vector<MQBYTE> m = QueueReply(1);
+    Compress(m);
+    std::vector<MQBYTE> once = m;
+    Compress(m);
+    EXPECT_EQ(m, once);
+}
+
+/* Random corruptions of realistic replies: the walk never reads or writes
+ * outside the message (the sanitizer build checks that), never grows it,
+ * and whatever it keeps of a string is that string without its blanks. */
+TEST_F(CompressReplyTest, SurvivesRandomlyCorruptedReplies) {
+    std::mt19937 rng(20240607);
+    int sounds = 0;
+    for (int round = 0; round < 20000; round++) {
+        std::vector<MQBYTE> m = QueueReply(round);
+        int flips = 1 + (int)(rng() % 4);
+        for (int f = 0; f < flips; f++) {
+            size_t at = rng() % m.size();
+            switch (rng() % 4) {
+                case 0:
+                    m[at] = (MQBYTE)rng();
+                    break;
+                case 1: /* a length or count field set to an edge value */
+                {
+                    static const MQLONG edges[] = {
+                        0, -1, 1, 3, 4, 0x7FFFFFFF, (MQLONG)0x80000000, 20, 36, 1000};
+                    size_t w = (at / 4) * 4;
+                    if (w + 4 <= m.size())
+                        Set(m, w, edges[rng() % 10]);
+                    break;
+                }
+                case 2: /* cut the message short */
+                    m.resize(at);
+                    break;
+                default: /* a stray word appended */
+                    m.push_back((MQBYTE)rng());
+                    break;
+            }
+            if (m.empty())
+                break;
+        }
+        /* An exact-size copy, so that any overrun is caught. */
+        std::vector<MQBYTE> copy(m);
+        MQBYTE *exact = copy.empty() ? nullptr : new MQBYTE[copy.size()];
+        if (exact != nullptr)
+            memcpy(exact, copy.data(), copy.size());
+        std::vector<std::string> expected, got;
+        bool sound = ParseSound(copy.data(), copy.size(), &expected);
+        MQLONG n = CompressReply(exact, (MQLONG)copy.size());
+        ASSERT_GE(n, 0);
+        ASSERT_LE((size_t)n, copy.size());
+        if (copy.size() >= 36) {
+            EXPECT_EQ(0, memcmp(exact, copy.data(), 36)) << "round " << round;
+        }
+        if (sound) {
+            sounds++;
+            EXPECT_TRUE(ParseSound(exact, (size_t)n, &got)) << "round " << round;
+            EXPECT_EQ(got, expected) << "round " << round;
+        }
+        delete[] exact;
+    }
+    /* Enough corruptions leave a well-formed message to check the values. */
+    EXPECT_GT(sounds, 1000);
+}

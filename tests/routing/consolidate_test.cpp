@@ -1,0 +1,432 @@
+/* consolidate_test.cpp -- the reply consumer and consolidation: merging,
+ * size limits, error replies, agent information, z/OS text, unknown
+ * replies, allocation failures and untrusted replies. */
+#include <random>
+
+#include "routing_fakes.h"
+#include "../core/test_support.h"
+
+using namespace rtest;
+
+namespace {
+
+class ConsolidateTest : public RoutingTest {
+protected:
+    /* A forwarded request in the table, its forwarded MsgId filled with b. */
+    REQUEST *Forwarded(MQBYTE b, const char *replyQ = "REQ.REPLY",
+                       MQLONG command = MQCMD_INQUIRE_Q) {
+        REQUEST *req = Requester(replyQ);
+        req->command = command;
+        MQBYTE id[MQ_MSG_ID_LENGTH];
+        memset(id, b, sizeof id);
+        AddRequest(req, id);
+        return req;
+    }
+    static std::vector<MQBYTE> Id(MQBYTE b) { return std::vector<MQBYTE>(MQ_MSG_ID_LENGTH, b); }
+};
+
+/* An INQUIRE_Q reply of about 1 KB (compressing to a little less). */
+std::vector<MQBYTE> KiloReply(int i, bool last = false) {
+    char name[64];
+    snprintf(name, sizeof name, "APP.QUEUE.%04d", i);
+    Pcf p(MQCMD_INQUIRE_Q);
+    p.Seq(i + 1).Control(last ? MQCFC_LAST : MQCFC_NOT_LAST);
+    p.Padded(MQCA_Q_NAME, name, 48);
+    for (int k = 0; k < 12; k++)
+        p.Padded(MQCA_Q_DESC, std::string(58, 'd') + std::to_string(k), 64);
+    p.Int(MQIA_CURRENT_Q_DEPTH, i);
+    return p.bytes();
+}
+
+}  // namespace
+
+TEST_F(ConsolidateTest, HundredRepliesBecomeFewMessagesWithinTheLimit) {
+    Settings.maxMsgSize = 65536;
+    Forwarded(0x31);
+    std::vector<std::vector<MQBYTE>> sent; /* each reply as compressed */
+    for (int i = 0; i < 100; i++) {
+        std::vector<MQBYTE> r = KiloReply(i, i == 99);
+        std::vector<MQBYTE> c = r;
+        c.resize((size_t)CompressReply(c.data(), (MQLONG)c.size()));
+        sent.push_back(c);
+        DeliverReply(Id(0x31).data(), r);
+        EXPECT_EQ(RequestCount.load(), i == 99 ? 0 : 1);
+    }
+    std::vector<PutRecord> puts = PutsTo("REQ.REPLY");
+    ASSERT_GE(puts.size(), 2u);
+    EXPECT_LE(puts.size(), 4u);
+
+    /* Rebuild where each message must end: a message is sent whenever its
+     * pending length plus the next reply's full length passes 65536. */
+    size_t next = 0;
+    for (size_t m = 0; m < puts.size(); m++) {
+        const std::vector<MQBYTE> &msg = puts[m].data;
+        EXPECT_LE(msg.size(), 65536u);
+        EXPECT_EQ(0, memcmp(msg.data(), sent[next].data(), 16)) << "header of the first reply";
+        size_t used = sent[next].size();
+        MQLONG expectedCount = Get(sent[next], 32);
+        size_t first = next++;
+        while (next < sent.size() && used + sent[next].size() <= 65536) {
+            used += sent[next].size() - 20;
+            expectedCount += Get(sent[next], 32) + 1;
+            next++;
+        }
+        EXPECT_EQ(msg.size(), used) << "message " << m;
+        EXPECT_EQ(Get(msg, 32), expectedCount);
+        std::vector<Parm> parms = ReadParms(msg);
+        int separators = 0;
+        for (const Parm &p : parms)
+            if (p.parameter == CVL_ATTR_RESPONSE_DELIMITER) {
+                separators++;
+                EXPECT_EQ(p.type, MQCFT_INTEGER);
+                EXPECT_EQ(p.value, MQCFT_RESPONSE);
+            }
+        EXPECT_EQ(separators, (int)(next - first - 1));
+        /* Control and sequence number of the last reply merged in. */
+        MQLONG control = Get(msg, 20);
+        EXPECT_EQ(control & MQCFC_LAST, next == sent.size() ? 1 : 0);
+        if (next - first > 1) {
+            EXPECT_EQ(control & 0x10000, 0x10000);
+        }
+        EXPECT_EQ(Get(msg, 16), (MQLONG)next);
+        /* Replies passed on carry the command server's context. */
+        EXPECT_EQ(puts[m].pmoOptions, MQPMO_NO_SYNCPOINT | MQPMO_PASS_ALL_CONTEXT);
+        EXPECT_EQ(puts[m].pmoContext, FakeReplyQ);
+    }
+    EXPECT_EQ(next, sent.size());
+
+    EXPECT_EQ(StatValue(STAT_SINCE_START, STAT_REPLIES), 100);
+    EXPECT_EQ(StatValue(STAT_SINCE_START, STAT_RESPONSES), (int32_t)puts.size());
+}
+
+TEST_F(ConsolidateTest, ErrorReplyInTheMiddleIsNeverMerged) {
+    Forwarded(0x32);
+    DeliverReply(Id(0x32).data(), KiloReply(0));
+    DeliverReply(Id(0x32).data(), KiloReply(1));
+    std::vector<MQBYTE> error =
+        Pcf(MQCMD_INQUIRE_Q).CompCode(MQCC_FAILED).Reason(MQRC_UNKNOWN_OBJECT_NAME).bytes();
+    DeliverReply(Id(0x32).data(), error);
+    EXPECT_EQ(PutsTo("REQ.REPLY").size(), 1u) << "the pending message goes first";
+    DeliverReply(Id(0x32).data(), KiloReply(3));
+    DeliverReply(Id(0x32).data(), KiloReply(4, true));
+
+    std::vector<PutRecord> puts = PutsTo("REQ.REPLY");
+    ASSERT_EQ(puts.size(), 3u);
+    EXPECT_EQ(Get(puts[0].data, 32), 14 + 1 + 14);
+    EXPECT_EQ(puts[1].data, error);
+    EXPECT_EQ(Get(puts[2].data, 32), 14 + 1 + 14);
+    EXPECT_EQ(Get(puts[2].data, 20), MQCFC_LAST | 0x10000);
+}
+
+TEST_F(ConsolidateTest, WithCoalesceOffEachReplyIsSentWhenTheNextArrives) {
+    ClearFlags(FLAG_COALESCE);
+    Forwarded(0x33);
+    std::vector<std::vector<MQBYTE>> replies = {KiloReply(0), KiloReply(1), KiloReply(2, true)};
+    DeliverReply(Id(0x33).data(), replies[0]);
+    EXPECT_EQ(PutsTo("REQ.REPLY").size(), 0u);
+    DeliverReply(Id(0x33).data(), replies[1]);
+    EXPECT_EQ(PutsTo("REQ.REPLY").size(), 1u);
+    DeliverReply(Id(0x33).data(), replies[2]);
+    std::vector<PutRecord> puts = PutsTo("REQ.REPLY");
+    ASSERT_EQ(puts.size(), 3u);
+    for (size_t i = 0; i < 3; i++) {
+        std::vector<MQBYTE> c = replies[i];
+        c.resize((size_t)CompressReply(c.data(), (MQLONG)c.size()));
+        EXPECT_EQ(puts[i].data, c);
+    }
+    EXPECT_EQ(RequestCount.load(), 0);
+}
+
+TEST_F(ConsolidateTest, WithCompressOffRepliesKeepTheirBlanks) {
+    ClearFlags(FLAG_COMPRESS);
+    Forwarded(0x34);
+    std::vector<MQBYTE> r = KiloReply(0, true);
+    DeliverReply(Id(0x34).data(), r);
+    std::vector<PutRecord> puts = PutsTo("REQ.REPLY");
+    ASSERT_EQ(puts.size(), 1u);
+    EXPECT_EQ(puts[0].data, r);
+}
+
+TEST_F(ConsolidateTest, InquireQueueManagerRepliesCarryTheAgentParameters) {
+    Forwarded(0x35, "REQ.REPLY", MQCMD_INQUIRE_Q_MGR);
+    std::vector<MQBYTE> r = Pcf(MQCMD_INQUIRE_Q_MGR)
+                                .Control(MQCFC_LAST)
+                                .Padded(MQCA_Q_MGR_NAME, "QM1", 48)
+                                .Int(MQIA_PLATFORM, MQPL_UNIX)
+                                .bytes();
+    DeliverReply(Id(0x35).data(), r);
+    std::vector<PutRecord> puts = PutsTo("REQ.REPLY");
+    ASSERT_EQ(puts.size(), 1u);
+    std::vector<Parm> p = ReadParms(puts[0].data);
+    ASSERT_EQ(p.size(), 4u);
+    EXPECT_EQ(p[0].text, "QM1");
+    EXPECT_EQ(p[2].parameter, CVL_ATTR_TORVIK_CMDLEVEL);
+    EXPECT_EQ(p[2].value, 940);
+    EXPECT_EQ(p[3].parameter, CVL_ATTR_TORVIK_FEATURES);
+    EXPECT_EQ(p[3].value, 30);
+
+    /* Features follow the keys; a failed inquiry gets no agent parameters. */
+    ClearFlags(FLAG_COALESCE | FLAG_CERTDISPLAY);
+    Settings.certEvent.store(CERTEVENT_NO);
+    EXPECT_EQ(AgentFeatureBits(), 4);
+    Forwarded(0x36, "REQ.REPLY", MQCMD_INQUIRE_Q_MGR);
+    DeliverReply(Id(0x36).data(), Pcf(MQCMD_INQUIRE_Q_MGR).Control(MQCFC_LAST).bytes());
+    Forwarded(0x37, "REQ.REPLY", MQCMD_INQUIRE_Q_MGR);
+    std::vector<MQBYTE> failed =
+        Pcf(MQCMD_INQUIRE_Q_MGR).Control(MQCFC_LAST).CompCode(MQCC_FAILED).Reason(2035).bytes();
+    DeliverReply(Id(0x37).data(), failed);
+    puts = PutsTo("REQ.REPLY");
+    ASSERT_EQ(puts.size(), 3u);
+    p = ReadParms(puts[1].data);
+    ASSERT_EQ(p.size(), 2u);
+    EXPECT_EQ(p[1].value, 4);
+    EXPECT_EQ(puts[2].data, failed);
+}
+
+TEST_F(ConsolidateTest, ZosTextRepliesAreJoinedWithZeroBytes) {
+    Forwarded(0x38);
+    std::vector<std::string> lines = {"CSQN205I   COUNT=       3, RETURN=00000000",
+                                      "CSQM401I !QM1 QUEUE(APP.Q1) TYPE(QLOCAL)",
+                                      "CSQ9022I !QM1 CSQMDRTS ' DISPLAY QUEUE' NORMAL COMPLETION"};
+    for (const std::string &l : lines)
+        DeliverReply(Id(0x38).data(), std::vector<MQBYTE>(l.begin(), l.end()), MQFMT_COMMAND_1);
+    std::vector<PutRecord> puts = PutsTo("REQ.REPLY");
+    ASSERT_EQ(puts.size(), 1u);
+    std::string expected =
+        lines[0] + std::string(1, '\0') + lines[1] + std::string(1, '\0') + lines[2];
+    expected[8] = '*';
+    EXPECT_EQ(std::string(puts[0].data.begin(), puts[0].data.end()), expected);
+    EXPECT_EQ(0, memcmp(puts[0].md.Format, MQFMT_COMMAND_1, 8));
+    EXPECT_EQ(RequestCount.load(), 0);
+}
+
+TEST_F(ConsolidateTest, MediumDetailSummarisesEachCompletedRequest) {
+    Settings.verbosity = VERBOSITY_MEDIUM;
+    Forwarded(0x41);
+    std::vector<MQBYTE> r0 = KiloReply(0), r1 = KiloReply(1), r2 = KiloReply(2, true);
+    DeliverReply(Id(0x41).data(), r0);
+    DeliverReply(Id(0x41).data(), r1);
+    EXPECT_EQ(Log().find("CVLA404I"), std::string::npos) << "only once complete";
+    DeliverReply(Id(0x41).data(), r2);
+    EXPECT_NE(Log().find("CVLA404I Received 3 reply messages of total length " +
+                         std::to_string(r0.size() + r1.size() + r2.size()) + " bytes\n"),
+              std::string::npos)
+        << Log();
+    Forwarded(0x42);
+    DeliverReply(Id(0x42).data(), r2);
+    EXPECT_NE(Log().find("CVLA403I Received reply message of length " + std::to_string(r2.size()) +
+                         " bytes\n"),
+              std::string::npos);
+
+    /* Only at exactly Medium: neither at High (which shows every reply as
+     * it comes) nor at Low. */
+    for (int v : {VERBOSITY_LOW, VERBOSITY_HIGH}) {
+        fflush(log_);
+        Settings.verbosity = v;
+        size_t before = tvtest::CountOf(Log(), "CVLA404I");
+        Forwarded(0x43);
+        DeliverReply(Id(0x43).data(), r0);
+        DeliverReply(Id(0x43).data(), r2);
+        EXPECT_EQ((size_t)tvtest::CountOf(Log(), "CVLA404I"), before);
+    }
+}
+
+TEST_F(ConsolidateTest, UnknownReplyIsReportedAndCountsNothing) {
+    Forwarded(0x39);
+    std::vector<MQBYTE> id(MQ_MSG_ID_LENGTH);
+    for (size_t i = 0; i < id.size(); i++)
+        id[i] = (MQBYTE)(0xA0 + i);
+    DeliverReply(id.data(), KiloReply(0, true));
+    EXPECT_NE(Log().find("CVLA302E Unrecognised reply received MsgId: "
+                         "A0A1A2A3A4A5A6A7A8A9AAABACADAEAFB0B1B2B3B4B5B6B7\n"),
+              std::string::npos);
+    for (int c = 0; c < STAT_COUNT; c++)
+        EXPECT_EQ(StatValue(STAT_SINCE_START, c), 0);
+    EXPECT_EQ(Puts().size(), 0u);
+    EXPECT_EQ(RequestCount.load(), 1);
+}
+
+TEST_F(ConsolidateTest, OtherFormatsAndShortRepliesArePassedOnAndComplete) {
+    Forwarded(0x3A);
+    std::vector<MQBYTE> text = {'h', 'e', 'l', 'l', 'o'};
+    DeliverReply(Id(0x3A).data(), text, MQFMT_STRING);
+    Forwarded(0x3B);
+    std::vector<MQBYTE> shortPcf(20, 0x01);
+    DeliverReply(Id(0x3B).data(), shortPcf);
+    std::vector<PutRecord> puts = PutsTo("REQ.REPLY");
+    ASSERT_EQ(puts.size(), 2u);
+    EXPECT_EQ(puts[0].data, text);
+    EXPECT_EQ(puts[1].data, shortPcf);
+    EXPECT_EQ(RequestCount.load(), 0);
+}
+
+TEST_F(ConsolidateTest, SingleReplyLargerThanTheLimitGoesOutAsItCame) {
+    Settings.maxMsgSize = 2000;
+    Forwarded(0x3C);
+    Pcf big(MQCMD_INQUIRE_Q);
+    for (int k = 0; k < 60; k++)
+        big.Str(MQCA_Q_DESC, std::string(60, 'x'));
+    std::vector<MQBYTE> r0 = KiloReply(0);
+    std::vector<MQBYTE> r1 = big.bytes();
+    std::vector<MQBYTE> r2 = KiloReply(2, true);
+    DeliverReply(Id(0x3C).data(), r0);
+    DeliverReply(Id(0x3C).data(), r1);
+    DeliverReply(Id(0x3C).data(), r2);
+    std::vector<PutRecord> puts = PutsTo("REQ.REPLY");
+    ASSERT_EQ(puts.size(), 3u);
+    EXPECT_EQ(puts[1].data, r1);
+    for (const PutRecord &p : puts)
+        EXPECT_TRUE(p.data.size() <= 2000 || p.data == r1);
+}
+
+TEST_F(ConsolidateTest, RepliesWhoseStructuresLieAreNeverMerged) {
+    Forwarded(0x3D);
+    DeliverReply(Id(0x3D).data(), KiloReply(0));
+    std::vector<MQBYTE> lying = KiloReply(1);
+    Set(lying, 32, 500); /* ParameterCount far beyond the message */
+    DeliverReply(Id(0x3D).data(), lying);
+    DeliverReply(Id(0x3D).data(), KiloReply(2));
+    DeliverReply(Id(0x3D).data(), KiloReply(3, true));
+    std::vector<PutRecord> puts = PutsTo("REQ.REPLY");
+    ASSERT_EQ(puts.size(), 3u);
+    EXPECT_EQ(Get(puts[0].data, 32), 14);
+    EXPECT_EQ(Get(puts[1].data, 32), 500) << "sent on its own";
+    EXPECT_EQ(Get(puts[2].data, 32), 14 + 1 + 14);
+}
+
+TEST_F(ConsolidateTest, RepliesOfInternalRequestsGoToTheirHandler) {
+    static std::vector<std::vector<MQBYTE>> handled;
+    handled.clear();
+    REQUEST *req = NewRequest(MQCMD_INQUIRE_Q_MGR);
+    ASSERT_NE(req, nullptr);
+    req->replyHandler = [](REQUEST *r, MQBYTE *msg, MQLONG length) {
+        handled.emplace_back(msg, msg + length);
+        EXPECT_EQ(r->busy, 1);
+    };
+    MQBYTE id[MQ_MSG_ID_LENGTH];
+    memset(id, 0x3E, sizeof id);
+    AddRequest(req, id);
+    std::vector<MQBYTE> r = KiloReply(0, true);
+    DeliverReply(id, r);
+    ASSERT_EQ(handled.size(), 1u);
+    EXPECT_EQ(handled[0], r) << "uncompressed, as it came";
+    EXPECT_EQ(Puts().size(), 0u);
+    EXPECT_EQ(RequestCount.load(), 1) << "the handler owns the request";
+    EXPECT_EQ(req->replyCount, 1);
+}
+
+TEST_F(ConsolidateTest, AllocationFailuresLoseNoReplyAndLeakNothing) {
+    /* A first request opens (and caches) the reply queue. */
+    Forwarded(0x40);
+    DeliverReply(Id(0x40).data(), KiloReply(0, true));
+    {
+        std::lock_guard<std::mutex> g(Fake().lock);
+        Fake().puts.clear();
+    }
+    long baseline = CSMemBlocksInUse();
+    Forwarded(0x3F);
+    DeliverReply(Id(0x3F).data(), KiloReply(0));
+    /* No memory to grow the pending message: it is sent, and the reply
+     * that did not fit takes its place. */
+    CSSetMemFailAfter(0);
+    DeliverReply(Id(0x3F).data(), KiloReply(1));
+    DeliverReply(Id(0x3F).data(), KiloReply(2, true));
+    CSSetMemFailAfter(-1);
+    EXPECT_NE(Log().find("CVLA201E Can not allocate 65536 bytes for a message! \n"),
+              std::string::npos);
+    std::vector<PutRecord> puts = PutsTo("REQ.REPLY");
+    MQLONG parms = 0;
+    for (const PutRecord &p : puts)
+        for (const Parm &q : ReadParms(p.data))
+            parms += q.parameter == CVL_ATTR_RESPONSE_DELIMITER ? 0 : 1;
+    EXPECT_EQ(parms, 3 * 14);
+    EXPECT_EQ(Get(puts.back().data, 20) & MQCFC_LAST, MQCFC_LAST);
+    EXPECT_EQ(RequestCount.load(), 0);
+    EXPECT_EQ(CSMemBlocksInUse(), baseline);
+}
+
+/* Random series of replies, some of them lying, against random limits:
+ * no message sent is longer than the limit unless it is a single reply as
+ * it came, and every parameter of every sound reply arrives exactly once,
+ * in order. */
+TEST_F(ConsolidateTest, RandomSeriesKeepTheLimitAndLoseNothing) {
+    std::mt19937 rng(7);
+    for (int round = 0; round < 300; round++) {
+        SCOPED_TRACE(round);
+        {
+            std::lock_guard<std::mutex> g(Fake().lock);
+            Fake().puts.clear();
+        }
+        Settings.maxMsgSize = 200 + (MQLONG)(rng() % 6000);
+        MQBYTE b = (MQBYTE)(round % 250 + 1);
+        Forwarded(b);
+        int n = 1 + (int)(rng() % 30);
+        std::vector<std::vector<MQBYTE>> delivered;
+        for (int i = 0; i < n; i++) {
+            Pcf p(MQCMD_INQUIRE_Q);
+            p.Control(i == n - 1 ? MQCFC_LAST : MQCFC_NOT_LAST);
+            int k = (int)(rng() % 20);
+            for (int j = 0; j < k; j++) {
+                if (rng() % 2)
+                    p.Padded(1000 + j, std::string(rng() % 40, 'v'), 48);
+                else
+                    p.Int(2000 + j, (MQLONG)rng());
+            }
+            bool error = rng() % 10 == 0;
+            if (error)
+                p.CompCode(MQCC_FAILED);
+            std::vector<MQBYTE> m = p.bytes();
+            bool lie = rng() % 8 == 0 && m.size() > 40;
+            if (lie)
+                Set(m, 36 + 4, 3); /* the first StrucLength lies */
+            std::vector<MQBYTE> c = m;
+            c.resize((size_t)CompressReply(c.data(), (MQLONG)c.size()));
+            delivered.push_back(c);
+            DeliverReply(std::vector<MQBYTE>(MQ_MSG_ID_LENGTH, b).data(), m);
+        }
+        EXPECT_EQ(RequestCount.load(), 0);
+        std::vector<PutRecord> puts = PutsTo("REQ.REPLY");
+        /* Parameters of the sound replies, in order. */
+        std::vector<MQLONG> want, got;
+        for (const std::vector<MQBYTE> &c : delivered) {
+            bool sound = true;
+            size_t pos = 36;
+            std::vector<MQLONG> ids;
+            for (MQLONG i = 0; i < Get(c, 32) && sound; i++) {
+                MQLONG sl = Get(c, pos + 4);
+                if (sl < 16 || pos + (size_t)sl > c.size())
+                    sound = false;
+                else {
+                    ids.push_back(Get(c, pos + 8));
+                    pos += (size_t)sl;
+                }
+            }
+            if (sound && pos == c.size())
+                want.insert(want.end(), ids.begin(), ids.end());
+        }
+        for (const PutRecord &p : puts) {
+            bool single = false;
+            for (const std::vector<MQBYTE> &c : delivered)
+                single = single || p.data == c;
+            EXPECT_TRUE(p.data.size() <= (size_t)Settings.maxMsgSize || single)
+                << "length " << p.data.size() << " limit " << Settings.maxMsgSize;
+            size_t pos = 36;
+            bool sound = true;
+            std::vector<MQLONG> ids;
+            for (MQLONG i = 0; i < Get(p.data, 32) && sound; i++) {
+                MQLONG sl = Get(p.data, pos + 4);
+                if (sl < 16 || pos + (size_t)sl > p.data.size())
+                    sound = false;
+                else {
+                    MQLONG id = Get(p.data, pos + 8);
+                    if (id != CVL_ATTR_RESPONSE_DELIMITER)
+                        ids.push_back(id);
+                    pos += (size_t)sl;
+                }
+            }
+            if (sound && pos == p.data.size())
+                got.insert(got.end(), ids.begin(), ids.end());
+        }
+        EXPECT_EQ(got, want);
+    }
+}

@@ -1,0 +1,240 @@
+/* request_table_test.cpp -- the request table, ageing and the No-response
+ * reply. */
+#include "core/workers.h"
+#include "routing_fakes.h"
+#include "../core/test_support.h"
+
+using namespace rtest;
+
+namespace {
+
+class RequestTableTest : public RoutingTest {
+protected:
+    /* A time well after every request's creation, so that only the test
+     * decides what has expired (a refresh of the shared clock by any
+     * message can only make requests younger). */
+    int64_t Later() { return PLWallClockSeconds() + 100000; }
+
+    void AgeAt(int64_t now, int giveUp) {
+        CurrentTime.store(now);
+        AgeRequests(giveUp);
+    }
+};
+
+std::vector<MQBYTE> Bytes(const char *text) {
+    return std::vector<MQBYTE>(text, text + strlen(text));
+}
+
+}  // namespace
+
+TEST_F(RequestTableTest, FindsRequestsByTheirForwardedMsgIdAndRemovesThem) {
+    MQBYTE a[MQ_MSG_ID_LENGTH], b[MQ_MSG_ID_LENGTH], c[MQ_MSG_ID_LENGTH];
+    memset(a, 1, sizeof a);
+    memset(b, 1, sizeof b);
+    b[23] = 2; /* differs in the last byte only */
+    memset(c, 3, sizeof c);
+    REQUEST *ra = Requester();
+    REQUEST *rb = Requester();
+    AddRequest(ra, a);
+    AddRequest(rb, b);
+    EXPECT_EQ(RequestCount.load(), 2);
+    CSLockLock(&RequestLock);
+    EXPECT_EQ(FindRequest(a), ra);
+    EXPECT_EQ(FindRequest(b), rb);
+    EXPECT_EQ(FindRequest(c), nullptr);
+    CSUnlockLock(&RequestLock);
+    RemoveRequest(ra);
+    EXPECT_EQ(RequestCount.load(), 1);
+    CSLockLock(&RequestLock);
+    EXPECT_EQ(FindRequest(a), nullptr);
+    EXPECT_EQ(FindRequest(b), rb);
+    CSUnlockLock(&RequestLock);
+
+    /* A new request starts with the configured limit and a fresh clock. */
+    Settings.maxMsgSize = 4096;
+    REQUEST *rn = NewRequest(MQCMD_INQUIRE_Q);
+    ASSERT_NE(rn, nullptr);
+    EXPECT_EQ(rn->maxMsgSize, 4096);
+    EXPECT_EQ(rn->command, MQCMD_INQUIRE_Q);
+    EXPECT_EQ(rn->created, rn->lastActivity);
+    EXPECT_LE(PLWallClockSeconds() - rn->created, 2);
+    EXPECT_EQ(rn->pending, nullptr);
+    FreeRequest(rn);
+}
+
+TEST_F(RequestTableTest, AgesOutARequestIdleForMoreThanMaxAgeOnly) {
+    Settings.maxAge = 10;
+    int64_t now = Later();
+    REQUEST *kept = Requester("KEPT.REPLY");
+    REQUEST *aged = Requester("AGED.REPLY");
+    REQUEST *busy = Requester("BUSY.REPLY");
+    MQBYTE id[MQ_MSG_ID_LENGTH] = {};
+    id[0] = 1;
+    AddRequest(kept, id);
+    id[0] = 2;
+    AddRequest(aged, id);
+    id[0] = 3;
+    AddRequest(busy, id);
+    kept->lastActivity = now - 10;
+    aged->lastActivity = now - 11;
+    aged->created = now - 11;
+    busy->lastActivity = now - 1000;
+    busy->busy = 1;
+
+    AgeAt(now, 1);
+    EXPECT_EQ(RequestCount.load(), 2);
+    EXPECT_EQ(LastAgeingPass.load(), now);
+    CSLockLock(&RequestLock);
+    id[0] = 1;
+    EXPECT_EQ(FindRequest(id), kept);
+    id[0] = 3;
+    EXPECT_EQ(FindRequest(id), busy);
+    CSUnlockLock(&RequestLock);
+
+    std::vector<PutRecord> puts = PutsTo("AGED.REPLY");
+    ASSERT_EQ(puts.size(), 1u);
+    EXPECT_EQ(puts[0].data.size(), 104u);
+    EXPECT_EQ(puts[0].pmoOptions, MQPMO_NO_SYNCPOINT) << "no context passed";
+    EXPECT_EQ(PutsTo("KEPT.REPLY").size(), 0u);
+    EXPECT_EQ(PutsTo("BUSY.REPLY").size(), 0u);
+
+    struct tm lt;
+    ASSERT_EQ(PLLocalTime(now - 11, &lt), 0);
+    char expected[200];
+    /* The requester's MsgId is 24 bytes of 0xA1. */
+    std::string hex;
+    for (int i = 0; i < 24; i++)
+        hex += "A1";
+    snprintf(expected, sizeof expected,
+             "CVLA303E Ageing out request for ReplyQ 'AGED.REPLY' issued at %02d:%02d:%02d MsgId: "
+             "%s\n",
+             lt.tm_hour, lt.tm_min, lt.tm_sec, hex.c_str());
+    EXPECT_NE(Log().find(expected), std::string::npos) << Log();
+    EXPECT_EQ(tvtest::CountOf(Log(), "CVLA303E"), 1);
+
+    /* Every reply moves the last activity: a request still being answered
+     * is kept however old it is. */
+    kept->created = now - 5000;
+    kept->lastActivity = now;
+    AgeAt(now + 10, 1);
+    EXPECT_EQ(RequestCount.load(), 2);
+}
+
+TEST_F(RequestTableTest, DetectingPassChangesNothingAndSendsOneCheckRepl) {
+    Settings.maxAge = 10;
+    int64_t now = Later();
+    for (int i = 0; i < 3; i++) {
+        REQUEST *r = Requester();
+        MQBYTE id[MQ_MSG_ID_LENGTH] = {};
+        id[0] = (MQBYTE)(i + 1);
+        AddRequest(r, id);
+        r->lastActivity = now - 60;
+    }
+    AgeAt(now, 0);
+    EXPECT_EQ(RequestCount.load(), 3);
+    EXPECT_EQ(LastAgeingPass.load(), now);
+    ASSERT_TRUE(tvtest::WaitFor([] { return PutsTo(Settings.inputQName).size() >= 1; }));
+    std::vector<PutRecord> puts = PutsTo(Settings.inputQName);
+    ASSERT_EQ(puts.size(), 1u);
+    EXPECT_EQ(puts[0].data, Bytes("CHECKREPL"));
+    EXPECT_EQ(PutsTo("REQ.REPLY").size(), 0u);
+
+    /* Nothing expired: no command at all. A marker queued behind shows
+     * that the workers have run whatever the pass might have queued. */
+    AgeAt(now - 55, 0);
+    static char marker[] = "MARKER";
+    ASSERT_EQ(QueueCall(PutSimpleCommandCall, marker), 0);
+    ASSERT_TRUE(tvtest::WaitFor([] { return PutsTo(Settings.inputQName).size() >= 2; }));
+    puts = PutsTo(Settings.inputQName);
+    ASSERT_EQ(puts.size(), 2u);
+    EXPECT_EQ(puts[1].data, Bytes("MARKER"));
+}
+
+TEST_F(RequestTableTest, NoResponseReplyIsTheHundredAndFourByteFailure) {
+    REQUEST *req = Requester();
+    MQMD md = MQMD_DEFAULT;
+    MQBYTE *msg = nullptr;
+    MQLONG length = 0;
+    ASSERT_EQ(BuildNoResponseReply(req, &md, &msg, &length), 0);
+    ASSERT_NE(msg, nullptr);
+    ASSERT_EQ(length, 104);
+    std::vector<MQBYTE> m(msg, msg + length);
+    CSFreeMem(msg);
+    const MQLONG header[9] = {
+        MQCFT_COMMAND,           36, 1, MQCMD_INQUIRE_Q, 1, MQCFC_LAST, MQCC_FAILED,
+        MQRCCF_UNEXPECTED_ERROR, 1};
+    for (int i = 0; i < 9; i++)
+        EXPECT_EQ(Get(m, 4 * (size_t)i), header[i]) << "MQCFH field " << i;
+    const MQLONG cfst[5] = {MQCFT_STRING, 68, CVL_ATTR_ERROR_TEXT, 850, 47};
+    for (int i = 0; i < 5; i++)
+        EXPECT_EQ(Get(m, 36 + 4 * (size_t)i), cfst[i]) << "MQCFST field " << i;
+    EXPECT_EQ(std::string((const char *)m.data() + 56, 47),
+              "CVLA501E No response from IBM MQ Command Server");
+    EXPECT_EQ(md.MsgType, MQMT_REPLY);
+    EXPECT_EQ(0, memcmp(md.Format, MQFMT_ADMIN, 8));
+    EXPECT_EQ(md.Encoding, 546);
+    EXPECT_EQ(md.CodedCharSetId, 0);
+    EXPECT_EQ(md.Priority, -1);
+    EXPECT_EQ(md.Persistence, 2);
+    EXPECT_EQ(md.Expiry, -1);
+    EXPECT_EQ(md.Report, 0);
+
+    /* Event message types get an event-typed failure. */
+    for (MQLONG command : {43, 44, 45, 46, 91, 99, 13}) {
+        req->command = command;
+        ASSERT_EQ(BuildNoResponseReply(req, &md, &msg, &length), 0);
+        EXPECT_EQ(Get(std::vector<MQBYTE>(msg, msg + 4), 0),
+                  command == 13 ? MQCFT_COMMAND : MQCFT_EVENT);
+        CSFreeMem(msg);
+    }
+    FreeRequest(req);
+}
+
+TEST_F(RequestTableTest, AgedInternalRequestIsHandedToItsHandler) {
+    static std::vector<MQBYTE> got;
+    static REQUEST *handedOver;
+    got.clear();
+    handedOver = nullptr;
+    REQUEST *req = NewRequest(MQCMD_INQUIRE_Q_MGR);
+    ASSERT_NE(req, nullptr);
+    req->replyHandler = [](REQUEST *r, MQBYTE *msg, MQLONG length) {
+        got.assign(msg, msg + length);
+        handedOver = r;
+    };
+    MQBYTE id[MQ_MSG_ID_LENGTH] = {9};
+    AddRequest(req, id);
+    req->lastActivity = Later() - 100;
+    AgeAt(Later(), 1);
+    EXPECT_EQ(handedOver, req);
+    EXPECT_EQ(got.size(), 104u);
+    EXPECT_EQ(Get(got, 12), MQCMD_INQUIRE_Q_MGR);
+    EXPECT_EQ(RequestCount.load(), 0);
+    EXPECT_EQ(Log().find("CVLA303E"), std::string::npos);
+    EXPECT_EQ(Puts().size(), 0u);
+    FreeRequest(req); /* the handler's to free; this one does not */
+}
+
+TEST_F(RequestTableTest, AllocationFailuresStopTheAgent) {
+    CSSetMemFailAfter(0);
+    EXPECT_EQ(NewRequest(MQCMD_INQUIRE_Q), nullptr);
+    CSSetMemFailAfter(-1);
+    EXPECT_NE(Log().find("CVLA202E Can not allocate " + std::to_string(sizeof(REQUEST)) +
+                         " bytes for a 'REQUEST' structure\n"),
+              std::string::npos);
+    EXPECT_TRUE(StopRequested());
+
+    InitAgentState();
+    REQUEST *req = Requester();
+    MQMD md = MQMD_DEFAULT;
+    MQBYTE *msg = (MQBYTE *)1;
+    MQLONG length = 5;
+    CSSetMemFailAfter(0);
+    EXPECT_EQ(BuildNoResponseReply(req, &md, &msg, &length), MQRC_STORAGE_NOT_AVAILABLE);
+    CSSetMemFailAfter(-1);
+    EXPECT_EQ(msg, nullptr);
+    EXPECT_EQ(length, 0);
+    EXPECT_NE(Log().find("CVLA201E Can not allocate 1000 bytes for a message! \n"),
+              std::string::npos);
+    EXPECT_TRUE(StopRequested());
+    FreeRequest(req);
+}

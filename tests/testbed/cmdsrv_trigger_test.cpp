@@ -1,0 +1,147 @@
+/* cmdsrv_trigger_test.cpp -- the trigger monitor: a message arriving on an
+ * empty TRIGGER TRIGTYPE(FIRST) queue starts the process's program with the
+ * 732-byte trigger message as its one argument; no start while the queue
+ * holds messages or an application has it open for input; the program's
+ * output goes to the daemon's log. */
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "cmdsrv_util.h"
+#include "mqsim_fixture.h"
+
+namespace {
+
+std::string ReadFile(const std::string &path) {
+    std::string text;
+    FILE *f = PLOpenFile(path.c_str(), "rb", nullptr);
+    if (f == nullptr)
+        return text;
+    char buf[4096];
+    size_t got;
+    while ((got = fread(buf, 1, sizeof buf, f)) > 0)
+        text.append(buf, got);
+    fclose(f);
+    return text;
+}
+
+size_t CountOf(const std::string &text, const std::string &what) {
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        n++;
+    return n;
+}
+
+/* Take every message off queue through handle o. */
+void Drain(MQHCONN h, MQHOBJ o) {
+    std::string text;
+    while (Get(h, o, &text) == 0) {
+    }
+}
+
+TEST(CmdsrvTrigger, AFirstMessageStartsTheProcessWithTheTriggerMessage) {
+    MqsimQueueManager qm;
+    ASSERT_EQ(qm.Start("QM1"), "");
+    const std::string out = qm.Dir() + "/started.txt";
+    ASSERT_LT(out.size(), 128u) << "USERDATA holds 128 characters";
+    const std::string child = CMDSRV_TRIGGER_CHILD;
+    ASSERT_LT(child.size(), 256u);
+    std::string res;
+    ASSERT_EQ(qm.Run({"mqsc", "QM1",
+                      "DEFINE PROCESS(TEST.PROC) APPLICID('" + child + "') USERDATA('" + out +
+                          "') ENVRDATA('ENV=1')"},
+                     &res),
+              0)
+        << res;
+    ASSERT_EQ(qm.Run({"mqsc", "QM1",
+                      "DEFINE QLOCAL(TRIG.Q) TRIGGER TRIGTYPE(FIRST) "
+                      "INITQ(SYSTEM.DEFAULT.INITIATION.QUEUE) PROCESS(TEST.PROC) "
+                      "TRIGDATA('-v High')"},
+                     &res),
+              0)
+        << res;
+    MQHCONN h;
+    ASSERT_EQ(Connect("QM1", &h), 0);
+
+    /* the first message starts it */
+    ASSERT_EQ(Put1(h, "TRIG.Q", "first"), 0);
+    ASSERT_TRUE(WaitUntil([&] { return CountOf(ReadFile(out), "\n") == 1; })) << qm.Log("QM1");
+    std::string line = ReadFile(out);
+    EXPECT_NE(line.find("argc=2 length=732 "), std::string::npos) << line;
+    EXPECT_NE(line.find("StrucId=[TMC ] Version=[   2] "), std::string::npos) << line;
+    EXPECT_NE(line.find("QName=[" + Padded("TRIG.Q", 48) + "]"), std::string::npos) << line;
+    EXPECT_NE(line.find("ProcessName=[" + Padded("TEST.PROC", 48) + "]"), std::string::npos);
+    EXPECT_NE(line.find("TriggerData=[" + Padded("-v High", 64) + "]"), std::string::npos);
+    EXPECT_NE(line.find("ApplType=[   6]"), std::string::npos) << line;
+    EXPECT_NE(line.find("ApplId=[" + Padded(child, 256) + "]"), std::string::npos) << line;
+    EXPECT_NE(line.find("EnvData=[" + Padded("ENV=1", 128) + "]"), std::string::npos) << line;
+    EXPECT_NE(line.find("UserData=[" + Padded(out, 128) + "]"), std::string::npos) << line;
+    EXPECT_NE(line.find("QMgrName=[" + Padded("QM1", 48) + "]"), std::string::npos) << line;
+    /* its output went to the daemon's log, and it was seen to end */
+    EXPECT_TRUE(WaitUntil([&] {
+        std::string log = qm.Log("QM1");
+        return log.find("cmdsrv_trigger_child: started for TRIG.Q") != std::string::npos &&
+               log.find("trigger: program (pid ") != std::string::npos;
+    })) << qm.Log("QM1");
+
+    /* a second message on the non-empty queue starts nothing; once the
+     * queue was emptied, the next one does. Trigger decisions are logged in
+     * the order of the puts, so when the third start is seen, a start for
+     * the second message would have been logged before it. */
+    ASSERT_EQ(Put1(h, "TRIG.Q", "second"), 0);
+    MQHOBJ in;
+    ASSERT_EQ(Open(h, "TRIG.Q", MQOO_INPUT_SHARED, &in), 0);
+    Drain(h, in);
+    ASSERT_EQ(Close(h, &in), 0);
+    ASSERT_EQ(Put1(h, "TRIG.Q", "third"), 0);
+    ASSERT_TRUE(WaitUntil([&] { return CountOf(ReadFile(out), "\n") == 2; })) << qm.Log("QM1");
+    EXPECT_EQ(CountOf(qm.Log("QM1"), "trigger: queue TRIG.Q triggered"), 2u) << qm.Log("QM1");
+
+    /* while an application has the queue open for input, no start */
+    ASSERT_EQ(Open(h, "TRIG.Q", MQOO_INPUT_SHARED, &in), 0);
+    Drain(h, in);
+    ASSERT_EQ(Put1(h, "TRIG.Q", "served"), 0);
+    Drain(h, in);
+    ASSERT_EQ(Close(h, &in), 0);
+    ASSERT_EQ(Put1(h, "TRIG.Q", "fourth"), 0);
+    ASSERT_TRUE(WaitUntil([&] { return CountOf(ReadFile(out), "\n") == 3; })) << qm.Log("QM1");
+    EXPECT_EQ(CountOf(qm.Log("QM1"), "trigger: queue TRIG.Q triggered"), 3u) << qm.Log("QM1");
+    Disconnect(&h);
+}
+
+TEST(CmdsrvTrigger, AQueueThatCannotBeTriggeredSaysWhyInTheLog) {
+    MqsimQueueManager qm;
+    ASSERT_EQ(qm.Start("QM1"), "");
+    std::string res;
+    ASSERT_EQ(qm.Run({"mqsc", "QM1",
+                      "DEFINE QLOCAL(TRIG.BAD) TRIGGER TRIGTYPE(FIRST) INITQ(INIT.Q) "
+                      "PROCESS(NO.PROC)"},
+                     &res),
+              0)
+        << res;
+    ASSERT_EQ(
+        qm.Run({"mqsc", "QM1", "DEFINE PROCESS(NOWHERE) APPLICID('no-such-program-x1')"}, &res), 0)
+        << res;
+    ASSERT_EQ(qm.Run({"mqsc", "QM1",
+                      "DEFINE QLOCAL(TRIG.MISSING) TRIGGER TRIGTYPE(FIRST) INITQ(INIT.Q) "
+                      "PROCESS(NOWHERE)"},
+                     &res),
+              0)
+        << res;
+    MQHCONN h;
+    ASSERT_EQ(Connect("QM1", &h), 0);
+    ASSERT_EQ(Put1(h, "TRIG.BAD", "x"), 0);
+    ASSERT_EQ(Put1(h, "TRIG.MISSING", "x"), 0);
+    EXPECT_TRUE(WaitUntil([&] {
+        std::string log = qm.Log("QM1");
+        return log.find("queue TRIG.BAD not triggered: process NO.PROC is not defined") !=
+                   std::string::npos &&
+               log.find(
+                   "cannot start no-such-program-x1 for queue TRIG.MISSING: program not "
+                   "found") != std::string::npos;
+    })) << qm.Log("QM1");
+    Disconnect(&h);
+}
+
+} /* namespace */

@@ -1,0 +1,218 @@
+/* mqsim_cli_test.cpp -- the mqsim command: start, stop, status, mqsc, and
+ * its errors, each against a daemon in the test's own state directory. */
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+
+#include "mqsim_fixture.h"
+#include "mqsim_util.h"
+
+namespace {
+
+TEST(MqsimCli, StartsWithTheSampleScriptQuicklyAndStopRemovesThePortFile) {
+    MqsimQueueManager qm;
+    ASSERT_EQ(qm.Prepare(), "");
+    auto t0 = std::chrono::steady_clock::now();
+    ASSERT_EQ(qm.Start("QM1", {"--mqsc", MqsimQueueManager::Sample("torvik.mqsc")}), "");
+    auto ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0)
+            .count();
+    /* the contract: start returns once the daemon accepts connections */
+    EXPECT_LT(ms, 5000) << "start took " << ms << " ms";
+    int port;
+    int64_t pid;
+    ASSERT_TRUE(qm.PortFile("QM1", &port, &pid));
+    EXPECT_TRUE(PLProcessAlive(pid));
+
+    std::string out;
+    ASSERT_EQ(qm.Run({"mqsc", "QM1", "DISPLAY QLOCAL(CORVEL.TORVIK.COMMAND.QUEUE)"}, &out), 0)
+        << out;
+    EXPECT_NE(out.find("QUEUE(CORVEL.TORVIK.COMMAND.QUEUE)"), std::string::npos) << out;
+
+    ASSERT_EQ(qm.Run({"status", "QM1"}, &out), 0) << out;
+    EXPECT_NE(out.find("STATUS(RUNNING)"), std::string::npos) << out;
+    EXPECT_NE(out.find("PORT(" + std::to_string(port) + ")"), std::string::npos) << out;
+    EXPECT_NE(out.find("PLATFORM(UNIX)"), std::string::npos) << out;
+    EXPECT_NE(out.find("CONNECTIONS(0)"), std::string::npos) << out;
+    EXPECT_NE(out.find("QUEUE(SYSTEM.ADMIN.COMMAND.QUEUE) CURDEPTH(0)"), std::string::npos);
+
+    /* a second start of a running queue manager fails, the first stays */
+    EXPECT_EQ(qm.Run({"start", "QM1"}, &out), 1);
+    EXPECT_NE(out.find("already running"), std::string::npos) << out;
+
+    ASSERT_EQ(qm.Run({"stop", "QM1"}, &out), 0) << out;
+    EXPECT_FALSE(PLProcessAlive(pid));
+    EXPECT_FALSE(qm.PortFile("QM1", &port, &pid));
+    EXPECT_EQ(qm.Run({"stop", "QM1"}, &out), 1);
+    EXPECT_NE(out.find("not running"), std::string::npos) << out;
+    EXPECT_EQ(qm.Run({"status", "QM1"}, &out), 1);
+}
+
+TEST(MqsimCli, RejectsBadNamesOptionsAndFiles) {
+    MqsimQueueManager qm;
+    ASSERT_EQ(qm.Prepare(), "");
+    std::string out;
+    EXPECT_EQ(qm.Run({"start", "QM/1"}, &out), 1);
+    EXPECT_EQ(qm.Run({"start", "QM1", "--platform", "vms"}, &out), 1);
+    EXPECT_NE(out.find("unknown platform"), std::string::npos) << out;
+    EXPECT_EQ(qm.Run({"start", "QM1", "--queues", "-4"}, &out), 1);
+    EXPECT_EQ(qm.Run({"start", "QM1", "--mqsc", qm.Dir() + "/missing.mqsc"}, &out), 1);
+    EXPECT_EQ(qm.Run({"start", "QM1", "--bogus"}, &out), 1);
+    EXPECT_EQ(qm.Run({"frobnicate", "QM1"}, &out), 1);
+    /* nothing was left running by the refused starts */
+    int port;
+    int64_t pid;
+    EXPECT_FALSE(qm.PortFile("QM1", &port, &pid));
+}
+
+TEST(MqsimCli, MqscDefinesAltersDisplaysClearsAndDeletesQueues) {
+    MqsimQueueManager qm;
+    ASSERT_EQ(qm.Start("QMA"), "");
+    std::string out;
+    ASSERT_EQ(
+        qm.Run({"mqsc", "QMA", "define qlocal(app.in) maxdepth(5) descr('Input, mixed Case')"},
+               &out),
+        0)
+        << out;
+    EXPECT_NE(out.find("AMQ8006I"), std::string::npos) << out;
+    /* an existing name without REPLACE is refused */
+    EXPECT_EQ(qm.Run({"mqsc", "QMA", "DEFINE QLOCAL(APP.IN)"}, &out), 1);
+    EXPECT_NE(out.find("AMQ8150E"), std::string::npos) << out;
+    ASSERT_EQ(qm.Run({"mqsc", "QMA", "DISPLAY QLOCAL(APP.*) ALL"}, &out), 0) << out;
+    EXPECT_NE(out.find("QUEUE(APP.IN)"), std::string::npos) << out;
+    EXPECT_NE(out.find("MAXDEPTH(5)"), std::string::npos) << out;
+    EXPECT_NE(out.find("DESCR(Input, mixed Case)"), std::string::npos) << out;
+    ASSERT_EQ(qm.Run({"mqsc", "QMA", "ALTER QLOCAL(APP.IN) MAXDEPTH(7) PUT(DISABLED)"}, &out), 0);
+    ASSERT_EQ(qm.Run({"mqsc", "QMA", "DISPLAY QLOCAL(APP.IN) MAXDEPTH PUT"}, &out), 0);
+    EXPECT_NE(out.find("MAXDEPTH(7)"), std::string::npos) << out;
+    EXPECT_NE(out.find("PUT(DISABLED)"), std::string::npos) << out;
+    EXPECT_EQ(out.find("MAXMSGL"), std::string::npos) << "only what was asked: " << out;
+
+    /* syntax errors and unknown objects fail with a response line */
+    EXPECT_EQ(qm.Run({"mqsc", "QMA", "DEFINE QLOCAL(X) MAXDEPTH(lots)"}, &out), 1);
+    EXPECT_NE(out.find("AMQ8405I"), std::string::npos) << out;
+    EXPECT_EQ(qm.Run({"mqsc", "QMA", "DEFINE QLOCAL(X) RNAME(Y)"}, &out), 1);
+    EXPECT_EQ(qm.Run({"mqsc", "QMA", "DEFINE QLOCAL(X) DESCR('unterminated)"}, &out), 1);
+    EXPECT_EQ(qm.Run({"mqsc", "QMA", "ALTER QLOCAL(NOSUCH) MAXDEPTH(1)"}, &out), 1);
+    EXPECT_NE(out.find("AMQ8147E"), std::string::npos) << out;
+    EXPECT_EQ(qm.Run({"mqsc", "QMA", "DISPLAY QLOCAL(NOSUCH.*)"}, &out), 1);
+
+    /* a queue with messages is only deleted after CLEAR (or with PURGE) */
+    ASSERT_EQ(qm.Run({"mqsc", "QMA", "ALTER QLOCAL(APP.IN) PUT(ENABLED)"}, &out), 0);
+    MQHCONN h;
+    ASSERT_EQ(Connect("QMA", &h), 0);
+    ASSERT_EQ(Put1(h, "APP.IN", "one"), 0);
+    ASSERT_EQ(Disconnect(&h), 0);
+    EXPECT_EQ(qm.Run({"mqsc", "QMA", "DELETE QLOCAL(APP.IN)"}, &out), 1);
+    EXPECT_NE(out.find("AMQ8143E"), std::string::npos) << out;
+    ASSERT_EQ(qm.Run({"mqsc", "QMA", "CLEAR QLOCAL(APP.IN)"}, &out), 0) << out;
+    ASSERT_EQ(qm.Run({"mqsc", "QMA", "DELETE QLOCAL(APP.IN)"}, &out), 0) << out;
+    EXPECT_EQ(qm.Run({"mqsc", "QMA", "DISPLAY QUEUE(APP.IN)"}, &out), 1);
+}
+
+TEST(MqsimCli, MqscFileRunsEveryLineWithCommentsAndContinuations) {
+    MqsimQueueManager qm;
+    ASSERT_EQ(qm.Start("QMF"), "");
+    std::string file = qm.Dir() + "/objects.mqsc";
+    FILE *f = PLOpenFile(file.c_str(), "w", nullptr);
+    ASSERT_NE(f, nullptr);
+    fputs(
+        "* objects for the test\n"
+        "DEFINE QLOCAL(F.ONE) +\n"
+        "       MAXDEPTH(11)\n"
+        "\n"
+        "DEFINE QMODEL(F.MODEL) DEFTYPE(PERMDYN)\n"
+        "DEFINE QREMOTE(F.REMOTE) RNAME(THEIR.Q) RQMNAME(QMB) XMITQ(QMB)\n"
+        "DEFINE PROCESS(F.PROC) APPLICID('/bin/true') USERDATA('some data')\n"
+        "DEFINE SERVICE(F.SVC) SERVTYPE(SERVER) STARTCMD('/bin/true')\n"
+        "ALTER QMGR SSLKEYR('/var/mqm/qmgrs/QMF/ssl/key') CERTLABL('ibmwebspheremqqmf') "
+        "SSLEV(ENABLED)\n"
+        "DEFINE QLOCAL(F.BAD) MAXDEPTH(-1)\n",
+        f);
+    fclose(f);
+    std::string out;
+    EXPECT_EQ(qm.Run({"mqsc", "QMF", "-f", file}, &out), 1) << "one line is wrong: " << out;
+    EXPECT_NE(out.find("7 MQSC commands read."), std::string::npos) << out;
+    EXPECT_NE(out.find("1 commands have a syntax error."), std::string::npos) << out;
+    ASSERT_EQ(qm.Run({"mqsc", "QMF", "DISPLAY QUEUE(F.*) ALL"}, &out), 0) << out;
+    EXPECT_NE(out.find("QUEUE(F.ONE)"), std::string::npos);
+    EXPECT_NE(out.find("MAXDEPTH(11)"), std::string::npos) << out;
+    EXPECT_NE(out.find("TYPE(QMODEL)"), std::string::npos);
+    EXPECT_NE(out.find("DEFTYPE(PERMDYN)"), std::string::npos);
+    EXPECT_NE(out.find("RNAME(THEIR.Q)"), std::string::npos);
+    EXPECT_EQ(out.find("F.BAD"), std::string::npos);
+    ASSERT_EQ(qm.Run({"mqsc", "QMF", "DISPLAY QMGR SSLKEYR CERTLABL SSLEV"}, &out), 0);
+    EXPECT_NE(out.find("SSLKEYR(/var/mqm/qmgrs/QMF/ssl/key)"), std::string::npos) << out;
+    EXPECT_NE(out.find("CERTLABL(ibmwebspheremqqmf)"), std::string::npos) << out;
+    EXPECT_NE(out.find("SSLEV(ENABLED)"), std::string::npos) << out;
+    ASSERT_EQ(qm.Run({"mqsc", "QMF", "DISPLAY PROCESS(F.PROC)"}, &out), 0);
+    EXPECT_NE(out.find("USERDATA(some data)"), std::string::npos) << out;
+}
+
+TEST(MqsimCli, ZosPlatformAndExtraQueues) {
+    MqsimQueueManager qm;
+    ASSERT_EQ(qm.Start("QMZ", {"--platform", "zos", "--queues", "25"}), "");
+    std::string out;
+    ASSERT_EQ(qm.Run({"mqsc", "QMZ", "DISPLAY QLOCAL(SYSTEM.COMMAND.INPUT)"}, &out), 0) << out;
+    ASSERT_EQ(qm.Run({"mqsc", "QMZ", "DISPLAY QLOCAL(APP.QUEUE.*) DESCR"}, &out), 0);
+    size_t n = 0;
+    for (size_t p = out.find("QUEUE(APP.QUEUE."); p != std::string::npos;
+         p = out.find("QUEUE(APP.QUEUE.", p + 1))
+        n++;
+    EXPECT_EQ(n, 25u) << out;
+    EXPECT_NE(out.find("QUEUE(APP.QUEUE.0025)"), std::string::npos);
+    EXPECT_NE(out.find("DESCR(Application queue 0001"), std::string::npos) << out;
+    MQHCONN h;
+    ASSERT_EQ(Connect("QMZ", &h), 0);
+    MQHOBJ o;
+    ASSERT_EQ(OpenQmgr(h, &o), 0);
+    std::vector<MQLONG> ints;
+    ASSERT_EQ(InqInts(h, o, {MQIA_PLATFORM}, &ints), 0);
+    EXPECT_EQ(ints[0], MQPL_ZOS);
+    Disconnect(&h);
+}
+
+TEST(MqsimCli, TheFirstStartedIsTheDefaultQueueManager) {
+    MqsimQueueManager qm;
+    ASSERT_EQ(qm.Start("QMD1"), "");
+    ASSERT_EQ(qm.Start("QMD2"), "");
+    MQHCONN h;
+    ASSERT_EQ(Connect("", &h), 0);
+    MQHOBJ o;
+    ASSERT_EQ(OpenQmgr(h, &o), 0);
+    std::string name;
+    ASSERT_EQ(InqString(h, o, MQCA_Q_MGR_NAME, MQ_Q_MGR_NAME_LENGTH, &name), 0);
+    EXPECT_EQ(name, "QMD1");
+    Disconnect(&h);
+    std::string out;
+    ASSERT_EQ(qm.Run({"stop", "QMD1"}, &out), 0);
+    ASSERT_EQ(qm.Start("QMD3", {"--default"}), "");
+    ASSERT_EQ(Connect("", &h), 0);
+    ASSERT_EQ(OpenQmgr(h, &o), 0);
+    ASSERT_EQ(InqString(h, o, MQCA_Q_MGR_NAME, MQ_Q_MGR_NAME_LENGTH, &name), 0);
+    EXPECT_EQ(name, "QMD3");
+    Disconnect(&h);
+    ASSERT_EQ(qm.Run({"stop", "QMD3"}, &out), 0);
+    /* a queue manager that ran here but stopped is not available; one that
+     * never ran has a wrong name */
+    EXPECT_EQ(Connect("QMD1", &h), MQRC_Q_MGR_NOT_AVAILABLE);
+    EXPECT_EQ(Connect("NEVER", &h), MQRC_Q_MGR_NAME_ERROR);
+}
+
+TEST(MqsimCli, CmdserverStateIsRecordedAndShownByStatus) {
+    MqsimQueueManager qm;
+    ASSERT_EQ(qm.Start("QMC"), "");
+    std::string out;
+    ASSERT_EQ(qm.Run({"cmdserver", "QMC", "stop"}, &out), 0) << out;
+    ASSERT_EQ(qm.Run({"status", "QMC"}, &out), 0);
+    EXPECT_NE(out.find("CMDSERVER(STOPPED)"), std::string::npos) << out;
+    ASSERT_EQ(qm.Run({"cmdserver", "QMC", "delay", "250"}, &out), 0) << out;
+    ASSERT_EQ(qm.Run({"cmdserver", "QMC", "start"}, &out), 0) << out;
+    ASSERT_EQ(qm.Run({"status", "QMC"}, &out), 0);
+    EXPECT_NE(out.find("CMDSERVER(RUNNING) DELAY(250)"), std::string::npos) << out;
+    EXPECT_EQ(qm.Run({"cmdserver", "QMC", "delay", "soon"}, &out), 1);
+    EXPECT_EQ(qm.Run({"cmdserver", "QMC", "pause"}, &out), 1);
+}
+
+}  // namespace

@@ -11,12 +11,22 @@
  *     call in progress, pushed messages and consumer events to the dispatch
  *     queue, connection events to the event queue;
  *   - the dispatch thread (from the first MQCTL START) calls the message
- *     consumers one at a time and acknowledges each message;
+ *     consumers one at a time;
  *   - the event thread calls the event handler.
+ * The daemon reads ahead for started consumers: it pushes messages without
+ * waiting, and the library acknowledges them in batches. A push is
+ * acknowledged as delivered when the dispatch thread decides to give it to
+ * a callback, as not delivered when it will not (the daemon puts it back
+ * where it was in its queue). Every request goes out after the
+ * acknowledgements decided before it, so when the daemon takes an MQCTL
+ * STOP, MQCB SUSPEND / DEREGISTER, MQCLOSE or MQDISC, whatever it still has
+ * in flight was not given to a callback: it puts that back itself, and the
+ * library drops its copies on the reply.
  * Locks: callMutex serialises the calls on one connection (try-locked for
- * MQCNO_HANDLE_SHARE_NO_BLOCK); mu guards the rest of the record; sendMutex
- * guards writes to the socket. Order: callMutex, then mu; sendMutex alone.
- * Callbacks run with no lock held, so they may call the MQI themselves.
+ * MQCNO_HANDLE_SHARE_NO_BLOCK); sendMutex guards writes to the socket and
+ * the taking of pending acknowledgements; mu guards the rest of the record.
+ * Order: callMutex, sendMutex, mu. Callbacks run with no lock held, so they
+ * may call the MQI themselves.
  */
 #include <atomic>
 #include <condition_variable>
@@ -55,6 +65,17 @@ struct LHANDLE {
     char resolvedQName[MQ_Q_NAME_LENGTH];
 };
 
+/* Acknowledgements held back before they are sent: the dispatch thread
+ * sends them when it runs out of work or has this many; any request sends
+ * them first. */
+constexpr size_t ACK_BATCH = 16;
+
+/* One acknowledgement: the push's number, 1 given to a callback or 0 not. */
+struct ACK {
+    uint32_t seq;
+    int32_t delivered;
+};
+
 /* An item for the dispatch or event thread. */
 struct ITEM {
     int isMsg = 0;    /* 1 a pushed message, 0 an event */
@@ -65,6 +86,7 @@ struct ITEM {
     MQLONG reason = 0;
     MQMD md = MQMD_DEFAULT;
     MQLONG dataLength = 0; /* the whole message */
+    int locked = 0;        /* under syncpoint: acknowledge the callback's return too */
     std::string data;      /* the bytes delivered */
     char resolvedQName[MQ_Q_NAME_LENGTH] = {};
 };
@@ -83,8 +105,10 @@ struct LCONN {
     int replyReady;
     uint8_t *replyBuf; /* malloc'd; handed to the caller */
     WIREHDR replyHdr;
-    uint8_t *spare; /* a buffer returned by the last caller */
-    int broken;     /* the socket is gone */
+    uint8_t *spare;  /* a buffer returned by the last caller */
+    size_t spareCap; /* its size */
+    WIREIN in;  /* the socket's reader: each call's own until readerEnabled, then the reader's */
+    int broken; /* the socket is gone */
     MQLONG brokenReason;
     int closing;       /* MQDISC under way */
     int readerEnabled; /* the reader thread reads (else each call) */
@@ -96,6 +120,8 @@ struct LCONN {
     int callbackRunning;
     MQPTR connectionArea;
     std::deque<ITEM> dispatchQ;
+    std::condition_variable dispatchCv; /* pushes, consumer state changes, the end */
+    std::vector<ACK> acks;              /* decided, not yet sent (taken under sendMutex) */
     std::thread dispatch;
     std::thread::id dispatchId;
     int dispatchStop;
@@ -114,6 +140,7 @@ struct LCONN {
         PLCloseSocket(sock);
         free(spare);
         free(replyBuf);
+        WireInFree(&in);
     }
 };
 
@@ -132,10 +159,13 @@ static void StoreMd(MQMD *given, const MQMD *full);
 static MQLONG FindConn(MQHCONN h, CONNREF *out, std::unique_lock<std::mutex> *call);
 static MQLONG Transact(LCONN *c, WBUF *w, uint8_t **reply, size_t *len);
 static void ReturnBuffer(LCONN *c, uint8_t *buf);
+static uint8_t *CopyReply(LCONN *c, const uint8_t *payload, size_t len);
 static void ReaderMain(CONNREF c);
 static void DispatchMain(CONNREF c);
 static void EventsMain(CONNREF c);
-static void SendAck(LCONN *c, uint32_t seq, int delivered);
+static void TakeAcks(LCONN *c, WBUF *w);
+static void FlushAcks(LCONN *c);
+static void DropPushedMessages(LCONN *c, MQHOBJ hobj);
 static void QueueConnectionEvent(LCONN *c, MQLONG compCode, MQLONG reason);
 static int HandlePushedFrame(LCONN *c, const WIREHDR *h, const uint8_t *buf);
 static void MarkBroken(LCONN *c);
@@ -221,10 +251,23 @@ static MQLONG Transact(LCONN *c, WBUF *w, uint8_t **reply, size_t *len) {
     WireEnd(w);
     if (w->failed)
         return MQRC_STORAGE_NOT_AVAILABLE;
-    int rc;
+    int rc = 0;
     {
+        /* acknowledgements decided before this request go ahead of it */
         std::lock_guard<std::mutex> g(c->sendMutex);
-        rc = WireSendFrame(c->sock, w);
+        WBUF acks = {};
+        TakeAcks(c, &acks);
+        if (acks.len > 0 && w->len <= 65536) {
+            /* one send for both */
+            WirePutBytes(&acks, w->data, w->len);
+            rc = acks.failed ? MQRC_STORAGE_NOT_AVAILABLE : PLSendAll(c->sock, acks.data, acks.len);
+        } else {
+            if (acks.len > 0)
+                rc = WireSendFrame(c->sock, &acks);
+            if (rc == 0)
+                rc = WireSendFrame(c->sock, w);
+        }
+        WireFree(&acks);
     }
     std::unique_lock<std::mutex> g(c->mu);
     if (rc != 0) {
@@ -234,15 +277,12 @@ static MQLONG Transact(LCONN *c, WBUF *w, uint8_t **reply, size_t *len) {
     if (!c->readerEnabled) {
         /* Nobody else reads the socket: take the reply (and anything pushed
          * before it) ourselves. */
-        uint8_t *buf = c->spare;
-        size_t cap = buf ? 4096 : 0;
-        c->spare = nullptr;
         g.unlock();
         WIREHDR h;
+        const uint8_t *payload = nullptr;
         for (;;) {
-            int r = WireRecvFrame(c->sock, &h, &buf, &cap);
+            int r = WireNextFrame(c->sock, &c->in, &h, &payload);
             if (r != 0) {
-                free(buf);
                 g.lock();
                 c->waitTag = 0;
                 MarkBroken(c);
@@ -250,8 +290,7 @@ static MQLONG Transact(LCONN *c, WBUF *w, uint8_t **reply, size_t *len) {
             }
             if ((h.type & WIRE_T_REPLY) && h.tag == tag)
                 break;
-            if (HandlePushedFrame(c, &h, buf) != 0) {
-                free(buf);
+            if (HandlePushedFrame(c, &h, payload) != 0) {
                 PLShutdownSocket(c->sock);
                 g.lock();
                 c->waitTag = 0;
@@ -259,8 +298,11 @@ static MQLONG Transact(LCONN *c, WBUF *w, uint8_t **reply, size_t *len) {
                 return c->brokenReason;
             }
         }
+        uint8_t *buf = CopyReply(c, payload, h.length);
         g.lock();
         c->waitTag = 0;
+        if (buf == nullptr)
+            return MQRC_STORAGE_NOT_AVAILABLE;
         *reply = buf;
         *len = h.length;
         return 0;
@@ -276,25 +318,83 @@ static MQLONG Transact(LCONN *c, WBUF *w, uint8_t **reply, size_t *len) {
     return 0;
 }
 
+/* Reply buffers come back here; one is kept for the next reply. */
 static void ReturnBuffer(LCONN *c, uint8_t *buf) {
     std::lock_guard<std::mutex> g(c->mu);
-    if (c->spare == nullptr)
+    if (c->spare == nullptr && buf != nullptr) {
         c->spare = buf;
-    else
-        free(buf);
+        buf = nullptr;
+    }
+    free(buf);
 }
 
-static void SendAck(LCONN *c, uint32_t seq, int delivered) {
-    WBUF w = {};
-    WireBegin(&w, WIRE_T_ACK, 0);
-    WirePutU32(&w, seq);
-    WirePutI32(&w, delivered);
-    WireEnd(&w);
+/* A reply's payload in a buffer of its own (the spare one when it fits),
+ * for the caller to give to ReturnBuffer; null when memory ran out. The
+ * spare's size is known only while it is the spare: a taken buffer comes
+ * back as at least the length it was given out for. mu not held. */
+static uint8_t *CopyReply(LCONN *c, const uint8_t *payload, size_t len) {
+    uint8_t *buf = nullptr;
     {
-        std::lock_guard<std::mutex> g(c->sendMutex);
-        WireSendFrame(c->sock, &w);
+        std::lock_guard<std::mutex> g(c->mu);
+        if (c->spare != nullptr && c->spareCap >= len) {
+            buf = c->spare;
+            c->spare = nullptr;
+        }
     }
+    if (buf == nullptr) {
+        size_t want = len < 4096 ? 4096 : len;
+        buf = (uint8_t *)malloc(want);
+        if (buf == nullptr)
+            return nullptr;
+        std::lock_guard<std::mutex> g(c->mu);
+        if (c->spare == nullptr)
+            c->spareCap = want; /* the size this one will have as the spare */
+    }
+    if (len > 0)
+        memcpy(buf, payload, len);
+    return buf;
+}
+
+/* Move the pending acknowledgements into one ACK frame in w (sendMutex
+ * held, mu not). w stays empty (len 0) when there are none. */
+static void TakeAcks(LCONN *c, WBUF *w) {
+    std::vector<ACK> acks;
+    {
+        std::lock_guard<std::mutex> g(c->mu);
+        if (c->acks.empty())
+            return;
+        acks.swap(c->acks);
+    }
+    WireBegin(w, WIRE_T_ACK, 0);
+    WirePutU32(w, (uint32_t)acks.size());
+    for (const ACK &a : acks) {
+        WirePutU32(w, a.seq);
+        WirePutI32(w, a.delivered);
+    }
+    WireEnd(w);
+    if (w->failed)
+        w->len = 0; /* out of memory: the pushes stay in flight until MQDISC */
+}
+
+/* Send the pending acknowledgements now (no lock held). */
+static void FlushAcks(LCONN *c) {
+    std::lock_guard<std::mutex> g(c->sendMutex);
+    WBUF w = {};
+    TakeAcks(c, &w);
+    if (w.len > 0)
+        WireSendFrame(c->sock, &w);
     WireFree(&w);
+}
+
+/* Forget the pushed messages not yet dispatched, of consumer hobj (or of
+ * all consumers for MQHO_NONE): the daemon has put them back (mu held). */
+static void DropPushedMessages(LCONN *c, MQHOBJ hobj) {
+    for (auto it = c->dispatchQ.begin(); it != c->dispatchQ.end();) {
+        if (it->isMsg && (hobj == MQHO_NONE || it->hobj == hobj))
+            it = c->dispatchQ.erase(it);
+        else
+            ++it;
+    }
 }
 
 /* A connection event: to the event handler when there is one, else to the
@@ -314,6 +414,7 @@ static void QueueConnectionEvent(LCONN *c, MQLONG compCode, MQLONG reason) {
         c->dispatchQ.push_back(it);
     }
     c->cv.notify_all();
+    c->dispatchCv.notify_all();
 }
 
 /* A frame that is not the reply of the call in progress: a message or
@@ -341,11 +442,12 @@ static int HandlePushedFrame(LCONN *c, const WIREHDR *h, const uint8_t *buf) {
         if (!r.bad)
             it.data.assign((const char *)p, n);
         WireGetBytes(&r, it.resolvedQName, sizeof it.resolvedQName);
+        it.locked = WireGetI32(&r) != 0;
         if (!WireReadComplete(&r))
             return 1;
         std::lock_guard<std::mutex> g(c->mu);
         c->dispatchQ.push_back(std::move(it));
-        c->cv.notify_all();
+        c->dispatchCv.notify_one();
         return 0;
     }
     if (h->type == WIRE_T_PUSH_EVENT) {
@@ -361,7 +463,7 @@ static int HandlePushedFrame(LCONN *c, const WIREHDR *h, const uint8_t *buf) {
             QueueConnectionEvent(c, it.compCode, it.reason);
         } else {
             c->dispatchQ.push_back(std::move(it));
-            c->cv.notify_all();
+            c->dispatchCv.notify_one();
         }
         return 0;
     }
@@ -380,6 +482,7 @@ static void MarkBroken(LCONN *c) {
         c->started = 0; /* consumption ends with the connection */
     }
     c->cv.notify_all();
+    c->dispatchCv.notify_all();
 }
 
 /* Reads the socket once something asynchronous needs it: an event handler
@@ -393,37 +496,37 @@ static void ReaderMain(CONNREF ref) {
         if (!c->readerEnabled)
             return;
     }
-    uint8_t *buf = nullptr;
-    size_t cap = 0;
     WIREHDR h;
+    const uint8_t *payload = nullptr;
     for (;;) {
-        {
-            std::lock_guard<std::mutex> g(c->mu);
-            if (buf == nullptr && c->spare != nullptr) {
-                buf = c->spare;
-                c->spare = nullptr;
-                cap = 4096; /* at least what WireRecvFrame allocated */
-            }
-        }
-        int rc = WireRecvFrame(c->sock, &h, &buf, &cap);
+        int rc = WireNextFrame(c->sock, &c->in, &h, &payload);
         if (rc != 0)
             break;
         if (h.type & WIRE_T_REPLY) {
-            std::lock_guard<std::mutex> g(c->mu);
-            if (c->waitTag != 0 && h.tag == c->waitTag) {
-                c->replyBuf = buf;
-                c->replyHdr = h;
-                c->replyReady = 1;
-                buf = nullptr;
-                cap = 0;
-                c->cv.notify_all();
+            uint32_t waiting;
+            {
+                std::lock_guard<std::mutex> g(c->mu);
+                waiting = c->waitTag;
             }
+            if (waiting == 0 || h.tag != waiting)
+                continue; /* a reply nobody waits for any more */
+            uint8_t *buf = CopyReply(c, payload, h.length);
+            if (buf == nullptr)
+                break; /* out of memory: the call fails as the connection does */
+            std::lock_guard<std::mutex> g(c->mu);
+            if (c->waitTag != h.tag) {
+                free(buf);
+                continue;
+            }
+            c->replyBuf = buf;
+            c->replyHdr = h;
+            c->replyReady = 1;
+            c->cv.notify_all();
             continue;
         }
-        if (HandlePushedFrame(c, &h, buf) != 0)
+        if (HandlePushedFrame(c, &h, payload) != 0)
             break; /* a frame this library does not know: the stream is not ours */
     }
-    free(buf);
     std::lock_guard<std::mutex> g(c->mu);
     MarkBroken(c);
 }
@@ -437,33 +540,84 @@ static void EnableReader(LCONN *c) {
     }
 }
 
-/* Calls the consumers, one message or event at a time. */
+/* What the dispatch thread does with an item now (mu held). */
+constexpr int DISPATCH_CALL = 0;   /* call the consumer(s) */
+constexpr int DISPATCH_WAIT = 1;   /* its consumer is stopped for now: it waits in place */
+constexpr int DISPATCH_DROP = 2;   /* forget it (the daemon takes back pushes itself) */
+constexpr int DISPATCH_REFUSE = 3; /* a push for no consumer: acknowledge as not delivered */
+
+/* A pushed message whose consumer is stopped, suspended or being
+ * deregistered or closed waits where it is: the daemon puts it back when it
+ * takes the request that stops the consumer, and the library drops it on
+ * the reply; if that request fails the consumer goes on with it, in order.
+ * (Refusing it one by one instead would let the pushes behind it overtake
+ * it.) Events that cannot be delivered now are dropped. */
+static int ClassifyItem(LCONN *c, const ITEM &it, LHANDLE **hdOut) {
+    auto hit = c->handles.find(it.hobj);
+    LHANDLE *hd = hit == c->handles.end() ? nullptr : &hit->second;
+    *hdOut = hd;
+    if (!it.isMsg) {
+        /* a connection event reaches the consumers even as consumption
+         * ends with a broken connection */
+        if (it.hobj == 0)
+            return c->dispatchStop ? DISPATCH_DROP : DISPATCH_CALL;
+        int ok = c->started && !c->suspended && !c->dispatchStop && hd != nullptr && hd->consumer &&
+                 hd->cbFn != nullptr;
+        return ok ? DISPATCH_CALL : DISPATCH_DROP;
+    }
+    if (c->dispatchStop || c->broken)
+        return DISPATCH_DROP;
+    if (hd == nullptr || hd->cbFn == nullptr)
+        return DISPATCH_REFUSE;
+    if (!c->started || c->suspended || !hd->consumer || hd->suspended)
+        return DISPATCH_WAIT;
+    return DISPATCH_CALL;
+}
+
+/* Calls the consumers, one message or event at a time, in the order they
+ * came (each consumer's messages in their order). */
 static void DispatchMain(CONNREF ref) {
     LCONN *c = ref.get();
     std::unique_lock<std::mutex> g(c->mu);
     for (;;) {
-        c->cv.wait(g, [c] { return c->dispatchStop || !c->dispatchQ.empty(); });
-        if (c->dispatchStop && c->dispatchQ.empty())
-            break;
-        ITEM it = std::move(c->dispatchQ.front());
-        c->dispatchQ.pop_front();
-        auto hit = c->handles.find(it.hobj);
-        LHANDLE *hd = hit == c->handles.end() ? nullptr : &hit->second;
-        /* a connection event reaches the consumers even as consumption ends
-         * with a broken connection */
-        int deliver = !it.isMsg && it.hobj == 0 ? !c->dispatchStop
-                                                : c->started && !c->suspended && !c->dispatchStop;
-        if (it.isMsg)
-            deliver = deliver && hd != nullptr && hd->consumer && hd->cbFn != nullptr;
-        else if (it.hobj != 0)
-            deliver = deliver && hd != nullptr && hd->consumer && hd->cbFn != nullptr;
-        if (!deliver) {
-            if (it.isMsg) {
-                g.unlock();
-                SendAck(c, it.seq, 0);
-                g.lock();
+        auto pos = c->dispatchQ.begin();
+        int found = 0;
+        LHANDLE *hd = nullptr;
+        for (auto i = c->dispatchQ.begin(); i != c->dispatchQ.end();) {
+            int what = ClassifyItem(c, *i, &hd);
+            if (what == DISPATCH_CALL) {
+                pos = i;
+                found = 1;
+                break;
             }
+            if (what == DISPATCH_REFUSE)
+                c->acks.push_back({i->seq, ACK_NOT_DELIVERED});
+            if (what == DISPATCH_WAIT)
+                ++i;
+            else
+                i = c->dispatchQ.erase(i);
+        }
+        if (!found) {
+            if (c->dispatchStop)
+                break;
+            if (!c->acks.empty()) {
+                /* out of work: the daemon hears what was decided */
+                g.unlock();
+                FlushAcks(c);
+                g.lock();
+                continue;
+            }
+            c->dispatchCv.wait(g); /* a push, a state change or the end */
             continue;
+        }
+        ITEM it = std::move(*pos);
+        c->dispatchQ.erase(pos);
+        int flush = 0;
+        if (it.isMsg) {
+            /* decided under mu: a request that stops this consumer after
+             * now sends this acknowledgement ahead of itself */
+            c->acks.push_back({it.seq, ACK_DELIVERED});
+            flush = c->acks.size() >= ACK_BATCH;
         }
         /* Calls for connection events go to every consumer in turn. */
         std::vector<std::pair<MQHOBJ, LHANDLE>> targets;
@@ -472,19 +626,21 @@ static void DispatchMain(CONNREF ref) {
                 if (e.second.consumer && e.second.cbFn)
                     targets.push_back(e);
             }
-        } else {
+        } else if (hd != nullptr) {
             targets.push_back({it.hobj, *hd});
         }
-        if (it.isMsg && it.callType == MQCBCT_MSG_REMOVED &&
+        if (it.isMsg && hd != nullptr && it.callType == MQCBCT_MSG_REMOVED &&
             (hd->options & MQOO_SAVE_ALL_CONTEXT)) {
             hd->saved = it.md;
             hd->hasSaved = 1;
         }
-        if (it.isMsg && it.callType == MQCBCT_MSG_NOT_REMOVED)
+        if (it.isMsg && hd != nullptr && it.callType == MQCBCT_MSG_NOT_REMOVED)
             hd->suspended = 1;
-        c->callbackRunning = 1;
+        c->callbackRunning = 1; /* from the decision on: MQOP_STOP waits for it */
         MQPTR connArea = c->connectionArea;
         g.unlock();
+        if (flush)
+            FlushAcks(c);
         for (auto &t : targets) {
             MQMD md = it.isMsg ? it.md : MQMD_DEFAULT;
             md.Version = MQMD_VERSION_2;
@@ -506,9 +662,9 @@ static void DispatchMain(CONNREF ref) {
             void *buffer = it.isMsg && !it.data.empty() ? (void *)&it.data[0] : (void *)empty;
             t.second.cbFn(c->hconn, &md, &gmo, buffer, &cbc);
         }
-        if (it.isMsg)
-            SendAck(c, it.seq, 1);
         g.lock();
+        if (it.isMsg && it.locked)
+            c->acks.push_back({it.seq, ACK_RETURNED}); /* before MQOP_STOP can go on */
         c->callbackRunning = 0;
         c->cv.notify_all();
     }
@@ -621,6 +777,8 @@ static void ConnectCommon(PMQCHAR pQMgrName, PMQCNO pCno, int isConnx, PMQHCONN 
     c->replyReady = 0;
     c->replyBuf = nullptr;
     c->spare = nullptr;
+    c->spareCap = 0;
+    c->in = WIREIN{};
     c->broken = 0;
     c->brokenReason = 0;
     c->closing = 0;
@@ -783,6 +941,7 @@ MQSIM_VERB MQDISC(PMQHCONN pHconn, PMQLONG pCompCode, PMQLONG pReason) {
         c->dispatchStop = 1;
         c->eventsStop = 1;
         c->cv.notify_all();
+        c->dispatchCv.notify_all();
     }
     if (c->dispatch.joinable()) {
         if (me == c->dispatchId)
@@ -892,27 +1051,45 @@ MQSIM_VERB MQCLOSE(MQHCONN Hconn, PMQHOBJ pHobj, MQLONG Options, PMQLONG pCompCo
         return;
     }
     LCONN *c = ref.get();
+    MQHOBJ hobj = *pHobj;
+    /* A consumer on the handle takes no more messages from here on (as in
+     * MQCB DEREGISTER); it is back if the close fails. */
+    int wasConsumer = 0;
+    {
+        std::lock_guard<std::mutex> g(c->mu);
+        auto it = c->handles.find(hobj);
+        if (it != c->handles.end() && it->second.consumer) {
+            wasConsumer = 1;
+            it->second.consumer = 0;
+        }
+    }
     WBUF w = {};
     WireBegin(&w, WIRE_T_CLOSE, 0);
-    WirePutI32(&w, *pHobj);
+    WirePutI32(&w, hobj);
     WirePutI32(&w, Options);
     uint8_t *reply = nullptr;
     size_t len = 0;
     rc = Transact(c, &w, &reply, &len);
     WireFree(&w);
-    if (rc != 0) {
-        SetResult(pCompCode, pReason, MQCC_FAILED, rc);
-        return;
+    MQLONG cc = MQCC_FAILED;
+    if (rc == 0) {
+        RBUF r;
+        WireReadInit(&r, reply, len);
+        ReadStatus(&r, &cc, &rc);
+        ReturnBuffer(c, reply);
     }
-    RBUF r;
-    WireReadInit(&r, reply, len);
-    MQLONG cc;
-    ReadStatus(&r, &cc, &rc);
-    ReturnBuffer(c, reply);
-    if (cc == MQCC_OK) {
+    {
         std::lock_guard<std::mutex> g(c->mu);
-        c->handles.erase(*pHobj);
-        *pHobj = MQHO_UNUSABLE_HOBJ;
+        if (cc == MQCC_OK) {
+            c->handles.erase(hobj);
+            DropPushedMessages(c, hobj);
+            *pHobj = MQHO_UNUSABLE_HOBJ;
+        } else if (wasConsumer) {
+            auto it = c->handles.find(hobj);
+            if (it != c->handles.end())
+                it->second.consumer = 1;
+            c->dispatchCv.notify_all();
+        }
     }
     SetResult(pCompCode, pReason, cc, rc);
 }
@@ -1365,6 +1542,10 @@ MQSIM_VERB MQCB(MQHCONN Hconn, MQLONG Operation, PMQCBD pCallbackDesc, MQHOBJ Ho
     LHANDLE before;
     memset((void *)&before, 0, sizeof before);
     int tentative = cbType == MQCBT_MESSAGE_CONSUMER && Operation == MQOP_REGISTER;
+    /* A consumer being stopped takes no more messages from here on: the
+     * daemon puts back what it has in flight for it when it takes the
+     * request, and the library drops its copies on the reply. */
+    int stopping = 0;
     if (tentative) {
         std::lock_guard<std::mutex> g(c->mu);
         LHANDLE &hd = c->handles[Hobj];
@@ -1376,6 +1557,18 @@ MQSIM_VERB MQCB(MQHCONN Hconn, MQLONG Operation, PMQCBD pCallbackDesc, MQHOBJ Ho
         hd.cbMaxMsgLength = pCallbackDesc->MaxMsgLength;
         hd.cbGmo = gmo;
         hd.cbMd = md;
+    } else if (cbType == MQCBT_MESSAGE_CONSUMER &&
+               (Operation == MQOP_DEREGISTER || Operation == MQOP_SUSPEND)) {
+        std::lock_guard<std::mutex> g(c->mu);
+        auto it = c->handles.find(Hobj);
+        if (it != c->handles.end()) {
+            stopping = 1;
+            before = it->second;
+            if (Operation == MQOP_DEREGISTER)
+                it->second.consumer = 0;
+            else
+                it->second.suspended = 1;
+        }
     }
     WBUF w = {};
     WireBegin(&w, WIRE_T_CB, 0);
@@ -1398,11 +1591,16 @@ MQSIM_VERB MQCB(MQHCONN Hconn, MQLONG Operation, PMQCBD pCallbackDesc, MQHOBJ Ho
         ReadStatus(&r, &cc, &rc);
         ReturnBuffer(c, reply);
     }
-    if (cc != MQCC_OK && tentative) {
+    if (cc != MQCC_OK && (tentative || stopping)) {
         std::lock_guard<std::mutex> g(c->mu);
         auto it = c->handles.find(Hobj);
         if (it != c->handles.end())
             it->second = before;
+    }
+    if (stopping && rc != MQRC_CONNECTION_BROKEN && rc != MQRC_HCONN_ERROR &&
+        (cc == MQCC_OK || rc == MQRC_CALLBACK_NOT_REGISTERED)) {
+        std::lock_guard<std::mutex> g(c->mu);
+        DropPushedMessages(c, Hobj);
     }
     if (cc == MQCC_OK) {
         std::lock_guard<std::mutex> g(c->mu);
@@ -1439,6 +1637,7 @@ MQSIM_VERB MQCB(MQHCONN Hconn, MQLONG Operation, PMQCBD pCallbackDesc, MQHOBJ Ho
             }
         }
     }
+    c->dispatchCv.notify_all(); /* a consumer may take its messages again */
     SetResult(pCompCode, pReason, cc, rc);
 }
 
@@ -1472,10 +1671,11 @@ MQSIM_VERB MQCTL(MQHCONN Hconn, MQLONG Operation, PMQCTLO pControlOpts, PMQLONG 
         return;
     }
     std::thread::id me = std::this_thread::get_id();
-    int wasStarted;
+    int wasStarted, wasSuspended;
     {
         std::unique_lock<std::mutex> g(c->mu);
         wasStarted = c->started;
+        wasSuspended = c->suspended;
         if (starting) {
             /* in force before the daemon can push the first message */
             c->started = 1;
@@ -1527,7 +1727,16 @@ MQSIM_VERB MQCTL(MQHCONN Hconn, MQLONG Operation, PMQCTLO pControlOpts, PMQLONG 
             c->started = wasStarted;
         if (Operation == MQOP_RESUME && cc != MQCC_FAILED)
             c->suspended = 0;
+        /* the daemon put back every push not given to a callback */
+        if ((Operation == MQOP_STOP || Operation == MQOP_SUSPEND) && cc != MQCC_FAILED)
+            DropPushedMessages(c, MQHO_NONE);
+        /* a stop that failed leaves consumption as it was */
+        if (cc == MQCC_FAILED && !c->broken && Operation == MQOP_STOP)
+            c->started = wasStarted;
+        if (cc == MQCC_FAILED && !c->broken && Operation == MQOP_SUSPEND)
+            c->suspended = wasSuspended;
         c->cv.notify_all();
+        c->dispatchCv.notify_all();
     }
     if (cc != MQCC_FAILED && Operation == MQOP_START_WAIT && me != c->dispatchId) {
         std::unique_lock<std::mutex> g(c->mu);

@@ -257,6 +257,7 @@ PROCESS *FindProcess(QMGR *qm, const char *name) {
 }
 
 void DeleteQueue(QMGR *qm, QUEUE *q) {
+    ForgetDeliveries(qm, q);
     /* Internal waiters end with "queue deleted"; others hold handles and a
      * queue with open handles is never deleted. */
     while (q->waiters) {
@@ -356,13 +357,14 @@ void LinkMessage(QUEUE *q, MSG *m, int atFront) {
     MSG *after = nullptr; /* insert after this one (null: at the head) */
     int fifo = q->a.msgDeliverySequence == MQMDS_FIFO;
     if (atFront) {
-        /* before the first message of the same or lower priority */
+        /* back where it was: before the first message that would come after
+         * it (lower priority, or the same priority and arrived later) */
         MSG *p = q->head;
-        while (p && !fifo && p->md.Priority > m->md.Priority)
+        while (p && (fifo ? p->seq < m->seq
+                          : p->md.Priority > m->md.Priority ||
+                                (p->md.Priority == m->md.Priority && p->seq < m->seq)))
             p = p->next;
         after = p ? p->prev : q->tail;
-        if (fifo)
-            after = nullptr;
     } else {
         after = q->tail;
         while (after && !fifo && after->md.Priority < m->md.Priority)
@@ -646,25 +648,34 @@ MQLONG ListQueues(QMGR *qm, const char *generic, MQLONG qType, std::vector<QATTR
     std::lock_guard<std::mutex> g(qm->lock);
     size_t before = out->size();
     size_t n = strlen(generic);
-    std::map<std::string, QUEUE *>::iterator it;
+    std::map<std::string, QUEUE *>::iterator first;
     if (n > 0 && generic[n - 1] == '*')
-        it = qm->queues.lower_bound(std::string(generic, n - 1));
+        first = qm->queues.lower_bound(std::string(generic, n - 1));
     else
-        it = qm->queues.lower_bound(generic);
-    for (; it != qm->queues.end(); ++it) {
-        QUEUE *q = it->second;
-        if (!GenericMatch(generic, q->a.name)) {
-            if (n > 0 && generic[n - 1] == '*')
-                break; /* past the names with this prefix */
-            if (strcmp(generic, "*") != 0)
-                break;
-            continue;
+        first = qm->queues.lower_bound(generic);
+    /* Two passes: count, then copy into room made once (thousands of
+     * snapshots would otherwise be copied again at every growth). */
+    for (int pass = 0; pass < 2; pass++) {
+        size_t count = 0;
+        for (auto it = first; it != qm->queues.end(); ++it) {
+            QUEUE *q = it->second;
+            if (!GenericMatch(generic, q->a.name)) {
+                if (n > 0 && generic[n - 1] == '*')
+                    break; /* past the names with this prefix */
+                if (strcmp(generic, "*") != 0)
+                    break;
+                continue;
+            }
+            if (qType != MQQT_ALL && q->a.qType != qType)
+                continue;
+            count++;
+            if (pass == 1) {
+                out->emplace_back();
+                SnapshotQueue(q, &out->back());
+            }
         }
-        if (qType != MQQT_ALL && q->a.qType != qType)
-            continue;
-        QATTRS a;
-        SnapshotQueue(q, &a);
-        out->push_back(a);
+        if (pass == 0)
+            out->reserve(before + count);
     }
     return out->size() > before ? 0 : MQRC_UNKNOWN_OBJECT_NAME;
 }

@@ -282,7 +282,10 @@ MSG *FindMessage(QMGR *qm, QUEUE *q, const MQMD *match, MQLONG matchOptions, uin
 /* Unlink m from q (the caller then owns it). */
 void UnlinkMessage(QUEUE *q, MSG *m);
 /* Link m into q in priority order (FIFO within a priority, or FIFO only
- * for MSGDLVSQ(FIFO)); atFront puts it before others of its priority. */
+ * for MSGDLVSQ(FIFO)). atFront puts back a message taken off q earlier:
+ * it goes where its arrival order puts it, ahead of every message of its
+ * priority that came after it, so messages put back in any order end up
+ * in the order they had. */
 void LinkMessage(QUEUE *q, MSG *m, int atFront);
 void FreeMessage(MSG *m);
 

@@ -12,6 +12,7 @@
  */
 #include "server.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -53,8 +54,13 @@ static void EndUnitOfWork(QMGR *qm, CONN *c, int commit);
 static void StartDelivery(QMGR *qm, CONN *c);
 static void ClearIdleWaiters(QMGR *qm, CONN *c);
 static int PushToConsumer(QMGR *qm, CONN *c, HANDLE *h, MSG *m);
+static int DeliveryWindowOpen(const CONN *c);
+static int ConsumerMayTake(const CONN *c, const HANDLE *h);
+static void GiveBack(QMGR *qm, std::vector<DELIVERY> *back);
+static void ReturnDeliveries(QMGR *qm, CONN *c, HANDLE *h);
+static int InFlight(const CONN *c, const MSG *m);
+static void DropGiven(CONN *c, HANDLE *h);
 static void PushEvent(CONN *c, MQHOBJ hobj, MQLONG compCode, MQLONG reason);
-static void PutBackMessage(QMGR *qm, QUEUE *q, MSG *m);
 static void AddWaiter(QMGR *qm, WAITER *w);
 static void EndGetWaiter(QMGR *qm, CONN *c, MQLONG compCode, MQLONG reason, MSG *m);
 static void BuildGetReply(WBUF *w, uint32_t tag, MQLONG cc, MQLONG rc, const MSG *m,
@@ -141,7 +147,13 @@ static void SendFrame(CONN *c, WBUF *w, int fromReader) {
         c->outCv.notify_one();
 }
 
+/* Frames up to this size are gathered into one send with the frames
+ * around them; a burst of pushes then costs one system call, not one each. */
+constexpr size_t GATHER_LIMIT = 65536;
+
 static void WriterMain(CONN *c) {
+    std::vector<uint8_t> gather;
+    gather.reserve(GATHER_LIMIT);
     std::unique_lock<std::mutex> g(c->outMutex);
     for (;;) {
         c->outCv.wait(g,
@@ -158,13 +170,26 @@ static void WriterMain(CONN *c) {
         while (list) {
             OUTFRAME *f = list;
             list = f->next;
-            if (!failed && PLSendAll(c->sock, f->data, f->len) != 0) {
-                failed = 1;
-                PLShutdownSocket(c->sock);
+            if (!failed && f->len < GATHER_LIMIT)
+                gather.insert(gather.end(), f->data, f->data + f->len);
+            /* send what is gathered when it is full, before a large frame,
+             * and at the end of the list */
+            int last = list == nullptr;
+            int big = !failed && f->len >= GATHER_LIMIT;
+            if (!failed && !gather.empty() &&
+                (big || last || gather.size() + list->len > GATHER_LIMIT)) {
+                if (PLSendAll(c->sock, gather.data(), gather.size()) != 0)
+                    failed = 1;
+                gather.clear();
             }
+            if (big && !failed && PLSendAll(c->sock, f->data, f->len) != 0)
+                failed = 1;
+            if (failed)
+                PLShutdownSocket(c->sock);
             free(f->data);
             delete f;
         }
+        gather.clear();
         g.lock();
         c->writerBusy = 0;
         if (c->writerStop && c->outHead == nullptr)
@@ -277,16 +302,57 @@ int DeliverToWaiter(QMGR *qm, WAITER *w, MSG *m) {
         }
         return 1;
     }
-    /* WAIT_CONSUMER */
-    return PushToConsumer(qm, c, w->handle, m);
+    /* WAIT_CONSUMER: an armed waiter of a started connection whose window
+     * is open. OfferMessage goes on with the waiter after w when this one
+     * declines, so only w itself may leave the list then. */
+    HANDLE *h = w->handle;
+    if (!ConsumerMayTake(c, h))
+        return 0;
+    if (!PushToConsumer(qm, c, h, m)) {
+        /* too long for the consumer, which is suspended now */
+        RemoveWaiter(qm, w);
+        for (size_t i = 0; i < c->idleWaiters.size(); i++) {
+            if (c->idleWaiters[i] == w) {
+                c->idleWaiters.erase(c->idleWaiters.begin() + (long)i);
+                break;
+            }
+        }
+        delete w;
+        return 0;
+    }
+    if (!DeliveryWindowOpen(c)) {
+        ClearIdleWaiters(qm, c);
+    } else {
+        /* behind the other waiters of its queue: consumers of one queue on
+         * several connections take turns */
+        RemoveWaiter(qm, w);
+        AddWaiter(qm, w);
+    }
+    return 1;
+}
+
+/* 1 while c may be pushed more messages: started, not suspended, and
+ * fewer than the read-ahead limits in flight, none of them under syncpoint. */
+static int DeliveryWindowOpen(const CONN *c) {
+    return c->started && !c->suspended && !c->broken && c->inflightLocked == 0 &&
+           c->inflight.size() < READ_AHEAD_MESSAGES && c->inflightBytes < READ_AHEAD_BYTES;
+}
+
+/* 1 when consumer h of c may be pushed a message now (window open; a
+ * syncpoint consumer only when nothing else is in flight). */
+static int ConsumerMayTake(const CONN *c, const HANDLE *h) {
+    if (!DeliveryWindowOpen(c) || !h->consumer || h->consumerSuspended || h->queue->deleted)
+        return 0;
+    return !(h->cbGmoOptions & MQGMO_SYNCPOINT) || c->inflight.empty();
 }
 
 /* Push m (visible in h's queue) to c's consumer h. Returns 1 when it was
- * taken off the queue (or locked), 0 when it stays (too long: the consumer
- * is told with MQCBCT_MSG_NOT_REMOVED and suspended). Lock held. */
+ * taken off the queue (or locked) and is in flight until acknowledged, 0
+ * when it stays (too long: the consumer is told with MQCBCT_MSG_NOT_REMOVED
+ * and suspended; nothing is in flight for that). Lock held. */
 static int PushToConsumer(QMGR *qm, CONN *c, HANDLE *h, MSG *m) {
+    (void)qm;
     QUEUE *q = h->queue;
-    ClearIdleWaiters(qm, c);
     MQLONG maxLen = h->cbMaxMsgLength;
     int tooLong = maxLen >= 0 && m->length > maxLen;
     MQLONG callType = MQCBCT_MSG_REMOVED;
@@ -301,13 +367,10 @@ static int PushToConsumer(QMGR *qm, CONN *c, HANDLE *h, MSG *m) {
         reason = MQRC_TRUNCATED_MSG_ACCEPTED;
     }
     MQLONG sendLen = tooLong ? maxLen : m->length;
-    c->deliveryBusy = 1;
     c->deliverySeq++;
-    c->inflight = nullptr;
-    c->inflightQueue = q;
-    c->inflightLocked = 0;
     WBUF out = {};
     WireBegin(&out, WIRE_T_PUSH_MSG, 0);
+    WireReserve(&out, 7 * 4 + sizeof m->md + 4 + (size_t)sendLen + MQ_Q_NAME_LENGTH);
     WirePutI32(&out, h->hobj);
     WirePutU32(&out, c->deliverySeq);
     WirePutI32(&out, callType);
@@ -317,24 +380,34 @@ static int PushToConsumer(QMGR *qm, CONN *c, HANDLE *h, MSG *m) {
     WirePutI32(&out, m->length);
     WirePutBlob(&out, m->data, (uint32_t)(callType == MQCBCT_MSG_REMOVED ? sendLen : 0));
     WirePutBytes(&out, h->resolvedQName, MQ_Q_NAME_LENGTH);
+    int locked = taken && (h->cbGmoOptions & MQGMO_SYNCPOINT) != 0;
+    WirePutI32(&out, locked); /* 1: acknowledge the callback's return too */
     if (taken) {
-        if (h->cbGmoOptions & MQGMO_SYNCPOINT) {
+        DELIVERY d;
+        d.seq = c->deliverySeq;
+        d.msg = m;
+        d.queue = q;
+        d.handle = h;
+        d.locked = locked;
+        d.given = 0;
+        d.bytes = (size_t)m->length;
+        if (d.locked) {
             m->state = MSG_UNCOMMITTED_GET;
             m->lockedBy = c;
             c->uowActive = 1;
-            c->inflight = m;
-            c->inflightLocked = 1;
+            c->inflightLocked++;
         } else {
             UnlinkMessage(q, m);
-            c->inflight = m;
         }
+        c->inflight.push_back(d);
+        c->inflightBytes += (size_t)m->length;
     }
     QueueFrame(c, &out);
     WireFree(&out);
     return taken;
 }
 
-/* Drop the consumer waiters of an idle connection (lock held). */
+/* Drop the consumer waiters of the connection (lock held). */
 static void ClearIdleWaiters(QMGR *qm, CONN *c) {
     for (WAITER *w : c->idleWaiters) {
         RemoveWaiter(qm, w);
@@ -343,31 +416,36 @@ static void ClearIdleWaiters(QMGR *qm, CONN *c) {
     c->idleWaiters.clear();
 }
 
-/* Give a started, idle connection its next message: the first consumer (in
- * turn) whose queue holds one gets it; if none does, every consumer waits
- * on its queue. Lock held. */
+/* Fill c's read-ahead window: consumers in turn, each with its next
+ * message, until the window is full or no consumer has a message; then,
+ * while the window is open, every consumer that may take a message waits on
+ * its queue, so that a put hands it over at once. Lock held. */
 static void StartDelivery(QMGR *qm, CONN *c) {
     ClearIdleWaiters(qm, c);
-    if (!c->started || c->suspended || c->deliveryBusy || c->broken)
-        return;
     size_t n = c->handles.size();
-    for (size_t k = 0; k < n; k++) {
-        size_t i = (c->nextConsumer + k) % n;
-        HANDLE *h = c->handles[i];
-        if (h == nullptr || !h->consumer || h->consumerSuspended || h->queue->deleted)
-            continue;
-        if (h->queue->a.inhibitGet == MQQA_GET_INHIBITED)
-            continue;
-        MSG *m = FindMessage(qm, h->queue, &h->cbMatch, h->cbMatchOptions, 0);
-        if (m != nullptr) {
-            c->nextConsumer = i + 1;
-            PushToConsumer(qm, c, h, m);
-            return;
+    while (DeliveryWindowOpen(c)) {
+        int pushed = 0;
+        for (size_t k = 0; k < n && !pushed; k++) {
+            size_t i = (c->nextConsumer + k) % n;
+            HANDLE *h = c->handles[i];
+            if (h == nullptr || !ConsumerMayTake(c, h) ||
+                h->queue->a.inhibitGet == MQQA_GET_INHIBITED)
+                continue;
+            MSG *m = FindMessage(qm, h->queue, &h->cbMatch, h->cbMatchOptions, 0);
+            if (m != nullptr) {
+                c->nextConsumer = i + 1;
+                PushToConsumer(qm, c, h, m);
+                pushed = 1;
+            }
         }
+        if (!pushed)
+            break;
     }
+    if (!DeliveryWindowOpen(c))
+        return;
     for (size_t i = 0; i < n; i++) {
         HANDLE *h = c->handles[i];
-        if (h == nullptr || !h->consumer || h->consumerSuspended || h->queue->deleted)
+        if (h == nullptr || !ConsumerMayTake(c, h))
             continue;
         WAITER *w = new (std::nothrow) WAITER();
         if (w == nullptr)
@@ -384,17 +462,88 @@ static void StartDelivery(QMGR *qm, CONN *c) {
     }
 }
 
-/* Put a message that a consumer did not take back at the front of its
- * queue (or free it when the queue is gone). Lock held. */
-static void PutBackMessage(QMGR *qm, QUEUE *q, MSG *m) {
-    if (q == nullptr || q->deleted) {
-        FreeMessage(m);
-        return;
+/* 1 when m is one of c's pushes not (yet) given to a callback. */
+static int InFlight(const CONN *c, const MSG *m) {
+    for (const DELIVERY &d : c->inflight) {
+        if (d.msg == m && !d.given)
+            return 1;
     }
-    m->state = MSG_VISIBLE;
-    m->lockedBy = nullptr;
-    LinkMessage(q, m, 1);
-    OfferMessage(qm, q, m);
+    return 0;
+}
+
+/* Messages pushed but not given to a consumer go back where they were in
+ * their queues (in arrival order, whatever the order of back), then are
+ * offered to waiting gets and consumers oldest first; a message whose
+ * queue has gone is freed. back is emptied. Lock held; the caller has
+ * already taken them out of its connection's in-flight list. */
+static void GiveBack(QMGR *qm, std::vector<DELIVERY> *back) {
+    std::vector<DELIVERY> offers;
+    for (DELIVERY &d : *back) {
+        if (d.locked) {
+            d.msg->state = MSG_VISIBLE;
+            d.msg->lockedBy = nullptr;
+        } else if (d.queue == nullptr || d.queue->deleted) {
+            FreeMessage(d.msg);
+            continue;
+        } else {
+            LinkMessage(d.queue, d.msg, 1);
+        }
+        offers.push_back(d);
+    }
+    back->clear();
+    std::sort(offers.begin(), offers.end(),
+              [](const DELIVERY &a, const DELIVERY &b) { return a.msg->seq < b.msg->seq; });
+    for (DELIVERY &d : offers)
+        OfferMessage(qm, d.queue, d.msg);
+}
+
+/* Take back every push of c to consumer h (null: to any consumer) that
+ * was not given to a callback. c's waiters must be cleared first, so that
+ * c does not take them again at once. Lock held. */
+static void ReturnDeliveries(QMGR *qm, CONN *c, HANDLE *h) {
+    std::vector<DELIVERY> back;
+    for (auto it = c->inflight.begin(); it != c->inflight.end();) {
+        if ((h != nullptr && it->handle != h) || it->given) {
+            ++it;
+            continue;
+        }
+        c->inflightBytes -= it->bytes;
+        if (it->locked)
+            c->inflightLocked--;
+        back.push_back(*it);
+        it = c->inflight.erase(it);
+    }
+    GiveBack(qm, &back);
+}
+
+/* Stop tracking c's pushes to h (null: any) that are in their callbacks:
+ * their messages stay locked in the unit of work. */
+static void DropGiven(CONN *c, HANDLE *h) {
+    for (auto it = c->inflight.begin(); it != c->inflight.end();) {
+        if (it->given && (h == nullptr || it->handle == h)) {
+            c->inflightBytes -= it->bytes;
+            c->inflightLocked--;
+            it = c->inflight.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
+void ForgetDeliveries(QMGR *qm, QUEUE *q) {
+    for (CONN *c = qm->conns; c; c = c->next) {
+        for (auto it = c->inflight.begin(); it != c->inflight.end();) {
+            if (it->queue == q && it->locked) {
+                c->inflightBytes -= it->bytes;
+                c->inflightLocked--;
+                it = c->inflight.erase(it);
+            } else {
+                if (it->queue == q)
+                    it->queue = nullptr; /* freed when it comes back */
+                ++it;
+            }
+        }
+    }
 }
 
 void NotifyGetInhibited(QMGR *qm, QUEUE *q) {
@@ -430,7 +579,7 @@ void NotifyGetAllowed(QMGR *qm, QUEUE *q) {
                 affected = 1;
             }
         }
-        if (affected && c->started && !c->deliveryBusy)
+        if (affected && c->started)
             StartDelivery(qm, c);
     }
 }
@@ -454,11 +603,14 @@ static void CloseHandleLocked(QMGR *qm, CONN *c, HANDLE *h) {
     }
     if (h->consumer) {
         h->consumer = 0;
-        if (c->started && !c->deliveryBusy)
-            StartDelivery(qm, c);
-        else
-            ClearIdleWaiters(qm, c);
+        ClearIdleWaiters(qm, c);
     }
+    /* pushes not given to the consumer go back before the queue can go; one
+     * in its callback stays in the unit of work, no longer tracked here */
+    ReturnDeliveries(qm, c, h);
+    DropGiven(c, h);
+    if (c->started)
+        StartDelivery(qm, c);
     c->handles[(size_t)(h->hobj - HOBJ_BASE)] = nullptr;
     QUEUE *q = h->kind == HANDLE_QUEUE ? h->queue : nullptr;
     QUEUE *def = h->kind == HANDLE_QUEUE ? h->defQueue : nullptr;
@@ -497,11 +649,11 @@ static void EndUnitOfWork(QMGR *qm, CONN *c, int commit) {
         MSG *m = q->head;
         while (m) {
             MSG *next = m->next;
-            if (m->lockedBy == c) {
-                if (c->inflightLocked && c->inflight == m) {
-                    c->inflight = nullptr;
-                    c->inflightLocked = 0;
-                }
+            if (m->lockedBy == c && InFlight(c, m)) {
+                /* pushed to a consumer under syncpoint, not yet given to it:
+                 * it joins the unit of work only when it is */
+                c->uowActive = 1;
+            } else if (m->lockedBy == c) {
                 int wasEmptyVisible = 1;
                 for (MSG *p = q->head; p; p = p->next) {
                     if (p->state == MSG_VISIBLE) {
@@ -539,10 +691,8 @@ static void CleanupConnection(QMGR *qm, CONN *c, int commit) {
     }
     c->started = 0;
     ClearIdleWaiters(qm, c);
-    if (c->deliveryBusy && c->inflight && !c->inflightLocked)
-        PutBackMessage(qm, c->inflightQueue, c->inflight);
-    c->inflight = nullptr;
-    c->deliveryBusy = 0;
+    ReturnDeliveries(qm, c, nullptr);
+    DropGiven(c, nullptr);
     EndUnitOfWork(qm, c, commit);
     for (HANDLE *h : c->handles) {
         if (h != nullptr)
@@ -1541,21 +1691,25 @@ static int HandleCb(QMGR *qm, CONN *c, const WIREHDR *h, RBUF *r, WBUF *w) {
             hd->cbMatchOptions = matchOptions;
             hd->cbMaxMsgLength = maxMsgLength;
             hd->cbMatch = match;
-            if (c->started && !c->deliveryBusy)
+            if (c->started)
                 StartDelivery(qm, c);
-        } else if (op == MQOP_DEREGISTER) {
-            if (!hd->consumer)
-                rc = MQRC_CALLBACK_NOT_REGISTERED;
-            hd->consumer = 0;
-            if (c->started && !c->deliveryBusy)
-                StartDelivery(qm, c);
-        } else if (op == MQOP_SUSPEND) {
-            hd->consumerSuspended = 1;
-            if (c->started && !c->deliveryBusy)
+        } else if (op == MQOP_DEREGISTER || op == MQOP_SUSPEND) {
+            /* Pushes the library has not given to this consumer come back;
+             * the library drops them when it has the reply. */
+            if (op == MQOP_DEREGISTER) {
+                if (!hd->consumer)
+                    rc = MQRC_CALLBACK_NOT_REGISTERED;
+                hd->consumer = 0;
+            } else {
+                hd->consumerSuspended = 1;
+            }
+            ClearIdleWaiters(qm, c);
+            ReturnDeliveries(qm, c, hd);
+            if (c->started)
                 StartDelivery(qm, c);
         } else if (op == MQOP_RESUME) {
             hd->consumerSuspended = 0;
-            if (c->started && !c->deliveryBusy)
+            if (c->started)
                 StartDelivery(qm, c);
         } else {
             rc = MQRC_OPERATION_ERROR;
@@ -1596,12 +1750,16 @@ static int HandleCtl(QMGR *qm, CONN *c, const WIREHDR *h, RBUF *r, WBUF *w) {
             }
             StartDelivery(qm, c);
         }
-    } else if (op == MQOP_STOP) {
-        c->started = 0;
+    } else if (op == MQOP_STOP || op == MQOP_SUSPEND) {
+        /* Every push the library has not given to a callback by now comes
+         * back to its queue before the reply (the library acknowledged the
+         * others ahead of this request and drops the rest on the reply). */
+        if (op == MQOP_STOP)
+            c->started = 0;
+        else
+            c->suspended = 1;
         ClearIdleWaiters(qm, c);
-    } else if (op == MQOP_SUSPEND) {
-        c->suspended = 1;
-        ClearIdleWaiters(qm, c);
+        ReturnDeliveries(qm, c, nullptr);
     } else if (op == MQOP_RESUME) {
         c->suspended = 0;
         StartDelivery(qm, c);
@@ -1620,34 +1778,51 @@ static int HandleUow(QMGR *qm, CONN *c, const WIREHDR *h, RBUF *r, WBUF *w) {
     return 0;
 }
 
-/* The library's consumer returned (delivered 1) or dropped the message it
- * was pushed (delivered 0: it goes back to the front of its queue). */
+/* Acknowledgements of pushes, in one frame: a count, then per push its
+ * number and ACK_DELIVERED when the library gave it to a callback (the
+ * message is consumed; under syncpoint it joins the unit of work and is
+ * followed by ACK_RETURNED when the callback has returned) or
+ * ACK_NOT_DELIVERED when it did not (it goes back where it was in its
+ * queue). Numbers no longer in flight (given back already) are ignored. */
 static int HandleAck(QMGR *qm, CONN *c, const WIREHDR *h, RBUF *r, WBUF *w) {
     (void)h;
     (void)w;
-    uint32_t seq = WireGetU32(r);
-    MQLONG delivered = WireGetI32(r);
+    uint32_t count = WireGetU32(r);
+    if (r->bad || (size_t)count > (r->len - r->pos) / 8)
+        return -1;
+    std::vector<DELIVERY> back;
+    for (uint32_t i = 0; i < count; i++) {
+        uint32_t seq = WireGetU32(r);
+        MQLONG delivered = WireGetI32(r);
+        auto it = c->inflight.begin();
+        while (it != c->inflight.end() && it->seq != seq)
+            ++it;
+        if (it == c->inflight.end())
+            continue;
+        if (it->given && delivered != ACK_RETURNED)
+            continue;
+        if (it->locked && delivered == ACK_DELIVERED) {
+            /* in the unit of work from now on, locked until MQCMIT / MQBACK */
+            it->given = 1;
+            it->msg = nullptr;
+            c->uowActive = 1;
+            continue;
+        }
+        DELIVERY d = *it;
+        c->inflight.erase(it);
+        c->inflightBytes -= d.bytes;
+        if (d.locked)
+            c->inflightLocked--;
+        if (delivered == ACK_NOT_DELIVERED)
+            back.push_back(d);
+        else if (!d.locked)
+            FreeMessage(d.msg);
+    }
     if (!WireReadComplete(r))
         return -1;
-    if (!c->deliveryBusy || seq != c->deliverySeq)
-        return 0;
-    if (c->inflight != nullptr) {
-        if (c->inflightLocked) {
-            if (!delivered) {
-                c->inflight->state = MSG_VISIBLE;
-                c->inflight->lockedBy = nullptr;
-                OfferMessage(qm, c->inflightQueue, c->inflight);
-            }
-        } else if (delivered) {
-            FreeMessage(c->inflight);
-        } else {
-            PutBackMessage(qm, c->inflightQueue, c->inflight);
-        }
-    }
-    c->inflight = nullptr;
-    c->inflightLocked = 0;
-    c->deliveryBusy = 0;
-    StartDelivery(qm, c);
+    GiveBack(qm, &back);
+    if (c->started)
+        StartDelivery(qm, c);
     return 0;
 }
 
@@ -1845,14 +2020,14 @@ static void HandleControl(QMGR *qm, CONN *c, const WIREHDR *h, RBUF *r, WBUF *w)
 
 static void ServeConnection(CONN *c) {
     QMGR *qm = TheQmgr;
-    uint8_t *buf = nullptr;
-    size_t cap = 0;
+    WIREIN in = {};
+    const uint8_t *payload = nullptr;
     WBUF w = {};
     WIREHDR h;
     int commit = 0;
     int first = 1;
     for (;;) {
-        int rc = WireRecvFrame(c->sock, &h, &buf, &cap);
+        int rc = WireNextFrame(c->sock, &in, &h, &payload);
         if (rc == WIRE_CLOSED || rc == WIRE_IO_ERROR)
             break;
         if (rc != 0) {
@@ -1861,7 +2036,7 @@ static void ServeConnection(CONN *c) {
             break;
         }
         RBUF r;
-        WireReadInit(&r, buf, h.length);
+        WireReadInit(&r, payload, h.length);
         if (first && h.type == WIRE_T_CONTROL) {
             /* a control connection: one command, then it ends */
             HandleControl(qm, c, &h, &r, &w);
@@ -1964,7 +2139,7 @@ static void ServeConnection(CONN *c) {
     PLShutdownSocket(c->sock);
     PLCloseSocket(c->sock);
     WireFree(&w);
-    free(buf);
+    WireInFree(&in);
     delete c;
     std::lock_guard<std::mutex> g(DaemonMutex);
     ReadersRunning--;

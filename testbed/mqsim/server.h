@@ -6,6 +6,10 @@
  * ever blocks on another connection's socket. A waiting MQGET or a started
  * consumer is a WAITER on its queue: the put that brings a message hands it
  * over directly (no polling); a timer thread ends waits at their deadline.
+ * A started connection's consumers are read ahead for: up to
+ * READ_AHEAD_MESSAGES / READ_AHEAD_BYTES are pushed before the library
+ * acknowledges them (DELIVERY), and what is not given to a callback goes
+ * back where it was in its queue.
  *
  * Owns: CONN and HANDLE records (linked from QMGR.conns, under QMGR.lock).
  * Threads: accept (main), one reader and one writer per connection, timer.
@@ -14,6 +18,7 @@
 
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -48,6 +53,32 @@ struct HANDLE {
     int inhibitNotified; /* 2016 event sent while GET(DISABLED) */
 };
 
+/* A message pushed to a consumer of the connection whose acknowledgement
+ * has not come yet. The library acknowledges a push once it has decided
+ * whether the message goes to a callback (delivered) or not (it comes back
+ * to its queue, where it was). Until then a message that is not locked by
+ * a unit of work belongs to the DELIVERY, out of its queue. A message under
+ * syncpoint stays in its queue, locked; once given to its callback it is
+ * part of the unit of work, and its DELIVERY stays (given) until the
+ * callback has returned, so that nothing more is pushed meanwhile. */
+struct DELIVERY {
+    uint32_t seq;   /* the push's number, echoed in the ACK */
+    MSG *msg;       /* the message */
+    QUEUE *queue;   /* where it came from */
+    HANDLE *handle; /* the consumer; deliveries go back before a handle closes */
+    int locked;     /* it stays in its queue, locked by the unit of work */
+    int given;      /* locked, and in its callback now: never put back; msg is null
+                     * then (the unit of work has the message) */
+    size_t bytes;   /* the message's length, counted in CONN.inflightBytes */
+};
+
+/* Read-ahead: a started connection gets messages pushed without waiting for
+ * each acknowledgement, up to this many messages or bytes in flight (at
+ * least one message, whatever its size). A consumer that gets under
+ * syncpoint is given one message at a time. */
+constexpr size_t READ_AHEAD_MESSAGES = 64;
+constexpr size_t READ_AHEAD_BYTES = 1048576;
+
 /* A frame waiting for the writer thread. */
 struct OUTFRAME {
     OUTFRAME *next;
@@ -68,10 +99,9 @@ struct CONN {
     int suspended;                     /* MQCTL SUSPEND in force */
     int eventHandler;                  /* MQCB event handler registered */
     size_t nextConsumer;               /* round-robin start among consumers */
-    int deliveryBusy;                  /* a push awaits the library's ACK */
-    MSG *inflight;                     /* the message pushed, when removed from its queue */
-    QUEUE *inflightQueue;              /* where it came from (for putting it back) */
-    int inflightLocked;                /* it stays in its queue, locked by the unit of work */
+    std::deque<DELIVERY> inflight;     /* pushed, not yet acknowledged; in push order */
+    size_t inflightBytes;              /* their message bytes */
+    int inflightLocked;                /* how many of them are locked by the unit of work */
     uint32_t deliverySeq;              /* numbers pushes, echoed in ACK */
     WAITER *getWaiter;                 /* the MQGET with wait in progress */
     std::vector<WAITER *> idleWaiters; /* consumer waiters while idle */
@@ -107,3 +137,7 @@ void NotifyGetAllowed(QMGR *qm, QUEUE *q);
 int DeliverToWaiter(QMGR *qm, WAITER *w, MSG *m);
 /* Remove a waiter from its queue and the timed list (lock held; not freed). */
 void RemoveWaiter(QMGR *qm, WAITER *w);
+/* Queue q is being deleted and its messages freed: pushed messages of q
+ * that are still in it (locked by a unit of work) are forgotten by their
+ * connections (lock held). */
+void ForgetDeliveries(QMGR *qm, QUEUE *q);

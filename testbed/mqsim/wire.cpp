@@ -42,6 +42,10 @@ static void Reserve(WBUF *w, size_t more) {
     w->cap = cap;
 }
 
+void WireReserve(WBUF *w, size_t more) {
+    Reserve(w, more);
+}
+
 void WireBegin(WBUF *w, uint16_t type, uint32_t tag) {
     w->len = 0;
     w->failed = 0;
@@ -200,6 +204,88 @@ int WireRecvFrame(PLSOCKET sock, WIREHDR *h, uint8_t **buf, size_t *cap) {
     if (rc != 0)
         return WIRE_IO_ERROR;
     return 0;
+}
+
+/* A reader buffer of this size takes many small frames per receive; one
+ * grown past WIREIN_KEEP for a large frame goes back to it once that frame
+ * is consumed (messages up to 1 MB, the usual largest, keep theirs). */
+constexpr size_t WIREIN_SIZE = 65536;
+constexpr size_t WIREIN_KEEP = 2097152;
+
+/* Make bytes [start, start + need) of in's buffer hold received data. */
+static int Fill(PLSOCKET sock, WIREIN *in, size_t need) {
+    if (in->end - in->start >= need)
+        return 0;
+    if (in->cap - in->start < need) {
+        /* move what is there to the front, grow if it still does not fit */
+        size_t have = in->end - in->start;
+        if (have > 0 && in->start > 0)
+            memmove(in->buf, in->buf + in->start, have);
+        in->start = 0;
+        in->end = have;
+        if (in->cap < need) {
+            size_t want = need < WIREIN_SIZE ? WIREIN_SIZE : need;
+            uint8_t *p = (uint8_t *)realloc(in->buf, want);
+            if (p == nullptr)
+                return WIRE_NO_MEMORY;
+            in->buf = p;
+            in->cap = want;
+        }
+    }
+    while (in->end - in->start < need) {
+        size_t got = 0;
+        int rc = PLRecvSome(sock, in->buf + in->end, in->cap - in->end, PL_INFINITE, &got);
+        if (rc == PL_NET_CLOSED)
+            return in->end == in->start ? WIRE_CLOSED : WIRE_BAD_FRAME;
+        if (rc != 0)
+            return WIRE_IO_ERROR;
+        in->end += got;
+    }
+    return 0;
+}
+
+int WireNextFrame(PLSOCKET sock, WIREIN *in, WIREHDR *h, const uint8_t **payload) {
+    if (in->start == in->end) {
+        in->start = in->end = 0;
+        if (in->cap > WIREIN_KEEP) {
+            free(in->buf);
+            in->buf = nullptr;
+            in->cap = 0;
+        }
+    }
+    if (in->buf == nullptr) {
+        in->buf = (uint8_t *)malloc(WIREIN_SIZE);
+        if (in->buf == nullptr)
+            return WIRE_NO_MEMORY;
+        in->cap = WIREIN_SIZE;
+        in->start = in->end = 0;
+    }
+    int rc = Fill(sock, in, WIRE_HEADER_SIZE);
+    if (rc != 0)
+        return rc;
+    const uint8_t *hdr = in->buf + in->start;
+    if (memcmp(hdr, WIRE_MAGIC, 4) != 0)
+        return WIRE_BAD_FRAME;
+    h->version = (uint16_t)(hdr[4] | (hdr[5] << 8));
+    h->type = (uint16_t)(hdr[6] | (hdr[7] << 8));
+    h->tag = LoadU32(hdr + 8);
+    h->length = LoadU32(hdr + 12);
+    if (h->version != WIRE_VERSION || h->length > WIRE_MAX_PAYLOAD)
+        return WIRE_BAD_FRAME;
+    rc = Fill(sock, in, WIRE_HEADER_SIZE + (size_t)h->length);
+    if (rc == WIRE_CLOSED)
+        return WIRE_BAD_FRAME;
+    if (rc != 0)
+        return rc;
+    *payload = in->buf + in->start + WIRE_HEADER_SIZE;
+    in->start += WIRE_HEADER_SIZE + (size_t)h->length;
+    return 0;
+}
+
+void WireInFree(WIREIN *in) {
+    free(in->buf);
+    in->buf = nullptr;
+    in->cap = in->start = in->end = 0;
 }
 
 int WireSendFrame(PLSOCKET sock, const WBUF *w) {

@@ -23,7 +23,7 @@
 #include "platform/net.h"
 
 constexpr uint8_t WIRE_MAGIC[4] = {'M', 'Q', 'S', 'W'};
-constexpr uint16_t WIRE_VERSION = 1;
+constexpr uint16_t WIRE_VERSION = 2; /* 2: batched acknowledgements of pushes */
 constexpr uint32_t WIRE_HEADER_SIZE = 16;
 /* Largest payload: the largest MQ message (100 MB) and room for descriptors. */
 constexpr uint32_t WIRE_MAX_PAYLOAD = 104857600 + 65536;
@@ -42,7 +42,7 @@ constexpr uint16_t WIRE_T_CB = 10;
 constexpr uint16_t WIRE_T_CTL = 11;
 constexpr uint16_t WIRE_T_CMIT = 12;
 constexpr uint16_t WIRE_T_BACK = 13;
-constexpr uint16_t WIRE_T_ACK = 14; /* a consumer's callback returned; no reply */
+constexpr uint16_t WIRE_T_ACK = 14; /* pushes given to callbacks or not; no reply */
 /* A control command of the mqsim tool (first frame of its connection). */
 constexpr uint16_t WIRE_T_CONTROL = 0x100;
 /* Frames the daemon sends unasked on an MQI connection. */
@@ -50,6 +50,11 @@ constexpr uint16_t WIRE_T_PUSH_MSG = 0x4001;   /* a message for a consumer */
 constexpr uint16_t WIRE_T_PUSH_EVENT = 0x4002; /* an event for a consumer or the connection */
 /* Set in the type of a reply. */
 constexpr uint16_t WIRE_T_REPLY = 0x8000;
+
+/* WIRE_T_ACK: a count, then per pushed message its number and one of: */
+constexpr int32_t ACK_NOT_DELIVERED = 0; /* not given to a callback: put it back */
+constexpr int32_t ACK_DELIVERED = 1;     /* given to a callback */
+constexpr int32_t ACK_RETURNED = 2;      /* that callback returned (pushes marked locked) */
 
 struct WIREHDR {
     uint16_t version;
@@ -71,6 +76,8 @@ struct WBUF {
 
 /* Start a frame of this type and tag (keeps the buffer of an earlier frame). */
 void WireBegin(WBUF *w, uint16_t type, uint32_t tag);
+/* Make room for `more` further bytes at once (a frame whose size is known). */
+void WireReserve(WBUF *w, size_t more);
 void WirePutI32(WBUF *w, int32_t v);
 void WirePutU32(WBUF *w, uint32_t v);
 /* n bytes as they are (a fixed field). */
@@ -123,6 +130,23 @@ int WireRecvFrame(PLSOCKET sock, WIREHDR *h, uint8_t **buf, size_t *cap);
 
 /* Send a finished frame (WireEnd done). Returns 0 or the socket error. */
 int WireSendFrame(PLSOCKET sock, const WBUF *w);
+
+/* A buffered reader of frames: each receive takes whatever has arrived, so
+ * a stream of small frames costs one system call per batch, not two per
+ * frame. Zero-initialise; one thread at a time; WireInFree at the end. */
+struct WIREIN {
+    uint8_t *buf; /* malloc'd */
+    size_t cap;   /* its size */
+    size_t start; /* first byte not yet handed out */
+    size_t end;   /* end of the bytes received */
+};
+
+/* Read the next frame: header into *h, *payload pointing at its h->length
+ * bytes inside in's buffer, valid until the next call on in. Blocks until a
+ * whole frame is there. Returns 0 or a WIRE_* result, as WireRecvFrame. */
+int WireNextFrame(PLSOCKET sock, WIREIN *in, WIREHDR *h, const uint8_t **payload);
+/* Release the reader's buffer. */
+void WireInFree(WIREIN *in);
 
 /* Fixed character fields: copy a zero-terminated or blank-padded name of at
  * most n characters from src into a blank-padded field dst[n]. */

@@ -544,21 +544,22 @@ TEST_F(MqsimMqi, ClientChannelAndRefusedConnectOptions) {
 }
 
 TEST_F(MqsimMqi, GarbageOnTheSocketClosesOnlyThatConnection) {
-    int port;
-    int64_t pid;
+    int port = 0;
+    int64_t pid = 0;
     ASSERT_TRUE(qm.PortFile("QM1", &port, &pid));
     MQHOBJ t;
     ASSERT_EQ(Open(h, "T.Q", MQOO_OUTPUT | MQOO_INPUT_SHARED, &t), 0);
+    static_assert(WIRE_VERSION == 2, "the frames below carry version 2");
     const std::string garbage[] = {
         std::string("GET / HTTP/1.0\r\n\r\n"),
         /* a good magic with a length far beyond the limit */
-        std::string("MQSW\x01\x00\x03\x00\x01\x00\x00\x00\xff\xff\xff\x7f", 16),
+        std::string("MQSW\x02\x00\x03\x00\x01\x00\x00\x00\xff\xff\xff\x7f", 16),
         /* a frame cut in the middle */
-        std::string("MQSW\x01\x00\x01\x00\x01\x00\x00\x00\x40\x00\x00\x00"
+        std::string("MQSW\x02\x00\x01\x00\x01\x00\x00\x00\x40\x00\x00\x00"
                     "abc",
                     19),
         /* a request before any MQCONN */
-        std::string("MQSW\x01\x00\x05\x00\x01\x00\x00\x00\x00\x00\x00\x00", 16),
+        std::string("MQSW\x02\x00\x05\x00\x01\x00\x00\x00\x00\x00\x00\x00", 16),
     };
     for (const std::string &g : garbage) {
         PLSOCKET s;

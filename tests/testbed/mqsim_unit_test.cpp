@@ -113,7 +113,7 @@ TEST(MqsimWire, FramesWithBadHeadersOrCutShortAreRefused) {
     magic[0] = 'X';
     EXPECT_EQ(RecvAfterSending(magic, &h), WIRE_BAD_FRAME);
     std::string version = good;
-    version[4] = 2;
+    version[4] = (char)(WIRE_VERSION + 1);
     EXPECT_EQ(RecvAfterSending(version, &h), WIRE_BAD_FRAME);
     std::string huge = good;
     huge[12] = huge[13] = huge[14] = (char)0xff;

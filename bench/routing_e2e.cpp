@@ -21,10 +21,7 @@
 #include <thread>
 #include <vector>
 
-#include "mq/mqi.h"
-#include "mq/mqpcf.h"
-#include "mqcmd_build.h"
-#include "mqcmd_replyset.h"
+#include "bench_support.h"
 #include "platform/net.h"
 #include "platform/platform.h"
 
@@ -54,99 +51,22 @@ int RunProgram(const std::vector<std::string> &args, std::string *out = nullptr,
     return result.exitCode;
 }
 
-void SetName(MQCHAR *field, size_t size, const char *name) {
-    size_t len = strlen(name);
-    memset(field, 0, size);
-    memcpy(field, name, len < size ? len : size);
-}
-
-/* One INQUIRE_Q sent to queue target and drained to the end of its reply
- * set. Adds the messages and bytes; returns 0 or the failing reason. */
-MQLONG InquireAllQueues(MQHCONN hconn, MQHOBJ hReply, const char *replyQ, const char *target,
-                        const std::vector<MQBYTE> &command, std::vector<MQBYTE> *buffer,
-                        int64_t *messages, int64_t *bytes) {
-    MQOD od = MQOD_DEFAULT;
-    SetName(od.ObjectName, sizeof od.ObjectName, target);
-    MQMD md = MQMD_DEFAULT;
-    memcpy(md.Format, MQFMT_ADMIN, MQ_FORMAT_LENGTH);
-    md.MsgType = MQMT_REQUEST;
-    SetName(md.ReplyToQ, sizeof md.ReplyToQ, replyQ);
-    MQPMO pmo = MQPMO_DEFAULT;
-    pmo.Options = MQPMO_NO_SYNCPOINT;
-    MQLONG cc, rc;
-    MQPUT1(hconn, &od, &md, &pmo, (MQLONG)command.size(), (PMQVOID)command.data(), &cc, &rc);
-    if (cc == MQCC_FAILED)
-        return rc;
-    MQBYTE correlId[MQ_MSG_ID_LENGTH];
-    memcpy(correlId, md.MsgId, sizeof correlId);
-    for (;;) {
-        MQMD rmd = MQMD_DEFAULT;
-        memcpy(rmd.CorrelId, correlId, sizeof correlId);
-        MQGMO gmo = MQGMO_DEFAULT;
-        gmo.Version = MQGMO_VERSION_2;
-        gmo.Options = MQGMO_WAIT | MQGMO_NO_SYNCPOINT;
-        gmo.WaitInterval = REPLY_WAIT_MS;
-        gmo.MatchOptions = MQMO_MATCH_CORREL_ID;
-        MQLONG length = 0;
-        MQGET(hconn, hReply, &rmd, &gmo, (MQLONG)buffer->size(), buffer->data(), &length, &cc, &rc);
-        if (rc == MQRC_TRUNCATED_MSG_FAILED && length > (MQLONG)buffer->size()) {
-            buffer->resize((size_t)length);
-            continue;
-        }
-        if (cc == MQCC_FAILED)
-            return rc;
-        (*messages)++;
-        *bytes += length;
-        if (ReplyCompletesSet(rmd.Format, buffer->data(), (size_t)length))
-            return 0;
-    }
-}
-
 void Inquire(benchmark::State &state, const char *target) {
-    MQCHAR qm[MQ_Q_MGR_NAME_LENGTH];
-    SetName(qm, sizeof qm, QmgrName);
-    MQHCONN hconn = MQHC_UNUSABLE_HCONN;
-    MQLONG cc, rc;
-    MQCONN(qm, &hconn, &cc, &rc);
-    if (cc == MQCC_FAILED) {
-        state.SkipWithError(("MQCONN failed with reason " + std::to_string(rc)).c_str());
+    INQUIRER in;
+    if (!OpenInquirer(state, QmgrName, &in))
         return;
-    }
-    MQOD od = MQOD_DEFAULT;
-    SetName(od.ObjectName, sizeof od.ObjectName, "SYSTEM.DEFAULT.MODEL.QUEUE");
-    SetName(od.DynamicQName, sizeof od.DynamicQName, "BENCH.*");
-    MQHOBJ hReply = MQHO_UNUSABLE_HOBJ;
-    MQOPEN(hconn, &od, MQOO_INPUT_EXCLUSIVE, &hReply, &cc, &rc);
-    if (cc == MQCC_FAILED) {
-        MQDISC(&hconn, &cc, &rc);
-        state.SkipWithError(
-            ("MQOPEN of the model queue failed with reason " + std::to_string(rc)).c_str());
-        return;
-    }
-    char replyQ[MQ_Q_NAME_LENGTH + 1];
-    memcpy(replyQ, od.ObjectName, MQ_Q_NAME_LENGTH);
-    replyQ[MQ_Q_NAME_LENGTH] = '\0';
-
-    std::vector<MQBYTE> command;
-    char err[200];
-    StartPcfCommand(&command, MQCMD_INQUIRE_Q);
-    AddParameterWord(&command, "MQCA_Q_NAME=*", err, sizeof err);
-    AddParameterWord(&command, "MQIACF_Q_ATTRS=MQIACF_ALL", err, sizeof err);
-
     std::vector<MQBYTE> buffer(65536);
     int64_t messages = 0, bytes = 0;
     std::clock_t cpuStart = std::clock();
     for (auto _ : state) {
-        MQLONG reason =
-            InquireAllQueues(hconn, hReply, replyQ, target, command, &buffer, &messages, &bytes);
+        MQLONG reason = InquireAllQueues(in, target, REPLY_WAIT_MS, &buffer, &messages, &bytes);
         if (reason != 0) {
             state.SkipWithError(("inquiry failed with reason " + std::to_string(reason)).c_str());
             break;
         }
     }
     double cpuSeconds = (double)(std::clock() - cpuStart) / CLOCKS_PER_SEC;
-    MQCLOSE(hconn, &hReply, MQCO_NONE, &cc, &rc);
-    MQDISC(&hconn, &cc, &rc);
+    CloseInquirer(&in);
 
     state.counters["messages"] =
         benchmark::Counter((double)messages, benchmark::Counter::kAvgIterations);

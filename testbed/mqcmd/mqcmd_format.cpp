@@ -129,12 +129,14 @@ static void AppendTextValue(std::string *out, const MQBYTE *msg, const PCFITEM *
     const MQBYTE *v = msg + item->valueOffset;
     switch (item->type) {
         case MQCFT_INTEGER:
+        case MQCFT_INTEGER_FILTER:
             AppendF(out, "%d", PcfLongAt(v, 0));
             break;
         case MQCFT_INTEGER64:
             AppendF(out, "%lld", (long long)PcfInt64At(v, 0));
             break;
         case MQCFT_STRING:
+        case MQCFT_STRING_FILTER:
             AppendTrimmed(out, v, item->valueLength);
             break;
         case MQCFT_INTEGER_LIST:
@@ -152,12 +154,6 @@ static void AppendTextValue(std::string *out, const MQBYTE *msg, const PCFITEM *
                 AppendTrimmed(out, v + (size_t)i * (size_t)item->itemLength,
                               (size_t)item->itemLength);
             }
-            break;
-        case MQCFT_INTEGER_FILTER:
-            AppendF(out, "%d", PcfLongAt(v, 0));
-            break;
-        case MQCFT_STRING_FILTER:
-            AppendTrimmed(out, v, item->valueLength);
             break;
         case MQCFT_BYTE_STRING:
         case MQCFT_BYTE_STRING_FILTER:

@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 
 #include "server.h"
 
@@ -23,6 +24,12 @@ struct ARG {
     std::string value; /* as given (quoted) or upper case */
     int hasValue;
     int quoted;
+};
+
+/* One word a keyword takes, and the value it stands for. */
+struct WORDVAL {
+    const char *word;
+    MQLONG value;
 };
 
 /* A queue's attribute changes, collected before they are applied. */
@@ -41,6 +48,8 @@ const char *const MsgSyntax =
 static int Tokenize(const char *text, std::vector<ARG> *args);
 static int ParseInt(const std::string &s, MQLONG lo, MQLONG hi, MQLONG *out);
 static MQLONG Syntax(const char *text, const std::string &why, std::vector<std::string> *out);
+static MQLONG NotFound(const std::string &name, std::vector<std::string> *out);
+static int CopyValue(const ARG &a, char *dst, size_t size);
 static MQLONG QueueTypeOf(const std::string &word, int forDisplay);
 static const char *QueueTypeName(MQLONG t);
 static int ApplyQueueArg(QMGR *qm, const ARG &a, MQLONG qType, QCHANGES *ch, std::string *why);
@@ -143,6 +152,21 @@ static int ParseInt(const std::string &s, MQLONG lo, MQLONG hi, MQLONG *out) {
     return 0;
 }
 
+/* "object not found" for name. */
+static MQLONG NotFound(const std::string &name, std::vector<std::string> *out) {
+    out->push_back("AMQ8147E: IBM MQ object " + name + " not found.");
+    return MQRC_UNKNOWN_OBJECT_NAME;
+}
+
+/* The value of a into the string field dst: 1 when it is missing or too
+ * long for it. */
+static int CopyValue(const ARG &a, char *dst, size_t size) {
+    if (!a.hasValue || a.value.size() >= size)
+        return 1;
+    snprintf(dst, size, "%s", a.value.c_str());
+    return 0;
+}
+
 static MQLONG Syntax(const char *text, const std::string &why, std::vector<std::string> *out) {
     out->push_back(MsgSyntax);
     out->push_back(text);
@@ -194,6 +218,17 @@ static int ApplyQueueArg(QMGR *qm, const ARG &a, MQLONG qType, QCHANGES *ch, std
         snprintf(dst, size, "%s", v.c_str());
         return 0;
     };
+    /* a keyword value from a fixed set of words */
+    auto pick = [&](std::initializer_list<WORDVAL> words, const char *choices, MQLONG *dst) {
+        for (const WORDVAL &w : words) {
+            if (v == w.word) {
+                *dst = w.value;
+                return 0;
+            }
+        }
+        *why = k + " takes " + choices;
+        return 1;
+    };
     auto num = [&](MQLONG lo, MQLONG hi, MQLONG *dst) {
         if (!a.hasValue || ParseInt(v, lo, hi, dst) != 0) {
             *why = k + " needs a number from " + std::to_string(lo) + " to " + std::to_string(hi);
@@ -209,30 +244,14 @@ static int ApplyQueueArg(QMGR *qm, const ARG &a, MQLONG qType, QCHANGES *ch, std
         return 0;
     if (k == "DESCR")
         return str(q->descr, sizeof q->descr);
-    if (k == "PUT") {
-        if (v == "ENABLED")
-            q->inhibitPut = MQQA_PUT_ALLOWED;
-        else if (v == "DISABLED")
-            q->inhibitPut = MQQA_PUT_INHIBITED;
-        else {
-            *why = "PUT takes ENABLED or DISABLED";
-            return 1;
-        }
-        return 0;
-    }
+    if (k == "PUT")
+        return pick({{"ENABLED", MQQA_PUT_ALLOWED}, {"DISABLED", MQQA_PUT_INHIBITED}},
+                    "ENABLED or DISABLED", &q->inhibitPut);
     if (k == "DEFPRTY")
         return num(0, 9, &q->defPriority);
-    if (k == "DEFPSIST") {
-        if (v == "YES")
-            q->defPersistence = MQPER_PERSISTENT;
-        else if (v == "NO")
-            q->defPersistence = MQPER_NOT_PERSISTENT;
-        else {
-            *why = "DEFPSIST takes YES or NO";
-            return 1;
-        }
-        return 0;
-    }
+    if (k == "DEFPSIST")
+        return pick({{"YES", MQPER_PERSISTENT}, {"NO", MQPER_NOT_PERSISTENT}}, "YES or NO",
+                    &q->defPersistence);
     if (remote) {
         if (k == "RNAME")
             return str(q->remoteQName, sizeof q->remoteQName);
@@ -247,90 +266,42 @@ static int ApplyQueueArg(QMGR *qm, const ARG &a, MQLONG qType, QCHANGES *ch, std
         return num(0, 999999999, &q->maxDepth);
     if (k == "MAXMSGL")
         return num(0, MQSIM_LARGEST_MAXMSGL, &q->maxMsgLength);
-    if (k == "GET") {
-        if (v == "ENABLED")
-            q->inhibitGet = MQQA_GET_ALLOWED;
-        else if (v == "DISABLED")
-            q->inhibitGet = MQQA_GET_INHIBITED;
-        else {
-            *why = "GET takes ENABLED or DISABLED";
-            return 1;
-        }
-        return 0;
-    }
+    if (k == "GET")
+        return pick({{"ENABLED", MQQA_GET_ALLOWED}, {"DISABLED", MQQA_GET_INHIBITED}},
+                    "ENABLED or DISABLED", &q->inhibitGet);
     if (k == "DEFTYPE") {
         if (!model) {
             *why = "DEFTYPE is an attribute of a model queue";
             return 1;
         }
-        if (v == "PERMDYN")
-            q->defType = MQQDT_PERMANENT_DYNAMIC;
-        else if (v == "TEMPDYN")
-            q->defType = MQQDT_TEMPORARY_DYNAMIC;
-        else if (v == "PREDEFINED")
-            q->defType = MQQDT_PREDEFINED;
-        else {
-            *why = "DEFTYPE takes PREDEFINED, PERMDYN or TEMPDYN";
-            return 1;
-        }
-        return 0;
+        return pick({{"PERMDYN", MQQDT_PERMANENT_DYNAMIC},
+                     {"TEMPDYN", MQQDT_TEMPORARY_DYNAMIC},
+                     {"PREDEFINED", MQQDT_PREDEFINED}},
+                    "PREDEFINED, PERMDYN or TEMPDYN", &q->defType);
     }
-    if (k == "USAGE") {
-        if (v == "NORMAL")
-            q->usage = MQUS_NORMAL;
-        else if (v == "XMITQ")
-            q->usage = MQUS_TRANSMISSION;
-        else {
-            *why = "USAGE takes NORMAL or XMITQ";
-            return 1;
-        }
-        return 0;
-    }
+    if (k == "USAGE")
+        return pick({{"NORMAL", MQUS_NORMAL}, {"XMITQ", MQUS_TRANSMISSION}}, "NORMAL or XMITQ",
+                    &q->usage);
     if ((k == "SHARE" || k == "NOSHARE") && !a.hasValue) {
         q->shareability = k == "SHARE" ? MQQA_SHAREABLE : MQQA_NOT_SHAREABLE;
         return 0;
     }
-    if (k == "DEFSOPT") {
-        if (v == "SHARED")
-            q->defInputOpenOption = MQOO_INPUT_SHARED;
-        else if (v == "EXCL")
-            q->defInputOpenOption = MQOO_INPUT_EXCLUSIVE;
-        else {
-            *why = "DEFSOPT takes SHARED or EXCL";
-            return 1;
-        }
-        return 0;
-    }
-    if (k == "MSGDLVSQ") {
-        if (v == "PRIORITY")
-            q->msgDeliverySequence = MQMDS_PRIORITY;
-        else if (v == "FIFO")
-            q->msgDeliverySequence = MQMDS_FIFO;
-        else {
-            *why = "MSGDLVSQ takes PRIORITY or FIFO";
-            return 1;
-        }
-        return 0;
-    }
+    if (k == "DEFSOPT")
+        return pick({{"SHARED", MQOO_INPUT_SHARED}, {"EXCL", MQOO_INPUT_EXCLUSIVE}},
+                    "SHARED or EXCL", &q->defInputOpenOption);
+    if (k == "MSGDLVSQ")
+        return pick({{"PRIORITY", MQMDS_PRIORITY}, {"FIFO", MQMDS_FIFO}}, "PRIORITY or FIFO",
+                    &q->msgDeliverySequence);
     if ((k == "TRIGGER" || k == "NOTRIGGER") && !a.hasValue) {
         q->triggerControl = k == "TRIGGER" ? MQTC_ON : MQTC_OFF;
         return 0;
     }
-    if (k == "TRIGTYPE") {
-        if (v == "FIRST")
-            q->triggerType = MQTT_FIRST;
-        else if (v == "EVERY")
-            q->triggerType = MQTT_EVERY;
-        else if (v == "DEPTH")
-            q->triggerType = MQTT_DEPTH;
-        else if (v == "NONE")
-            q->triggerType = MQTT_NONE;
-        else {
-            *why = "TRIGTYPE takes FIRST, EVERY, DEPTH or NONE";
-            return 1;
-        }
-        return 0;
-    }
+    if (k == "TRIGTYPE")
+        return pick({{"FIRST", MQTT_FIRST},
+                     {"EVERY", MQTT_EVERY},
+                     {"DEPTH", MQTT_DEPTH},
+                     {"NONE", MQTT_NONE}},
+                    "FIRST, EVERY, DEPTH or NONE", &q->triggerType);
     if (k == "TRIGDPTH")
         return num(1, 999999999, &q->triggerDepth);
     if (k == "TRIGMPRI")
@@ -405,8 +376,7 @@ static MQLONG AlterQueue(QMGR *qm, const char *text, MQLONG qType, const std::st
     std::lock_guard<std::mutex> g(qm->lock);
     QUEUE *q = FindQueue(qm, name.c_str());
     if (q == nullptr || q->a.qType != qType) {
-        out->push_back("AMQ8147E: IBM MQ object " + name + " not found.");
-        return MQRC_UNKNOWN_OBJECT_NAME;
+        return NotFound(name, out);
     }
     QCHANGES ch;
     ch.a = q->a;
@@ -444,8 +414,7 @@ static MQLONG DeleteQueueCmd(QMGR *qm, const char *text, MQLONG qType, const std
     std::lock_guard<std::mutex> g(qm->lock);
     QUEUE *q = FindQueue(qm, name.c_str());
     if (q == nullptr || (qType != MQQT_ALL && q->a.qType != qType)) {
-        out->push_back("AMQ8147E: IBM MQ object " + name + " not found.");
-        return MQRC_UNKNOWN_OBJECT_NAME;
+        return NotFound(name, out);
     }
     if (q->openHandles > 0 || q->waiters != nullptr) {
         out->push_back("AMQ8148E: IBM MQ object in use.");
@@ -464,8 +433,7 @@ static MQLONG ClearQueueCmd(QMGR *qm, const std::string &name, std::vector<std::
     std::lock_guard<std::mutex> g(qm->lock);
     QUEUE *q = FindQueue(qm, name.c_str());
     if (q == nullptr || q->a.qType != MQQT_LOCAL) {
-        out->push_back("AMQ8147E: IBM MQ object " + name + " not found.");
-        return MQRC_UNKNOWN_OBJECT_NAME;
+        return NotFound(name, out);
     }
     if (ClearQueue(qm, q) != 0) {
         out->push_back("AMQ8148E: IBM MQ object in use.");
@@ -484,21 +452,15 @@ static MQLONG AlterQmgr(QMGR *qm, const char *text, const std::vector<ARG> &args
     }
     for (size_t i = 2; i < args.size(); i++) {
         const ARG &a = args[i];
-        auto str = [&](char *dst, size_t size) {
-            if (!a.hasValue || a.value.size() >= size)
-                return 1;
-            snprintf(dst, size, "%s", a.value.c_str());
-            return 0;
-        };
         int bad = 0;
         if (a.key == "SSLKEYR")
-            bad = str(next.sslKeyRepository, sizeof next.sslKeyRepository);
+            bad = CopyValue(a, next.sslKeyRepository, sizeof next.sslKeyRepository);
         else if (a.key == "CERTLABL")
-            bad = str(next.certLabel, sizeof next.certLabel);
+            bad = CopyValue(a, next.certLabel, sizeof next.certLabel);
         else if (a.key == "DESCR")
-            bad = str(next.descr, sizeof next.descr);
+            bad = CopyValue(a, next.descr, sizeof next.descr);
         else if (a.key == "DEADQ")
-            bad = str(next.deadLetterQName, sizeof next.deadLetterQName);
+            bad = CopyValue(a, next.deadLetterQName, sizeof next.deadLetterQName);
         else if (a.key == "SSLEV" && a.value == "ENABLED")
             next.sslEvent = MQEVR_ENABLED;
         else if (a.key == "SSLEV" && a.value == "DISABLED")
@@ -600,8 +562,7 @@ static MQLONG DisplayQueues(QMGR *qm, const char *text, MQLONG qType, const std:
     }
     std::vector<QATTRS> list;
     if (ListQueues(qm, generic.c_str(), qType, &list) != 0) {
-        out->push_back("AMQ8147E: IBM MQ object " + generic + " not found.");
-        return MQRC_UNKNOWN_OBJECT_NAME;
+        return NotFound(generic, out);
     }
     int all = Wanted(args, "ALL", 0);
     for (const QATTRS &a : list) {
@@ -681,16 +642,14 @@ static MQLONG ProcessCmd(QMGR *qm, const char *text, const std::string &verb,
                 out);
         }
         if (n == 0) {
-            out->push_back("AMQ8147E: IBM MQ object " + name + " not found.");
-            return MQRC_UNKNOWN_OBJECT_NAME;
+            return NotFound(name, out);
         }
         return 0;
     }
     PROCESS *old = FindProcess(qm, name.c_str());
     if (verb == "DELETE") {
         if (old == nullptr) {
-            out->push_back("AMQ8147E: IBM MQ object " + name + " not found.");
-            return MQRC_UNKNOWN_OBJECT_NAME;
+            return NotFound(name, out);
         }
         qm->processes.erase(name);
         delete old;
@@ -703,8 +662,7 @@ static MQLONG ProcessCmd(QMGR *qm, const char *text, const std::string &verb,
     memset(&p, 0, sizeof p);
     if (verb == "ALTER") {
         if (old == nullptr) {
-            out->push_back("AMQ8147E: IBM MQ object " + name + " not found.");
-            return MQRC_UNKNOWN_OBJECT_NAME;
+            return NotFound(name, out);
         }
         p = *old;
     } else {
@@ -715,21 +673,15 @@ static MQLONG ProcessCmd(QMGR *qm, const char *text, const std::string &verb,
     int replace = 0;
     for (size_t i = 2; i < args.size(); i++) {
         const ARG &a = args[i];
-        auto str = [&](char *dst, size_t size) {
-            if (!a.hasValue || a.value.size() >= size)
-                return 1;
-            snprintf(dst, size, "%s", a.value.c_str());
-            return 0;
-        };
         int bad = 0;
         if (a.key == "APPLICID")
-            bad = str(p.applId, sizeof p.applId);
+            bad = CopyValue(a, p.applId, sizeof p.applId);
         else if (a.key == "USERDATA")
-            bad = str(p.userData, sizeof p.userData);
+            bad = CopyValue(a, p.userData, sizeof p.userData);
         else if (a.key == "ENVRDATA")
-            bad = str(p.envData, sizeof p.envData);
+            bad = CopyValue(a, p.envData, sizeof p.envData);
         else if (a.key == "DESCR")
-            bad = str(p.descr, sizeof p.descr);
+            bad = CopyValue(a, p.descr, sizeof p.descr);
         else if (a.key == "APPLTYPE") {
             if (a.value == "UNIX")
                 p.applType = MQAT_UNIX;
@@ -772,8 +724,7 @@ static MQLONG ServiceCmd(QMGR *qm, const char *text, const std::string &verb,
     SERVICE *old = it == qm->services.end() ? nullptr : it->second;
     if (verb == "DELETE") {
         if (old == nullptr) {
-            out->push_back("AMQ8147E: IBM MQ object " + name + " not found.");
-            return MQRC_UNKNOWN_OBJECT_NAME;
+            return NotFound(name, out);
         }
         qm->services.erase(it);
         delete old;
@@ -794,8 +745,7 @@ static MQLONG ServiceCmd(QMGR *qm, const char *text, const std::string &verb,
             AddAttrLines(items, out);
         }
         if (n == 0) {
-            out->push_back("AMQ8147E: IBM MQ object " + name + " not found.");
-            return MQRC_UNKNOWN_OBJECT_NAME;
+            return NotFound(name, out);
         }
         return 0;
     }
@@ -842,8 +792,7 @@ static MQLONG ServiceCmd(QMGR *qm, const char *text, const std::string &verb,
         return MQRC_OBJECT_ALREADY_EXISTS;
     }
     if (verb == "ALTER" && old == nullptr) {
-        out->push_back("AMQ8147E: IBM MQ object " + name + " not found.");
-        return MQRC_UNKNOWN_OBJECT_NAME;
+        return NotFound(name, out);
     }
     if (old == nullptr) {
         old = new (std::nothrow) SERVICE();

@@ -91,6 +91,9 @@ static int QueueFilterOk(MQLONG id, MQLONG type);
 static int PassesFilter(const QATTRS *a, const CMDPARM *filter);
 static MQLONG CheckQueueSelection(const CMDMSG *cmd, std::string *name, MQLONG *qType,
                                   MQLONG *badParm);
+static MQLONG SelectQueues(REPLYCTX *ctx, const CMDMSG *cmd, const PARMRULE *rules, size_t count,
+                           int (*filterOk)(MQLONG, MQLONG), std::vector<QATTRS> *list,
+                           MQLONG *badParm);
 static int Wanted(const CMDPARM *attrs, MQLONG selector);
 static void BeginItem(REPLYCTX *ctx, MQLONG compCode, MQLONG reason);
 static void EmitItem(REPLYCTX *ctx);
@@ -477,15 +480,29 @@ static int PassesFilter(const QATTRS *a, const CMDPARM *filter) {
     }
 }
 
-static MQLONG InquireQueues(REPLYCTX *ctx, const CMDMSG *cmd, MQLONG *badParm) {
-    static const PARMRULE rules[] = {{MQCA_Q_NAME, MQCFT_STRING, 1},
-                                     {MQIA_Q_TYPE, MQCFT_INTEGER, 0},
-                                     {MQIACF_Q_ATTRS, MQCFT_INTEGER_LIST, 0}};
-    MQLONG rc = CheckCommandParms(ctx, cmd, rules, 3, QueueFilterOk, badParm);
+/* INQUIRE_Q and INQUIRE_Q_NAMES: the parameters checked against rules, then
+ * the queues the name and type select. */
+static MQLONG SelectQueues(REPLYCTX *ctx, const CMDMSG *cmd, const PARMRULE *rules, size_t count,
+                           int (*filterOk)(MQLONG, MQLONG), std::vector<QATTRS> *list,
+                           MQLONG *badParm) {
+    MQLONG rc = CheckCommandParms(ctx, cmd, rules, count, filterOk, badParm);
     std::string name;
     MQLONG qType = MQQT_ALL;
     if (rc == 0)
         rc = CheckQueueSelection(cmd, &name, &qType, badParm);
+    if (rc != 0)
+        return rc;
+    if (ListQueues(ctx->qm, name.c_str(), qType, list) != 0)
+        return MQRC_UNKNOWN_OBJECT_NAME;
+    return 0;
+}
+
+static MQLONG InquireQueues(REPLYCTX *ctx, const CMDMSG *cmd, MQLONG *badParm) {
+    static const PARMRULE rules[] = {{MQCA_Q_NAME, MQCFT_STRING, 1},
+                                     {MQIA_Q_TYPE, MQCFT_INTEGER, 0},
+                                     {MQIACF_Q_ATTRS, MQCFT_INTEGER_LIST, 0}};
+    std::vector<QATTRS> list;
+    MQLONG rc = SelectQueues(ctx, cmd, rules, 3, QueueFilterOk, &list, badParm);
     if (rc != 0)
         return rc;
     const CMDPARM *attrs = FindParm(cmd, MQIACF_Q_ATTRS);
@@ -494,9 +511,6 @@ static MQLONG InquireQueues(REPLYCTX *ctx, const CMDMSG *cmd, MQLONG *badParm) {
         if (p.depth == 0 && (p.type == MQCFT_INTEGER_FILTER || p.type == MQCFT_STRING_FILTER))
             filter = &p;
     }
-    std::vector<QATTRS> list;
-    if (ListQueues(ctx->qm, name.c_str(), qType, &list) != 0)
-        return MQRC_UNKNOWN_OBJECT_NAME;
     int matched = 0;
     for (const QATTRS &a : list) {
         if (ctx->aborted)
@@ -530,16 +544,10 @@ static MQLONG InquireQueues(REPLYCTX *ctx, const CMDMSG *cmd, MQLONG *badParm) {
 static MQLONG InquireQueueNames(REPLYCTX *ctx, const CMDMSG *cmd, MQLONG *badParm) {
     static const PARMRULE rules[] = {{MQCA_Q_NAME, MQCFT_STRING, 1},
                                      {MQIA_Q_TYPE, MQCFT_INTEGER, 0}};
-    MQLONG rc = CheckCommandParms(ctx, cmd, rules, 2, nullptr, badParm);
-    std::string name;
-    MQLONG qType = MQQT_ALL;
-    if (rc == 0)
-        rc = CheckQueueSelection(cmd, &name, &qType, badParm);
+    std::vector<QATTRS> list;
+    MQLONG rc = SelectQueues(ctx, cmd, rules, 2, nullptr, &list, badParm);
     if (rc != 0)
         return rc;
-    std::vector<QATTRS> list;
-    if (ListQueues(ctx->qm, name.c_str(), qType, &list) != 0)
-        return MQRC_UNKNOWN_OBJECT_NAME;
     std::vector<const char *> names;
     names.reserve(list.size());
     for (const QATTRS &a : list)

@@ -968,6 +968,32 @@ static void ReadStatus(RBUF *r, MQLONG *cc, MQLONG *rc) {
     *rc = WireGetI32(r);
 }
 
+/* Send the request in w (freed here) and set r to read its reply, from its
+ * completion code on. Returns 0 with *reply (free with ReturnBuffer), or the
+ * reason the connection failed with. */
+static MQLONG TransactRead(LCONN *c, WBUF *w, uint8_t **reply, RBUF *r, MQLONG *cc) {
+    size_t len = 0;
+    *cc = MQCC_FAILED;
+    MQLONG rc = Transact(c, w, reply, &len);
+    WireFree(w);
+    if (rc == 0)
+        WireReadInit(r, *reply, len);
+    return rc;
+}
+
+/* Send the request in w (freed here) for a verb whose reply carries only its
+ * completion code and reason: *cc and *rc get them, or MQCC_FAILED and the
+ * reason the connection failed with. */
+static void TransactStatus(LCONN *c, WBUF *w, MQLONG *cc, MQLONG *rc) {
+    uint8_t *reply = nullptr;
+    RBUF r;
+    *rc = TransactRead(c, w, &reply, &r, cc);
+    if (*rc != 0)
+        return;
+    ReadStatus(&r, cc, rc);
+    ReturnBuffer(c, reply);
+}
+
 MQSIM_VERB MQOPEN(MQHCONN Hconn, PMQOD pObjDesc, MQLONG Options, PMQHOBJ pHobj, PMQLONG pCompCode,
                   PMQLONG pReason) {
     CONNREF ref;
@@ -995,16 +1021,13 @@ MQSIM_VERB MQOPEN(MQHCONN Hconn, PMQOD pObjDesc, MQLONG Options, PMQHOBJ pHobj, 
     WirePutBytes(&w, pObjDesc->ObjectQMgrName, sizeof pObjDesc->ObjectQMgrName);
     WirePutBytes(&w, pObjDesc->DynamicQName, sizeof pObjDesc->DynamicQName);
     uint8_t *reply = nullptr;
-    size_t len = 0;
-    rc = Transact(c, &w, &reply, &len);
-    WireFree(&w);
+    RBUF r;
+    MQLONG cc;
+    rc = TransactRead(c, &w, &reply, &r, &cc);
     if (rc != 0) {
         SetResult(pCompCode, pReason, MQCC_FAILED, rc);
         return;
     }
-    RBUF r;
-    WireReadInit(&r, reply, len);
-    MQLONG cc;
     ReadStatus(&r, &cc, &rc);
     MQHOBJ hobj = WireGetI32(&r);
     char objName[MQ_Q_NAME_LENGTH], resQ[MQ_Q_NAME_LENGTH], resQm[MQ_Q_MGR_NAME_LENGTH];
@@ -1067,17 +1090,8 @@ MQSIM_VERB MQCLOSE(MQHCONN Hconn, PMQHOBJ pHobj, MQLONG Options, PMQLONG pCompCo
     WireBegin(&w, WIRE_T_CLOSE, 0);
     WirePutI32(&w, hobj);
     WirePutI32(&w, Options);
-    uint8_t *reply = nullptr;
-    size_t len = 0;
-    rc = Transact(c, &w, &reply, &len);
-    WireFree(&w);
-    MQLONG cc = MQCC_FAILED;
-    if (rc == 0) {
-        RBUF r;
-        WireReadInit(&r, reply, len);
-        ReadStatus(&r, &cc, &rc);
-        ReturnBuffer(c, reply);
-    }
+    MQLONG cc;
+    TransactStatus(c, &w, &cc, &rc);
     {
         std::lock_guard<std::mutex> g(c->mu);
         if (cc == MQCC_OK) {
@@ -1177,16 +1191,13 @@ static void PutCommon(MQHCONN Hconn, MQHOBJ Hobj, PMQOD od, PMQMD pMsgDesc, PMQP
     WirePutBytes(&w, &md, sizeof md);
     WirePutBlob(&w, pBuffer, (uint32_t)BufferLength);
     uint8_t *reply = nullptr;
-    size_t len = 0;
-    rc = Transact(c, &w, &reply, &len);
-    WireFree(&w);
+    RBUF r;
+    MQLONG cc;
+    rc = TransactRead(c, &w, &reply, &r, &cc);
     if (rc != 0) {
         SetResult(pCompCode, pReason, MQCC_FAILED, rc);
         return;
     }
-    RBUF r;
-    WireReadInit(&r, reply, len);
-    MQLONG cc;
     ReadStatus(&r, &cc, &rc);
     MQMD out;
     WireGetBytes(&r, &out, sizeof out);
@@ -1269,16 +1280,13 @@ MQSIM_VERB MQGET(MQHCONN Hconn, MQHOBJ Hobj, PMQMD pMsgDesc, PMQGMO pGetMsgOpts,
     WirePutI32(&w, BufferLength);
     WirePutBytes(&w, &match, sizeof match);
     uint8_t *reply = nullptr;
-    size_t len = 0;
-    rc = Transact(c, &w, &reply, &len);
-    WireFree(&w);
+    RBUF r;
+    MQLONG cc;
+    rc = TransactRead(c, &w, &reply, &r, &cc);
     if (rc != 0) {
         SetResult(pCompCode, pReason, MQCC_FAILED, rc);
         return;
     }
-    RBUF r;
-    WireReadInit(&r, reply, len);
-    MQLONG cc;
     ReadStatus(&r, &cc, &rc);
     MQMD md;
     WireGetBytes(&r, &md, sizeof md);
@@ -1339,39 +1347,50 @@ static MQLONG CheckAttrArgs(MQLONG SelectorCount, PMQLONG pSelectors, MQLONG Int
     return 0;
 }
 
+/* MQINQ and MQSET start alike: the connection found and locked (*ref,
+ * *call), the arguments checked, and the request in w begun with the object
+ * and its selectors. Returns 0 or the reason the call fails with. */
+static MQLONG BeginAttrCall(MQHCONN Hconn, uint16_t type, MQHOBJ Hobj, MQLONG SelectorCount,
+                            PMQLONG pSelectors, MQLONG IntAttrCount, PMQLONG pIntAttrs,
+                            MQLONG CharAttrLength, PMQCHAR pCharAttrs, CONNREF *ref,
+                            std::unique_lock<std::mutex> *call, WBUF *w) {
+    MQLONG rc = FindConn(Hconn, ref, call);
+    if (rc == 0)
+        rc = CheckAttrArgs(SelectorCount, pSelectors, IntAttrCount, pIntAttrs, CharAttrLength,
+                           pCharAttrs);
+    if (rc != 0)
+        return rc;
+    WireBegin(w, type, 0);
+    WirePutI32(w, Hobj);
+    WirePutI32(w, SelectorCount);
+    for (MQLONG i = 0; i < SelectorCount; i++)
+        WirePutI32(w, pSelectors[i]);
+    return 0;
+}
+
 MQSIM_VERB MQINQ(MQHCONN Hconn, MQHOBJ Hobj, MQLONG SelectorCount, PMQLONG pSelectors,
                  MQLONG IntAttrCount, PMQLONG pIntAttrs, MQLONG CharAttrLength, PMQCHAR pCharAttrs,
                  PMQLONG pCompCode, PMQLONG pReason) {
     CONNREF ref;
     std::unique_lock<std::mutex> call;
-    MQLONG rc = FindConn(Hconn, &ref, &call);
-    if (rc == 0)
-        rc = CheckAttrArgs(SelectorCount, pSelectors, IntAttrCount, pIntAttrs, CharAttrLength,
-                           pCharAttrs);
+    WBUF w = {};
+    MQLONG rc = BeginAttrCall(Hconn, WIRE_T_INQ, Hobj, SelectorCount, pSelectors, IntAttrCount,
+                              pIntAttrs, CharAttrLength, pCharAttrs, &ref, &call, &w);
     if (rc != 0) {
         SetResult(pCompCode, pReason, MQCC_FAILED, rc);
         return;
     }
     LCONN *c = ref.get();
-    WBUF w = {};
-    WireBegin(&w, WIRE_T_INQ, 0);
-    WirePutI32(&w, Hobj);
-    WirePutI32(&w, SelectorCount);
-    for (MQLONG i = 0; i < SelectorCount; i++)
-        WirePutI32(&w, pSelectors[i]);
     WirePutI32(&w, IntAttrCount);
     WirePutI32(&w, CharAttrLength);
     uint8_t *reply = nullptr;
-    size_t len = 0;
-    rc = Transact(c, &w, &reply, &len);
-    WireFree(&w);
+    RBUF r;
+    MQLONG cc;
+    rc = TransactRead(c, &w, &reply, &r, &cc);
     if (rc != 0) {
         SetResult(pCompCode, pReason, MQCC_FAILED, rc);
         return;
     }
-    RBUF r;
-    WireReadInit(&r, reply, len);
-    MQLONG cc;
     ReadStatus(&r, &cc, &rc);
     MQLONG nInts = WireGetI32(&r);
     if (r.bad || nInts < 0 || nInts > IntAttrCount) {
@@ -1400,38 +1419,20 @@ MQSIM_VERB MQSET(MQHCONN Hconn, MQHOBJ Hobj, MQLONG SelectorCount, PMQLONG pSele
                  PMQLONG pCompCode, PMQLONG pReason) {
     CONNREF ref;
     std::unique_lock<std::mutex> call;
-    MQLONG rc = FindConn(Hconn, &ref, &call);
-    if (rc == 0)
-        rc = CheckAttrArgs(SelectorCount, pSelectors, IntAttrCount, pIntAttrs, CharAttrLength,
-                           pCharAttrs);
+    WBUF w = {};
+    MQLONG rc = BeginAttrCall(Hconn, WIRE_T_SET, Hobj, SelectorCount, pSelectors, IntAttrCount,
+                              pIntAttrs, CharAttrLength, pCharAttrs, &ref, &call, &w);
     if (rc != 0) {
         SetResult(pCompCode, pReason, MQCC_FAILED, rc);
         return;
     }
     LCONN *c = ref.get();
-    WBUF w = {};
-    WireBegin(&w, WIRE_T_SET, 0);
-    WirePutI32(&w, Hobj);
-    WirePutI32(&w, SelectorCount);
-    for (MQLONG i = 0; i < SelectorCount; i++)
-        WirePutI32(&w, pSelectors[i]);
     WirePutI32(&w, IntAttrCount);
     for (MQLONG i = 0; i < IntAttrCount; i++)
         WirePutI32(&w, pIntAttrs[i]);
     WirePutBlob(&w, pCharAttrs, (uint32_t)CharAttrLength);
-    uint8_t *reply = nullptr;
-    size_t len = 0;
-    rc = Transact(c, &w, &reply, &len);
-    WireFree(&w);
-    if (rc != 0) {
-        SetResult(pCompCode, pReason, MQCC_FAILED, rc);
-        return;
-    }
-    RBUF r;
-    WireReadInit(&r, reply, len);
     MQLONG cc;
-    ReadStatus(&r, &cc, &rc);
-    ReturnBuffer(c, reply);
+    TransactStatus(c, &w, &cc, &rc);
     SetResult(pCompCode, pReason, cc, rc);
 }
 
@@ -1447,19 +1448,8 @@ static void EndUow(MQHCONN Hconn, uint16_t type, PMQLONG pCompCode, PMQLONG pRea
     LCONN *c = ref.get();
     WBUF w = {};
     WireBegin(&w, type, 0);
-    uint8_t *reply = nullptr;
-    size_t len = 0;
-    rc = Transact(c, &w, &reply, &len);
-    WireFree(&w);
-    if (rc != 0) {
-        SetResult(pCompCode, pReason, MQCC_FAILED, rc);
-        return;
-    }
-    RBUF r;
-    WireReadInit(&r, reply, len);
     MQLONG cc;
-    ReadStatus(&r, &cc, &rc);
-    ReturnBuffer(c, reply);
+    TransactStatus(c, &w, &cc, &rc);
     SetResult(pCompCode, pReason, cc, rc);
 }
 
@@ -1580,17 +1570,8 @@ MQSIM_VERB MQCB(MQHCONN Hconn, MQLONG Operation, PMQCBD pCallbackDesc, MQHOBJ Ho
     WirePutI32(&w, gmo.Options);
     WirePutI32(&w, matchOptions);
     WirePutBytes(&w, &md, sizeof md);
-    uint8_t *reply = nullptr;
-    size_t len = 0;
-    rc = Transact(c, &w, &reply, &len);
-    WireFree(&w);
-    MQLONG cc = MQCC_FAILED;
-    if (rc == 0) {
-        RBUF r;
-        WireReadInit(&r, reply, len);
-        ReadStatus(&r, &cc, &rc);
-        ReturnBuffer(c, reply);
-    }
+    MQLONG cc;
+    TransactStatus(c, &w, &cc, &rc);
     if (cc != MQCC_OK && (tentative || stopping)) {
         std::lock_guard<std::mutex> g(c->mu);
         auto it = c->handles.find(Hobj);
@@ -1709,17 +1690,8 @@ MQSIM_VERB MQCTL(MQHCONN Hconn, MQLONG Operation, PMQCTLO pControlOpts, PMQLONG 
     WireBegin(&w, WIRE_T_CTL, 0);
     WirePutI32(&w, Operation);
     WirePutI32(&w, pControlOpts ? pControlOpts->Options : 0);
-    uint8_t *reply = nullptr;
-    size_t len = 0;
-    rc = Transact(c, &w, &reply, &len);
-    WireFree(&w);
-    MQLONG cc = MQCC_FAILED;
-    if (rc == 0) {
-        RBUF r;
-        WireReadInit(&r, reply, len);
-        ReadStatus(&r, &cc, &rc);
-        ReturnBuffer(c, reply);
-    }
+    MQLONG cc;
+    TransactStatus(c, &w, &cc, &rc);
     call.unlock();
     {
         std::lock_guard<std::mutex> g(c->mu);

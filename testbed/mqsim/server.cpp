@@ -22,6 +22,7 @@
 #include "admin.h"
 #include "cmdserver.h"
 #include "platform/platform.h"
+#include "queue_attrs.h"
 #include "statedir.h"
 
 constexpr size_t MAX_HANDLES_PER_CONN = 4096;
@@ -1334,132 +1335,31 @@ static int SelectorApplies(MQLONG sel, MQLONG qType) {
     }
 }
 
+/* MQINQ reads the same attribute values as the command server. The queue
+ * type is checked beforehand (SelectorApplies), so the row passed on admits
+ * every type. */
 static MQLONG QueueInt(const QATTRS *a, MQLONG sel) {
-    switch (sel) {
-        case MQIA_Q_TYPE:
-            return a->qType;
-        case MQIA_DEFINITION_TYPE:
-            return a->defType;
-        case MQIA_MAX_MSG_LENGTH:
-            return a->maxMsgLength;
-        case MQIA_MAX_Q_DEPTH:
-            return a->maxDepth;
-        case MQIA_CURRENT_Q_DEPTH:
-            return a->curDepth;
-        case MQIA_INHIBIT_GET:
-            return a->inhibitGet;
-        case MQIA_INHIBIT_PUT:
-            return a->inhibitPut;
-        case MQIA_OPEN_INPUT_COUNT:
-            return a->openInputCount;
-        case MQIA_OPEN_OUTPUT_COUNT:
-            return a->openOutputCount;
-        case MQIA_USAGE:
-            return a->usage;
-        case MQIA_DEF_PERSISTENCE:
-            return a->defPersistence;
-        case MQIA_DEF_PRIORITY:
-            return a->defPriority;
-        case MQIA_SHAREABILITY:
-            return a->shareability;
-        case MQIA_DEF_INPUT_OPEN_OPTION:
-            return a->defInputOpenOption;
-        case MQIA_MSG_DELIVERY_SEQUENCE:
-            return a->msgDeliverySequence;
-        case MQIA_TRIGGER_CONTROL:
-            return a->triggerControl;
-        case MQIA_TRIGGER_TYPE:
-            return a->triggerType;
-        case MQIA_TRIGGER_DEPTH:
-            return a->triggerDepth;
-        case MQIA_TRIGGER_MSG_PRIORITY:
-            return a->triggerMsgPriority;
-        default:
-            return MQIAV_NOT_APPLICABLE;
-    }
+    ATTRDEF d = {sel, 0, ATTR_LOCAL | ATTR_MODEL | ATTR_REMOTE};
+    MQLONG v;
+    const char *text;
+    return QueueAttrValue(a, &d, &v, &text) ? v : MQIAV_NOT_APPLICABLE;
 }
 
 static const char *QueueChars(const QATTRS *a, MQLONG sel) {
-    switch (sel) {
-        case MQCA_Q_NAME:
-            return a->name;
-        case MQCA_Q_DESC:
-            return a->descr;
-        case MQCA_CREATION_DATE:
-            return a->creationDate;
-        case MQCA_CREATION_TIME:
-            return a->creationTime;
-        case MQCA_ALTERATION_DATE:
-            return a->alterationDate;
-        case MQCA_ALTERATION_TIME:
-            return a->alterationTime;
-        case MQCA_INITIATION_Q_NAME:
-            return a->initQName;
-        case MQCA_PROCESS_NAME:
-            return a->processName;
-        case MQCA_TRIGGER_DATA:
-            return a->triggerData;
-        case MQCA_REMOTE_Q_NAME:
-            return a->remoteQName;
-        case MQCA_REMOTE_Q_MGR_NAME:
-            return a->remoteQMgrName;
-        case MQCA_XMIT_Q_NAME:
-            return a->xmitQName;
-        default:
-            return "";
-    }
+    ATTRDEF d = {sel, 1, ATTR_LOCAL | ATTR_MODEL | ATTR_REMOTE};
+    MQLONG v;
+    const char *text = nullptr;
+    return QueueAttrValue(a, &d, &v, &text) && text != nullptr ? text : "";
 }
 
 static MQLONG QmgrInt(const QMGRATTRS *a, MQLONG sel) {
-    switch (sel) {
-        case MQIA_PLATFORM:
-            return a->platform;
-        case MQIA_COMMAND_LEVEL:
-            return a->commandLevel;
-        case MQIA_CODED_CHAR_SET_ID:
-            return a->codedCharSetId;
-        case MQIA_MAX_MSG_LENGTH:
-            return a->maxMsgLength;
-        case MQIA_MAX_HANDLES:
-            return a->maxHandles;
-        case MQIA_MAX_PRIORITY:
-            return a->maxPriority;
-        case MQIA_SYNCPOINT:
-            return a->syncpoint;
-        case MQIA_SSL_EVENT:
-            return a->sslEvent;
-        default:
-            return MQIAV_NOT_APPLICABLE;
-    }
+    MQLONG v;
+    return QmgrAttrInt(a, sel, &v) ? v : MQIAV_NOT_APPLICABLE;
 }
 
 static const char *QmgrChars(const QMGRATTRS *a, MQLONG sel) {
-    switch (sel) {
-        case MQCA_Q_MGR_NAME:
-            return a->name;
-        case MQCA_Q_MGR_DESC:
-            return a->descr;
-        case MQCA_Q_MGR_IDENTIFIER:
-            return a->identifier;
-        case MQCA_DEAD_LETTER_Q_NAME:
-            return a->deadLetterQName;
-        case MQCA_COMMAND_INPUT_Q_NAME:
-            return a->commandInputQName;
-        case MQCA_SSL_KEY_REPOSITORY:
-            return a->sslKeyRepository;
-        case MQCA_CERT_LABEL:
-            return a->certLabel;
-        case MQCA_CREATION_DATE:
-            return a->creationDate;
-        case MQCA_CREATION_TIME:
-            return a->creationTime;
-        case MQCA_ALTERATION_DATE:
-            return a->alterationDate;
-        case MQCA_ALTERATION_TIME:
-            return a->alterationTime;
-        default:
-            return "";
-    }
+    const char *v = QmgrAttrString(a, sel);
+    return v != nullptr ? v : "";
 }
 
 static int HandleInq(QMGR *qm, CONN *c, const WIREHDR *h, RBUF *r, WBUF *w) {

@@ -117,6 +117,8 @@ extern const char PL_TRAP_FILE[];
 extern const char PL_MQ_SERVER_LIBRARY[];
 extern const char PL_MQ_CLIENT_LIBRARY[];
 extern const char PL_MQ_INSTALL_LIBDIR[];
+/* Suffix of executable files: ".exe" on Windows, "" on POSIX. */
+extern const char PL_EXE_SUFFIX[];
 
 /* Stop in the debugger; without one attached this ends the process. */
 void PLBreakpoint(void);
@@ -184,8 +186,10 @@ void PLRestoreConsole(void);
 
 /* ---- Files -------------------------------------------------------------- */
 
-/* Open a file with an fopen mode. Returns the stream, or null with *err
- * (may be null) set to the system error code. */
+/* Open a file with an fopen mode. Files are binary on every system (no
+ * line-end translation on Windows unless the mode holds "t"), so a line ends
+ * with a line feed and a size counts the bytes written. Returns the stream,
+ * or null with *err (may be null) set to the system error code. */
 FILE *PLOpenFile(const char *path, const char *mode, int *err);
 /* Delete a file. Returns 0 or the system error code. */
 int PLDeleteFile(const char *path);

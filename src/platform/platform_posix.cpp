@@ -33,6 +33,7 @@ const char PL_TRAP_FILE[] = "/tmp/cstrap.txt";
 const char PL_MQ_SERVER_LIBRARY[] = "libmqm_r.so";
 const char PL_MQ_CLIENT_LIBRARY[] = "libmqic_r.so";
 const char PL_MQ_INSTALL_LIBDIR[] = "lib64";
+const char PL_EXE_SUFFIX[] = "";
 
 static void CopyText(char *dst, size_t size, const char *src);
 static void DeadlineAfter(uint32_t timeoutMs, struct timespec *ts);

@@ -17,11 +17,14 @@
 #include <sys/types.h>
 #include <time.h>
 
+#include <mutex>
+
 const char PL_PATH_SEPARATOR = '\\';
 const char PL_TRAP_FILE[] = "c:\\temp\\cstrap.txt";
 const char PL_MQ_SERVER_LIBRARY[] = "mqm.dll";
 const char PL_MQ_CLIENT_LIBRARY[] = "mqic.dll";
 const char PL_MQ_INSTALL_LIBDIR[] = "bin64";
+const char PL_EXE_SUFFIX[] = ".exe";
 
 static void CopyText(char *dst, size_t size, const char *src);
 
@@ -221,13 +224,22 @@ void PLCloseLibrary(PLLIBRARY lib) {
 
 /* ---- Child processes ---------------------------------------------------- */
 
-/* Append one argument to the command line with the usual quoting rules of
- * the C runtime's argument parser (backslashes doubled before a quote, each
- * quote escaped), so that the child sees exactly the text given. Writes at
- * most size - 1 characters into cmd; returns the length it needs. */
+/* Children inherit every inheritable handle of the parent. The pipe ends
+ * meant for one child are made inheritable only under this lock, and closed
+ * in the parent before it is released, so that a child started at the same
+ * time on another thread never holds another run's output pipe open. */
+static std::mutex SpawnMutex;
+
+/* Append one argument at cmd[at] with the rule by which the C runtime splits
+ * a command line into arguments: an argument that is empty or holds a blank,
+ * tab, newline, vertical tab or double quote is enclosed in double quotes; a
+ * run of backslashes is doubled when a double quote or the closing quote
+ * follows it, and each double quote gets a backslash. The child then sees
+ * exactly the given text. Stores only below size (cmd may be null with size
+ * 0, to measure); returns the length of the line so far. */
 static size_t QuoteArgument(const char *arg, char *cmd, size_t at, size_t size) {
     auto put = [&](char c) {
-        if (at + 1 < size)
+        if (at < size)
             cmd[at] = c;
         at++;
     };
@@ -263,51 +275,73 @@ static size_t QuoteArgument(const char *arg, char *cmd, size_t at, size_t size) 
     return at;
 }
 
-/* The whole command line of argv into a new UTF-16 string (free()), or
- * null. */
-static wchar_t *BuildCommandLine(const char *const *argv) {
-    size_t need = 0;
-    for (int i = 0; argv[i] != nullptr; i++) {
-        if (i > 0)
-            need++;
-        need = QuoteArgument(argv[i], nullptr, need, 0);
-    }
-    char *cmd = static_cast<char *>(malloc(need + 1));
-    if (cmd == nullptr)
-        return nullptr;
+/* Write the arguments, separated by one blank, into cmd (size bytes; null
+ * and 0 to measure). Returns the length, without the terminating zero. */
+static size_t WriteCommandLine(const char *const *argv, char *cmd, size_t size) {
     size_t at = 0;
     for (int i = 0; argv[i] != nullptr; i++) {
-        if (i > 0 && at + 1 < need + 1)
-            cmd[at++] = ' ';
-        at = QuoteArgument(argv[i], cmd, at, need + 1);
+        if (i > 0) {
+            if (at < size)
+                cmd[at] = ' ';
+            at++;
+        }
+        at = QuoteArgument(argv[i], cmd, at, size);
     }
-    if (at != need) {
-        free(cmd);
+    return at;
+}
+
+/* UTF-8 text as a new UTF-16 string (free()), or null with the system error
+ * code in *err. */
+static wchar_t *ToWide(const char *text, DWORD *err) {
+    int wlen = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text, -1, nullptr, 0);
+    if (wlen <= 0) {
+        *err = GetLastError();
         return nullptr;
     }
-    cmd[at] = '\0';
-    int wlen = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, cmd, -1, nullptr, 0);
-    wchar_t *wcmd = wlen > 0 ? static_cast<wchar_t *>(malloc(sizeof(wchar_t) * wlen)) : nullptr;
-    if (wcmd != nullptr &&
-        MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, cmd, -1, wcmd, wlen) != wlen) {
-        free(wcmd);
-        wcmd = nullptr;
+    wchar_t *w = static_cast<wchar_t *>(malloc(sizeof(wchar_t) * static_cast<size_t>(wlen)));
+    if (w == nullptr) {
+        *err = ERROR_NOT_ENOUGH_MEMORY;
+        return nullptr;
     }
+    if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text, -1, w, wlen) != wlen) {
+        *err = GetLastError();
+        free(w);
+        return nullptr;
+    }
+    return w;
+}
+
+/* The whole command line of argv as a new UTF-16 string (free()), or null
+ * with the system error code in *err. The measured and the written length
+ * must agree, or nothing is run. */
+static wchar_t *BuildCommandLine(const char *const *argv, DWORD *err) {
+    size_t need = WriteCommandLine(argv, nullptr, 0);
+    if (need >= 32767) { /* CreateProcessW's limit, terminator included */
+        *err = ERROR_FILENAME_EXCED_RANGE;
+        return nullptr;
+    }
+    char *cmd = static_cast<char *>(malloc(need + 1));
+    if (cmd == nullptr) {
+        *err = ERROR_NOT_ENOUGH_MEMORY;
+        return nullptr;
+    }
+    size_t wrote = WriteCommandLine(argv, cmd, need + 1);
+    if (wrote != need) {
+        free(cmd);
+        *err = ERROR_INVALID_PARAMETER;
+        return nullptr;
+    }
+    cmd[wrote] = '\0';
+    wchar_t *wcmd = ToWide(cmd, err);
     free(cmd);
     return wcmd;
 }
 
-static wchar_t *ToWide(const char *text) {
-    int wlen = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text, -1, nullptr, 0);
-    if (wlen <= 0)
-        return nullptr;
-    wchar_t *w = static_cast<wchar_t *>(malloc(sizeof(wchar_t) * wlen));
-    if (w != nullptr &&
-        MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text, -1, w, wlen) != wlen) {
-        free(w);
-        w = nullptr;
+static void CloseIfOpen(HANDLE *h) {
+    if (*h != nullptr) {
+        CloseHandle(*h);
+        *h = nullptr;
     }
-    return w;
 }
 
 int PLRunProcess(const char *const *argv, const char *workDir, char *out, size_t outSize,
@@ -320,10 +354,13 @@ int PLRunProcess(const char *const *argv, const char *workDir, char *out, size_t
             *result = r;
         return PL_PROC_ARGS_FAILED;
     }
-    wchar_t *cmd = BuildCommandLine(argv);
-    wchar_t *dir = workDir != nullptr ? ToWide(workDir) : nullptr;
+    DWORD convErr = 0;
+    wchar_t *cmd = BuildCommandLine(argv, &convErr);
+    wchar_t *dir = nullptr;
+    if (cmd != nullptr && workDir != nullptr)
+        dir = ToWide(workDir, &convErr);
     if (cmd == nullptr || (workDir != nullptr && dir == nullptr)) {
-        r.systemError = static_cast<int>(GetLastError());
+        r.systemError = static_cast<int>(convErr);
         free(cmd);
         free(dir);
         if (result != nullptr)
@@ -331,27 +368,23 @@ int PLRunProcess(const char *const *argv, const char *workDir, char *out, size_t
         return PL_PROC_ARGS_FAILED;
     }
 
-    SECURITY_ATTRIBUTES sa = {sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    /* Both pipes are made without inheritance; the child's two ends become
+     * inheritable under SpawnMutex only. */
     HANDLE inRead = nullptr, inWrite = nullptr, outRead = nullptr, outWrite = nullptr;
-    if (!CreatePipe(&inRead, &inWrite, &sa, 0) || !CreatePipe(&outRead, &outWrite, &sa, 0) ||
-        !SetHandleInformation(inWrite, HANDLE_FLAG_INHERIT, 0) ||
-        !SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0)) {
+    if (!CreatePipe(&inRead, &inWrite, nullptr, 0) ||
+        !CreatePipe(&outRead, &outWrite, nullptr, 65536)) {
         r.systemError = static_cast<int>(GetLastError());
-        if (inRead)
-            CloseHandle(inRead);
-        if (inWrite)
-            CloseHandle(inWrite);
-        if (outRead)
-            CloseHandle(outRead);
-        if (outWrite)
-            CloseHandle(outWrite);
+        CloseIfOpen(&inRead);
+        CloseIfOpen(&inWrite);
+        CloseIfOpen(&outRead);
+        CloseIfOpen(&outWrite);
         free(cmd);
         free(dir);
         if (result != nullptr)
             *result = r;
         return PL_PROC_PIPE_FAILED;
     }
-    CloseHandle(inWrite); /* the child's standard input: end of file at once */
+    CloseIfOpen(&inWrite); /* the child's standard input: end of file at once */
 
     STARTUPINFOW si;
     ZeroMemory(&si, sizeof si);
@@ -362,23 +395,53 @@ int PLRunProcess(const char *const *argv, const char *workDir, char *out, size_t
     si.hStdError = outWrite;
     PROCESS_INFORMATION pi;
     ZeroMemory(&pi, sizeof pi);
-    BOOL created = CreateProcessW(nullptr, cmd, nullptr, nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT,
-                                  nullptr, dir, &si, &pi);
-    DWORD createErr = GetLastError();
+    BOOL created = FALSE;
+    DWORD createErr = 0;
+    DWORD closeErr = 0;
+    {
+        std::lock_guard<std::mutex> guard(SpawnMutex);
+        if (!SetHandleInformation(inRead, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT) ||
+            !SetHandleInformation(outWrite, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT)) {
+            createErr = GetLastError();
+        } else {
+            created = CreateProcessW(nullptr, cmd, nullptr, nullptr, TRUE,
+                                     CREATE_UNICODE_ENVIRONMENT, nullptr, dir, &si, &pi);
+            if (!created)
+                createErr = GetLastError();
+        }
+        /* Closed here so that end of file is seen when the child ends. */
+        if (!CloseHandle(inRead))
+            closeErr = GetLastError();
+        if (!CloseHandle(outWrite) && closeErr == 0)
+            closeErr = GetLastError();
+        inRead = outWrite = nullptr;
+    }
     free(cmd);
     free(dir);
-    CloseHandle(inRead);
-    CloseHandle(outWrite); /* so that end of file is seen when the child ends */
     if (!created) {
-        CloseHandle(outRead);
+        CloseIfOpen(&outRead);
         r.systemError = static_cast<int>(createErr);
         if (result != nullptr)
             *result = r;
-        return PL_PROC_CREATE_FAILED;
+        return createErr == 0 ? PL_PROC_PIPE_FAILED : PL_PROC_CREATE_FAILED;
     }
     CloseHandle(pi.hThread);
+    if (closeErr != 0) {
+        r.systemError = static_cast<int>(closeErr);
+        TerminateProcess(pi.hProcess, 1);
+        WaitForSingleObject(pi.hProcess, INFINITE);
+        CloseHandle(pi.hProcess);
+        CloseIfOpen(&outRead);
+        if (result != nullptr)
+            *result = r;
+        return PL_PROC_CLOSE_FAILED;
+    }
 
+    /* Read while the child runs, so that it never blocks on a full pipe. An
+     * anonymous pipe cannot be waited on: look into it, and when it is empty
+     * wait a few milliseconds on the child instead. */
     int rc = 0;
+    int killed = 0;
     ULONGLONG start = GetTickCount64();
     char scratch[4096];
     for (;;) {
@@ -389,6 +452,7 @@ int PLRunProcess(const char *const *argv, const char *workDir, char *out, size_t
                 r.systemError = static_cast<int>(err);
                 rc = PL_PROC_READ_FAILED;
                 TerminateProcess(pi.hProcess, 1);
+                killed = 1;
             }
             break; /* broken pipe: every writer has closed */
         }
@@ -410,6 +474,7 @@ int PLRunProcess(const char *const *argv, const char *workDir, char *out, size_t
                     r.systemError = static_cast<int>(err);
                     rc = PL_PROC_READ_FAILED;
                     TerminateProcess(pi.hProcess, 1);
+                    killed = 1;
                 }
                 break;
             }
@@ -422,19 +487,35 @@ int PLRunProcess(const char *const *argv, const char *workDir, char *out, size_t
         if (timeoutMs != PL_INFINITE && GetTickCount64() - start >= timeoutMs) {
             TerminateProcess(pi.hProcess, 1);
             r.timedOut = 1;
+            killed = 1;
             break;
         }
-        /* Nothing to read: wait a little for the child or for more output. */
-        WaitForSingleObject(pi.hProcess, 10);
+        /* Nothing to read. Once the child has ended, a process it started
+         * may still hold the pipe: then only sleep, the wait returns at once. */
+        if (WaitForSingleObject(pi.hProcess, 5) == WAIT_OBJECT_0)
+            Sleep(5);
     }
-    CloseHandle(outRead);
+    CloseIfOpen(&outRead);
 
-    if (WaitForSingleObject(pi.hProcess, INFINITE) != WAIT_OBJECT_0) {
+    /* The child may close its output and go on: the time-out still holds. */
+    DWORD waitMs = INFINITE;
+    if (timeoutMs != PL_INFINITE && !killed) {
+        ULONGLONG elapsed = GetTickCount64() - start;
+        waitMs = elapsed >= timeoutMs ? 0 : static_cast<DWORD>(timeoutMs - elapsed);
+    }
+    DWORD w = WaitForSingleObject(pi.hProcess, waitMs);
+    if (w == WAIT_TIMEOUT) {
+        TerminateProcess(pi.hProcess, 1);
+        r.timedOut = 1;
+        killed = 1;
+        w = WaitForSingleObject(pi.hProcess, INFINITE);
+    }
+    if (w != WAIT_OBJECT_0) {
         if (rc == 0) {
             r.systemError = static_cast<int>(GetLastError());
             rc = PL_PROC_WAIT_FAILED;
         }
-    } else {
+    } else if (!killed) {
         DWORD code = 0;
         if (GetExitCodeProcess(pi.hProcess, &code))
             r.exitCode = static_cast<int>(code);
@@ -447,34 +528,80 @@ int PLRunProcess(const char *const *argv, const char *workDir, char *out, size_t
 
 /* ---- Console ------------------------------------------------------------ */
 
+/* 1 when the C runtime's descriptor fd is a console. _isatty alone also
+ * answers yes for character devices such as NUL, so the handle must accept
+ * a console mode too. */
+static int IsConsole(int fd, DWORD stdHandle) {
+    if (!_isatty(fd))
+        return 0;
+    DWORD mode = 0;
+    return GetConsoleMode(GetStdHandle(stdHandle), &mode) ? 1 : 0;
+}
+
 int PLStdoutIsTerminal(void) {
-    return _isatty(_fileno(stdout)) ? 1 : 0;
+    return IsConsole(_fileno(stdout), STD_OUTPUT_HANDLE);
 }
 
 int PLKeyWaiting(void) {
-    if (!_isatty(_fileno(stdin)))
+    if (!IsConsole(_fileno(stdin), STD_INPUT_HANDLE))
         return 0;
     return _kbhit() ? 1 : 0;
 }
 
 int PLReadKey(void) {
-    if (!_isatty(_fileno(stdin)))
+    if (!IsConsole(_fileno(stdin), STD_INPUT_HANDLE))
         return -1;
     return _getch() & 0xFF;
 }
 
-void PLRestoreConsole(void) {}
+void PLRestoreConsole(void) {
+    /* _getch reads without echo by itself: nothing was changed. */
+}
 
 /* ---- Files -------------------------------------------------------------- */
 
+/* The system error code behind a failed C runtime call, from the C
+ * runtime's errno when the system code was not kept. */
+static int ErrnoToSystemError(int errnum) {
+    switch (errnum) {
+        case ENOENT:
+            return ERROR_FILE_NOT_FOUND;
+        case EACCES:
+            return ERROR_ACCESS_DENIED;
+        case EEXIST:
+            return ERROR_FILE_EXISTS;
+        case EMFILE:
+            return ERROR_TOO_MANY_OPEN_FILES;
+        case ENOSPC:
+            return ERROR_DISK_FULL;
+        case EINVAL:
+            return ERROR_INVALID_PARAMETER;
+        default:
+            return ERROR_OPEN_FAILED;
+    }
+}
+
 FILE *PLOpenFile(const char *path, const char *mode, int *err) {
+    /* Binary unless the caller asks for text ("t"): a line ends with a line
+     * feed alone, as on POSIX, and a file's size is what was written. */
+    char binaryMode[16];
+    size_t len = strlen(mode);
+    if (len + 2 > sizeof binaryMode) {
+        if (err != nullptr)
+            *err = ERROR_INVALID_PARAMETER;
+        return nullptr;
+    }
+    memcpy(binaryMode, mode, len + 1);
+    if (strpbrk(mode, "bt") == nullptr) {
+        binaryMode[len] = 'b';
+        binaryMode[len + 1] = '\0';
+    }
     _doserrno = 0;
     errno = 0;
-    FILE *f = fopen(path, mode);
+    FILE *f = fopen(path, binaryMode);
     if (f == nullptr && err != nullptr) {
-        unsigned long dosErr = 0;
-        _get_doserrno(&dosErr);
-        *err = dosErr != 0 ? static_cast<int>(dosErr) : ERROR_OPEN_FAILED;
+        unsigned long dosErr = _doserrno;
+        *err = dosErr != 0 ? static_cast<int>(dosErr) : ErrnoToSystemError(errno);
     }
     return f;
 }
@@ -498,9 +625,14 @@ int PLFileSize(const char *path, int64_t *size) {
 int PLStreamSize(FILE *stream, int64_t *size) {
     if (stream == nullptr)
         return ERROR_INVALID_HANDLE;
-    HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+    int fd = _fileno(stream);
+    if (fd < 0)
+        return ERROR_INVALID_HANDLE;
+    HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+    if (h == INVALID_HANDLE_VALUE)
+        return ERROR_INVALID_HANDLE;
     LARGE_INTEGER li;
-    if (h == INVALID_HANDLE_VALUE || !GetFileSizeEx(h, &li))
+    if (!GetFileSizeEx(h, &li))
         return static_cast<int>(GetLastError());
     *size = static_cast<int64_t>(li.QuadPart);
     return 0;

@@ -962,10 +962,15 @@ MQSIM_VERB MQDISC(PMQHCONN pHconn, PMQLONG pCompCode, PMQLONG pReason) {
         SetResult(pCompCode, pReason, MQCC_OK, MQRC_NONE);
 }
 
-/* Read the common status of a reply. */
+/* Read the common status of a reply. A reply cut short is a failure of the
+ * call (MQRC_UNEXPECTED_ERROR), never a success read from zero bytes. */
 static void ReadStatus(RBUF *r, MQLONG *cc, MQLONG *rc) {
     *cc = WireGetI32(r);
     *rc = WireGetI32(r);
+    if (r->bad) {
+        *cc = MQCC_FAILED;
+        *rc = MQRC_UNEXPECTED_ERROR;
+    }
 }
 
 /* Send the request in w (freed here) and set r to read its reply, from its

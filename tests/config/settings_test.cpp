@@ -35,7 +35,7 @@ protected:
         CopyField(Settings.logPath, sizeof Settings.logPath, dir.path().c_str());
         CopyField(Settings.programDir, sizeof Settings.programDir, dir.path().c_str());
         messages = dir.file("messages.txt");
-        sink = fopen(messages.c_str(), "w");
+        sink = fopen(messages.c_str(), "wb");
         Settings.logStream.store(sink);
     }
     void TearDown() override {

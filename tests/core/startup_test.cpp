@@ -47,7 +47,7 @@ protected:
         SetFlags(FLAG_SERVICE);
         CopyField(Settings.logPath, sizeof Settings.logPath, dir.path().c_str());
         messages = dir.file("messages.txt");
-        sink = fopen(messages.c_str(), "w");
+        sink = fopen(messages.c_str(), "wb");
         Settings.logStream.store(sink);
     }
     void TearDown() override {

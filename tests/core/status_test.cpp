@@ -31,7 +31,7 @@ protected:
         ResetStatistics();
         SetFlags(FLAG_SERVICE);
         messages = dir.file("messages.txt");
-        sink = fopen(messages.c_str(), "w");
+        sink = fopen(messages.c_str(), "wb");
         Settings.logStream.store(sink);
     }
     void TearDown() override {

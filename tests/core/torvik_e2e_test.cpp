@@ -23,7 +23,7 @@ using tvtest::WriteFile;
 
 namespace {
 
-const std::string Torvik = std::string(TV_BIN_DIR) + "/torvik";
+const std::string Torvik = std::string(TV_BIN_DIR) + "/torvik" + PL_EXE_SUFFIX;
 const std::string Separator = "---------------------------------------\n";
 
 struct RunResult {
@@ -42,6 +42,9 @@ RunResult RunProgram(const std::string &program, const std::vector<std::string> 
     PLPROCRESULT result;
     r.rc = PLRunProcess(argv.data(), nullptr, &out[0], out.size(), 60000, &result);
     out.resize(result.outLen);
+    /* A Windows program's standard output is text: its "\r\n" is a "\n". */
+    for (size_t at = out.find("\r\n"); at != std::string::npos; at = out.find("\r\n", at))
+        out.erase(at, 1);
     r.out = out;
     r.exitCode = result.timedOut ? -2 : result.exitCode;
     return r;
@@ -53,7 +56,7 @@ RunResult RunTorvik(const std::vector<std::string> &args) {
 
 /* A copy of the program in dir, so that its own directory is dir. */
 std::string CopyOfTorvik(const TempDir &dir) {
-    std::string copy = dir.file("torvik");
+    std::string copy = dir.file(std::string("torvik") + PL_EXE_SUFFIX);
     std::filesystem::copy_file(Torvik, copy);
     return copy;
 }
@@ -105,7 +108,8 @@ TEST(TorvikProgram, AVerbosityItDoesNotUnderstand) {
 TEST(TorvikProgram, BadKeysAndValuesAreReportedAndTheAgentEndsInOrder) {
     TempDir dir;
     std::string cfg = dir.file("bad.cfg");
-    WriteFile(cfg, "logpath " + dir.path() + "\nMaxAge 5\ncompress maybe\nmaxage = 30\n");
+    /* Quoted: an unquoted token ends at a ':' (as in a Windows drive name). */
+    WriteFile(cfg, "logpath \"" + dir.path() + "\"\nMaxAge 5\ncompress maybe\nmaxage = 30\n");
     RunResult r = RunTorvik({"-f", cfg, "-m", "TORVIK.NO.SUCH.QMGR"});
     EXPECT_EQ(r.rc, 0);
     EXPECT_EQ(r.exitCode, 0);
@@ -186,7 +190,7 @@ TEST(TorvikProgram, ATriggerMessageStartsTheAgentWithItsNamesAndWords) {
     TempDir dir;
     std::filesystem::create_directories(dir.file("QMT"));
     std::string cfg = dir.file("t.cfg");
-    WriteFile(cfg, "logpath " + dir.file("+QMNAME+") + "\n");
+    WriteFile(cfg, "logpath \"" + dir.file("+QMNAME+") + "\"\n");
     ASSERT_LT(cfg.size() + 4, 128u);
 
     for (const char *verbosity : {"-v High", "-v Quiet"}) {

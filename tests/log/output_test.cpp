@@ -144,7 +144,7 @@ TEST_F(Output, ADateLineComesFirstAndAgainWhenTheDayChanges) {
 
 TEST_F(Output, WriteDateLineFormat) {
     std::string name = dir.file("date.txt");
-    FILE *f = fopen(name.c_str(), "w");
+    FILE *f = fopen(name.c_str(), "wb");
     ASSERT_NE(f, nullptr);
     struct tm t = {};
     t.tm_wday = 2;

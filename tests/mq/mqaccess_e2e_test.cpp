@@ -210,7 +210,8 @@ TEST_F(AgentOnQueueManager, TorvikMinusCStopsARunningAgentAndWritesNothing) {
      * no log file beside the executable. */
     std::string copyDir = dir.file("cbin");
     std::filesystem::create_directories(copyDir);
-    std::filesystem::copy_file(BIN + "/torvik", copyDir + "/torvik");
+    std::filesystem::copy_file(BIN + "/torvik" + PL_EXE_SUFFIX,
+                               copyDir + "/torvik" + PL_EXE_SUFFIX);
     RESULT c = RunProgram({copyDir + "/torvik", "-c", "STOP", "-m", QM}, 60000, copyDir);
     ASSERT_EQ(c.rc, 0);
     EXPECT_EQ(c.proc.exitCode, 0);

@@ -154,8 +154,14 @@ TEST_F(Loader, RefusesPathsThatDoNotFit) {
     PLLIBRARY lib = nullptr;
     std::string longDir(MQLOAD_PATH_SIZE, 'd');
     EXPECT_EQ(LoadLibraryFromPath("libmqm_r.so", longDir.c_str(), &lib), MQLOAD_PATH_TOO_LONG);
+    /* A path that fits is handed to the system (which on Windows may
+     * itself refuse so long a name, with the same code). */
     std::string fits(MQLOAD_PATH_SIZE - 1 - 1 - 4, 'd');
-    EXPECT_NE(LoadLibraryFromPath("x.so", fits.c_str(), &lib), MQLOAD_PATH_TOO_LONG);
+    SetEnv("MQACCESS_DEBUG", "1");
+    testing::internal::CaptureStdout();
+    EXPECT_NE(LoadLibraryFromPath("x.so", fits.c_str(), &lib), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStdout().rfind("Loading '", 0), 0u);
+    SetEnv("MQACCESS_DEBUG", "");
     std::string tooLong(MQLOAD_PATH_SIZE - 1 - 4, 'd');
     EXPECT_EQ(LoadLibraryFromPath("x.so", tooLong.c_str(), &lib), MQLOAD_PATH_TOO_LONG);
     std::string longName(MQLOAD_PATH_SIZE, 'n');

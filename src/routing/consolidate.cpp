@@ -63,6 +63,7 @@ static MQLONG MinStrucLength(MQLONG type);
 static MQLONG TrimmedLength(const MQBYTE *text, MQLONG length);
 static int PcfMessageIsSound(const MQBYTE *msg, MQLONG len);
 static int GrowPending(REQUEST *req, int64_t need);
+static MQLONG PutPending(REQUEST *req, MQMD *md, int passContext);
 static void SendPending(REQUEST *req, MQMD *md, int passContext, MQLONG *putRc);
 
 /* ---- Compression -------------------------------------------------------- */
@@ -181,8 +182,13 @@ int ConsolidateReply(REQUEST *req, MQMD *md, MQBYTE *msg, MQLONG len, int passCo
             req->pending != nullptr) {
             SendPending(req, md, passContext, putRc);
         } else {
-            /* Nothing pending (nothing to merge, or no memory to keep the
-             * reply): the reply itself is the last message. */
+            /* Nothing to merge into (a reply of another format, or no
+             * memory to keep it): what is pending goes first, as it is,
+             * then the reply itself is the last message. */
+            if (req->pending != nullptr && req->pendingLength != 0) {
+                PutPending(req, md, 1);
+                req->pendingLength = 0;
+            }
             MQLONG rc = PutReply(req, md, msg, len, passContext);
             if (putRc != nullptr)
                 *putRc = rc;
@@ -207,7 +213,7 @@ int StoreReply(REQUEST *req, MQMD *md, MQBYTE *msg, MQLONG len) {
         len = 0;
     if (req->pending != nullptr) {
         if (req->pendingLength != 0)
-            PutReply(req, md, req->pending, req->pendingLength, 1);
+            PutPending(req, md, 1);
         if (req->pendingCapacity < len) {
             CSFreeMem(req->pending);
             req->pending = nullptr;
@@ -219,6 +225,7 @@ int StoreReply(REQUEST *req, MQMD *md, MQBYTE *msg, MQLONG len) {
                 memcpy(req->pending, msg, (size_t)len);
             req->pendingLength = len;
             req->pendingMergeable = FormatIs(md, MQFMT_ADMIN) && PcfMessageIsSound(msg, len);
+            memcpy(req->pendingFormat, md->Format, MQ_FORMAT_LENGTH);
             return 0;
         }
     }
@@ -234,6 +241,7 @@ int StoreReply(REQUEST *req, MQMD *md, MQBYTE *msg, MQLONG len) {
     req->pendingCapacity = len;
     req->pendingLength = len;
     req->pendingMergeable = FormatIs(md, MQFMT_ADMIN) && PcfMessageIsSound(msg, len);
+    memcpy(req->pendingFormat, md->Format, MQ_FORMAT_LENGTH);
     return 0;
 }
 
@@ -272,9 +280,12 @@ int CoalesceReply(REQUEST *req, MQMD *md, MQBYTE *msg, MQLONG len) {
     }
 
     if (IsZosText(md)) {
-        /* The joined text takes one zero byte more than its parts. */
+        /* Text is joined only to text: a PCF message pending is sent as
+         * it is. The joined text takes one zero byte more than its parts. */
         int64_t need = used + len + 1;
-        if (need > (int64_t)req->maxMsgSize)
+        if (need > (int64_t)req->maxMsgSize ||
+            (memcmp(req->pendingFormat, MQFMT_COMMAND_1, MQ_FORMAT_LENGTH) != 0 &&
+             memcmp(req->pendingFormat, MQFMT_COMMAND_2, MQ_FORMAT_LENGTH) != 0))
             return StoreReply(req, md, msg, len);
         if (GrowPending(req, used + len + TextGrowSlack) != 0)
             return StoreReply(req, md, msg, len);
@@ -435,9 +446,23 @@ static int GrowPending(REQUEST *req, int64_t need) {
     return 0;
 }
 
+/* Put the pending message in the format of the reply it was made from
+ * (md's other fields are those of the reply being processed, and md's
+ * Format is as it was afterwards), so that a reply of one format is never
+ * sent as another. Returns PutReply's reason. */
+static MQLONG PutPending(REQUEST *req, MQMD *md, int passContext) {
+    MQCHAR format[MQ_FORMAT_LENGTH];
+    memcpy(format, md->Format, sizeof format);
+    if (req->pendingFormat[0] != '\0')
+        memcpy(md->Format, req->pendingFormat, sizeof format);
+    MQLONG rc = PutReply(req, md, req->pending, req->pendingLength, passContext);
+    memcpy(md->Format, format, sizeof format);
+    return rc;
+}
+
 /* Final send of the pending message (or of nothing, when it is empty). */
 static void SendPending(REQUEST *req, MQMD *md, int passContext, MQLONG *putRc) {
-    MQLONG rc = PutReply(req, md, req->pending, req->pendingLength, passContext);
+    MQLONG rc = PutPending(req, md, passContext);
     if (putRc != nullptr)
         *putRc = rc;
     req->pendingLength = 0;

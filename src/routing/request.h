@@ -42,21 +42,24 @@ struct REQUEST {
     MQLONG report;                                /* requester's MQMD Report */
     MQBYTE msgId[MQ_MSG_ID_LENGTH];               /* requester's MsgId */
     MQBYTE correlId[MQ_CORREL_ID_LENGTH];         /* requester's CorrelId */
-    MQBYTE *pending;            /* reply being consolidated, owned; null at first */
-    MQLONG pendingLength;       /* bytes used in pending */
-    MQLONG pendingCapacity;     /* bytes allocated for pending */
-    MQLONG maxMsgSize;          /* consolidation limit: maxmsgsize, or the reply queue's
-                                   MaxMsgLen when smaller */
-    MQLONG command;             /* MQCFH Command of the request */
-    MQLONG requestType;         /* REQTYPE_* */
-    MQLONG replyCount;          /* replies received from the command server */
-    MQLONG replyBytes;          /* their total length as received */
-    REPLYHANDLER *replyHandler; /* internal requests only, else null */
-    void *handlerContext;       /* data of the reply handler */
-    void *cmdData[3];           /* DISPLAY CERT only: filter, its variables, the
-                                   certificate being evaluated */
-    MQLONG pendingMergeable;    /* 1 when pending is a well-formed PCF message (its
-                                   structures fill it exactly): replies may be merged */
+    MQBYTE *pending;                        /* reply being consolidated, owned; null at first */
+    MQLONG pendingLength;                   /* bytes used in pending */
+    MQLONG pendingCapacity;                 /* bytes allocated for pending */
+    MQLONG maxMsgSize;                      /* consolidation limit: maxmsgsize, or the reply queue's
+                                               MaxMsgLen when smaller */
+    MQLONG command;                         /* MQCFH Command of the request */
+    MQLONG requestType;                     /* REQTYPE_* */
+    MQLONG replyCount;                      /* replies received from the command server */
+    MQLONG replyBytes;                      /* their total length as received */
+    REPLYHANDLER *replyHandler;             /* internal requests only, else null */
+    void *handlerContext;                   /* data of the reply handler */
+    void *cmdData[3];                       /* DISPLAY CERT only: filter, its variables, the
+                                               certificate being evaluated */
+    MQLONG pendingMergeable;                /* 1 when pending is a well-formed PCF message (its
+                                               structures fill it exactly): replies may be merged */
+    MQCHAR pendingFormat[MQ_FORMAT_LENGTH]; /* Format of the reply pending was made from;
+                                               it is sent in that format, and only
+                                               replies of its kind are merged into it */
 };
 
 extern CSLOCK RequestLock;                  /* guards the table links and RequestCount */

@@ -32,30 +32,8 @@ void OnCommandMessage(MQHCONN hConn, MQMD *md, MQGMO *gmo, MQBYTE *buffer, MQCBC
     (void)hConn;
     if (cbc == nullptr)
         return;
-    switch (cbc->CallType) {
-        case MQCBCT_EVENT_CALL:
-            if (cbc->Reason == MQRC_NONE)
-                return;
-            if (cbc->Reason == MQRC_GET_INHIBITED) {
-                OutputMessage(0, OUTF_NORMAL, Settings.logStream,
-                              "CVLA120E Queue '%s' has been GET(INHIBITED)\n", Settings.inputQName);
-                SetStopFlag();
-                return;
-            }
-            if (StopRequested())
-                return;
-            OutputMessage(0, OUTF_NORMAL, Settings.logStream,
-                          "CVLA199E TORVIK received reason code %d (%s)\n", (int)cbc->Reason,
-                          ReasonText(cbc->Reason));
-            SetStopFlag();
-            return;
-        case MQCBCT_MSG_REMOVED:
-            break;
-        default:
-            OutputMessage(0, OUTF_NORMAL, Settings.logStream, "Calltype = %d\n",
-                          (int)cbc->CallType);
-            return;
-    }
+    if (!AcceptConsumerCall(cbc, Settings.inputQName))
+        return;
     if (md == nullptr)
         return;
 

@@ -21,31 +21,8 @@ void OnReplyMessage(MQHCONN hConn, MQMD *md, MQGMO *gmo, MQBYTE *buffer, MQCBC *
     (void)hConn;
     if (cbc == nullptr)
         return;
-    switch (cbc->CallType) {
-        case MQCBCT_EVENT_CALL:
-            if (cbc->Reason == MQRC_NONE)
-                return;
-            if (cbc->Reason == MQRC_GET_INHIBITED) {
-                OutputMessage(0, OUTF_NORMAL, Settings.logStream,
-                              "CVLA120E Queue '%s' has been GET(INHIBITED)\n",
-                              Settings.actualReplyQName);
-                SetStopFlag();
-                return;
-            }
-            if (StopRequested())
-                return;
-            OutputMessage(0, OUTF_NORMAL, Settings.logStream,
-                          "CVLA199E TORVIK received reason code %d (%s)\n", (int)cbc->Reason,
-                          ReasonText(cbc->Reason));
-            SetStopFlag();
-            return;
-        case MQCBCT_MSG_REMOVED:
-            break;
-        default:
-            OutputMessage(0, OUTF_NORMAL, Settings.logStream, "Calltype = %d\n",
-                          (int)cbc->CallType);
-            return;
-    }
+    if (!AcceptConsumerCall(cbc, Settings.actualReplyQName))
+        return;
     if (md == nullptr)
         return;
 
@@ -91,6 +68,32 @@ void OnReplyMessage(MQHCONN hConn, MQMD *md, MQGMO *gmo, MQBYTE *buffer, MQCBC *
     CSLockLock(&RequestLock);
     req->busy = 0;
     CSUnlockLock(&RequestLock);
+}
+
+int AcceptConsumerCall(const MQCBC *cbc, const char *qName) {
+    switch (cbc->CallType) {
+        case MQCBCT_MSG_REMOVED:
+            return 1;
+        case MQCBCT_EVENT_CALL:
+            if (cbc->Reason == MQRC_NONE)
+                return 0;
+            if (cbc->Reason == MQRC_GET_INHIBITED) {
+                OutputMessage(0, OUTF_NORMAL, Settings.logStream,
+                              "CVLA120E Queue '%s' has been GET(INHIBITED)\n", qName);
+                SetStopFlag();
+                return 0;
+            }
+            if (StopFlag.exchange(1, std::memory_order_relaxed) != 0)
+                return 0;
+            OutputMessage(0, OUTF_NORMAL, Settings.logStream,
+                          "CVLA199E TORVIK received reason code %d (%s)\n", (int)cbc->Reason,
+                          ReasonText(cbc->Reason));
+            return 0;
+        default:
+            OutputMessage(0, OUTF_NORMAL, Settings.logStream, "Calltype = %d\n",
+                          (int)cbc->CallType);
+            return 0;
+    }
 }
 
 MQLONG ConsumerMessageLength(const MQGMO *gmo, const MQCBC *cbc, const MQBYTE *buffer) {

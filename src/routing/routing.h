@@ -72,6 +72,13 @@ void MQENTRY ReplyConsumer(MQHCONN hConn, PMQMD md, PMQGMO gmo, PMQVOID buffer, 
  * more than the MQCBC BufferLength delivered, 0 without a buffer. */
 MQLONG ConsumerMessageLength(const MQGMO *gmo, const MQCBC *cbc, const MQBYTE *buffer);
 
+/* The call types both consumers share: returns 1 when cbc delivers a message
+ * to work on; otherwise handles the call and returns 0. An event call stops
+ * the agent: GET(INHIBITED) with CVLA120E naming qName, any other reason
+ * with one CVLA199E (the call that sets the stop flag reports it, so events
+ * on both queues and the connection's handler together write it once). */
+int AcceptConsumerCall(const MQCBC *cbc, const char *qName);
+
 /* ---- consolidate.cpp -- compression and coalescing ------------------------- */
 
 /* Merge one reply (msg, len bytes, described by md) into req's pending

@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "core/test_process.h"
 #include "core/test_support.h"
 #include "platform/net.h"
 #include "platform/platform.h"
@@ -30,49 +31,9 @@ const std::string LIB = TV_LIB_DIR;
 const char QM[] = "QME2E";
 const char INPUT_Q[] = "CORVEL.TORVIK.COMMAND.QUEUE";
 
-struct RESULT {
-    int rc = -100; /* PLRunProcess's result */
-    PLPROCRESULT proc{};
-    std::string out;
-};
-
-RESULT RunProgram(const std::vector<std::string> &args, uint32_t timeoutMs = 60000,
-                  const std::string &workDir = "") {
-    std::vector<const char *> argv;
-    for (auto &a : args)
-        argv.push_back(a.c_str());
-    argv.push_back(nullptr);
-    RESULT r;
-    std::vector<char> out(1 << 20);
-    r.rc = PLRunProcess(argv.data(), workDir.empty() ? nullptr : workDir.c_str(), out.data(),
-                        out.size(), timeoutMs, &r.proc);
-    r.out.assign(out.data(), r.rc == 0 ? r.proc.outLen : 0);
-    return r;
-}
-
-/* A program running on a thread of the test until it ends by itself or is
- * killed at its time-out. */
-class Background {
-public:
-    explicit Background(std::vector<std::string> args, uint32_t timeoutMs = 120000) {
-        thread_ = std::thread([this, args, timeoutMs] {
-            result_ = RunProgram(args, timeoutMs);
-            done_ = 1;
-        });
-    }
-    ~Background() { Join(); }
-    bool Done() const { return done_.load() != 0; }
-    const RESULT &Join() {
-        if (thread_.joinable())
-            thread_.join();
-        return result_;
-    }
-
-private:
-    std::thread thread_;
-    std::atomic<int> done_{0};
-    RESULT result_;
-};
+using RESULT = tvtest::PROGRAMRESULT;
+using Background = tvtest::BackgroundProgram;
+using tvtest::RunProgram;
 
 /* The since-start figure of "Commands Received" in the report at from. */
 int CommandsSinceStart(const std::string &log, size_t from) {

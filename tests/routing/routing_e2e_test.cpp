@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "core/test_process.h"
 #include "core/test_support.h"
 #include "platform/net.h"
 #include "platform/platform.h"
@@ -33,46 +34,9 @@ const std::string BIN = TV_BIN_DIR;
 const std::string LIB = TV_LIB_DIR;
 const char QM[] = "QMROUTE";
 
-struct RESULT {
-    int rc = -100;
-    PLPROCRESULT proc{};
-    std::string out;
-};
-
-RESULT RunProgram(const std::vector<std::string> &args, uint32_t timeoutMs = 120000) {
-    std::vector<const char *> argv;
-    for (auto &a : args)
-        argv.push_back(a.c_str());
-    argv.push_back(nullptr);
-    RESULT r;
-    std::vector<char> out(64 << 20);
-    r.rc = PLRunProcess(argv.data(), nullptr, out.data(), out.size(), timeoutMs, &r.proc);
-    r.out.assign(out.data(), r.rc == 0 ? r.proc.outLen : 0);
-    return r;
-}
-
-/* A program running on a thread of the test until it ends or times out. */
-class Background {
-public:
-    explicit Background(std::vector<std::string> args, uint32_t timeoutMs = 300000) {
-        thread_ = std::thread([this, args, timeoutMs] {
-            result_ = RunProgram(args, timeoutMs);
-            done_ = 1;
-        });
-    }
-    ~Background() { Join(); }
-    bool Done() const { return done_.load() != 0; }
-    const RESULT &Join() {
-        if (thread_.joinable())
-            thread_.join();
-        return result_;
-    }
-
-private:
-    std::thread thread_;
-    std::atomic<int> done_{0};
-    RESULT result_;
-};
+using RESULT = tvtest::PROGRAMRESULT;
+using Background = tvtest::BackgroundProgram;
+using tvtest::RunProgram;
 
 /* One mqcmd run in --json mode: its messages and summary. */
 struct ANSWER {

@@ -156,7 +156,8 @@ static void SetResult(PMQLONG cc, PMQLONG rc, MQLONG c, MQLONG r);
 static MQLONG CheckMd(const MQMD *md);
 static void LoadMd(MQMD *full, const MQMD *given);
 static void StoreMd(MQMD *given, const MQMD *full);
-static MQLONG FindConn(MQHCONN h, CONNREF *out, std::unique_lock<std::mutex> *call);
+static MQLONG FindConn(MQHCONN h, CONNREF *out, std::unique_lock<std::mutex> *call,
+                       int anyThread = 0);
 static MQLONG Transact(LCONN *c, WBUF *w, uint8_t **reply, size_t *len);
 static void ReturnBuffer(LCONN *c, uint8_t *buf);
 static uint8_t *CopyReply(LCONN *c, const uint8_t *payload, size_t len);
@@ -205,8 +206,11 @@ static void StoreMd(MQMD *given, const MQMD *full) {
 }
 
 /* Look up a connection and take its call lock (as the connect options
- * say). Returns 0, MQRC_HCONN_ERROR or MQRC_CALL_IN_PROGRESS. */
-static MQLONG FindConn(MQHCONN h, CONNREF *out, std::unique_lock<std::mutex> *call) {
+ * say). While the connection is STARTED only its callbacks' threads may
+ * call (anyThread: MQCTL STOP and SUSPEND, which any thread may issue).
+ * Returns 0, MQRC_HCONN_ERROR, MQRC_HCONN_ASYNC_ACTIVE or
+ * MQRC_CALL_IN_PROGRESS. */
+static MQLONG FindConn(MQHCONN h, CONNREF *out, std::unique_lock<std::mutex> *call, int anyThread) {
     {
         std::lock_guard<std::mutex> g(ConnTableMutex);
         auto it = ConnTable.find(h);
@@ -217,8 +221,14 @@ static MQLONG FindConn(MQHCONN h, CONNREF *out, std::unique_lock<std::mutex> *ca
     LCONN *c = out->get();
     std::thread::id me = std::this_thread::get_id();
     int shared = (c->cnoOptions & (MQCNO_HANDLE_SHARE_BLOCK | MQCNO_HANDLE_SHARE_NO_BLOCK)) != 0;
-    if (!shared && me != c->owner && me != c->dispatchId && me != c->eventsId)
+    int callback = me == c->dispatchId || me == c->eventsId;
+    if (!shared && me != c->owner && !callback)
         return MQRC_HCONN_ERROR;
+    if (!anyThread && !callback) {
+        std::lock_guard<std::mutex> g(c->mu);
+        if (c->started && !c->suspended)
+            return MQRC_HCONN_ASYNC_ACTIVE;
+    }
     *call = std::unique_lock<std::mutex>(c->callMutex, std::defer_lock);
     if (c->cnoOptions & MQCNO_HANDLE_SHARE_NO_BLOCK) {
         if (!call->try_lock())
@@ -634,7 +644,10 @@ static void DispatchMain(CONNREF ref) {
             hd->saved = it.md;
             hd->hasSaved = 1;
         }
-        if (it.isMsg && hd != nullptr && it.callType == MQCBCT_MSG_NOT_REMOVED)
+        /* a message too long for the consumer stops it (a browsing
+         * consumer's copies come as not removed too, and go on) */
+        if (it.isMsg && hd != nullptr && it.callType == MQCBCT_MSG_NOT_REMOVED &&
+            it.reason == MQRC_TRUNCATED_MSG_FAILED)
             hd->suspended = 1;
         c->callbackRunning = 1; /* from the decision on: MQOP_STOP waits for it */
         MQPTR connArea = c->connectionArea;
@@ -1634,7 +1647,7 @@ MQSIM_VERB MQCTL(MQHCONN Hconn, MQLONG Operation, PMQCTLO pControlOpts, PMQLONG 
     {
         /* find only: STOP must not hold the call lock while it waits */
         std::unique_lock<std::mutex> probe;
-        rc = FindConn(Hconn, &ref, &probe);
+        rc = FindConn(Hconn, &ref, &probe, 1);
     }
     if (rc != 0) {
         SetResult(pCompCode, pReason, MQCC_FAILED, rc);
@@ -1662,6 +1675,20 @@ MQSIM_VERB MQCTL(MQHCONN Hconn, MQLONG Operation, PMQCTLO pControlOpts, PMQLONG 
         std::unique_lock<std::mutex> g(c->mu);
         wasStarted = c->started;
         wasSuspended = c->suspended;
+        /* STOPPED -> START(_WAIT) -> STARTED <-> SUSPEND / RESUME -> SUSPENDED;
+         * STOP from any state. Anything else is refused, changing nothing. */
+        int allowed = starting ? !c->started || (Operation == MQOP_START && !c->suspended)
+                      : Operation == MQOP_STOP ? 1
+                                               : c->started;
+        /* a started connection: START and RESUME only from its callbacks */
+        int fromOther = me != c->dispatchId && me != c->eventsId && c->started && !c->suspended &&
+                        Operation != MQOP_STOP && Operation != MQOP_SUSPEND;
+        if (!allowed || fromOther) {
+            g.unlock();
+            SetResult(pCompCode, pReason, MQCC_FAILED,
+                      allowed ? MQRC_HCONN_ASYNC_ACTIVE : MQRC_OPERATION_NOT_ALLOWED);
+            return;
+        }
         if (starting) {
             /* in force before the daemon can push the first message */
             c->started = 1;
@@ -1700,8 +1727,12 @@ MQSIM_VERB MQCTL(MQHCONN Hconn, MQLONG Operation, PMQCTLO pControlOpts, PMQLONG 
     call.unlock();
     {
         std::lock_guard<std::mutex> g(c->mu);
-        if (cc == MQCC_FAILED && starting)
+        if (cc == MQCC_FAILED && starting) {
             c->started = wasStarted;
+            c->suspended = wasSuspended;
+        }
+        if (Operation == MQOP_STOP && cc != MQCC_FAILED)
+            c->suspended = 0;
         if (Operation == MQOP_RESUME && cc != MQCC_FAILED)
             c->suspended = 0;
         /* the daemon put back every push not given to a callback */

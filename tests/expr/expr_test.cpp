@@ -555,6 +555,11 @@ TEST(ExprCompile, RandomTokenSoupCompilesOrNamesAListedReason) {
         std::string text;
         const int count = static_cast<int>(random() % 9);
         for (int t = 0; t < count && text.size() < 1000; t++) {
+            if (i % 2) { /* raw characters */
+                static const char chars[] = "aZ_.0x9'\" ()-!*?dwE QLTK\t";
+                text += chars[random() % (sizeof chars - 1)];
+                continue;
+            }
             text += vocabulary[random() % (sizeof vocabulary / sizeof *vocabulary)];
             text += (random() % 4) ? " " : "";
         }

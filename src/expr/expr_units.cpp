@@ -1,8 +1,6 @@
 /* expr_units.cpp -- numbers with units in filters ("30d", "2w"), read with
  * the unit sets of the configuration module.
  *
- * Kept apart from the rest of the filter code because config/units.h and
- * mqsc/mqsc_tables.h both name the unit masks and cannot meet in one unit.
  * Owns: nothing. Threads: any.
  */
 #include <cstdint>

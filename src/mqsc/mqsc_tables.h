@@ -11,6 +11,7 @@
 
 #include <cstdint>
 
+#include "config/units.h"
 #include "mq/mqi.h"
 
 /* One value name of an integer attribute, as keyword and display text. */
@@ -28,9 +29,6 @@ enum {
     FIELD_TIME64 = 25 /* seconds since 1970 UTC; INT64_MIN means not set */
 };
 
-/* Unit families a filter operand may be written in (see ParseUnits). */
-enum { UNITS_SECONDS = 0x8, UNITS_DAYS = 0x400 };
-
 /* One keyword of a command. The table ends with a row whose keyword is
  * null and whose parmId is 0. */
 struct MqscParamDef {
@@ -39,7 +37,7 @@ struct MqscParamDef {
     const char *keyword;       /* matched in full, case-insensitively */
     const ValueNameDef *names; /* value names of an integer, or null */
     MQLONG parmId;             /* PCF parameter built for the keyword */
-    MQLONG unitsMask;          /* UNITS_* a compared filter operand may use */
+    MQLONG unitsMask;          /* UNITS_* families (units.h) a compared operand may use */
     MQLONG fieldOffset;        /* offset in CERTREC when fieldType is not FIELD_NONE */
     MQLONG fieldType;          /* FIELD_* */
     MQLONG keywordLength;      /* strlen(keyword); 0 until set by the filter compiler */

@@ -92,7 +92,7 @@ void OutputMessage(int level, int flags, FILE *stream, const char *fmt, ...) {
         if (last == 0 || last != lt.tm_mday) {
             WriteDateLine(target, &lt);
             if (hold) {
-                char dateLine[80];
+                char dateLine[128];
                 FormatDateLine(dateLine, sizeof dateLine, &lt);
                 HoldText("", dateLine);
             }
@@ -153,7 +153,7 @@ static void FormatDateLine(char *buf, size_t size, const struct tm *lt) {
 }
 
 void WriteDateLine(FILE *stream, const struct tm *lt) {
-    char line[80];
+    char line[128];
     FormatDateLine(line, sizeof line, lt);
     if (stream != nullptr)
         fputs(line, stream);

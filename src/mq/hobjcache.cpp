@@ -152,7 +152,8 @@ static int CacheLimit(void) {
  * and at least atLeast of them (when there are so many idle). Returns the
  * number closed. No lock held on entry. */
 static int CloseIdleHandles(int keep, int atLeast) {
-    HOBJCACHE *victims = nullptr;
+    HOBJCACHE *victims = nullptr; /* least recently used first */
+    HOBJCACHE **end = &victims;
     int closed = 0;
     CSLockLock(&CacheLock);
     HOBJCACHE *entry = CacheTail;
@@ -160,8 +161,8 @@ static int CloseIdleHandles(int keep, int atLeast) {
         HOBJCACHE *more = entry->prev;
         if (entry->holds == 0) {
             UnlinkEntry(entry);
-            entry->next = victims;
-            victims = entry;
+            *end = entry;
+            end = &entry->next;
             closed++;
         }
         entry = more;

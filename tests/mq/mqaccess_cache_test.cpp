@@ -111,7 +111,7 @@ TEST_F(HandleCache, ReportsOpenAndInquiryFailures) {
     fakemq::State().openFailures.push_back(MQRC_NOT_AUTHORIZED);
     fakemq::State().openFailures.push_back(MQRC_NOT_AUTHORIZED);
     EXPECT_EQ(Got("LOCKED.Q", "QM1", 528), nullptr);
-    EXPECT_EQ(fakemq::Opens().size(), 3u);
+    EXPECT_EQ(fakemq::Opens().size(), 4u);
 
     /* A failed inquiry keeps the handle with the defaults. */
     fakemq::State().inqReason = MQRC_NOT_AUTHORIZED;

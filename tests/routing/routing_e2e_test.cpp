@@ -469,7 +469,7 @@ TEST_F(RoutingEndToEnd, RepliesToAFullQueueAreRetriedAndTheRequestStillCompletes
 
 TEST_F(RoutingEndToEnd, AReplyThatCanNeverBePutDoesNotHoldUpOtherRequesters) {
     StartQueueManager();
-    Mqsim({"mqsc", QM, "DEFINE QLOCAL(TINY.REPLY) MAXMSGL(1000)"});
+    Mqsim({"mqsc", QM, "DEFINE QLOCAL(TINY.REPLY) MAXMSGL(100)"});
     /* Were the reply retried, the consumer would wait ten minutes. */
     StartAgent("certevent = no\nretrycount = 10\nretryint = 60\n");
     ANSWER tiny = Ask({"--reply-q", "TINY.REPLY", "--pcf", "INQUIRE_Q_MGR"}, 3);

@@ -34,10 +34,10 @@ std::atomic<int64_t> LastHandleCheck{0};
  * chain holds about one record. */
 static const uint32_t CACHE_BUCKETS = 4096;
 
-static HOBJCACHE *CacheList = nullptr;                  /* MRU first; under CacheLock */
-static HOBJCACHE *CacheTail = nullptr;                  /* LRU; under CacheLock */
+static HOBJCACHE *CacheList = nullptr;                   /* MRU first; under CacheLock */
+static HOBJCACHE *CacheTail = nullptr;                   /* LRU; under CacheLock */
 static HOBJCACHE *CacheIndex[CACHE_BUCKETS] = {nullptr}; /* under CacheLock */
-static int CacheCount = 0;                              /* under CacheLock */
+static int CacheCount = 0;                               /* under CacheLock */
 
 static size_t TrimmedNameLength(const char *name, size_t size);
 static void NormaliseName(char *field, size_t size, const char *name);

@@ -428,14 +428,14 @@ TEST_F(AgentOnQueueManager, StartedInTheBackgroundOfATerminalItKeepsServing) {
     /* A shell with job control on a pseudo-terminal starts the agent as a
      * background job, as "torvik ... &" at a prompt does. */
     std::string job = dir.file("job.sh");
-    tvtest::WriteFile(job, "set -m\n" + BIN + "/torvik -m " + QM + " -f " +
-                               dir.file("torvik.cfg") + " &\nwait $!\n");
+    tvtest::WriteFile(job, "set -m\n" + BIN + "/torvik -m " + QM + " -f " + dir.file("torvik.cfg") +
+                               " &\nwait $!\n");
     std::string log = dir.file("log/TORVIK_Log01.txt");
     std::string keepInputOpen = "( i=0; until grep -q CVLA099I '" + log +
                                 "' 2>/dev/null; do sleep 0.1; i=$((i+1)); "
                                 "[ $i -gt 600 ] && exit 1; done )";
-    std::string shell = keepInputOpen + " | script -qfec 'bash " + job + "' '" +
-                        dir.file("typescript") + "'";
+    std::string shell =
+        keepInputOpen + " | script -qfec 'bash " + job + "' '" + dir.file("typescript") + "'";
     agent = std::make_unique<Background>(std::vector<std::string>{"/bin/sh", "-c", shell});
     WaitUntilUp();
     /* A request is served and STOP is taken. */

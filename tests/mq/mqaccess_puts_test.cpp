@@ -115,11 +115,16 @@ TEST_F(Puts, OnlyReasonsThatWaitingCanClearAreRetried) {
         MQLONG reason;
         size_t attempts;
     } cases[] = {
-        {MQRC_MSG_TOO_BIG_FOR_Q, 1},     {MQRC_MSG_TOO_BIG_FOR_Q_MGR, 1},
-        {MQRC_Q_DELETED, 1},             {MQRC_UNKNOWN_OBJECT_NAME, 1},
-        {MQRC_UNKNOWN_REMOTE_Q_MGR, 1},  {MQRC_NOT_AUTHORIZED, 1},
-        {MQRC_Q_FULL, 3},                {MQRC_PUT_INHIBITED, 3},
-        {MQRC_STORAGE_NOT_AVAILABLE, 3}, {MQRC_Q_SPACE_NOT_AVAILABLE, 3},
+        {MQRC_MSG_TOO_BIG_FOR_Q, 1},
+        {MQRC_MSG_TOO_BIG_FOR_Q_MGR, 1},
+        {MQRC_Q_DELETED, 1},
+        {MQRC_UNKNOWN_OBJECT_NAME, 1},
+        {MQRC_UNKNOWN_REMOTE_Q_MGR, 1},
+        {MQRC_NOT_AUTHORIZED, 1},
+        {MQRC_Q_FULL, 3},
+        {MQRC_PUT_INHIBITED, 3},
+        {MQRC_STORAGE_NOT_AVAILABLE, 3},
+        {MQRC_Q_SPACE_NOT_AVAILABLE, 3},
         {MQRC_PAGESET_FULL, 3},
     };
     for (auto &c : cases) {

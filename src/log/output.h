@@ -68,9 +68,8 @@ int RotateLogFiles(FILE *stream);
  * missing, and make it the log stream; write the messages kept for it (see
  * HoldEarlyMessages, and those of a rotation written while file 1 was
  * closed) and then CVLA210I to the console. On failure CVLA204E; the stop
- * flag is set when
- * logfailfatal is yes; a closed log stream is replaced by standard output so
- * that no message is written to it. Releases LogLock once if a rotation left
+ * flag is set when logfailfatal is yes; a closed log stream is replaced by
+ * standard output so that no message is written to it. Releases LogLock once if a rotation left
  * it held. Returns 0 or the system error code. */
 int OpenLogFile(void);
 

@@ -285,10 +285,18 @@ void Shutdown(void) {
     ShutdownWorkers();
 }
 
+/* SIGTERM, SIGINT, console close...: end as on STOP. Runs in a signal
+ * handler: only the atomic store of the stop flag. */
+static void StopOnRequest(void) {
+    SetStopFlag();
+}
+
 int TorvikMain(int argc, char **argv) {
     InitSettings(); /* the log stream is standard output until the log file opens */
     InitAgentState();
     ResetStatistics();
+    HoldEarlyMessages(); /* for the log file: a service loses standard output */
+    PLHandleStopRequests(StopOnRequest);
 
     char **trigArgv = nullptr;
     if (argc == 2 && strncmp(argv[1], "TMC ", 4) == 0) {

@@ -17,6 +17,7 @@
 #include <sys/types.h>
 #include <time.h>
 
+#include <atomic>
 #include <mutex>
 #include <string>
 
@@ -620,6 +621,29 @@ void PLRestoreConsole(void) {
     /* _getch reads without echo by itself: nothing was changed. */
 }
 
+/* ---- Stop requests ------------------------------------------------------ */
+
+static std::atomic<void (*)(void)> StopCallback{nullptr};
+
+/* Runs on a thread of the system. For a close, logoff or shutdown the
+ * process ends when the handler returns: wait for the program to end in
+ * order instead (it ends the process, and this thread, when it returns
+ * from main), at most until the system's own time-out. */
+static BOOL WINAPI OnConsoleControl(DWORD type) {
+    void (*stop)(void) = StopCallback.load();
+    if (stop == nullptr)
+        return FALSE;
+    stop();
+    if (type == CTRL_CLOSE_EVENT || type == CTRL_LOGOFF_EVENT || type == CTRL_SHUTDOWN_EVENT)
+        Sleep(30000);
+    return TRUE;
+}
+
+int PLHandleStopRequests(void (*stop)(void)) {
+    StopCallback.store(stop);
+    return SetConsoleCtrlHandler(OnConsoleControl, TRUE) ? 0 : static_cast<int>(GetLastError());
+}
+
 /* ---- Files -------------------------------------------------------------- */
 
 /* The system error code behind a failed C runtime call, from the C
@@ -666,6 +690,34 @@ FILE *PLOpenFile(const char *path, const char *mode, int *err) {
         *err = dosErr != 0 ? static_cast<int>(dosErr) : ErrnoToSystemError(errno);
     }
     return f;
+}
+
+int PLCreateDirectories(const char *path) {
+    char buf[MAX_PATH];
+    size_t len = strlen(path);
+    if (len == 0)
+        return 0;
+    if (len >= sizeof buf)
+        return ERROR_FILENAME_EXCED_RANGE;
+    memcpy(buf, path, len + 1);
+    DWORD lastError = 0;
+    for (size_t i = 1; i <= len; i++) {
+        if (i < len && buf[i] != '\\' && buf[i] != '/')
+            continue;
+        if (buf[i - 1] == ':' || buf[i - 1] == '\\' || buf[i - 1] == '/')
+            continue; /* a drive, or a doubled separator */
+        /* A parent may exist without our leave to create it (a share, a
+         * drive): only the result counts. */
+        char saved = buf[i];
+        buf[i] = '\0';
+        if (!CreateDirectoryA(buf, nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
+            lastError = GetLastError();
+        buf[i] = saved;
+    }
+    DWORD attributes = GetFileAttributesA(buf);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+        return 0;
+    return lastError != 0 ? static_cast<int>(lastError) : ERROR_DIRECTORY;
 }
 
 int PLDeleteFile(const char *path) {

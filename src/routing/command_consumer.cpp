@@ -160,13 +160,20 @@ static void RunSimpleCommand(const MQMD *md, const MQBYTE *msg, MQLONG length) {
 /* replyqinq: consolidate to no more than the requester's reply queue takes,
  * telling the operator once per cached handle. */
 static void CheckReplyQueueSize(REQUEST *req) {
-    HOBJCACHE *entry = GetReplyQueueHandle(req->replyQName, req->replyQMgrName,
-                                           MQOO_OUTPUT | MQOO_PASS_ALL_CONTEXT);
-    if (entry == nullptr || entry->maxMsgLen >= req->maxMsgSize)
+    /* A queue that cannot be opened now is reported when a reply to it is
+     * put, once per dropped reply. */
+    MQLONG reason = MQRC_NONE;
+    HOBJCACHE *entry = ProbeReplyQueueHandle(req->replyQName, req->replyQMgrName,
+                                             MQOO_OUTPUT | MQOO_PASS_ALL_CONTEXT, &reason);
+    if (entry == nullptr)
         return;
+    if (entry->maxMsgLen >= req->maxMsgSize || entry->reported) {
+        if (entry->maxMsgLen < req->maxMsgSize)
+            req->maxMsgSize = entry->maxMsgLen;
+        ReleaseReplyQueueHandle(entry);
+        return;
+    }
     req->maxMsgSize = entry->maxMsgLen;
-    if (entry->reported)
-        return;
     char name[MQ_DISPLAY_NAME_SIZE];
     OutputMessage(0, OUTF_NORMAL, Settings.logStream,
                   "CVLA304I ReplyQ %s (%s) has smaller MaxMsgLen (%d)\nthan configured maxmsgsize "
@@ -175,6 +182,7 @@ static void CheckReplyQueueSize(REQUEST *req) {
                   DefinitionTypeName(entry->defType), (int)entry->maxMsgLen,
                   (int)Settings.maxMsgSize);
     entry->reported = 1;
+    ReleaseReplyQueueHandle(entry);
 }
 
 /* Hand a request to its handler. Returns 0 when the handler has dealt with

@@ -211,10 +211,20 @@ static int ParseGmtOffset(const char *zone, int64_t *offsetSeconds) {
 
 int64_t ParseCertDate(const char *text) {
     char month[16], marker[3], zone[64];
-    int day = 0, year = 0, hour = 0, minute = 0, second = 0;
-    if (sscanf(text, "%15s %d, %4d %d:%d:%d %2s %63s", month, &day, &year, &hour, &minute, &second,
-               marker, zone) != 8)
+    int day = 0, year = 0, hour = 0, minute = 0, second = 0, zoneAt = -1;
+    if (sscanf(text, "%15s %d, %4d %d:%d:%d %2s %n", month, &day, &year, &hour, &minute, &second,
+               marker, &zoneAt) != 7 ||
+        zoneAt < 0)
         return CERT_TIME_UNKNOWN;
+    /* The zone is the rest of the line: local zone names may hold blanks
+     * ("W. Europe Standard Time" on Windows). */
+    size_t zoneLength = strlen(text + zoneAt);
+    while (zoneLength > 0 && isspace(static_cast<unsigned char>(text[zoneAt + zoneLength - 1])))
+        zoneLength--;
+    if (zoneLength == 0 || zoneLength >= sizeof zone)
+        return CERT_TIME_UNKNOWN;
+    memcpy(zone, text + zoneAt, zoneLength);
+    zone[zoneLength] = '\0';
     int mon = -1;
     for (int i = 0; i < 12; i++)
         if (strcmp(month, MonthNames[i]) == 0)

@@ -13,8 +13,6 @@
 #include <climits>
 #include <cstring>
 
-#include "core/agent.h"
-#include "log/output.h"
 #include "platform/platform.h"
 
 SETTINGS Settings;
@@ -124,7 +122,6 @@ void InitSettings(void) {
     CopyField(Settings.configFileName, sizeof Settings.configFileName, "");
     CopyField(Settings.simpleCommand, sizeof Settings.simpleCommand, "");
     CopyField(Settings.programDir, sizeof Settings.programDir, "");
-    Settings.logStream.store(stdout);
     for (int i = 0; i < KEY_COUNT; i++)
         KeyTable[i].wasSet = 0;
     QuotedContinues = nullptr;
@@ -309,7 +306,7 @@ static int SetKeyValue(CFGKEY *key, const char *value, int len) {
     return 0;
 }
 
-int ReadConfigFile(void) {
+int ReadConfigFile(CFGPROBLEMFN reportProblem) {
     for (int i = 0; i < KEY_COUNT; i++)
         KeyTable[i].wasSet = 0;
     if (Settings.configFileName[0] == '\0') {
@@ -321,12 +318,8 @@ int ReadConfigFile(void) {
     FILE *f = fopen(Settings.configFileName, "r");
     if (f == nullptr) {
         int err = errno;
-        if (FlagIsSet(FLAG_CONFIG_GIVEN)) {
-            char text[256];
-            OutputMessage(0, OUTF_NORMAL, Settings.logStream,
-                          "CVLA203E Unable to open config file '%s' rc=%d (%s)\n",
-                          Settings.configFileName, err, PLCErrorText(err, text, sizeof text));
-        }
+        if (FlagIsSet(FLAG_CONFIG_GIVEN))
+            reportProblem(CFG_CANNOT_OPEN, Settings.configFileName, err);
         return 0;
     }
 
@@ -339,8 +332,7 @@ int ReadConfigFile(void) {
     while (len > 0 || quoted) {
         CFGKEY *key = FindKey(token);
         if (key == nullptr) {
-            OutputMessage(0, OUTF_NORMAL, Settings.logStream,
-                          "CVLA007E Unrecognised parameter '%s'\n", token);
+            reportProblem(CFG_UNRECOGNISED, token, 0);
             len = ReadToken(f, &quoted, token);
             continue;
         }
@@ -354,8 +346,7 @@ int ReadConfigFile(void) {
         } else {
             char text[CFG_ERROR_TEXT_SIZE];
             AppendText(text, sizeof text, 0, "%s = %s", key->name, value); /* cut to fit */
-            OutputMessage(0, OUTF_NORMAL, Settings.logStream,
-                          "CVLA007E Unrecognised parameter '%s'\n", text);
+            reportProblem(CFG_UNRECOGNISED, text, 0);
         }
         len = ReadToken(f, &quoted, token);
     }
@@ -385,9 +376,10 @@ static size_t AppendText(char *buf, size_t size, size_t at, const char *fmt, ...
     return at < size ? at : size - 1;
 }
 
-void ReportConfigOverrides(void) {
-    char text[OUT_TEXT_SIZE];
+void BuildConfigOverrides(char *text, size_t size, int logStreamOpen) {
     size_t at = 0;
+    if (size == 0)
+        return;
     text[0] = '\0';
     int first = 1;
     for (int i = 0; i < KEY_COUNT; i++) {
@@ -396,23 +388,23 @@ void ReportConfigOverrides(void) {
             continue;
         if (key->report == REPORT_TRIGGERED && !FlagIsSet(FLAG_TRIGGERED))
             continue;
-        if (key->report == REPORT_LOG_STREAM && Settings.logStream.load() == nullptr)
+        if (key->report == REPORT_LOG_STREAM && !logStreamOpen)
             continue;
         if (!first)
-            at = AppendText(text, sizeof text, at, "; ");
+            at = AppendText(text, size, at, "; ");
         first = 0;
-        at = AppendText(text, sizeof text, at, "%s", key->name);
+        at = AppendText(text, size, at, "%s", key->name);
         int32_t number = 0;
         switch (key->type) {
             case KEY_INTEGER:
                 number = *key->intField;
-                at = AppendText(text, sizeof text, at, " = %d", number);
+                at = AppendText(text, size, at, " = %d", number);
                 break;
             case KEY_YESNO:
-                at = AppendText(text, sizeof text, at, " = %s", FlagIsSet(key->bit) ? "yes" : "no");
+                at = AppendText(text, size, at, " = %s", FlagIsSet(key->bit) ? "yes" : "no");
                 break;
             case KEY_STRING:
-                at = AppendText(text, sizeof text, at, " = %s", key->strField);
+                at = AppendText(text, size, at, " = %s", key->strField);
                 break;
             case KEY_ENUM: {
                 int32_t v = key->enumField->load(std::memory_order_relaxed);
@@ -422,14 +414,11 @@ void ReportConfigOverrides(void) {
                         name = e->name;
                         break;
                     }
-                at = AppendText(text, sizeof text, at, " = %s", name);
+                at = AppendText(text, size, at, " = %s", name);
                 break;
             }
         }
         if (key->unit != nullptr)
-            at = AppendText(text, sizeof text, at, " %s%s", key->unit, number > 0 ? "s" : "");
+            at = AppendText(text, size, at, " %s%s", key->unit, number > 0 ? "s" : "");
     }
-    OutputMessage(0, OUTF_NORMAL, Settings.logStream,
-                  "CVLA005I Default overrides from file '%s' in effect: %s\n",
-                  Settings.configFileName, text);
 }

@@ -2,11 +2,10 @@
  * housekeeping, the disconnect interval of a triggered agent, the console
  * status line and keys.
  *
- * Owns: LastCertCheckStart.
- * Threads: MainLoop on the main thread; StartCertCheck on the consumer
- * thread. Work on requests and cached handles is never done here: the loop
- * only sees that it is due and has a worker send the simple command that
- * makes the consumer thread do it.
+ * Owns: nothing.
+ * Threads: MainLoop on the main thread. Work on requests and cached handles is never done here: the
+ * loop only sees that it is due and has a worker send the simple command that makes the consumer
+ * thread do it.
  */
 #include "core/mainloop.h"
 
@@ -15,15 +14,14 @@
 
 #include "config/settings.h"
 #include "core/agent.h"
-#include "core/status.h"
 #include "core/workers.h"
+#include "log/status.h"
 #include "log/output.h"
 #include "mq/hobjcache.h"
 #include "mq/queues.h"
 #include "platform/platform.h"
 #include "routing/request.h"
-
-std::atomic<int64_t> LastCertCheckStart{0};
+#include "routing/routing.h"
 
 static char StartCertText[] = "STARTCERT";
 
@@ -31,10 +29,6 @@ static int64_t CertIntervalSeconds(void);
 static void SleepCycle(void);
 static void ShowStatusLine(int64_t now);
 static void EraseStatusText(void);
-
-void StartCertCheck(void) {
-    LastCertCheckStart.store(PLWallClockSeconds(), std::memory_order_relaxed);
-}
 
 /* ---- Timers ------------------------------------------------------------- */
 
@@ -69,8 +63,8 @@ int RunTimers(int64_t now) {
     if (Settings.discInt != 0 && FlagIsSet(FLAG_TRIGGERED) &&
         now - LastActivityTime.load(std::memory_order_relaxed) >=
             static_cast<int64_t>(Settings.discInt) * 60) {
-        OutputMessage(1, OUTF_NORMAL, Settings.logStream,
-                      "CVLA020I Disconnect Interval, %d minutes, expired\n", Settings.discInt);
+        OutputMessage(1, OUTF_NORMAL, "CVLA020I Disconnect Interval, %d minutes, expired\n",
+                      Settings.discInt);
         return 1;
     }
     return 0;
@@ -130,7 +124,7 @@ static void BackOverStatus(int len) {
 }
 
 static void ShowStatusLine(int64_t now) {
-    int locked = Settings.logStream.load() != nullptr;
+    int locked = LogStream.load() != nullptr;
     if (locked)
         CSLockLock(&LogLock);
     BackOverStatus(ConsoleStatusLength.load(std::memory_order_relaxed));
@@ -168,7 +162,7 @@ static void EraseStatusText(void) {
 }
 
 int HandleConsoleKey(int key, int (*readKey)(void)) {
-    int locked = Settings.logStream.load() != nullptr;
+    int locked = LogStream.load() != nullptr;
     if (key == 'Q') {
         if (locked)
             CSLockLock(&LogLock);

@@ -11,7 +11,7 @@
 
 #include <atomic>
 
-#include "mq/mqi.h"
+#include "mqconst/mqi.h"
 
 extern std::atomic<MQHCONN> HConnMain;      /* consumers, routed puts, cached handles */
 extern std::atomic<MQHCONN> HConnSecondary; /* one-off MQPUT1 of workers and -c */

@@ -11,7 +11,7 @@
 #include <cstdint>
 
 #include "log/cs.h"
-#include "mq/mqi.h"
+#include "mqconst/mqi.h"
 
 struct HOBJCACHE {                       /* one open reply-queue handle */
     HOBJCACHE *next;                     /* newest first; under CacheLock */

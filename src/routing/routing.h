@@ -10,7 +10,10 @@
  */
 #pragma once
 
-#include "mq/mqi.h"
+#include <atomic>
+#include <cstdint>
+
+#include "mqconst/mqi.h"
 #include "routing/request.h"
 
 /* Actions of ConsolidateReply, computed per reply. */
@@ -43,6 +46,14 @@ void MQENTRY CommandConsumer(MQHCONN hConn, PMQMD md, PMQGMO gmo, PMQVOID buffer
  * anything else is none. */
 MQLONG ClassifyRequest(const MQCHAR *format, const MQBYTE *msg, MQLONG length);
 
+/* Time (seconds) the last certificate check started; 0 until the first. */
+extern std::atomic<int64_t> LastCertCheckStart;
+
+/* Start a certificate check (simple command STARTCERT, consumer thread).
+ * For now it only records the start time, so that the main loop's timer
+ * sends STARTCERT once per certfreq. */
+void StartCertCheck(void);
+
 /* ---- forward.cpp -- to the command server ---------------------------------- */
 
 /* Save the requester's ReplyToQ, ReplyToQMgr (each cut at the first blank or
@@ -56,6 +67,15 @@ void PrepareForward(REQUEST *req, MQMD *md);
  * reason of the last attempt (0: md->MsgId holds the new identifier);
  * CVLA107E is written on failure. */
 MQLONG ForwardCommand(MQMD *md, MQBYTE *msg, MQLONG len);
+
+/* Put one reply to the requester of req: MsgId and CorrelId by the
+ * requester's report options, the handle from the cache, retry as
+ * PutWithRetry, Responses Sent counted, CVLA107E on a final failure.
+ * passContext 1: pass the context of the reply last read from the reply
+ * queue. md is changed (identifiers, and MQPUT's output). Returns 0 when
+ * the reply was sent, else the reason of the failed open (reported by the
+ * cache) or of the last put. Consumer thread (or main thread). */
+MQLONG PutReply(REQUEST *req, MQMD *md, const void *buffer, MQLONG length, int passContext);
 
 /* ---- reply_consumer.cpp -- the reply queue --------------------------------- */
 

@@ -41,7 +41,7 @@
 #include <thread>
 #include <vector>
 
-#include "mq/mqi.h"
+#include "mqconst/mqi.h"
 #include "platform/net.h"
 #include "platform/platform.h"
 #include "statedir.h"

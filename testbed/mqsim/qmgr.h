@@ -27,7 +27,7 @@
 #include <string>
 #include <vector>
 
-#include "mq/mqi.h"
+#include "mqconst/mqi.h"
 
 struct CONN;   /* an MQI connection (server.h) */
 struct HANDLE; /* an object handle of a connection (server.h) */

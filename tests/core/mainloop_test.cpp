@@ -5,10 +5,11 @@
 
 #include "core/agent.h"
 #include "core/mainloop.h"
-#include "core/status.h"
+#include "log/status.h"
 #include "core/workers.h"
 #include "mq/hobjcache.h"
 #include "mq/mqaccess_fakemq.h"
+#include "routing/routing.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 
 #include "config/settings.h"
 #include "core/agent.h"
-#include "core/status.h"
+#include "log/status.h"
 #include "core/test_support.h"
 #include "log/output.h"
 
@@ -32,7 +32,7 @@ protected:
         SetFlags(FLAG_SERVICE);
         messages = dir.file("messages.txt");
         sink = fopen(messages.c_str(), "wb");
-        Settings.logStream.store(sink);
+        LogStream.store(sink);
     }
     void TearDown() override {
         ResetOutputState();

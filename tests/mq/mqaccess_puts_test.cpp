@@ -6,12 +6,13 @@
 #include <algorithm>
 
 #include "core/agent.h"
-#include "core/status.h"
+#include "log/status.h"
 #include "core/workers.h"
 #include "mq/hobjcache.h"
 #include "mq/queues.h"
 #include "mqaccess_fakemq.h"
 #include "routing/request.h"
+#include "routing/routing.h"
 
 namespace {
 
@@ -212,10 +213,10 @@ TEST_F(Puts, SimpleCommandsAndWakeUpsUseTheSecondaryConnection) {
               std::string::npos);
     EXPECT_EQ(HConnSecondary.load(), fakemq::SECONDARY_HCONN);
 
-    DropSecondaryConnection(nullptr);
+    DropSecondaryConnection();
     EXPECT_EQ(HConnSecondary.load(), MQHC_UNUSABLE_HCONN);
     EXPECT_EQ(fakemq::State().disconnects, 1);
-    DropSecondaryConnection(nullptr); /* not connected: nothing to do */
+    DropSecondaryConnection(); /* not connected: nothing to do */
     EXPECT_EQ(fakemq::State().disconnects, 1);
 }
 

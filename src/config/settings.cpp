@@ -12,6 +12,8 @@
 #include <cstdio>
 #include <climits>
 #include <cstring>
+#include <new>
+#include <type_traits>
 
 #include "platform/platform.h"
 
@@ -95,33 +97,11 @@ static size_t AppendText(char *buf, size_t size, size_t at, const char *fmt, ...
 static FILE *QuotedContinues = nullptr;
 
 void InitSettings(void) {
-    Settings.flags.store(FLAG_DEFAULTS, std::memory_order_relaxed);
-    Settings.maxAge = 10;
-    Settings.maxMsgSize = 1048576;
-    Settings.sleepTime = 1;
-    Settings.reqChkDelay = 10;
-    Settings.hobjChkDelay = 150;
-    Settings.reportInt = 60;
-    Settings.retryCount = 10;
-    Settings.retryInt = 1;
-    Settings.hobjTtl = 300;
-    Settings.numLogFiles = 3;
-    Settings.maxLogSize = 1048576;
-    Settings.discInt = 0;
-    Settings.certEvent.store(CERTEVENT_ASQMGR, std::memory_order_relaxed);
-    Settings.certFreq = 24;
-    Settings.certThresh = 30;
-    Settings.verbosity = 1;
-    CopyField(Settings.qmgrName, sizeof Settings.qmgrName, "");
-    CopyField(Settings.inputQName, sizeof Settings.inputQName, "CORVEL.TORVIK.COMMAND.QUEUE");
-    CopyField(Settings.commandQName, sizeof Settings.commandQName, "SYSTEM.ADMIN.COMMAND.QUEUE");
-    CopyField(Settings.modelQName, sizeof Settings.modelQName, "SYSTEM.DEFAULT.MODEL.QUEUE");
-    CopyField(Settings.tempQPrefix, sizeof Settings.tempQPrefix, "CORVEL.TORVIK.*");
-    CopyField(Settings.actualReplyQName, sizeof Settings.actualReplyQName, "");
-    CopyField(Settings.logPath, sizeof Settings.logPath, "");
-    CopyField(Settings.configFileName, sizeof Settings.configFileName, "");
-    CopyField(Settings.simpleCommand, sizeof Settings.simpleCommand, "");
-    CopyField(Settings.programDir, sizeof Settings.programDir, "");
+    /* The defaults are the initialisers of SETTINGS (settings.h): build the
+     * record anew in place (its destructor is trivial; no other thread runs
+     * at start-up, and tests call this between cases). */
+    static_assert(std::is_trivially_destructible<SETTINGS>::value, "SETTINGS is rebuilt in place");
+    new (&Settings) SETTINGS();
     for (int i = 0; i < KEY_COUNT; i++)
         KeyTable[i].wasSet = 0;
     QuotedContinues = nullptr;

@@ -16,10 +16,10 @@
 extern std::atomic<int64_t> StartTime;  /* taken right after the banner */
 extern std::atomic<int32_t> UsageShown; /* 1: usage printed; no final report */
 
-/* Clear the run state of the core and of every layer below it: this
- * module's and runstate's fields, the certificate check time, statistics,
- * log output state and cached handles (start of TorvikMain, tests). Settings
- * are InitSettings' and are not touched. */
+/* Clear the run state of the core and, through each module's one reset, of
+ * every layer below it: ResetRunState, ResetOutputState (standard output is
+ * the log stream again), ResetStatistics, ResetMQAccess, ResetRouting.
+ * Settings are InitSettings'. Start of TorvikMain, tests. */
 void InitAgentState(void);
 
 /* ---- Steps between start-up and shutdown (agent_hooks.cpp) -------------- */

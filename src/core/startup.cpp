@@ -307,9 +307,7 @@ void Shutdown(void) {
 
 int TorvikMain(int argc, char **argv) {
     InitSettings();
-    ResetOutputState(); /* the log stream is standard output until the log file opens */
-    InitAgentState();
-    ResetStatistics();
+    InitAgentState(); /* the log stream is standard output until the log file opens */
 
     char **trigArgv = nullptr;
     if (argc == 2 && strncmp(argv[1], "TMC ", 4) == 0) {

@@ -225,6 +225,17 @@ static MQLONG PutOneOff(const char *qName, MQMD *md, MQPMO *pmo, MQLONG length,
     return reason;
 }
 
+/* ---- Run state ---------------------------------------------------------- */
+
+void ResetMQAccess(void) {
+    ForgetCachedHandles();
+    LastHandleCheck.store(0, std::memory_order_relaxed);
+    HConnMain.store(MQHC_UNUSABLE_HCONN);
+    HConnSecondary.store(MQHC_UNUSABLE_HCONN);
+    HObjCommandQ = HObjInputQ = HObjReplyQ = MQHO_UNUSABLE_HOBJ;
+    SetCommandQueuer(nullptr);
+}
+
 /* ---- Helpers ------------------------------------------------------------ */
 
 /* A zero-terminated name into a fixed MQ name field, cut to the field and

@@ -52,6 +52,11 @@ void DropSecondaryConnection(void);
  * Returns 0, or -1 when one could not be opened (reported). */
 int OpenAgentQueues(MQCB_FUNCTION *commandConsumer, MQCB_FUNCTION *replyConsumer);
 
+/* Forget the MQ access run state without calling MQ: both connections and
+ * the three queue handles -1, cached handles freed (not closed), the last
+ * handle check 0, no command queuer. Start-up and tests. */
+void ResetMQAccess(void);
+
 /* ---- Simple commands put from another thread -----------------------------
  * The consumer and the main thread must not wait on the secondary
  * connection: the agent registers a queuer that has one of its worker

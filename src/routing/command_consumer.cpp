@@ -30,6 +30,12 @@ static void CheckReplyQueueSize(REQUEST *req);
 static MQLONG DispatchRequest(REQUEST *req, MQMD *md, MQBYTE *msg, MQLONG length);
 static const char *DefinitionTypeName(MQLONG defType);
 
+void ResetRouting(void) {
+    ClearRequests();
+    LastAgeingPass.store(0, std::memory_order_relaxed);
+    LastCertCheckStart.store(0, std::memory_order_relaxed);
+}
+
 void StartCertCheck(void) {
     LastCertCheckStart.store(PLWallClockSeconds(), std::memory_order_relaxed);
 }

@@ -46,6 +46,10 @@ void MQENTRY CommandConsumer(MQHCONN hConn, PMQMD md, PMQGMO gmo, PMQVOID buffer
  * anything else is none. */
 MQLONG ClassifyRequest(const MQCHAR *format, const MQBYTE *msg, MQLONG length);
 
+/* Forget the routing run state: the request table cleared (requests freed),
+ * the last ageing pass and certificate check start 0. Start-up and tests. */
+void ResetRouting(void);
+
 /* Time (seconds) the last certificate check started; 0 until the first. */
 extern std::atomic<int64_t> LastCertCheckStart;
 

@@ -29,7 +29,6 @@ protected:
     FILE *sink = nullptr;
 
     void SetUp() override {
-        ResetOutputState();
         InitSettings();
         InitAgentState();
         SetFlags(FLAG_SERVICE);

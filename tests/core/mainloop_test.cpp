@@ -18,9 +18,7 @@ protected:
     void SetUp() override {
         InitSettings();
         InitAgentState();
-        ResetStatistics();
         fakemq::Install();
-        LastCertCheckStart.store(0);
         now = RefreshCurrentTime();
         /* Nothing else due. */
         LastHandleCheck.store(now);
@@ -151,7 +149,7 @@ TEST(ConsoleKeys, QThenYQuitsAnythingElseDoesNot) {
     EXPECT_EQ(HandleConsoleKey('Q', Keyy), 1);
     testing::internal::GetCapturedStdout();
     EXPECT_TRUE(StopRequested());
-    InitAgentState();
+    ResetRunState();
     testing::internal::CaptureStdout();
     EXPECT_EQ(HandleConsoleKey('Q', KeyY), 1);
     testing::internal::GetCapturedStdout();

@@ -40,10 +40,8 @@ protected:
     FILE *sink = nullptr;
 
     void SetUp() override {
-        ResetOutputState();
         InitSettings();
         InitAgentState();
-        ResetStatistics();
         SetFlags(FLAG_SERVICE);
         CopyField(Settings.logPath, sizeof Settings.logPath, dir.path().c_str());
         messages = dir.file("messages.txt");
@@ -53,7 +51,6 @@ protected:
     void TearDown() override {
         if (LogStream.load() != sink)
             fclose(sink);
-        ResetOutputState();
         InitSettings();
         InitAgentState();
         CSSetMemFailAfter(-1);
@@ -318,7 +315,8 @@ TEST_F(Startup, ShutdownAfterUsageOrInSimpleCommandModeReportsNothing) {
     Shutdown();
     EXPECT_EQ(Messages(), "");
     EXPECT_TRUE(StopRequested());
-    InitAgentState();
+    ResetRunState();
+    UsageShown.store(0);
     SetFlags(FLAG_SIMPLE_COMMAND);
     Shutdown();
     EXPECT_EQ(Messages(), "");

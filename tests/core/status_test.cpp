@@ -25,20 +25,16 @@ protected:
     const int64_t T = 1700000000;
 
     void SetUp() override {
-        ResetOutputState();
         InitSettings();
         InitAgentState();
-        ResetStatistics();
         SetFlags(FLAG_SERVICE);
         messages = dir.file("messages.txt");
         sink = fopen(messages.c_str(), "wb");
         LogStream.store(sink);
     }
     void TearDown() override {
-        ResetOutputState();
         InitSettings();
         InitAgentState();
-        ResetStatistics();
     }
     /* Run a report at the shared time now; the report's text without the
      * time stamp of its first line. */

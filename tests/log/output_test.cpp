@@ -32,14 +32,12 @@ protected:
     TempDir dir;
 
     void SetUp() override {
-        ResetOutputState();
         InitSettings();
         InitAgentState();
         CopyField(Settings.logPath, sizeof Settings.logPath, dir.path().c_str());
         SetFlags(FLAG_SERVICE); /* no echo unless a test asks for it */
     }
     void TearDown() override {
-        ResetOutputState();
         InitSettings();
         InitAgentState();
     }

@@ -21,7 +21,6 @@ protected:
     void SetUp() override {
         InitSettings();
         InitAgentState();
-        ResetStatistics();
         CopyField(Settings.qmgrName, sizeof Settings.qmgrName, "QM1");
         CopyField(Settings.actualReplyQName, sizeof Settings.actualReplyQName,
                   "CORVEL.TORVIK.0001");
@@ -274,7 +273,7 @@ TEST_F(Puts, ConnectionEventsStopTheAgentWithOneMessage) {
 TEST_F(Puts, EveryStopReasonOfTheHandlerStops) {
     for (MQLONG reason : {MQRC_CONNECTION_BROKEN, MQRC_Q_MGR_QUIESCING, MQRC_Q_MGR_STOPPING,
                           MQRC_CONNECTION_QUIESCING, MQRC_CONNECTION_STOPPING}) {
-        InitAgentState();
+        ResetRunState();
         MQCBC cbc = MQCBC_DEFAULT;
         cbc.CallType = MQCBCT_EVENT_CALL;
         cbc.Reason = reason;

@@ -348,9 +348,6 @@ protected:
     void SetUp() override {
         InitSettings();
         InitAgentState();
-        ResetStatistics();
-        ClearRequests();
-        ForgetCachedHandles();
         {
             std::lock_guard<std::mutex> g(Fake().lock);
             Fake().puts.clear();

@@ -44,7 +44,8 @@ HOBJCACHE *FindReplyQueueHandle(const char *qName, const char *qmgrName, MQLONG 
 
 /* Look for records unused for more than hobjttl seconds. closeFlag 1
  * (consumer thread, CHECKHOBJ): unlink and close them. closeFlag 0 (main
- * thread): if any has expired, queue a worker call that sends CHECKHOBJ.
+ * thread): if any has expired, have CHECKHOBJ sent from another thread
+ * (QueueSimpleCommand).
  * Sets LastHandleCheck. */
 void CheckHandleCache(int closeFlag);
 /* The same with the time given (tests). */

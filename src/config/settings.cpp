@@ -83,6 +83,7 @@ static CFGKEY KeyTable[] = {
     INT_KEY("reqchkdelay", reqChkDelay, "second", REPORT_ALWAYS),
     INT_KEY("hobjchkdelay", hobjChkDelay, "second", REPORT_ALWAYS),
     YESNO_KEY("certfreqasmins", FLAG_CERTFREQ_MINUTES, REPORT_ALWAYS),
+    INT_KEY("hobjmax", hobjMax, nullptr, REPORT_ALWAYS),
 };
 constexpr int KEY_COUNT = static_cast<int>(sizeof KeyTable / sizeof KeyTable[0]);
 
@@ -165,7 +166,13 @@ int ReadToken(FILE *stream, int *quoted, char *buffer) {
         *quoted = 1;
         for (;;) {
             if (static_cast<size_t>(len) >= CFG_TOKEN_MAX) {
-                QuotedContinues = stream;
+                /* Full: the string goes on in the next token unless its
+                 * closing quote (or the end of the file) comes next. */
+                c = fgetc(stream);
+                if (c != EOF && c != '"') {
+                    ungetc(c, stream);
+                    QuotedContinues = stream;
+                }
                 break;
             }
             c = fgetc(stream);

@@ -23,12 +23,22 @@
 #include "routing/request.h"
 #include "routing/routing.h"
 
-static char StartCertText[] = "STARTCERT";
+/* The shortest pause of a cycle, whatever sleeptime says (0 or below would
+ * spin). */
+static const uint64_t MIN_CYCLE_MS = 100;
 
 static int64_t CertIntervalSeconds(void);
+static void PutStartCertCall(WORKERCALL *call);
 static void SleepCycle(void);
 static void ShowStatusLine(int64_t now);
 static void EraseStatusText(void);
+
+/* Worker: send STARTCERT; a failed put lets the next cycle try again. */
+static void PutStartCertCall(WORKERCALL *call) {
+    (void)call;
+    if (PutSimpleCommand("STARTCERT") != MQRC_NONE)
+        StartCertOutstanding.store(0, std::memory_order_relaxed);
+}
 
 /* ---- Timers ------------------------------------------------------------- */
 
@@ -54,8 +64,10 @@ int RunTimers(int64_t now) {
     int32_t certEvent = Settings.certEvent.load(std::memory_order_relaxed);
     if (certEvent == CERTEVENT_ASQMGR || certEvent == CERTEVENT_YES) {
         int64_t lastStart = LastCertCheckStart.load(std::memory_order_relaxed);
-        if (lastStart == 0 || now - lastStart > CertIntervalSeconds())
-            QueueCall(PutSimpleCommandCall, StartCertText);
+        if ((lastStart == 0 || now - lastStart > CertIntervalSeconds()) &&
+            StartCertOutstanding.exchange(1, std::memory_order_relaxed) == 0 &&
+            QueueCall(PutStartCertCall, nullptr) != MQRC_NONE)
+            StartCertOutstanding.store(0, std::memory_order_relaxed);
     }
     if (StopRequested())
         return 1;
@@ -105,6 +117,8 @@ void MainLoop(void) {
  * ends the loop without waiting out a long sleeptime. */
 static void SleepCycle(void) {
     uint64_t total = static_cast<uint64_t>(Settings.sleepTime > 0 ? Settings.sleepTime : 0) * 1000;
+    if (total < MIN_CYCLE_MS)
+        total = MIN_CYCLE_MS;
     uint64_t start = PLMonotonicMs();
     for (;;) {
         uint64_t spent = PLMonotonicMs() - start;

@@ -16,6 +16,7 @@
 #include "log/cs.h"
 #include "log/output.h"
 #include "mqconst/mqi.h"
+#include "mqsc/mqsc_render.h"
 #include "platform/platform.h"
 
 /* The trigger's option words and the vector that points into them. At most
@@ -305,9 +306,17 @@ void Shutdown(void) {
     ShutdownWorkers();
 }
 
+/* SIGTERM, SIGINT, console close...: end as on STOP. Runs in a signal
+ * handler: only the atomic store of the stop flag. */
+static void StopOnRequest(void) {
+    SetStopFlag();
+}
+
 int TorvikMain(int argc, char **argv) {
     InitSettings();
-    InitAgentState(); /* the log stream is standard output until the log file opens */
+    InitAgentState();    /* the log stream is standard output until the log file opens */
+    HoldEarlyMessages(); /* for the log file: a service loses standard output */
+    PLHandleStopRequests(StopOnRequest);
 
     char **trigArgv = nullptr;
     if (argc == 2 && strncmp(argv[1], "TMC ", 4) == 0) {
@@ -349,6 +358,8 @@ int TorvikMain(int argc, char **argv) {
     LastReportTime.store(now, std::memory_order_relaxed);
     LastActivityTime.store(now, std::memory_order_relaxed);
 
+    /* The agent's own commands and MQSC replies, before consumption starts. */
+    RegisterMqscHandlers();
     StartAgent(configSet);
 
     Shutdown();

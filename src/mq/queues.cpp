@@ -36,6 +36,7 @@ static void CopyNameField(MQCHAR *field, size_t size, const char *name);
 static void CopyBlanks(MQCHAR *field, size_t size);
 static MQHCONN SecondaryConnection(void);
 static MQLONG PutOneOff(const char *qName, MQMD *md, MQPMO *pmo, MQLONG length, const void *buffer);
+static int PutMayClearByWaiting(MQLONG reason);
 
 /* ---- Queues ------------------------------------------------------------- */
 
@@ -115,7 +116,10 @@ void PutWithRetry(MQHOBJ hObj, const char *qName, MQMD *md, MQPMO *pmo, MQLONG l
         if (*reason == MQRC_HCONN_ERROR || *reason == MQRC_CONNECTION_BROKEN)
             return;
         CountFailedPut();
-        if (attempt >= retries)
+        /* A reason that waiting cannot clear (message too big, queue or
+         * queue manager unknown or deleted, not authorised) is final at
+         * once: retrying it would only hold up the calling thread. */
+        if (attempt >= retries || !PutMayClearByWaiting(*reason))
             return;
         OutputMessage(3, OUTF_NORMAL,
                       "CVLA108E MQPUT to queue '%s' failed with reason %d (%s) - Retry #%d after "
@@ -237,6 +241,26 @@ void ResetMQAccess(void) {
 }
 
 /* ---- Helpers ------------------------------------------------------------ */
+
+/* 1 for the put failures that can clear by themselves: a full or
+ * put-inhibited queue, shortages of storage or space, a busy object, a
+ * cluster still resolving. Every other reason is final. */
+static int PutMayClearByWaiting(MQLONG reason) {
+    switch (reason) {
+        case MQRC_Q_FULL:
+        case MQRC_PUT_INHIBITED:
+        case MQRC_STORAGE_NOT_AVAILABLE:
+        case MQRC_Q_SPACE_NOT_AVAILABLE:
+        case MQRC_PAGESET_FULL:
+        case MQRC_SYNCPOINT_LIMIT_REACHED:
+        case MQRC_RESOURCE_PROBLEM:
+        case MQRC_OBJECT_IN_USE:
+        case MQRC_CLUSTER_RESOLUTION_ERROR:
+            return 1;
+        default:
+            return 0;
+    }
+}
 
 /* A zero-terminated name into a fixed MQ name field, cut to the field and
  * padded with zero bytes. */

@@ -24,7 +24,10 @@ extern MQHOBJ HObjCommandQ, HObjInputQ, HObjReplyQ;
 MQHOBJ OpenQueue(const char *qName, char *actualName, MQLONG options, MQCB_FUNCTION *callback);
 
 /* MQPUT on the main connection, retried retrycount times at retryint
- * seconds (CVLA108E at level 3 before each retry); 2018 is not retried;
+ * seconds (CVLA108E at level 3 before each retry) while the reason is one
+ * that can clear by waiting (queue full, put inhibited, storage or space
+ * short, object in use); any other reason is final at once, and a lost
+ * connection (2018, 2009) is not counted;
  * Failed Puts and Puts Successfully Retried are counted. *compCode and
  * *reason hold the last attempt's result; the caller reports a final
  * failure. */

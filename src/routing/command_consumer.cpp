@@ -2,7 +2,7 @@
  * own simple commands, queue events, and administrative requests, which are
  * recorded as REQUESTs and handed on to the command server.
  *
- * Owns: LastCertCheckStart; requests live in the request table.
+ * Owns: LastCertCheckStart, StartCertOutstanding; requests live in the request table.
  * Threads: the queue manager's consumer thread, one call at a time, never
  * at the same time as OnReplyMessage. RequestLock is taken only inside
  * AddRequest and AgeRequests, CacheLock inside the handle cache.
@@ -21,6 +21,7 @@
 #include "routing/routing.h"
 
 std::atomic<int64_t> LastCertCheckStart{0};
+std::atomic<int32_t> StartCertOutstanding{0};
 
 /* Bytes of an unrecognised simple command shown by CVLA212E. */
 static const MQLONG SimpleCommandShown = 12;
@@ -34,10 +35,13 @@ void ResetRouting(void) {
     ClearRequests();
     LastAgeingPass.store(0, std::memory_order_relaxed);
     LastCertCheckStart.store(0, std::memory_order_relaxed);
+    StartCertOutstanding.store(0, std::memory_order_relaxed);
+    ClearRequestHooks();
 }
 
 void StartCertCheck(void) {
     LastCertCheckStart.store(PLWallClockSeconds(), std::memory_order_relaxed);
+    StartCertOutstanding.store(0, std::memory_order_relaxed);
 }
 
 void OnCommandMessage(MQHCONN hConn, MQMD *md, MQGMO *gmo, MQBYTE *buffer, MQCBC *cbc) {
@@ -172,13 +176,20 @@ static void RunSimpleCommand(const MQMD *md, const MQBYTE *msg, MQLONG length) {
 /* replyqinq: consolidate to no more than the requester's reply queue takes,
  * telling the operator once per cached handle. */
 static void CheckReplyQueueSize(REQUEST *req) {
-    HOBJCACHE *entry = GetReplyQueueHandle(req->replyQName, req->replyQMgrName,
-                                           MQOO_OUTPUT | MQOO_PASS_ALL_CONTEXT);
-    if (entry == nullptr || entry->maxMsgLen >= req->maxMsgSize)
+    /* A queue that cannot be opened now is reported when a reply to it is
+     * put, once per dropped reply. */
+    MQLONG reason = MQRC_NONE;
+    HOBJCACHE *entry = ProbeReplyQueueHandle(req->replyQName, req->replyQMgrName,
+                                             MQOO_OUTPUT | MQOO_PASS_ALL_CONTEXT, &reason);
+    if (entry == nullptr)
         return;
+    if (entry->maxMsgLen >= req->maxMsgSize || entry->reported) {
+        if (entry->maxMsgLen < req->maxMsgSize)
+            req->maxMsgSize = entry->maxMsgLen;
+        ReleaseReplyQueueHandle(entry);
+        return;
+    }
     req->maxMsgSize = entry->maxMsgLen;
-    if (entry->reported)
-        return;
     char name[MQ_DISPLAY_NAME_SIZE];
     OutputMessage(0, OUTF_NORMAL,
                   "CVLA304I ReplyQ %s (%s) has smaller MaxMsgLen (%d)\nthan configured maxmsgsize "
@@ -187,24 +198,25 @@ static void CheckReplyQueueSize(REQUEST *req) {
                   DefinitionTypeName(entry->defType), (int)entry->maxMsgLen,
                   (int)Settings.maxMsgSize);
     entry->reported = 1;
+    ReleaseReplyQueueHandle(entry);
 }
 
 /* Hand a request to its handler. Returns 0 when the handler has dealt with
  * it, MQRC_FUNCTION_NOT_SUPPORTED (2298) to forward it unchanged, another
- * reason to drop it. The MQSC translation, the escape unwrapping and the
- * agent's DISPLAY CERT plug in here; until they do, their requests go to
- * the command server as they came. */
+ * reason to drop it. MQSC text and escape commands go to the registered
+ * translation, command 9500 to the registered DISPLAY CERT handler; a kind
+ * with no handler registered goes to the command server as it came. */
 static MQLONG DispatchRequest(REQUEST *req, MQMD *md, MQBYTE *msg, MQLONG length) {
-    (void)md;
-    (void)msg;
-    (void)length;
     switch (req->requestType) {
         case REQTYPE_MQSC:
+            return CallRequestHandler(HANDLER_MQSC, req, md, msg, length);
         case REQTYPE_ESCAPE:
-            return MQRC_FUNCTION_NOT_SUPPORTED;
+            return CallRequestHandler(HANDLER_ESCAPE, req, md, msg, length);
         case REQTYPE_PCF:
             /* CVL_CMD_DISPLAY_CERTIFICATE is the agent's own; every other
              * command belongs to the command server. */
+            if (req->command == CVL_CMD_DISPLAY_CERTIFICATE)
+                return CallRequestHandler(HANDLER_DISPLAY_CERT, req, md, msg, length);
             return MQRC_FUNCTION_NOT_SUPPORTED;
         default:
             return MQRCCF_UNEXPECTED_ERROR;

@@ -74,8 +74,10 @@ MQLONG PutReply(REQUEST *req, MQMD *md, const void *buffer, MQLONG length, int p
     MQLONG reason = MQRC_NONE;
     HOBJCACHE *entry = FindReplyQueueHandle(req->replyQName, req->replyQMgrName,
                                             MQOO_OUTPUT | MQOO_PASS_ALL_CONTEXT, &reason);
-    if (entry == nullptr)
+    if (entry == nullptr) {
+        CountFailedPut(); /* the reply is dropped: the cache has said why */
         return reason;
+    }
 
     MQPMO pmo = MQPMO_DEFAULT;
     pmo.Version = MQPMO_VERSION_1;
@@ -87,6 +89,7 @@ MQLONG PutReply(REQUEST *req, MQMD *md, const void *buffer, MQLONG length, int p
     }
     MQLONG compCode = MQCC_OK;
     PutWithRetry(entry->hObj, display, md, &pmo, length, buffer, &compCode, &reason);
+    ReleaseReplyQueueHandle(entry);
     if (compCode != MQCC_FAILED) {
         CountResponse(length);
         return MQRC_NONE;

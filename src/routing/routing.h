@@ -47,16 +47,54 @@ void MQENTRY CommandConsumer(MQHCONN hConn, PMQMD md, PMQGMO gmo, PMQVOID buffer
 MQLONG ClassifyRequest(const MQCHAR *format, const MQBYTE *msg, MQLONG length);
 
 /* Forget the routing run state: the request table cleared (requests freed),
- * the last ageing pass and certificate check start 0. Start-up and tests. */
+ * the last ageing pass and certificate check start 0, no STARTCERT
+ * outstanding, no handler or renderer registered. Start-up (before the
+ * handlers are registered) and tests. */
 void ResetRouting(void);
 
 /* Time (seconds) the last certificate check started; 0 until the first. */
 extern std::atomic<int64_t> LastCertCheckStart;
 
+/* 1 from the queueing of a STARTCERT until the consumer has taken it (or
+ * its put failed): at most one is ever waiting on the input queue. */
+extern std::atomic<int32_t> StartCertOutstanding;
+
 /* Start a certificate check (simple command STARTCERT, consumer thread).
  * For now it only records the start time, so that the main loop's timer
  * sends STARTCERT once per certfreq. */
 void StartCertCheck(void);
+
+/* ---- request_hooks.cpp -- handlers registered from above ------------------
+ * The MQSC translation, the escape unwrapping, TORVIK's own DISPLAY CERT
+ * and the MQSC rendering of replies live in modules above routing; the
+ * agent registers them at start-up, before consumption starts. */
+
+/* A request handler: gets the REQUEST, the rewritten descriptor, the
+ * message and its length. Returns 0 when it has dealt with the request,
+ * MQRC_FUNCTION_NOT_SUPPORTED (2298) to forward the message unchanged,
+ * another reason to drop the request. */
+typedef MQLONG REQUESTHANDLER(REQUEST *req, MQMD *md, MQBYTE *msg, MQLONG length);
+
+/* Turns a PCF reply into the MQSC form of req's request type: on 0 *msg and
+ * *length describe a new CSGetMem block owned by the caller (the reply
+ * itself is not freed); anything else leaves them unchanged. */
+typedef MQLONG REPLYRENDERER(REQUEST *req, MQBYTE **msg, MQLONG *length);
+
+/* Which handler: MQSC text, escape commands, command 9500. */
+enum { HANDLER_MQSC = 0, HANDLER_ESCAPE = 1, HANDLER_DISPLAY_CERT = 2, HANDLER_COUNT = 3 };
+
+/* Register (or, with null, remove) the handler of kind which. */
+void SetRequestHandler(int which, REQUESTHANDLER *handler);
+
+/* Call the handler of kind which; MQRC_FUNCTION_NOT_SUPPORTED when none
+ * is registered (the request goes to the command server as it came). */
+MQLONG CallRequestHandler(int which, REQUEST *req, MQMD *md, MQBYTE *msg, MQLONG length);
+
+/* Register (or remove) the renderer RenderReplyAsMqsc uses. */
+void SetReplyRenderer(REPLYRENDERER *renderer);
+
+/* Remove every handler and the renderer (ResetRouting). */
+void ClearRequestHooks(void);
 
 /* ---- forward.cpp -- to the command server ---------------------------------- */
 
@@ -78,7 +116,8 @@ MQLONG ForwardCommand(MQMD *md, MQBYTE *msg, MQLONG len);
  * passContext 1: pass the context of the reply last read from the reply
  * queue. md is changed (identifiers, and MQPUT's output). Returns 0 when
  * the reply was sent, else the reason of the failed open (reported by the
- * cache) or of the last put. Consumer thread (or main thread). */
+ * cache, counted as a failed put) or of the last put. Consumer thread (or
+ * main thread). */
 MQLONG PutReply(REQUEST *req, MQMD *md, const void *buffer, MQLONG length, int passContext);
 
 /* ---- reply_consumer.cpp -- the reply queue --------------------------------- */

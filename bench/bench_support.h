@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "mq/mqi.h"
-#include "mq/mqpcf.h"
+#include "mqconst/mqi.h"
+#include "mqconst/mqpcf.h"
 #include "mqcmd_build.h"
 #include "mqcmd_replyset.h"
 

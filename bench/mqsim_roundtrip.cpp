@@ -15,7 +15,7 @@
 #include <ctime>
 #include <string>
 
-#include "mq/mqi.h"
+#include "mqconst/mqi.h"
 #include "testbed/mqsim_fixture.h"
 #include "testbed/mqsim_util.h"
 

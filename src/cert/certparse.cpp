@@ -85,8 +85,7 @@ void ParseListLine(CERTCMDCTX *ctx, const char *line) {
 
     CERTREC *rec = static_cast<CERTREC *>(CSGetMem(sizeof(CERTREC)));
     if (rec == nullptr) {
-        OutputMessage(0, OUTF_NORMAL, Settings.logStream,
-                      "CVLA201E Can not allocate %d bytes for a message! \n",
+        OutputMessage(0, OUTF_NORMAL, "CVLA201E Can not allocate %d bytes for a message! \n",
                       static_cast<int>(sizeof(CERTREC)));
         return;
     }

@@ -13,7 +13,7 @@
 #include "config/settings.h"
 #include "log/cs.h"
 #include "log/output.h"
-#include "mq/mqi.h"
+#include "mqconst/mqi.h"
 #include "platform/platform.h"
 
 static void ListLineHandler(void *ctx, const char *line);
@@ -52,8 +52,7 @@ int SpawnChild(const char *const *argv, CHILDPROC *child) {
 int RunTool(const char *const *argv, void *ctx, TOOLLINEHANDLER handler) {
     char *out = static_cast<char *>(CSGetMem(TOOL_OUTPUT_SIZE + 1));
     if (out == nullptr) {
-        OutputMessage(0, OUTF_NORMAL, Settings.logStream,
-                      "CVLA201E Can not allocate %d bytes for a message! \n",
+        OutputMessage(0, OUTF_NORMAL, "CVLA201E Can not allocate %d bytes for a message! \n",
                       static_cast<int>(TOOL_OUTPUT_SIZE + 1));
         return TOOL_RUN_WAIT_FAILED;
     }
@@ -136,14 +135,13 @@ int ReportKeyRepositoryError(const CERTCMDCTX *ctx) {
         return 0;
     const char *repos = CertRepositoryName(ctx);
     if (strcmp(id, "CTGSK2016W") == 0)
-        OutputMessage(0, OUTF_NORMAL, Settings.logStream,
+        OutputMessage(0, OUTF_NORMAL,
                       "CVLA227E An invalid key repository password was encountered for '%s'\n",
                       repos);
     else if (strcmp(id, "CTGSK2101W") == 0 || strcmp(id, "CTGSK3026W") == 0)
-        OutputMessage(0, OUTF_NORMAL, Settings.logStream,
-                      "CVLA226E The key repository '%s' does not exist\n", repos);
+        OutputMessage(0, OUTF_NORMAL, "CVLA226E The key repository '%s' does not exist\n", repos);
     else
-        OutputMessage(0, OUTF_NORMAL, Settings.logStream,
+        OutputMessage(0, OUTF_NORMAL,
                       "CVLA225E Unable to open '%s'\nrunmqakm error message number %10.10s\n",
                       repos, id);
     return 1;

@@ -12,9 +12,9 @@
 #include <cstdio>
 #include <climits>
 #include <cstring>
+#include <new>
+#include <type_traits>
 
-#include "core/agent.h"
-#include "log/output.h"
 #include "platform/platform.h"
 
 SETTINGS Settings;
@@ -98,35 +98,11 @@ static size_t AppendText(char *buf, size_t size, size_t at, const char *fmt, ...
 static FILE *QuotedContinues = nullptr;
 
 void InitSettings(void) {
-    Settings.flags.store(FLAG_DEFAULTS, std::memory_order_relaxed);
-    Settings.maxAge = 10;
-    Settings.maxMsgSize = 1048576;
-    Settings.sleepTime = 1;
-    Settings.reqChkDelay = 10;
-    Settings.hobjChkDelay = 150;
-    Settings.reportInt = 60;
-    Settings.retryCount = 10;
-    Settings.retryInt = 1;
-    Settings.hobjTtl = 300;
-    Settings.hobjMax = 200;
-    Settings.numLogFiles = 3;
-    Settings.maxLogSize = 1048576;
-    Settings.discInt = 0;
-    Settings.certEvent.store(CERTEVENT_ASQMGR, std::memory_order_relaxed);
-    Settings.certFreq = 24;
-    Settings.certThresh = 30;
-    Settings.verbosity = 1;
-    CopyField(Settings.qmgrName, sizeof Settings.qmgrName, "");
-    CopyField(Settings.inputQName, sizeof Settings.inputQName, "CORVEL.TORVIK.COMMAND.QUEUE");
-    CopyField(Settings.commandQName, sizeof Settings.commandQName, "SYSTEM.ADMIN.COMMAND.QUEUE");
-    CopyField(Settings.modelQName, sizeof Settings.modelQName, "SYSTEM.DEFAULT.MODEL.QUEUE");
-    CopyField(Settings.tempQPrefix, sizeof Settings.tempQPrefix, "CORVEL.TORVIK.*");
-    CopyField(Settings.actualReplyQName, sizeof Settings.actualReplyQName, "");
-    CopyField(Settings.logPath, sizeof Settings.logPath, "");
-    CopyField(Settings.configFileName, sizeof Settings.configFileName, "");
-    CopyField(Settings.simpleCommand, sizeof Settings.simpleCommand, "");
-    CopyField(Settings.programDir, sizeof Settings.programDir, "");
-    Settings.logStream.store(stdout);
+    /* The defaults are the initialisers of SETTINGS (settings.h): build the
+     * record anew in place (its destructor is trivial; no other thread runs
+     * at start-up, and tests call this between cases). */
+    static_assert(std::is_trivially_destructible<SETTINGS>::value, "SETTINGS is rebuilt in place");
+    new (&Settings) SETTINGS();
     for (int i = 0; i < KEY_COUNT; i++)
         KeyTable[i].wasSet = 0;
     QuotedContinues = nullptr;
@@ -317,7 +293,7 @@ static int SetKeyValue(CFGKEY *key, const char *value, int len) {
     return 0;
 }
 
-int ReadConfigFile(void) {
+int ReadConfigFile(CFGPROBLEMFN reportProblem) {
     for (int i = 0; i < KEY_COUNT; i++)
         KeyTable[i].wasSet = 0;
     if (Settings.configFileName[0] == '\0') {
@@ -329,12 +305,8 @@ int ReadConfigFile(void) {
     FILE *f = fopen(Settings.configFileName, "r");
     if (f == nullptr) {
         int err = errno;
-        if (FlagIsSet(FLAG_CONFIG_GIVEN)) {
-            char text[256];
-            OutputMessage(0, OUTF_NORMAL, Settings.logStream,
-                          "CVLA203E Unable to open config file '%s' rc=%d (%s)\n",
-                          Settings.configFileName, err, PLCErrorText(err, text, sizeof text));
-        }
+        if (FlagIsSet(FLAG_CONFIG_GIVEN))
+            reportProblem(CFG_CANNOT_OPEN, Settings.configFileName, err);
         return 0;
     }
 
@@ -347,8 +319,7 @@ int ReadConfigFile(void) {
     while (len > 0 || quoted) {
         CFGKEY *key = FindKey(token);
         if (key == nullptr) {
-            OutputMessage(0, OUTF_NORMAL, Settings.logStream,
-                          "CVLA007E Unrecognised parameter '%s'\n", token);
+            reportProblem(CFG_UNRECOGNISED, token, 0);
             len = ReadToken(f, &quoted, token);
             continue;
         }
@@ -362,8 +333,7 @@ int ReadConfigFile(void) {
         } else {
             char text[CFG_ERROR_TEXT_SIZE];
             AppendText(text, sizeof text, 0, "%s = %s", key->name, value); /* cut to fit */
-            OutputMessage(0, OUTF_NORMAL, Settings.logStream,
-                          "CVLA007E Unrecognised parameter '%s'\n", text);
+            reportProblem(CFG_UNRECOGNISED, text, 0);
         }
         len = ReadToken(f, &quoted, token);
     }
@@ -393,9 +363,10 @@ static size_t AppendText(char *buf, size_t size, size_t at, const char *fmt, ...
     return at < size ? at : size - 1;
 }
 
-void ReportConfigOverrides(void) {
-    char text[OUT_TEXT_SIZE];
+void BuildConfigOverrides(char *text, size_t size, int logStreamOpen) {
     size_t at = 0;
+    if (size == 0)
+        return;
     text[0] = '\0';
     int first = 1;
     for (int i = 0; i < KEY_COUNT; i++) {
@@ -404,23 +375,23 @@ void ReportConfigOverrides(void) {
             continue;
         if (key->report == REPORT_TRIGGERED && !FlagIsSet(FLAG_TRIGGERED))
             continue;
-        if (key->report == REPORT_LOG_STREAM && Settings.logStream.load() == nullptr)
+        if (key->report == REPORT_LOG_STREAM && !logStreamOpen)
             continue;
         if (!first)
-            at = AppendText(text, sizeof text, at, "; ");
+            at = AppendText(text, size, at, "; ");
         first = 0;
-        at = AppendText(text, sizeof text, at, "%s", key->name);
+        at = AppendText(text, size, at, "%s", key->name);
         int32_t number = 0;
         switch (key->type) {
             case KEY_INTEGER:
                 number = *key->intField;
-                at = AppendText(text, sizeof text, at, " = %d", number);
+                at = AppendText(text, size, at, " = %d", number);
                 break;
             case KEY_YESNO:
-                at = AppendText(text, sizeof text, at, " = %s", FlagIsSet(key->bit) ? "yes" : "no");
+                at = AppendText(text, size, at, " = %s", FlagIsSet(key->bit) ? "yes" : "no");
                 break;
             case KEY_STRING:
-                at = AppendText(text, sizeof text, at, " = %s", key->strField);
+                at = AppendText(text, size, at, " = %s", key->strField);
                 break;
             case KEY_ENUM: {
                 int32_t v = key->enumField->load(std::memory_order_relaxed);
@@ -430,14 +401,11 @@ void ReportConfigOverrides(void) {
                         name = e->name;
                         break;
                     }
-                at = AppendText(text, sizeof text, at, " = %s", name);
+                at = AppendText(text, size, at, " = %s", name);
                 break;
             }
         }
         if (key->unit != nullptr)
-            at = AppendText(text, sizeof text, at, " %s%s", key->unit, number > 0 ? "s" : "");
+            at = AppendText(text, size, at, " %s%s", key->unit, number > 0 ? "s" : "");
     }
-    OutputMessage(0, OUTF_NORMAL, Settings.logStream,
-                  "CVLA005I Default overrides from file '%s' in effect: %s\n",
-                  Settings.configFileName, text);
 }

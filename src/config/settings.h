@@ -5,8 +5,8 @@
  * flags.
  * Threads: start-up fills Settings on the main thread before any other
  * thread exists; afterwards the integer and string fields are only read.
- * The flags word, certEvent and logStream change while threads run and are
- * atomics (read them without a lock; change flags with SetFlags/ClearFlags).
+ * The flags word and certEvent change while threads run and are atomics (read them without a lock;
+ * change flags with SetFlags/ClearFlags).
  */
 #pragma once
 
@@ -15,7 +15,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "mq/mqi.h"
+#include "mqconst/mqi.h"
 
 /* Bits of Settings.flags. */
 constexpr uint32_t FLAG_ZOS = 0x1;              /* queue manager runs on z/OS */
@@ -24,7 +24,6 @@ constexpr uint32_t FLAG_SERVICE = 0x4;          /* no console: -k or stdout not 
 constexpr uint32_t FLAG_CONFIG_GIVEN = 0x8;     /* option -f given */
 constexpr uint32_t FLAG_COALESCE = 0x10;        /* key coalesce */
 constexpr uint32_t FLAG_LOGFAILFATAL = 0x40;    /* key logfailfatal */
-constexpr uint32_t FLAG_ROTATING = 0x80;        /* a log rotation is in progress */
 constexpr uint32_t FLAG_SIMPLE_COMMAND = 0x100; /* option -c */
 constexpr uint32_t FLAG_TRIGGERED = 0x200;      /* started by a trigger message */
 constexpr uint32_t FLAG_REPLYQINQ = 0x400;      /* key replyqinq */
@@ -82,17 +81,12 @@ struct SETTINGS {
     char configFileName[CFG_ARG_SIZE] = ""; /* empty: programDir + TORVIK.CFG */
     char simpleCommand[CFG_ARG_SIZE] = "";
     char programDir[CFG_FILE_SIZE] = ""; /* no trailing separator */
-
-    /* Where messages go: standard output until the log file opens, then the
-     * log file. Replaced only under LogLock (log/output.h). */
-    std::atomic<FILE *> logStream{nullptr};
 };
 
 extern SETTINGS Settings;
 
-/* Put every field of Settings back to its built-in default, forget which
- * keys the file set, and make standard output the log stream. Start-up and
- * tests. */
+/* Put every field of Settings back to its built-in default and forget
+ * which keys the file set. Start-up and tests. */
 void InitSettings(void);
 
 /* Flags word helpers (relaxed atomics). */
@@ -106,15 +100,27 @@ inline void ClearFlags(uint32_t bits) {
     Settings.flags.fetch_and(~bits, std::memory_order_relaxed);
 }
 
+/* What ReadConfigFile found wrong, handed to the caller's reporter in file
+ * order; the caller writes the messages. */
+enum {
+    CFG_CANNOT_OPEN = 1,  /* text: the file name (-f given); err: system error code */
+    CFG_UNRECOGNISED = 2, /* text: the unknown key, or "key = value" of a bad value,
+                             cut to CFG_ERROR_TEXT_SIZE - 1 characters */
+};
+typedef void (*CFGPROBLEMFN)(int problem, const char *text, int err);
+
 /* Read the configuration file: Settings.configFileName when -f gave one,
  * else programDir + separator + "TORVIK.CFG". Unknown keys and bad values
- * are reported (CVLA007E) and skipped; a file named with -f that cannot be
- * opened gives CVLA203E. Returns 1 when at least one key was set, else 0. */
-int ReadConfigFile(void);
+ * are skipped and handed to reportProblem; so is a file named with -f that
+ * cannot be opened (an absent default file is not a problem). Returns 1
+ * when at least one key was set, else 0. */
+int ReadConfigFile(CFGPROBLEMFN reportProblem);
 
-/* Write CVLA005I listing every key the file set (in table order, with its
- * value and unit) whose report condition holds. */
-void ReportConfigOverrides(void);
+/* The list of every key the file set (in table order, with its value and
+ * unit) whose report condition holds, "key = value unit; ...", into text
+ * (size bytes, always terminated, cut to fit). logStreamOpen 0 leaves out
+ * the keys of the log files. */
+void BuildConfigOverrides(char *text, size_t size, int logStreamOpen);
 
 /* Read the next token of a configuration stream into buffer, which holds at
  * least CFG_TOKEN_MAX + 1 bytes; the token is zero-terminated. *quoted is set

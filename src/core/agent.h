@@ -1,40 +1,28 @@
-/* agent.h -- the agent's shared run state: the stop flag, the shared clock,
- * the usage-shown flag, and the steps of start and stop that the MQ access
- * and worker-pool modules supply.
+/* agent.h -- the agent's own run state (start time, usage-shown flag) and
+ * the steps between start-up and shutdown: connect, open the queues with
+ * their consumers, run the main loop, and the MQ and worker parts of the
+ * shutdown. The stop flag and the shared clock are log/runstate.h's.
  *
- * Owns: StopFlag, CurrentTime, LastActivityTime, StartTime, UsageShown.
- * Threads: read by every thread without a lock (relaxed atomics); the stop
- * flag is only ever set, never cleared (InitAgentState is for start-up and
- * tests only).
+ * Owns: StartTime, UsageShown.
+ * Threads: main thread; the atomics are read by any thread without a lock.
  */
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 
-extern std::atomic<int32_t> StopFlag;         /* 1: the agent is to end */
-extern std::atomic<int64_t> CurrentTime;      /* seconds since 1970, refreshed often */
-extern std::atomic<int64_t> LastActivityTime; /* last message taken by a consumer */
-extern std::atomic<int64_t> StartTime;        /* taken right after the banner */
-extern std::atomic<int32_t> UsageShown;       /* 1: usage printed; no final report */
+#include "log/runstate.h"
 
-/* Take the wall clock into CurrentTime and return it. */
-int64_t RefreshCurrentTime(void);
+extern std::atomic<int64_t> StartTime;  /* taken right after the banner */
+extern std::atomic<int32_t> UsageShown; /* 1: usage printed; no final report */
 
-/* Ask the agent to end (the main loop ends it in order). */
-inline void SetStopFlag(void) {
-    StopFlag.store(1, std::memory_order_relaxed);
-}
-inline int StopRequested(void) {
-    return StopFlag.load(std::memory_order_relaxed) != 0;
-}
-
-/* Clear all of the above (start of TorvikMain, tests). */
+/* Clear the run state of the core and, through each module's one reset, of
+ * every layer below it: ResetRunState, ResetOutputState (standard output is
+ * the log stream again), ResetStatistics, ResetMQAccess, ResetRouting.
+ * Settings are InitSettings'. Start of TorvikMain, tests. */
 void InitAgentState(void);
 
-/* ---- Steps supplied by the MQ access and worker-pool modules ------------
- * Defined in agent_hooks.cpp; that file is replaced when those modules come.
- */
+/* ---- Steps between start-up and shutdown (agent_hooks.cpp) -------------- */
 
 /* Connect to the queue manager, open the command, input and reply queues,
  * report the parameters in effect, the configuration overrides (when
@@ -51,6 +39,10 @@ int SendSimpleCommand(void);
 /* Shutdown, first step: stop consumption and disconnect the main
  * connection (and in -c mode the secondary connection) if open. */
 void ShutdownConnections(void);
+
+/* Worker call: PutSimpleCommand(call->argument as text). */
+struct WORKERCALL;
+void PutSimpleCommandCall(WORKERCALL *call);
 
 /* Shutdown, last step, after the stop flag is set: queue the secondary
  * disconnect for the workers and wait up to 20 s for the worker threads. */

@@ -11,6 +11,7 @@
 #include "config/settings.h"
 #include "core/agent.h"
 #include "core/mainloop.h"
+#include "core/startup.h"
 #include "core/workers.h"
 #include "log/output.h"
 #include "mq/connect.h"
@@ -18,25 +19,43 @@
 #include "mq/mqload.h"
 #include "mq/queues.h"
 #include "mqconst/mqconst.h"
+#include "routing/routing.h"
 
 /* The shutdown gives the workers this many cycles of 100 ms (20 s). */
 static const int WORKER_WAIT_CYCLES = 200;
 
+static MQLONG QueueCommandForWorker(const char *text);
+static void DropSecondaryCall(WORKERCALL *call);
+
+void PutSimpleCommandCall(WORKERCALL *call) {
+    PutSimpleCommand(static_cast<const char *>(call->argument));
+}
+
+/* The command queuer of the MQ access layer: a worker makes the put. */
+static MQLONG QueueCommandForWorker(const char *text) {
+    return QueueCall(PutSimpleCommandCall, const_cast<char *>(text));
+}
+
+static void DropSecondaryCall(WORKERCALL *call) {
+    (void)call;
+    DropSecondaryConnection();
+}
+
 int StartAgent(int configSet) {
-    FILE *log = Settings.logStream;
     MQHCONN hConn = ConnectQueueManager();
     if (hConn == MQHC_UNUSABLE_HCONN)
         return -1;
     HConnMain.store(hConn);
 
-    if (OpenAgentQueues() != 0)
+    SetCommandQueuer(QueueCommandForWorker);
+    if (OpenAgentQueues(&CommandConsumer, &ReplyConsumer) != 0)
         return -1;
 
     int verbosity = Settings.verbosity;
     const char *verbosityName = verbosity >= VERBOSITY_QUIET && verbosity <= VERBOSITY_HIGH
                                     ? VerbosityNames[verbosity]
                                     : "";
-    OutputMessage(1, OUTF_NORMAL, log,
+    OutputMessage(1, OUTF_NORMAL,
                   "CVLA004I Parameters in effect:\n"
                   "  Queue Manager        : %s\n"
                   "  Input Queue          : %s\n"
@@ -50,11 +69,11 @@ int StartAgent(int configSet) {
 
     int32_t certEvent = Settings.certEvent.load(std::memory_order_relaxed);
     if (certEvent == CERTEVENT_YES)
-        OutputMessage(1, OUTF_NORMAL, log,
+        OutputMessage(1, OUTF_NORMAL,
                       "CVLA223I Certificate Expiry Events are enabled\n"
                       "certevent config set to 'yes'\n");
     else if (certEvent == CERTEVENT_NO)
-        OutputMessage(1, OUTF_NORMAL, log,
+        OutputMessage(1, OUTF_NORMAL,
                       "CVLA223I Certificate Expiry Events are disabled\n"
                       "certevent config set to 'no'\n");
 
@@ -64,7 +83,7 @@ int StartAgent(int configSet) {
     MQLONG compCode = MQCC_OK, reason = MQRC_NONE;
     MQEntryPoints.MQCTL(hConn, MQOP_START, &ctlo, &compCode, &reason);
     if (compCode == MQCC_FAILED) {
-        OutputMessage(0, OUTF_NORMAL, log,
+        OutputMessage(0, OUTF_NORMAL,
                       "CVLA106E MQCTL on queue manager '%s' failed with reason %d (%s)\n",
                       Settings.qmgrName, reason, ReasonText(reason));
         return -1;
@@ -97,11 +116,11 @@ void ShutdownConnections(void) {
          * raise on the connection's handler is not news (the handler is
          * quiet once the stop flag is set). */
         SetStopFlag();
-        DropSecondaryConnection(nullptr);
+        DropSecondaryConnection();
     }
 }
 
 void ShutdownWorkers(void) {
-    QueueCall(DropSecondaryConnection, nullptr);
+    QueueCall(DropSecondaryCall, nullptr);
     WaitForWorkers(WORKER_WAIT_CYCLES);
 }

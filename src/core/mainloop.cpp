@@ -2,11 +2,10 @@
  * housekeeping, the disconnect interval of a triggered agent, the console
  * status line and keys.
  *
- * Owns: LastCertCheckStart, StartCertOutstanding.
- * Threads: MainLoop on the main thread; StartCertCheck on the consumer
- * thread. Work on requests and cached handles is never done here: the loop
- * only sees that it is due and has a worker send the simple command that
- * makes the consumer thread do it.
+ * Owns: nothing.
+ * Threads: MainLoop on the main thread. Work on requests and cached handles is never done here: the
+ * loop only sees that it is due and has a worker send the simple command that makes the consumer
+ * thread do it.
  */
 #include "core/mainloop.h"
 
@@ -15,16 +14,14 @@
 
 #include "config/settings.h"
 #include "core/agent.h"
-#include "core/status.h"
 #include "core/workers.h"
+#include "log/status.h"
 #include "log/output.h"
 #include "mq/hobjcache.h"
 #include "mq/queues.h"
 #include "platform/platform.h"
 #include "routing/request.h"
-
-std::atomic<int64_t> LastCertCheckStart{0};
-std::atomic<int32_t> StartCertOutstanding{0};
+#include "routing/routing.h"
 
 /* The shortest pause of a cycle, whatever sleeptime says (0 or below would
  * spin). */
@@ -35,11 +32,6 @@ static void PutStartCertCall(WORKERCALL *call);
 static void SleepCycle(void);
 static void ShowStatusLine(int64_t now);
 static void EraseStatusText(void);
-
-void StartCertCheck(void) {
-    LastCertCheckStart.store(PLWallClockSeconds(), std::memory_order_relaxed);
-    StartCertOutstanding.store(0, std::memory_order_relaxed);
-}
 
 /* Worker: send STARTCERT; a failed put lets the next cycle try again. */
 static void PutStartCertCall(WORKERCALL *call) {
@@ -83,8 +75,8 @@ int RunTimers(int64_t now) {
     if (Settings.discInt != 0 && FlagIsSet(FLAG_TRIGGERED) &&
         now - LastActivityTime.load(std::memory_order_relaxed) >=
             static_cast<int64_t>(Settings.discInt) * 60) {
-        OutputMessage(1, OUTF_NORMAL, Settings.logStream,
-                      "CVLA020I Disconnect Interval, %d minutes, expired\n", Settings.discInt);
+        OutputMessage(1, OUTF_NORMAL, "CVLA020I Disconnect Interval, %d minutes, expired\n",
+                      Settings.discInt);
         return 1;
     }
     return 0;
@@ -146,7 +138,7 @@ static void BackOverStatus(int len) {
 }
 
 static void ShowStatusLine(int64_t now) {
-    int locked = Settings.logStream.load() != nullptr;
+    int locked = LogStream.load() != nullptr;
     if (locked)
         CSLockLock(&LogLock);
     BackOverStatus(ConsoleStatusLength.load(std::memory_order_relaxed));
@@ -184,7 +176,7 @@ static void EraseStatusText(void) {
 }
 
 int HandleConsoleKey(int key, int (*readKey)(void)) {
-    int locked = Settings.logStream.load() != nullptr;
+    int locked = LogStream.load() != nullptr;
     if (key == 'Q') {
         if (locked)
             CSLockLock(&LogLock);

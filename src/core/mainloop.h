@@ -1,26 +1,13 @@
-/* mainloop.h -- the agent's run after start-up: the queue manager
- * connection and queues (start-up steps 11 to 18), the main loop with its
- * timers and console keys, and the MQ part of the shutdown.
+/* mainloop.h -- the main thread's loop after start-up: timed housekeeping,
+ * the disconnect interval of a triggered agent, the console status line and
+ * keys.
  *
- * Owns: LastCertCheckStart, StartCertOutstanding.
- * Threads: main thread; StartCertCheck on the consumer thread (STARTCERT).
+ * Owns: nothing (the times it compares are their modules').
+ * Threads: main thread.
  */
 #pragma once
 
-#include <atomic>
 #include <cstdint>
-
-/* Time (seconds) the last certificate check started; 0 until the first. */
-extern std::atomic<int64_t> LastCertCheckStart;
-
-/* 1 from the queueing of a STARTCERT until the consumer has taken it (or
- * its put failed): at most one is ever waiting on the input queue. */
-extern std::atomic<int32_t> StartCertOutstanding;
-
-/* Start a certificate check (simple command STARTCERT, consumer thread).
- * For now it only records the start time, so that the timer sends
- * STARTCERT once per certfreq. */
-void StartCertCheck(void);
 
 /* The loop of the main thread after consumption has started: timers,
  * disconnect interval, console status line and keys. Returns when the

@@ -12,10 +12,10 @@
 
 #include "config/settings.h"
 #include "core/agent.h"
-#include "core/status.h"
+#include "log/status.h"
 #include "log/cs.h"
 #include "log/output.h"
-#include "mq/mqi.h"
+#include "mqconst/mqi.h"
 #include "mqsc/mqsc_render.h"
 #include "platform/platform.h"
 
@@ -36,13 +36,14 @@ static int ApplyOption(char letter, const char *value);
 static int VerbosityFromText(const char *value);
 static size_t TrimmedLength(const char *field, size_t len);
 static void CopyName(char *dst, size_t size, const char *src, size_t len);
+static void ReportConfigProblem(int problem, const char *text, int err);
 
 const char *BuildDate(void) {
     return __DATE__;
 }
 
 void WriteBanner(int flags) {
-    OutputMessage(0, flags, Settings.logStream,
+    OutputMessage(0, flags,
                   "CVLA001I Corvel Software TORVIK : Command Server Agent for IBM MQ\n"
                   "  Version V%s Build Date:%s\n",
                   TORVIK_VERSION, BuildDate());
@@ -50,7 +51,7 @@ void WriteBanner(int flags) {
 
 void ShowUsage(void) {
     WriteBanner(OUTF_NORMAL | OUTF_NO_DATE);
-    OutputMessage(0, OUTF_NORMAL | OUTF_NO_DATE, Settings.logStream,
+    OutputMessage(0, OUTF_NORMAL | OUTF_NO_DATE,
                   "CVLA006E Usage: TORVIK <Optional flags as below>\n"
                   "  [-m <Queue Manager Name>]\n"
                   "  [-q <Input Queue Name>  ]\n"
@@ -104,8 +105,8 @@ static int ApplyOption(char letter, const char *value) {
         case 'v': {
             int level = VerbosityFromText(value);
             if (level < 0) {
-                OutputMessage(0, OUTF_NORMAL, Settings.logStream,
-                              "Sorry, don't understand verbose string '%s'\n", value);
+                OutputMessage(0, OUTF_NORMAL, "Sorry, don't understand verbose string '%s'\n",
+                              value);
                 ShowUsage();
                 return OPTIONS_END;
             }
@@ -163,8 +164,7 @@ int ParseOptions(int argc, char **argv) {
     }
     if (index < argc) {
         if (argv[index][0] != '?')
-            OutputMessage(0, OUTF_NORMAL, Settings.logStream,
-                          "CVLA007E Unrecognised parameter '%s'\n", argv[index]);
+            OutputMessage(0, OUTF_NORMAL, "CVLA007E Unrecognised parameter '%s'\n", argv[index]);
         ShowUsage();
         return OPTIONS_END;
     }
@@ -204,8 +204,7 @@ int ParseTriggerMessage(const char *trigger, int *argcOut, char **argvIn, char *
 
     TRIGPARMS *parms = static_cast<TRIGPARMS *>(CSGetMem(sizeof(TRIGPARMS)));
     if (parms == nullptr) {
-        OutputMessage(0, OUTF_NORMAL, Settings.logStream,
-                      "CVLA202E Can not allocate %d bytes for a '%s' structure\n",
+        OutputMessage(0, OUTF_NORMAL, "CVLA202E Can not allocate %d bytes for a '%s' structure\n",
                       static_cast<int>(TRIGPARMS_SIZE), "TRIGPARMS");
         return 0;
     }
@@ -270,16 +269,38 @@ void GetProgramDirectory(void) {
     CopyField(Settings.programDir, sizeof Settings.programDir, dir);
 }
 
+/* ---- Configuration ------------------------------------------------------ */
+
+static void ReportConfigProblem(int problem, const char *text, int err) {
+    if (problem == CFG_CANNOT_OPEN) {
+        char errText[256];
+        OutputMessage(0, OUTF_NORMAL, "CVLA203E Unable to open config file '%s' rc=%d (%s)\n", text,
+                      err, PLCErrorText(err, errText, sizeof errText));
+    } else {
+        OutputMessage(0, OUTF_NORMAL, "CVLA007E Unrecognised parameter '%s'\n", text);
+    }
+}
+
+int ReadConfiguration(void) {
+    return ReadConfigFile(ReportConfigProblem);
+}
+
+void ReportConfigOverrides(void) {
+    char text[OUT_TEXT_SIZE];
+    BuildConfigOverrides(text, sizeof text, LogStream.load() != nullptr);
+    OutputMessage(0, OUTF_NORMAL, "CVLA005I Default overrides from file '%s' in effect: %s\n",
+                  Settings.configFileName, text);
+}
+
 /* ---- Start and end ------------------------------------------------------ */
 
 void Shutdown(void) {
     ShutdownConnections();
     if (!FlagIsSet(FLAG_SIMPLE_COMMAND) && !UsageShown.load(std::memory_order_relaxed)) {
         StatusReport(1);
-        OutputMessage(0, OUTF_NORMAL, Settings.logStream, "CVLA099I TORVIK Agent shutting down\n");
-        if (Settings.logStream.load() != nullptr)
-            OutputMessage(0, OUTF_NO_ECHO, Settings.logStream,
-                          "---------------------------------------\n");
+        OutputMessage(0, OUTF_NORMAL, "CVLA099I TORVIK Agent shutting down\n");
+        if (LogStream.load() != nullptr)
+            OutputMessage(0, OUTF_NO_ECHO, "---------------------------------------\n");
     }
     SetStopFlag();
     ShutdownWorkers();
@@ -292,9 +313,8 @@ static void StopOnRequest(void) {
 }
 
 int TorvikMain(int argc, char **argv) {
-    InitSettings(); /* the log stream is standard output until the log file opens */
-    InitAgentState();
-    ResetStatistics();
+    InitSettings();
+    InitAgentState();    /* the log stream is standard output until the log file opens */
     HoldEarlyMessages(); /* for the log file: a service loses standard output */
     PLHandleStopRequests(StopOnRequest);
 
@@ -327,12 +347,12 @@ int TorvikMain(int argc, char **argv) {
     if (!PLStdoutIsTerminal())
         SetFlags(FLAG_SERVICE);
     GetProgramDirectory();
-    int configSet = ReadConfigFile();
-    if (Settings.logStream.load() != nullptr)
+    int configSet = ReadConfiguration();
+    if (LogStream.load() != nullptr)
         OpenLogFile();
     WriteBanner(OUTF_NORMAL);
     if (FlagIsSet(FLAG_TRIGGERED))
-        OutputMessage(1, OUTF_NORMAL, Settings.logStream, "CVLA003I Program Triggered\n");
+        OutputMessage(1, OUTF_NORMAL, "CVLA003I Program Triggered\n");
     int64_t now = RefreshCurrentTime();
     StartTime.store(now, std::memory_order_relaxed);
     LastReportTime.store(now, std::memory_order_relaxed);

@@ -48,6 +48,15 @@ void ShowUsage(void);
 /* Write the banner CVLA001I (level 0) with the given flags. */
 void WriteBanner(int flags);
 
+/* Read the configuration file (ReadConfigFile), writing CVLA203E for a file
+ * named with -f that cannot be opened and CVLA007E for each unknown key or
+ * bad value. Returns 1 when at least one key was set, else 0. */
+int ReadConfiguration(void);
+
+/* Write CVLA005I listing every key the file set (in table order, with its
+ * value and unit) whose report condition holds. */
+void ReportConfigOverrides(void);
+
 /* Fill Settings.programDir with the directory of the running executable. */
 void GetProgramDirectory(void);
 

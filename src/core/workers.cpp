@@ -134,9 +134,8 @@ int WaitForWorkers(int maxCycles) {
     for (int left = maxCycles; left > 0; left--) {
         if (!WorkersBusy())
             return 1;
-        OutputMessage(3, OUTF_CONSOLE_ONLY, Settings.logStream,
-                      "LoopCount=%d WorkerThreads=%d Threads=%d pCalls=%p\n", left,
-                      static_cast<int>(LiveWorkerThreads.load(std::memory_order_relaxed)),
+        OutputMessage(3, OUTF_CONSOLE_ONLY, "LoopCount=%d WorkerThreads=%d Threads=%d pCalls=%p\n",
+                      left, static_cast<int>(LiveWorkerThreads.load(std::memory_order_relaxed)),
                       static_cast<int>(IdleWorkerThreads.load(std::memory_order_relaxed)),
                       static_cast<void *>(FirstQueuedCall()));
         SignalWorkers();

@@ -10,7 +10,7 @@
 #include <atomic>
 #include <cstdint>
 
-#include "mq/mqi.h"
+#include "mqconst/mqi.h"
 
 /* One queued call, allocated by QueueCall and freed by the worker after the
  * function has returned. The function must not free the record. */

@@ -4,8 +4,8 @@
  * Owns: the global lock (a CSLOCK), the allocation counters, the trap hook.
  * Threads: every procedure may be called from any thread.
  *
- * Every lock of TORVIK (LogLock, RequestLock, CacheLock, the worker lock and
- * the global lock) is a CSLOCK: an owner thread identifier, a recursion count
+ * Every lock of TORVIK (LogLock, RequestLock, CacheLock, SecondaryLock, the
+ * worker lock and the global lock) is a CSLOCK: an owner thread identifier, a recursion count
  * and a system mutex made on first use. The owner may take it again without
  * waiting and must release it as often as it took it. Declare one as
  *     CSLOCK RequestLock;            (zero-initialised: free, no mutex yet)

@@ -1,11 +1,11 @@
 /* output.cpp -- OutputMessage, the date line, log file names, opening and
  * rotating the log files.
  *
- * Owns: LogLock, ConsoleStatusLength, the last date-line day and the log
- * stream field Settings.logStream after start-up.
+ * Owns: LogStream, LogLock, ConsoleStatusLength, the last date-line day,
+ * Rotating.
  * Threads: OutputMessage from any thread. One line (date line, text, echo)
  * is written under LogLock. The rotation check runs before the lock and is
- * kept to one thread at a time by FLAG_ROTATING; a rotation holds LogLock
+ * kept to one thread at a time by Rotating; a rotation holds LogLock
  * from closing file 1 until the new file 1 is the log stream.
  */
 #include "log/output.h"
@@ -14,16 +14,18 @@
 #include <cstring>
 
 #include "config/settings.h"
-#include "core/agent.h"
+#include "log/runstate.h"
 
 const char *const VerbosityNames[4] = {"Quiet", "Low detail", "Medium detail", "High detail"};
 
+std::atomic<FILE *> LogStream{stdout};
 CSLOCK LogLock;
 std::atomic<int> ConsoleStatusLength{0};
 
-static std::atomic<int> LastDay{0}; /* day of the month of the last date line; 0: none */
-static int RotationLocks = 0;       /* LogLock holds left by a rotation; under LogLock */
-static int LogClosed = 0;           /* 1: a rotation closed the log stream; under LogLock */
+static std::atomic<int> LastDay{0};  /* day of the month of the last date line; 0: none */
+static int RotationLocks = 0;        /* LogLock holds left by a rotation; under LogLock */
+static std::atomic<int> Rotating{0}; /* 1: a thread runs the rotation check */
+static int LogClosed = 0;            /* 1: a rotation closed the log stream; under LogLock */
 
 /* Messages written to standard output that belong in the log file: those
  * before it first opens (while HoldingEarly) and those of a rotation while
@@ -41,16 +43,16 @@ static void FormatDateLine(char *buf, size_t size, const struct tm *lt);
 static void HoldText(const char *prefix, const char *text);
 static int CreateLogDirectory(const char *fileName);
 
-void OutputMessage(int level, int flags, FILE *stream, const char *fmt, ...) {
+void OutputMessage(int level, int flags, const char *fmt, ...) {
     if (level > Settings.verbosity)
         return;
+    FILE *stream = LogStream.load();
 
     /* Rotation check: only for a log file, one thread at a time. */
     if (!(flags & OUTF_CONSOLE_ONLY) && stream != nullptr && stream != stdout) {
-        uint32_t before = Settings.flags.fetch_or(FLAG_ROTATING, std::memory_order_relaxed);
-        if (!(before & FLAG_ROTATING)) {
+        if (Rotating.exchange(1, std::memory_order_relaxed) == 0) {
             CheckRotation();
-            ClearFlags(FLAG_ROTATING);
+            Rotating.store(0, std::memory_order_relaxed);
         }
     }
 
@@ -64,18 +66,18 @@ void OutputMessage(int level, int flags, FILE *stream, const char *fmt, ...) {
         snprintf(prefix, sizeof prefix, "%11s", "");
 
     int locked = 0;
-    if (Settings.logStream.load() != nullptr) {
+    if (LogStream.load() != nullptr) {
         CSLockLock(&LogLock);
         locked = 1;
     }
 
-    /* A caller's log stream may have been replaced by a rotation since it
-     * was read: write to the current one. While a rotation has file 1
+    /* The log stream may have been replaced by a rotation since it was
+     * read: write to the current one. While a rotation has file 1
      * closed (only the rotating thread gets here then), write to standard
      * output. */
     FILE *target = stream;
     if (stream != nullptr && stream != stdout) {
-        FILE *current = Settings.logStream.load();
+        FILE *current = LogStream.load();
         if (current != nullptr)
             target = current;
         if (LogClosed)
@@ -221,9 +223,9 @@ int BuildLogFileName(char *buf, size_t size, int n) {
 static void CloseLogForRotation(void) {
     CSLockLock(&LogLock);
     RotationLocks++;
-    FILE *old = Settings.logStream.load();
+    FILE *old = LogStream.load();
     if (old != nullptr && old != stdout && !LogClosed) {
-        /* Settings.logStream keeps the old value until a new file is
+        /* LogStream keeps the old value until a new file is
          * installed: threads that read it without the lock still pass "the
          * log stream" and wait for LogLock; it is never written while
          * LogClosed is set. */
@@ -236,7 +238,7 @@ static void CloseLogForRotation(void) {
  * now on the log stream is standard output. Caller holds LogLock. */
 static void FallBackToStandardOutput(void) {
     if (LogClosed) {
-        Settings.logStream.store(stdout);
+        LogStream.store(stdout);
         LogClosed = 0;
         HeldLength = 0; /* no file to give the rotation's messages to */
     }
@@ -263,11 +265,10 @@ int RotateLogFiles(FILE *stream) {
     if (count == 1)
         CloseLogForRotation(); /* file 1 is the one to delete */
     BuildLogFileName(from, sizeof from, count);
-    OutputMessage(3, OUTF_NORMAL, Settings.logStream, "CVLA205I Deleting old error log file '%s'\n",
-                  from);
+    OutputMessage(3, OUTF_NORMAL, "CVLA205I Deleting old error log file '%s'\n", from);
     int err = PLDeleteFile(from);
     if (err != 0 && !PLErrorIsNotFound(err)) {
-        OutputMessage(0, OUTF_NORMAL, Settings.logStream,
+        OutputMessage(0, OUTF_NORMAL,
                       "CVLA206E Unable to delete old error log file '%s' rc=%d (%s)\n", from, err,
                       PLErrorText(err, text, sizeof text));
         if (fatal)
@@ -277,13 +278,13 @@ int RotateLogFiles(FILE *stream) {
     for (int k = count - 1; k >= 1; k--) {
         BuildLogFileName(from, sizeof from, k);
         BuildLogFileName(to, sizeof to, k + 1);
-        OutputMessage(3, OUTF_NORMAL, Settings.logStream,
-                      "CVLA207I Renaming old error log file '%s' to '%s'\n", from, to);
+        OutputMessage(3, OUTF_NORMAL, "CVLA207I Renaming old error log file '%s' to '%s'\n", from,
+                      to);
         if (k == 1)
             CloseLogForRotation();
         err = PLRenameFile(from, to);
         if (err != 0 && !PLErrorIsNotFound(err)) {
-            OutputMessage(0, OUTF_NORMAL, Settings.logStream,
+            OutputMessage(0, OUTF_NORMAL,
                           "CVLA208E Unable to rename old error log file '%s' to '%s' rc=%d (%s)\n",
                           from, to, err, PLErrorText(err, text, sizeof text));
             if (fatal)
@@ -309,9 +310,8 @@ int OpenLogFile(void) {
     }
     if (f == nullptr) {
         char text[256];
-        OutputMessage(0, OUTF_NORMAL, Settings.logStream,
-                      "CVLA204E Unable to open error log file '%s' rc=%d (%s)\n", name, err,
-                      PLErrorText(err, text, sizeof text));
+        OutputMessage(0, OUTF_NORMAL, "CVLA204E Unable to open error log file '%s' rc=%d (%s)\n",
+                      name, err, PLErrorText(err, text, sizeof text));
         if (FlagIsSet(FLAG_LOGFAILFATAL))
             SetStopFlag();
         CSLockLock(&LogLock);
@@ -323,11 +323,11 @@ int OpenLogFile(void) {
         return err != 0 ? err : -1;
     }
     CSLockLock(&LogLock);
-    FILE *old = Settings.logStream.load();
+    FILE *old = LogStream.load();
     if (old != nullptr && old != stdout && old != f && !LogClosed)
         fclose(old); /* a failed rotation left the previous file open */
     LogClosed = 0;
-    Settings.logStream.store(f);
+    LogStream.store(f);
     if (HeldLength > 0) {
         fwrite(HeldText, 1, HeldLength, f);
         fflush(f);
@@ -336,13 +336,13 @@ int OpenLogFile(void) {
     HoldingEarly = 0;
     CSUnlockLock(&LogLock);
     ReleaseRotationLocks();
-    OutputMessage(0, OUTF_CONSOLE_ONLY, f, "CVLA210I Logging to '%s'\n", name);
+    OutputMessage(0, OUTF_CONSOLE_ONLY, "CVLA210I Logging to '%s'\n", name);
     return 0;
 }
 
-/* The rotation check of OutputMessage; the caller has set FLAG_ROTATING. */
+/* The rotation check of OutputMessage; the caller has set Rotating. */
 static void CheckRotation(void) {
-    FILE *log = Settings.logStream.load();
+    FILE *log = LogStream.load();
     if (log == nullptr || log == stdout)
         return;
     int64_t size = 0;
@@ -350,9 +350,8 @@ static void CheckRotation(void) {
     int rotate;
     if (err != 0) {
         char text[256];
-        OutputMessage(0, OUTF_NORMAL, log,
-                      "CVLA209E Error log File access with %s failed. rc=%d (%s)\n", "fstat()", err,
-                      PLErrorText(err, text, sizeof text));
+        OutputMessage(0, OUTF_NORMAL, "CVLA209E Error log File access with %s failed. rc=%d (%s)\n",
+                      "fstat()", err, PLErrorText(err, text, sizeof text));
         if (FlagIsSet(FLAG_LOGFAILFATAL))
             SetStopFlag();
         rotate = 1;
@@ -372,13 +371,13 @@ static void CheckRotation(void) {
 void ResetOutputState(void) {
     CSLockLock(&LogLock);
     LastDay.store(0, std::memory_order_relaxed);
-    FILE *old = Settings.logStream.load();
+    FILE *old = LogStream.load();
     if (old != nullptr && old != stdout && !LogClosed)
         fclose(old);
     LogClosed = 0;
     HoldingEarly = 0;
     HeldLength = 0;
-    Settings.logStream.store(stdout);
+    LogStream.store(stdout);
     ConsoleStatusLength.store(0, std::memory_order_relaxed);
     CSUnlockLock(&LogLock);
 }

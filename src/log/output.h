@@ -1,8 +1,7 @@
 /* output.h -- the one message-output function, log files and their rotation.
  *
- * Owns: LogLock, the console status length, the last date-line day; the log
- * stream field Settings.logStream is written only here (and by start-up,
- * which makes it standard output).
+ * Owns: LogStream, LogLock, the console status length, the last date-line
+ * day, the rotation-in-progress flag.
  * Threads: OutputMessage is called from every thread; OpenLogFile and
  * RotateLogFiles run inside OutputMessage's rotation check or at start-up.
  *
@@ -38,6 +37,10 @@ constexpr size_t OUT_TEXT_SIZE = 2000; /* message text buffer; longer texts are 
 constexpr size_t LOG_PATH_SIZE = 512;  /* room for a full log file name */
 constexpr char LOG_QMNAME_TOKEN[] = "+QMNAME+";
 
+/* Where messages go: standard output until the log file opens, then the
+ * log file. Read without a lock; replaced only here, under LogLock. */
+extern std::atomic<FILE *> LogStream;
+
 /* Guards the log stream: writing one line (date line, text, echo) and
  * replacing the stream. Recursive; taken without a time limit. */
 extern CSLOCK LogLock;
@@ -46,12 +49,12 @@ extern CSLOCK LogLock;
  * console (0: none). Written by the main loop under LogLock. */
 extern std::atomic<int> ConsoleStatusLength;
 
-/* Write one message. level 0 always appears, 1..3 only when not above
- * Settings.verbosity. flags: OUTF_*. stream: the log stream (callers pass
- * Settings.logStream); when the log stream has been replaced meanwhile, the
- * current one is written. Refreshes the shared current time. A text longer
- * than OUT_TEXT_SIZE - 1 characters is cut. */
-void OutputMessage(int level, int flags, FILE *stream, const char *fmt, ...) PL_PRINTF_FORMAT(4, 5);
+/* Write one message to the log stream. level 0 always appears, 1..3 only
+ * when not above Settings.verbosity. flags: OUTF_*. When a rotation
+ * replaces the log stream meanwhile, the new one is written. Refreshes the
+ * shared current time. A text longer than OUT_TEXT_SIZE - 1 characters is
+ * cut. */
+void OutputMessage(int level, int flags, const char *fmt, ...) PL_PRINTF_FORMAT(3, 4);
 
 /* Full path of log file number n ("...TORVIK_Log%2.2d.txt") into buf (size
  * bytes, always terminated; a path that does not fit is cut). Returns the
@@ -83,6 +86,7 @@ void WriteDateLine(FILE *stream, const struct tm *lt);
  * discards its standard output. Main thread, at the start. */
 void HoldEarlyMessages(void);
 
-/* Tests: forget the day of the last date line, so the next message writes
- * one again; and close a log file stream left open. */
+/* Start-up and tests: close a log file left open and make standard output
+ * the log stream; forget the day of the last date line (the next message
+ * writes one again) and the console status text. */
 void ResetOutputState(void);

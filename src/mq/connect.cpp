@@ -12,7 +12,7 @@
 #include <cstring>
 
 #include "config/settings.h"
-#include "core/agent.h"
+#include "log/runstate.h"
 #include "log/output.h"
 #include "mq/mqload.h"
 #include "mqconst/mqconst.h"
@@ -44,10 +44,9 @@ int ConnectionLost(MQLONG reason) {
 }
 
 MQHCONN ConnectQueueManager(void) {
-    FILE *log = Settings.logStream;
     int rc = LoadMQLibrary(&MQEntryPoints);
     if (rc != 0) {
-        OutputMessage(0, OUTF_NORMAL, log, "CVLA100E Error loading MQAPI mqm.lib rc=%d\n", rc);
+        OutputMessage(0, OUTF_NORMAL, "CVLA100E Error loading MQAPI mqm.lib rc=%d\n", rc);
         return MQHC_UNUSABLE_HCONN;
     }
 
@@ -75,7 +74,7 @@ MQHCONN ConnectQueueManager(void) {
         MQEntryPoints.MQCONNX(qmName, &cno, &hConn, &compCode, &reason);
     }
     if (compCode == MQCC_FAILED) {
-        OutputMessage(0, OUTF_NORMAL, log,
+        OutputMessage(0, OUTF_NORMAL,
                       "CVLA101E MQCONN to queue manager '%s' failed with reason %d (%s)\n",
                       Settings.qmgrName, reason, ReasonText(reason));
         return MQHC_UNUSABLE_HCONN;
@@ -89,7 +88,7 @@ MQHCONN ConnectQueueManager(void) {
     if (channelLen > 0) {
         Settings.certEvent.store(CERTEVENT_DISABLED, std::memory_order_relaxed);
         if (ReportInfo())
-            OutputMessage(0, OUTF_NORMAL, log,
+            OutputMessage(0, OUTF_NORMAL,
                           "CVLA112I A client-connection was made using channel '%.*s'. "
                           "Certificate Event checking disabled\n",
                           static_cast<int>(channelLen), cd.ChannelName);
@@ -100,7 +99,7 @@ MQHCONN ConnectQueueManager(void) {
     MQHOBJ hObj = MQHO_UNUSABLE_HOBJ;
     MQEntryPoints.MQOPEN(hConn, &od, MQOO_INQUIRE, &hObj, &compCode, &reason);
     if (compCode == MQCC_FAILED) {
-        OutputMessage(0, OUTF_NORMAL, log,
+        OutputMessage(0, OUTF_NORMAL,
                       "CVLA102E MQOPEN of queue manager object failed with reason %d (%s)\n",
                       reason, ReasonText(reason));
         return hConn;
@@ -113,7 +112,7 @@ MQHCONN ConnectQueueManager(void) {
     MQEntryPoints.MQINQ(hConn, hObj, 2, selectors, 2, intAttrs, sizeof charAttrs, charAttrs,
                         &compCode, &reason);
     if (compCode == MQCC_FAILED) {
-        OutputMessage(0, OUTF_NORMAL, log,
+        OutputMessage(0, OUTF_NORMAL,
                       "CVLA103E MQINQ of queue manager object failed with reason %d (%s)\n", reason,
                       ReasonText(reason));
     } else {
@@ -126,8 +125,8 @@ MQHCONN ConnectQueueManager(void) {
         MQEntryPoints.MQCB(hConn, MQOP_REGISTER, &cbd, MQHO_NONE, nullptr, nullptr, &compCode,
                            &reason);
         if (compCode == MQCC_FAILED)
-            OutputMessage(0, OUTF_NORMAL, log, "CVLA199E TORVIK received reason code %d (%s)\n",
-                          reason, ReasonText(reason));
+            OutputMessage(0, OUTF_NORMAL, "CVLA199E TORVIK received reason code %d (%s)\n", reason,
+                          ReasonText(reason));
     }
 
     MQEntryPoints.MQCLOSE(hConn, &hObj, MQCO_NONE, &compCode, &reason);
@@ -156,8 +155,7 @@ void MQENTRY OnConnectionEvent(MQHCONN hConn, PMQMD md, PMQGMO gmo, PMQVOID buff
      * manager: only the call that sets the stop flag reports it. */
     if (StopFlag.exchange(1, std::memory_order_relaxed) != 0)
         return;
-    OutputMessage(0, OUTF_NORMAL, Settings.logStream,
-                  "CVLA199E TORVIK received reason code %d (%s)\n", context->Reason,
+    OutputMessage(0, OUTF_NORMAL, "CVLA199E TORVIK received reason code %d (%s)\n", context->Reason,
                   ReasonText(context->Reason));
 }
 

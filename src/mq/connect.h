@@ -3,15 +3,17 @@
  *
  * Owns: HConnMain, HConnSecondary (MQHC_UNUSABLE_HCONN, -1, when none).
  * Threads: the main connection is made at start-up on the main thread and
- * dropped by Shutdown; the secondary one is made and dropped by whichever
- * thread puts a one-off message (PutSimpleCommand, PutWakeUp), under the
- * lock of queues.cpp. The event handler runs on a thread of the MQ library.
+ * dropped by the shutdown (ShutdownConnections); the secondary one is made
+ * by whichever thread first puts a one-off message (PutSimpleCommand,
+ * PutWakeUp) and dropped when found lost or by DropSecondaryConnection, all
+ * under SecondaryLock of queues.cpp. The event handler runs on a thread of
+ * the MQ library.
  */
 #pragma once
 
 #include <atomic>
 
-#include "mq/mqi.h"
+#include "mqconst/mqi.h"
 
 extern std::atomic<MQHCONN> HConnMain;      /* consumers, routed puts, cached handles */
 extern std::atomic<MQHCONN> HConnSecondary; /* one-off MQPUT1 of workers and -c */
@@ -32,6 +34,6 @@ MQHCONN ConnectQueueManager(void);
 void MQENTRY OnConnectionEvent(MQHCONN hConn, PMQMD md, PMQGMO gmo, PMQVOID buffer, PMQCBC context);
 
 /* 1 for the reasons that mean the connection is lost or ending (2009, 2018,
- * 2161, 2162, 2202, 2203): retrying a call is pointless, the event handler
- * stops the agent. */
+ * 2059, 2161, 2162, 2202, 2203): retrying a call on it is pointless. The
+ * event handler stops the agent for those of them that arrive as events. */
 int ConnectionLost(MQLONG reason);

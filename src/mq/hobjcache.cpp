@@ -19,8 +19,7 @@
 #include <cstring>
 
 #include "config/settings.h"
-#include "core/agent.h"
-#include "core/workers.h"
+#include "log/runstate.h"
 #include "log/output.h"
 #include "mq/connect.h"
 #include "mq/mqload.h"
@@ -286,7 +285,7 @@ static HOBJCACHE *LookUpHandle(const char *qName, const char *qmgrName, MQLONG o
     }
     if (compCode == MQCC_FAILED) {
         if (report)
-            OutputMessage(0, OUTF_NORMAL, Settings.logStream,
+            OutputMessage(0, OUTF_NORMAL,
                           "CVLA104E MQOPEN of queue '%s' failed with reason %d (%s)\n", display,
                           *reason, ReasonText(*reason));
         return nullptr;
@@ -294,8 +293,7 @@ static HOBJCACHE *LookUpHandle(const char *qName, const char *qmgrName, MQLONG o
 
     HOBJCACHE *entry = static_cast<HOBJCACHE *>(CSGetMem(sizeof(HOBJCACHE)));
     if (entry == nullptr) {
-        OutputMessage(0, OUTF_NORMAL, Settings.logStream,
-                      "CVLA202E Can not allocate %d bytes for a '%s' structure\n",
+        OutputMessage(0, OUTF_NORMAL, "CVLA202E Can not allocate %d bytes for a '%s' structure\n",
                       static_cast<int>(sizeof(HOBJCACHE)), "HOBJCACHE");
         SetStopFlag();
         MQLONG closeCode = MQCC_OK, closeReason = MQRC_NONE;
@@ -324,7 +322,7 @@ static HOBJCACHE *LookUpHandle(const char *qName, const char *qmgrName, MQLONG o
         MQEntryPoints.MQINQ(HConnMain.load(), hObj, 2, selectors, 2, values, 0, nullptr, &compCode,
                             &inqReason);
         if (compCode == MQCC_FAILED) {
-            OutputMessage(0, OUTF_NORMAL, Settings.logStream,
+            OutputMessage(0, OUTF_NORMAL,
                           "CVLA110E MQINQ of reply queue '%s' failed with reason %d (%s)\n",
                           display, inqReason, ReasonText(inqReason));
         } else {
@@ -375,7 +373,7 @@ void CheckHandleCacheAt(int closeFlag, int64_t now) {
         /* The handles belong to the consumer thread: ask it to close them.
          * A call that cannot be queued is tried again at the next check. */
         static char checkHobj[] = "CHECKHOBJ";
-        QueueCall(PutSimpleCommandCall, checkHobj);
+        QueueSimpleCommand(checkHobj);
     }
 }
 
@@ -388,11 +386,11 @@ void CloseCachedHandles(HOBJCACHE *list) {
         MQLONG compCode = MQCC_OK, reason = MQRC_NONE;
         MQEntryPoints.MQCLOSE(HConnMain.load(), &entry->hObj, MQCO_NONE, &compCode, &reason);
         if (compCode == MQCC_FAILED)
-            OutputMessage(0, OUTF_NORMAL, Settings.logStream,
+            OutputMessage(0, OUTF_NORMAL,
                           "CVLA109E MQCLOSE of queue '%s' failed with reason %d (%s)\n", display,
                           reason, ReasonText(reason));
         else
-            OutputMessage(3, OUTF_NORMAL, Settings.logStream,
+            OutputMessage(3, OUTF_NORMAL,
                           "CVLA111I MQCLOSE of cached handle to queue '%s' successful\n", display);
         CSFreeMem(entry);
     }

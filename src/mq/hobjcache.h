@@ -13,7 +13,7 @@
 #include <cstdint>
 
 #include "log/cs.h"
-#include "mq/mqi.h"
+#include "mqconst/mqi.h"
 
 struct HOBJCACHE {                       /* one open reply-queue handle */
     HOBJCACHE *next;                     /* less recently used; under CacheLock */
@@ -65,7 +65,8 @@ int CachedHandleCount(void);
 
 /* Look for idle records unused for more than hobjttl seconds. closeFlag 1
  * (consumer thread, CHECKHOBJ): unlink and close them. closeFlag 0 (main
- * thread): if any has expired, queue a worker call that sends CHECKHOBJ.
+ * thread): if any has expired, have CHECKHOBJ sent from another thread
+ * (QueueSimpleCommand).
  * Sets LastHandleCheck. */
 void CheckHandleCache(int closeFlag);
 /* The same with the time given (tests). */

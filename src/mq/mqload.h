@@ -11,7 +11,7 @@
 
 #include <cstddef>
 
-#include "mq/mqi.h"
+#include "mqconst/mqi.h"
 #include "platform/platform.h"
 
 /* The 25 MQI entry points in their documented order. Verbs the loaded

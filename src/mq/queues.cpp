@@ -1,29 +1,28 @@
 /* queues.cpp -- the agent's three queues and their consumers, puts with
- * retry on the main connection, replies to requesters, and the one-off
- * MQPUT1 of simple commands and wake-ups on the secondary connection.
+ * retry on the main connection, and the one-off MQPUT1 of simple commands
+ * and wake-ups on the secondary connection.
  *
- * Owns: HObjCommandQ, HObjInputQ, HObjReplyQ, SecondaryLock.
- * Threads: OpenQueue at start-up (main thread); PutWithRetry and PutReply
- * on the consumer thread or the main thread; PutSimpleCommand, PutWakeUp
+ * Owns: HObjCommandQ, HObjInputQ, HObjReplyQ, SecondaryLock, CommandQueuer.
+ * Threads: OpenQueue at start-up (main thread); PutWithRetry on the
+ * consumer thread or the main thread; PutSimpleCommand, PutWakeUp
  * and DropSecondaryConnection on the main thread (-c, shutdown) or
  * workers, one at a time under SecondaryLock.
  */
 #include "mq/queues.h"
 
+#include <atomic>
 #include <cstring>
 
 #include "config/settings.h"
-#include "core/agent.h"
-#include "core/status.h"
+#include "log/runstate.h"
+#include "log/status.h"
 #include "log/cs.h"
 #include "log/output.h"
 #include "mq/connect.h"
 #include "mq/hobjcache.h"
 #include "mq/mqload.h"
-#include "mq/mqpcf.h"
+#include "mqconst/mqpcf.h"
 #include "mqconst/mqconst.h"
-#include "routing/request.h"
-#include "routing/routing.h"
 
 MQHOBJ HObjCommandQ = MQHO_UNUSABLE_HOBJ;
 MQHOBJ HObjInputQ = MQHO_UNUSABLE_HOBJ;
@@ -42,7 +41,6 @@ static int PutMayClearByWaiting(MQLONG reason);
 /* ---- Queues ------------------------------------------------------------- */
 
 MQHOBJ OpenQueue(const char *qName, char *actualName, MQLONG options, MQCB_FUNCTION *callback) {
-    FILE *log = Settings.logStream;
     MQOD od = MQOD_DEFAULT;
     CopyNameField(od.ObjectName, sizeof od.ObjectName, qName);
     CopyNameField(od.DynamicQName, sizeof od.DynamicQName, Settings.tempQPrefix);
@@ -51,9 +49,8 @@ MQHOBJ OpenQueue(const char *qName, char *actualName, MQLONG options, MQCB_FUNCT
     MQLONG compCode = MQCC_OK, reason = MQRC_NONE;
     MQEntryPoints.MQOPEN(HConnMain.load(), &od, options, &hObj, &compCode, &reason);
     if (compCode == MQCC_FAILED) {
-        OutputMessage(0, OUTF_NORMAL, log,
-                      "CVLA104E MQOPEN of queue '%s' failed with reason %d (%s)\n", qName, reason,
-                      ReasonText(reason));
+        OutputMessage(0, OUTF_NORMAL, "CVLA104E MQOPEN of queue '%s' failed with reason %d (%s)\n",
+                      qName, reason, ReasonText(reason));
         return MQHO_UNUSABLE_HOBJ;
     }
 
@@ -79,23 +76,22 @@ MQHOBJ OpenQueue(const char *qName, char *actualName, MQLONG options, MQCB_FUNCT
     gmo.WaitInterval = 0;
     MQEntryPoints.MQCB(HConnMain.load(), MQOP_REGISTER, &cbd, hObj, &md, &gmo, &compCode, &reason);
     if (compCode == MQCC_FAILED)
-        OutputMessage(0, OUTF_NORMAL, log,
-                      "CVLA105E MQCB for queue '%s' failed with reason %d (%s)\n", qName, reason,
-                      ReasonText(reason));
+        OutputMessage(0, OUTF_NORMAL, "CVLA105E MQCB for queue '%s' failed with reason %d (%s)\n",
+                      qName, reason, ReasonText(reason));
     return hObj;
 }
 
-int OpenAgentQueues(void) {
+int OpenAgentQueues(MQCB_FUNCTION *commandConsumer, MQCB_FUNCTION *replyConsumer) {
     HObjCommandQ =
         OpenQueue(Settings.commandQName, nullptr, MQOO_OUTPUT | MQOO_PASS_ALL_CONTEXT, nullptr);
     if (HObjCommandQ == MQHO_UNUSABLE_HOBJ)
         return -1;
     HObjInputQ = OpenQueue(Settings.inputQName, nullptr, MQOO_INPUT_SHARED | MQOO_SAVE_ALL_CONTEXT,
-                           &CommandConsumer);
+                           commandConsumer);
     if (HObjInputQ == MQHO_UNUSABLE_HOBJ)
         return -1;
     HObjReplyQ = OpenQueue(Settings.modelQName, Settings.actualReplyQName,
-                           MQOO_INPUT_SHARED | MQOO_SAVE_ALL_CONTEXT, &ReplyConsumer);
+                           MQOO_INPUT_SHARED | MQOO_SAVE_ALL_CONTEXT, replyConsumer);
     if (HObjReplyQ == MQHO_UNUSABLE_HOBJ)
         return -1;
     return 0;
@@ -125,55 +121,13 @@ void PutWithRetry(MQHOBJ hObj, const char *qName, MQMD *md, MQPMO *pmo, MQLONG l
          * once: retrying it would only hold up the calling thread. */
         if (attempt >= retries || !PutMayClearByWaiting(*reason))
             return;
-        OutputMessage(3, OUTF_NORMAL, Settings.logStream,
+        OutputMessage(3, OUTF_NORMAL,
                       "CVLA108E MQPUT to queue '%s' failed with reason %d (%s) - Retry #%d after "
                       "%d seconds\n",
                       qName, *reason, ReasonText(*reason), attempt + 1, pause);
         if (pause > 0)
             PLSleep(static_cast<uint32_t>(pause) * 1000u);
     }
-}
-
-MQLONG PutReply(REQUEST *req, MQMD *md, const void *buffer, MQLONG length, int passContext) {
-    char display[MQ_DISPLAY_NAME_SIZE];
-    QueueDisplayName(display, req->replyQName, req->replyQMgrName);
-
-    if (req->report & MQRO_PASS_MSG_ID)
-        memcpy(md->MsgId, req->msgId, sizeof md->MsgId);
-    else
-        memset(md->MsgId, 0, sizeof md->MsgId); /* MQMI_NONE: a new identifier */
-    if (req->report & MQRO_PASS_CORREL_ID)
-        memcpy(md->CorrelId, req->correlId, sizeof md->CorrelId);
-    else
-        memcpy(md->CorrelId, req->msgId, sizeof md->CorrelId);
-
-    MQLONG reason = MQRC_NONE;
-    HOBJCACHE *entry = FindReplyQueueHandle(req->replyQName, req->replyQMgrName,
-                                            MQOO_OUTPUT | MQOO_PASS_ALL_CONTEXT, &reason);
-    if (entry == nullptr) {
-        CountFailedPut(); /* the reply is dropped: the cache has said why */
-        return reason;
-    }
-
-    MQPMO pmo = MQPMO_DEFAULT;
-    pmo.Version = MQPMO_VERSION_1;
-    pmo.Timeout = -1;
-    pmo.Options = MQPMO_NO_SYNCPOINT;
-    if (passContext) {
-        pmo.Options = MQPMO_NO_SYNCPOINT | MQPMO_PASS_ALL_CONTEXT;
-        pmo.Context = HObjReplyQ;
-    }
-    MQLONG compCode = MQCC_OK;
-    PutWithRetry(entry->hObj, display, md, &pmo, length, buffer, &compCode, &reason);
-    ReleaseReplyQueueHandle(entry);
-    if (compCode != MQCC_FAILED) {
-        CountResponse(length);
-        return MQRC_NONE;
-    }
-    OutputMessage(0, OUTF_NORMAL, Settings.logStream,
-                  "CVLA107E MQPUT to queue '%s' failed with reason %d (%s)\n", display, reason,
-                  ReasonText(reason));
-    return reason;
 }
 
 /* ---- One-off puts on the secondary connection --------------------------- */
@@ -207,12 +161,21 @@ MQLONG PutWakeUp(const MQBYTE *msgId) {
     return PutOneOff(Settings.actualReplyQName, &md, &pmo, MQCFH_STRUC_LENGTH, &cfh);
 }
 
-void PutSimpleCommandCall(WORKERCALL *call) {
-    PutSimpleCommand(static_cast<const char *>(call->argument));
+/* The agent's queuer; null until start-up registers one. */
+static std::atomic<COMMANDQUEUER> CommandQueuer{nullptr};
+
+void SetCommandQueuer(COMMANDQUEUER queuer) {
+    CommandQueuer.store(queuer, std::memory_order_relaxed);
 }
 
-void DropSecondaryConnection(WORKERCALL *call) {
-    (void)call;
+MQLONG QueueSimpleCommand(const char *text) {
+    COMMANDQUEUER queuer = CommandQueuer.load(std::memory_order_relaxed);
+    if (queuer == nullptr)
+        return PutSimpleCommand(text);
+    return queuer(text);
+}
+
+void DropSecondaryConnection(void) {
     CSLockLock(&SecondaryLock);
     MQHCONN hConn = HConnSecondary.load();
     if (hConn != MQHC_UNUSABLE_HCONN) {
@@ -261,10 +224,20 @@ static MQLONG PutOneOff(const char *qName, MQMD *md, MQPMO *pmo, MQLONG length,
     if (compCode != MQCC_FAILED)
         return MQRC_NONE;
     if (!(lost && StopRequested()))
-        OutputMessage(0, OUTF_NORMAL, Settings.logStream,
-                      "CVLA107E MQPUT to queue '%s' failed with reason %d (%s)\n", qName, reason,
-                      ReasonText(reason));
+        OutputMessage(0, OUTF_NORMAL, "CVLA107E MQPUT to queue '%s' failed with reason %d (%s)\n",
+                      qName, reason, ReasonText(reason));
     return reason;
+}
+
+/* ---- Run state ---------------------------------------------------------- */
+
+void ResetMQAccess(void) {
+    ForgetCachedHandles();
+    LastHandleCheck.store(0, std::memory_order_relaxed);
+    HConnMain.store(MQHC_UNUSABLE_HCONN);
+    HConnSecondary.store(MQHC_UNUSABLE_HCONN);
+    HObjCommandQ = HObjInputQ = HObjReplyQ = MQHO_UNUSABLE_HOBJ;
+    SetCommandQueuer(nullptr);
 }
 
 /* ---- Helpers ------------------------------------------------------------ */

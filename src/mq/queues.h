@@ -2,18 +2,16 @@
  * retry on the main connection, one-off MQPUT1 on the secondary connection.
  *
  * Owns: HObjCommandQ, HObjInputQ, HObjReplyQ (-1 when not open), the lock
- * that serialises use of the secondary connection.
+ * that serialises use of the secondary connection, the registered command
+ * queuer.
  * Threads: queues are opened at start-up on the main thread; PutWithRetry
- * and PutReply run on the consumer thread (and the main thread), on the
- * main connection; PutSimpleCommand and PutWakeUp on the main thread (-c)
- * or workers, on the secondary connection.
+ * runs on the consumer thread (and the main thread), on the main
+ * connection; PutSimpleCommand and PutWakeUp on the main thread (-c) or
+ * workers, on the secondary connection.
  */
 #pragma once
 
-#include "core/workers.h"
-#include "mq/mqi.h"
-
-struct REQUEST; /* routing/request.h */
+#include "mqconst/mqi.h"
 
 extern MQHOBJ HObjCommandQ, HObjInputQ, HObjReplyQ;
 
@@ -36,16 +34,6 @@ MQHOBJ OpenQueue(const char *qName, char *actualName, MQLONG options, MQCB_FUNCT
 void PutWithRetry(MQHOBJ hObj, const char *qName, MQMD *md, MQPMO *pmo, MQLONG length,
                   const void *buffer, MQLONG *compCode, MQLONG *reason);
 
-/* Put one reply to the requester of req: MsgId and CorrelId by the
- * requester's report options, the handle from the cache, retry as
- * PutWithRetry, Responses Sent counted, CVLA107E on a final failure.
- * passContext 1: pass the context of the reply last read from the reply
- * queue. md is changed (identifiers, and MQPUT's output). Returns 0 when
- * the reply was sent, else the reason of the failed open (reported by the
- * cache, counted as a failed put) or of the last put. Consumer thread (or
- * main thread). */
-MQLONG PutReply(REQUEST *req, MQMD *md, const void *buffer, MQLONG length, int passContext);
-
 /* Put text (without its zero) in format MQSTR with no reply-to queue to
  * the agent's input queue on the secondary connection (connected on first
  * use). Returns 0 or the reason (CVLA107E written; a failed connect has
@@ -58,13 +46,31 @@ MQLONG PutSimpleCommand(const char *text);
  * reason (CVLA107E written). Any thread. */
 MQLONG PutWakeUp(const MQBYTE *msgId);
 
-/* Worker call: PutSimpleCommand(call->argument as text). */
-void PutSimpleCommandCall(WORKERCALL *call);
+/* MQDISC the secondary connection if it is open and mark it -1. Nothing is
+ * reported. Any thread (the shutdown has a worker call it). */
+void DropSecondaryConnection(void);
 
-/* Worker call (also callable directly, with null): MQDISC the secondary
- * connection if it is open and mark it -1. Nothing is reported. */
-void DropSecondaryConnection(WORKERCALL *call);
-
-/* Open the three queues of start-up steps 12 to 14 with their consumers.
+/* Open the command queue, then the input queue with commandConsumer and
+ * the model reply queue with replyConsumer as their message consumers.
  * Returns 0, or -1 when one could not be opened (reported). */
-int OpenAgentQueues(void);
+int OpenAgentQueues(MQCB_FUNCTION *commandConsumer, MQCB_FUNCTION *replyConsumer);
+
+/* Forget the MQ access run state without calling MQ: both connections and
+ * the three queue handles -1, cached handles freed (not closed), the last
+ * handle check 0, no command queuer. Start-up and tests. */
+void ResetMQAccess(void);
+
+/* ---- Simple commands put from another thread -----------------------------
+ * The consumer and the main thread must not wait on the secondary
+ * connection: the agent registers a queuer that has one of its worker
+ * threads call PutSimpleCommand. */
+typedef MQLONG (*COMMANDQUEUER)(const char *text);
+
+/* Register queuer (null: none). Start-up, before the queues open. */
+void SetCommandQueuer(COMMANDQUEUER queuer);
+
+/* Have text (which must stay valid until it is put) put as a simple command
+ * by the registered queuer; returns its result (0, or 2071 when nothing
+ * could be queued). Without a queuer the put is made at once on the calling
+ * thread and PutSimpleCommand's reason is returned. Any thread. */
+MQLONG QueueSimpleCommand(const char *text);

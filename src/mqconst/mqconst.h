@@ -15,7 +15,7 @@
 
 #include <cstdint>
 
-#include "mq/mqi.h"
+#include "mqconst/mqi.h"
 
 /* ------------------------------------------------------------------------ */
 /* TORVIK's own PCF vocabulary                                               */

@@ -67,8 +67,7 @@ MQLONG RenderReplyAsMqsc(REQUEST *req, MQBYTE **msg, MQLONG *length) {
     }
     MQBYTE *buffer = (MQBYTE *)CSGetMem((size_t)PCF_MESSAGE_SIZE);
     if (buffer == nullptr) {
-        OutputMessage(0, OUTF_NORMAL, Settings.logStream,
-                      "CVLA201E Can not allocate %d bytes for a message! \n",
+        OutputMessage(0, OUTF_NORMAL, "CVLA201E Can not allocate %d bytes for a message! \n",
                       (int)PCF_MESSAGE_SIZE);
         return MQRCCF_COMMAND_FAILED;
     }
@@ -296,8 +295,7 @@ MQLONG PCFErrorResponse(REQUEST *req, MQLONG command, MQLONG reason, MQLONG parm
                         const char *text) {
     MQBYTE *buffer = (MQBYTE *)CSGetMem((size_t)PCF_MESSAGE_SIZE);
     if (buffer == nullptr) {
-        OutputMessage(0, OUTF_NORMAL, Settings.logStream,
-                      "CVLA201E Can not allocate %d bytes for a message! \n",
+        OutputMessage(0, OUTF_NORMAL, "CVLA201E Can not allocate %d bytes for a message! \n",
                       (int)PCF_MESSAGE_SIZE);
         return MQRC_STORAGE_NOT_AVAILABLE;
     }

@@ -8,7 +8,7 @@
  */
 #pragma once
 
-#include "mq/mqi.h"
+#include "mqconst/mqi.h"
 #include "pcf/pcf.h"
 #include "routing/request.h"
 

@@ -12,7 +12,7 @@
 #include <cstdint>
 
 #include "config/units.h"
-#include "mq/mqi.h"
+#include "mqconst/mqi.h"
 
 /* One value name of an integer attribute, as keyword and display text. */
 struct ValueNameDef {

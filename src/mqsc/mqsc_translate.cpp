@@ -102,8 +102,7 @@ MQLONG TranslateMqscCommand(REQUEST *req, MQMD *md, const char *text, MQLONG len
     MQBYTE *buffer = (MQBYTE *)CSGetMem((size_t)PCF_MESSAGE_SIZE);
     MQLONG *ids = (MQLONG *)CSGetMem((size_t)MQSC_ID_LIST_SIZE);
     if (buffer == nullptr || ids == nullptr) {
-        OutputMessage(0, OUTF_NORMAL, Settings.logStream,
-                      "CVLA201E Can not allocate %d bytes for a message! \n",
+        OutputMessage(0, OUTF_NORMAL, "CVLA201E Can not allocate %d bytes for a message! \n",
                       (int)(buffer == nullptr ? PCF_MESSAGE_SIZE : MQSC_ID_LIST_SIZE));
         CSFreeMem(buffer);
         CSFreeMem(ids);
@@ -436,8 +435,7 @@ MQLONG ReplySyntaxError(REQUEST *req, const char *text, MQLONG length, const cha
                         const char *helpText) {
     MQBYTE *buffer = (MQBYTE *)CSGetMem((size_t)PCF_MESSAGE_SIZE);
     if (buffer == nullptr) {
-        OutputMessage(0, OUTF_NORMAL, Settings.logStream,
-                      "CVLA201E Can not allocate %d bytes for a message! \n",
+        OutputMessage(0, OUTF_NORMAL, "CVLA201E Can not allocate %d bytes for a message! \n",
                       (int)PCF_MESSAGE_SIZE);
         return MQRC_NONE;
     }
@@ -473,8 +471,7 @@ MQLONG ReplySyntaxError(REQUEST *req, const char *text, MQLONG length, const cha
 MQLONG ReplyErrorText(REQUEST *req, const char *text) {
     MQBYTE *buffer = (MQBYTE *)CSGetMem((size_t)PCF_MESSAGE_SIZE);
     if (buffer == nullptr) {
-        OutputMessage(0, OUTF_NORMAL, Settings.logStream,
-                      "CVLA201E Can not allocate %d bytes for a message! \n",
+        OutputMessage(0, OUTF_NORMAL, "CVLA201E Can not allocate %d bytes for a message! \n",
                       (int)PCF_MESSAGE_SIZE);
         return MQRC_NONE;
     }

@@ -7,7 +7,7 @@
  */
 #pragma once
 
-#include "mq/mqi.h"
+#include "mqconst/mqi.h"
 #include "routing/request.h"
 
 /* Bytes of the working list of attribute identifiers: at most 999 ids. */

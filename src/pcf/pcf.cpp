@@ -539,6 +539,6 @@ int PCFAttrWanted(const MQLONG *ids, MQLONG count, MQLONG all, MQLONG id) {
 }
 
 void PCFReportFailure(MQLONG reason) {
-    OutputMessage(0, OUTF_NORMAL, Settings.logStream, "CVLA405E PCF Message failure %d (%s)\n",
-                  (int)reason, ReasonText(reason));
+    OutputMessage(0, OUTF_NORMAL, "CVLA405E PCF Message failure %d (%s)\n", (int)reason,
+                  ReasonText(reason));
 }

@@ -9,8 +9,8 @@
  */
 #pragma once
 
-#include "mq/mqi.h"
-#include "mq/mqpcf.h"
+#include "mqconst/mqi.h"
+#include "mqconst/mqpcf.h"
 
 constexpr int PCF_MAX_GROUPS = 10;            /* groups nest at most this deep */
 constexpr MQLONG PCF_MESSAGE_SIZE = 102400;   /* fixed buffers of responses and commands */

@@ -2,7 +2,7 @@
  * own simple commands, queue events, and administrative requests, which are
  * recorded as REQUESTs and handed on to the command server.
  *
- * Owns: nothing; requests live in the request table.
+ * Owns: LastCertCheckStart, StartCertOutstanding; requests live in the request table.
  * Threads: the queue manager's consumer thread, one call at a time, never
  * at the same time as OnReplyMessage. RequestLock is taken only inside
  * AddRequest and AgeRequests, CacheLock inside the handle cache.
@@ -11,14 +11,17 @@
 #include <cstring>
 
 #include "config/settings.h"
-#include "core/agent.h"
-#include "core/mainloop.h"
-#include "core/status.h"
+#include "log/runstate.h"
+#include "log/status.h"
 #include "log/output.h"
 #include "mq/hobjcache.h"
-#include "mq/mqpcf.h"
+#include "mqconst/mqpcf.h"
 #include "mqconst/mqconst.h"
+#include "platform/platform.h"
 #include "routing/routing.h"
+
+std::atomic<int64_t> LastCertCheckStart{0};
+std::atomic<int32_t> StartCertOutstanding{0};
 
 /* Bytes of an unrecognised simple command shown by CVLA212E. */
 static const MQLONG SimpleCommandShown = 12;
@@ -27,6 +30,19 @@ static void RunSimpleCommand(const MQMD *md, const MQBYTE *msg, MQLONG length);
 static void CheckReplyQueueSize(REQUEST *req);
 static MQLONG DispatchRequest(REQUEST *req, MQMD *md, MQBYTE *msg, MQLONG length);
 static const char *DefinitionTypeName(MQLONG defType);
+
+void ResetRouting(void) {
+    ClearRequests();
+    LastAgeingPass.store(0, std::memory_order_relaxed);
+    LastCertCheckStart.store(0, std::memory_order_relaxed);
+    StartCertOutstanding.store(0, std::memory_order_relaxed);
+    ClearRequestHooks();
+}
+
+void StartCertCheck(void) {
+    LastCertCheckStart.store(PLWallClockSeconds(), std::memory_order_relaxed);
+    StartCertOutstanding.store(0, std::memory_order_relaxed);
+}
 
 void OnCommandMessage(MQHCONN hConn, MQMD *md, MQGMO *gmo, MQBYTE *buffer, MQCBC *cbc) {
     (void)hConn;
@@ -60,10 +76,10 @@ void OnCommandMessage(MQHCONN hConn, MQMD *md, MQGMO *gmo, MQBYTE *buffer, MQCBC
 
     req->requestType = ClassifyRequest(md->Format, buffer, length);
     if (req->requestType == REQTYPE_MQSC)
-        OutputMessage(2, OUTF_NORMAL, Settings.logStream,
-                      "CVLA402I Received MQSC command message of length %d bytes\n", (int)length);
+        OutputMessage(2, OUTF_NORMAL, "CVLA402I Received MQSC command message of length %d bytes\n",
+                      (int)length);
     else if (req->requestType != REQTYPE_NONE)
-        OutputMessage(2, OUTF_NORMAL, Settings.logStream,
+        OutputMessage(2, OUTF_NORMAL,
                       "CVLA401I Received PCF '%s' command message of length %d bytes\n",
                       CommandText(command), (int)length);
 
@@ -125,7 +141,7 @@ static int TextIs(const MQBYTE *msg, MQLONG length, const char *text) {
 static void RunSimpleCommand(const MQMD *md, const MQBYTE *msg, MQLONG length) {
     if (memcmp(md->Format, MQFMT_STRING, MQ_FORMAT_LENGTH) == 0) {
         if (TextIs(msg, length, "STOP")) {
-            OutputMessage(0, OUTF_NORMAL, Settings.logStream, "CVLA021I STOP command received\n");
+            OutputMessage(0, OUTF_NORMAL, "CVLA021I STOP command received\n");
             SetStopFlag();
             return;
         }
@@ -151,8 +167,8 @@ static void RunSimpleCommand(const MQMD *md, const MQBYTE *msg, MQLONG length) {
     for (MQLONG i = 0; i < n; i++)
         shown[i] = (msg[i] < 0x20 || msg[i] == 0x7F) ? '.' : (char)msg[i];
     shown[n] = '\0';
-    OutputMessage(0, OUTF_NORMAL, Settings.logStream,
-                  "CVLA212E TORVIK does not recognise the simple command '%.*s'\n", (int)n, shown);
+    OutputMessage(0, OUTF_NORMAL, "CVLA212E TORVIK does not recognise the simple command '%.*s'\n",
+                  (int)n, shown);
 }
 
 /* ---- Requests ----------------------------------------------------------- */
@@ -175,7 +191,7 @@ static void CheckReplyQueueSize(REQUEST *req) {
     }
     req->maxMsgSize = entry->maxMsgLen;
     char name[MQ_DISPLAY_NAME_SIZE];
-    OutputMessage(0, OUTF_NORMAL, Settings.logStream,
+    OutputMessage(0, OUTF_NORMAL,
                   "CVLA304I ReplyQ %s (%s) has smaller MaxMsgLen (%d)\nthan configured maxmsgsize "
                   "(%d). Consolidation size reduced accordingly\n",
                   QueueDisplayName(name, req->replyQName, req->replyQMgrName),

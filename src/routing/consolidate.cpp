@@ -16,9 +16,9 @@
 #include <cstring>
 
 #include "config/settings.h"
-#include "core/agent.h"
+#include "log/runstate.h"
 #include "log/output.h"
-#include "mq/mqpcf.h"
+#include "mqconst/mqpcf.h"
 #include "mq/queues.h"
 #include "mqconst/mqconst.h"
 #include "routing/routing.h"
@@ -88,8 +88,7 @@ MQLONG CompressReply(MQBYTE *msg, MQLONG len) {
             case MQCFT_STRING:
                 break;
             default:
-                OutputMessage(0, OUTF_NORMAL, Settings.logStream,
-                              "CVLA301E Can not compress PCF type %d\n", (int)type);
+                OutputMessage(0, OUTF_NORMAL, "CVLA301E Can not compress PCF type %d\n", (int)type);
                 goto keepRest;
         }
         /* A structure that lies about its length ends the walk. */
@@ -200,11 +199,11 @@ int ConsolidateReply(REQUEST *req, MQMD *md, MQBYTE *msg, MQLONG len, int passCo
         req->complete = 1;
         if (Settings.verbosity == VERBOSITY_MEDIUM) {
             if (req->replyCount == 1)
-                OutputMessage(2, OUTF_NORMAL, Settings.logStream,
+                OutputMessage(2, OUTF_NORMAL,
                               "CVLA403I Received reply message of length %d bytes\n",
                               (int)req->replyBytes);
             else
-                OutputMessage(2, OUTF_NORMAL, Settings.logStream,
+                OutputMessage(2, OUTF_NORMAL,
                               "CVLA404I Received %d reply messages of total length %d bytes\n",
                               (int)req->replyCount, (int)req->replyBytes);
         }
@@ -235,8 +234,8 @@ int StoreReply(REQUEST *req, MQMD *md, MQBYTE *msg, MQLONG len) {
     }
     MQBYTE *buffer = (MQBYTE *)CSGetMem((size_t)len);
     if (buffer == nullptr) {
-        OutputMessage(0, OUTF_NORMAL, Settings.logStream,
-                      "CVLA201E Can not allocate %d bytes for a message! \n", (int)len);
+        OutputMessage(0, OUTF_NORMAL, "CVLA201E Can not allocate %d bytes for a message! \n",
+                      (int)len);
         return 1;
     }
     if (len > 0)
@@ -432,14 +431,14 @@ static int GrowPending(REQUEST *req, int64_t need) {
     if (doubled > capacity && doubled <= limit)
         capacity = doubled;
     if (capacity > 0x7FFFFFFF) {
-        OutputMessage(0, OUTF_NORMAL, Settings.logStream,
-                      "CVLA201E Can not allocate %d bytes for a message! \n", 0x7FFFFFFF);
+        OutputMessage(0, OUTF_NORMAL, "CVLA201E Can not allocate %d bytes for a message! \n",
+                      0x7FFFFFFF);
         return 1;
     }
     MQBYTE *buffer = (MQBYTE *)CSGetMem((size_t)capacity);
     if (buffer == nullptr) {
-        OutputMessage(0, OUTF_NORMAL, Settings.logStream,
-                      "CVLA201E Can not allocate %d bytes for a message! \n", (int)capacity);
+        OutputMessage(0, OUTF_NORMAL, "CVLA201E Can not allocate %d bytes for a message! \n",
+                      (int)capacity);
         return 1;
     }
     if (req->pendingLength > 0)

@@ -1,7 +1,8 @@
-/* forward.cpp -- the road of a request to the command server: the
- * requester's identity fields are kept in its REQUEST, the descriptor is
- * pointed at TORVIK's reply queue, and the unchanged message is put to the
- * command queue with the requester's context.
+/* forward.cpp -- the road of a request to the command server and of its
+ * replies back: the requester's identity fields are kept in its REQUEST,
+ * the descriptor is pointed at TORVIK's reply queue, the unchanged message
+ * is put to the command queue with the requester's context, and replies go
+ * to the requester's reply-to queue with the identifiers it asked for.
  *
  * Owns: nothing.
  * Threads: the consumer thread (and the worker of an internal request).
@@ -10,6 +11,8 @@
 
 #include "config/settings.h"
 #include "log/output.h"
+#include "log/status.h"
+#include "mq/hobjcache.h"
 #include "mq/queues.h"
 #include "mqconst/mqconst.h"
 #include "routing/routing.h"
@@ -48,12 +51,52 @@ MQLONG ForwardCommand(MQMD *md, MQBYTE *msg, MQLONG len) {
     if (reason == MQRC_NONE && compCode == MQCC_FAILED)
         reason = MQRCCF_UNEXPECTED_ERROR;
     if (reason != MQRC_NONE && compCode == MQCC_FAILED) {
-        OutputMessage(0, OUTF_NORMAL, Settings.logStream,
-                      "CVLA107E MQPUT to queue '%s' failed with reason %d (%s)\n",
+        OutputMessage(0, OUTF_NORMAL, "CVLA107E MQPUT to queue '%s' failed with reason %d (%s)\n",
                       Settings.commandQName, (int)reason, ReasonText(reason));
         return reason;
     }
     return MQRC_NONE;
+}
+
+MQLONG PutReply(REQUEST *req, MQMD *md, const void *buffer, MQLONG length, int passContext) {
+    char display[MQ_DISPLAY_NAME_SIZE];
+    QueueDisplayName(display, req->replyQName, req->replyQMgrName);
+
+    if (req->report & MQRO_PASS_MSG_ID)
+        memcpy(md->MsgId, req->msgId, sizeof md->MsgId);
+    else
+        memset(md->MsgId, 0, sizeof md->MsgId); /* MQMI_NONE: a new identifier */
+    if (req->report & MQRO_PASS_CORREL_ID)
+        memcpy(md->CorrelId, req->correlId, sizeof md->CorrelId);
+    else
+        memcpy(md->CorrelId, req->msgId, sizeof md->CorrelId);
+
+    MQLONG reason = MQRC_NONE;
+    HOBJCACHE *entry = FindReplyQueueHandle(req->replyQName, req->replyQMgrName,
+                                            MQOO_OUTPUT | MQOO_PASS_ALL_CONTEXT, &reason);
+    if (entry == nullptr) {
+        CountFailedPut(); /* the reply is dropped: the cache has said why */
+        return reason;
+    }
+
+    MQPMO pmo = MQPMO_DEFAULT;
+    pmo.Version = MQPMO_VERSION_1;
+    pmo.Timeout = -1;
+    pmo.Options = MQPMO_NO_SYNCPOINT;
+    if (passContext) {
+        pmo.Options = MQPMO_NO_SYNCPOINT | MQPMO_PASS_ALL_CONTEXT;
+        pmo.Context = HObjReplyQ;
+    }
+    MQLONG compCode = MQCC_OK;
+    PutWithRetry(entry->hObj, display, md, &pmo, length, buffer, &compCode, &reason);
+    ReleaseReplyQueueHandle(entry);
+    if (compCode != MQCC_FAILED) {
+        CountResponse(length);
+        return MQRC_NONE;
+    }
+    OutputMessage(0, OUTF_NORMAL, "CVLA107E MQPUT to queue '%s' failed with reason %d (%s)\n",
+                  display, reason, ReasonText(reason));
+    return reason;
 }
 
 /* Copy an MQ name field of fieldLength bytes into dst (fieldLength + 1

@@ -11,8 +11,8 @@
 #include <cstring>
 
 #include "config/settings.h"
-#include "core/agent.h"
-#include "core/status.h"
+#include "log/runstate.h"
+#include "log/status.h"
 #include "log/output.h"
 #include "mqconst/mqconst.h"
 #include "routing/routing.h"
@@ -30,8 +30,8 @@ void OnReplyMessage(MQHCONN hConn, MQMD *md, MQGMO *gmo, MQBYTE *buffer, MQCBC *
     LastActivityTime.store(now, std::memory_order_relaxed);
     MQLONG length = ConsumerMessageLength(gmo, cbc, buffer);
 
-    OutputMessage(3, OUTF_NORMAL, Settings.logStream,
-                  "CVLA403I Received reply message of length %d bytes\n", (int)length);
+    OutputMessage(3, OUTF_NORMAL, "CVLA403I Received reply message of length %d bytes\n",
+                  (int)length);
 
     CSLockLock(&RequestLock);
     REQUEST *req = FindRequest(md->MsgId);
@@ -41,8 +41,7 @@ void OnReplyMessage(MQHCONN hConn, MQMD *md, MQGMO *gmo, MQBYTE *buffer, MQCBC *
 
     if (req == nullptr) {
         char hex[MSGID_HEX_SIZE];
-        OutputMessage(0, OUTF_NORMAL, Settings.logStream,
-                      "CVLA302E Unrecognised reply received MsgId: %s\n",
+        OutputMessage(0, OUTF_NORMAL, "CVLA302E Unrecognised reply received MsgId: %s\n",
                       FormatMsgIdHex(hex, md->MsgId));
         return;
     }
@@ -78,20 +77,18 @@ int AcceptConsumerCall(const MQCBC *cbc, const char *qName) {
             if (cbc->Reason == MQRC_NONE)
                 return 0;
             if (cbc->Reason == MQRC_GET_INHIBITED) {
-                OutputMessage(0, OUTF_NORMAL, Settings.logStream,
-                              "CVLA120E Queue '%s' has been GET(INHIBITED)\n", qName);
+                OutputMessage(0, OUTF_NORMAL, "CVLA120E Queue '%s' has been GET(INHIBITED)\n",
+                              qName);
                 SetStopFlag();
                 return 0;
             }
             if (StopFlag.exchange(1, std::memory_order_relaxed) != 0)
                 return 0;
-            OutputMessage(0, OUTF_NORMAL, Settings.logStream,
-                          "CVLA199E TORVIK received reason code %d (%s)\n", (int)cbc->Reason,
-                          ReasonText(cbc->Reason));
+            OutputMessage(0, OUTF_NORMAL, "CVLA199E TORVIK received reason code %d (%s)\n",
+                          (int)cbc->Reason, ReasonText(cbc->Reason));
             return 0;
         default:
-            OutputMessage(0, OUTF_NORMAL, Settings.logStream, "Calltype = %d\n",
-                          (int)cbc->CallType);
+            OutputMessage(0, OUTF_NORMAL, "Calltype = %d\n", (int)cbc->CallType);
             return 0;
     }
 }

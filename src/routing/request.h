@@ -15,7 +15,7 @@
 #include <cstdint>
 
 #include "log/cs.h"
-#include "mq/mqi.h"
+#include "mqconst/mqi.h"
 
 /* Request types, from the request's MQMD Format. */
 enum { REQTYPE_NONE = 0, REQTYPE_MQSC = 1, REQTYPE_ESCAPE = 2, REQTYPE_PCF = 3 };

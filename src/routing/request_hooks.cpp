@@ -10,11 +10,17 @@
 #include <cstring>
 
 #include "log/cs.h"
-#include "mq/mqi.h"
+#include "mqconst/mqi.h"
 #include "routing/routing.h"
 
 static std::atomic<REQUESTHANDLER *> Handlers[HANDLER_COUNT];
 static std::atomic<REPLYRENDERER *> Renderer{nullptr};
+
+void ClearRequestHooks(void) {
+    for (int i = 0; i < HANDLER_COUNT; i++)
+        Handlers[i].store(nullptr, std::memory_order_relaxed);
+    Renderer.store(nullptr, std::memory_order_relaxed);
+}
 
 void SetRequestHandler(int which, REQUESTHANDLER *handler) {
     if (which >= 0 && which < HANDLER_COUNT)

@@ -16,12 +16,12 @@
 #include <ctime>
 
 #include "config/settings.h"
-#include "core/agent.h"
-#include "core/workers.h"
+#include "log/runstate.h"
 #include "log/output.h"
-#include "mq/mqpcf.h"
+#include "mqconst/mqpcf.h"
 #include "mq/queues.h"
 #include "mqconst/mqconst.h"
+#include "routing/routing.h"
 
 CSLOCK RequestLock;
 std::atomic<MQLONG> RequestCount{0};
@@ -41,8 +41,7 @@ static int CommandIsEvent(MQLONG command);
 REQUEST *NewRequest(MQLONG command) {
     REQUEST *req = (REQUEST *)CSGetMem(sizeof(REQUEST));
     if (req == nullptr) {
-        OutputMessage(0, OUTF_NORMAL, Settings.logStream,
-                      "CVLA202E Can not allocate %d bytes for a '%s' structure\n",
+        OutputMessage(0, OUTF_NORMAL, "CVLA202E Can not allocate %d bytes for a '%s' structure\n",
                       (int)sizeof(REQUEST), "REQUEST");
         SetStopFlag();
         return nullptr;
@@ -144,7 +143,7 @@ void AgeRequests(int giveUp) {
      * CHECKREPL command from the input queue; a call that cannot be queued
      * is tried again at the next pass. */
     static char checkRepl[] = "CHECKREPL";
-    QueueCall(PutSimpleCommandCall, checkRepl);
+    QueueSimpleCommand(checkRepl);
 }
 
 void ExpireRequests(REQUEST *list) {
@@ -164,7 +163,7 @@ void ExpireRequests(REQUEST *list) {
                 strftime(timeText, sizeof(timeText), "%H:%M:%S", &lt);
             char hex[MSGID_HEX_SIZE];
             FormatMsgIdHex(hex, req->msgId);
-            OutputMessage(0, OUTF_NORMAL, Settings.logStream,
+            OutputMessage(0, OUTF_NORMAL,
                           "CVLA303E Ageing out request for ReplyQ '%s' issued at %.8s MsgId: %s\n",
                           req->replyQName, timeText, hex);
             if (BuildNoResponseReply(req, &md, &msg, &length) == 0 && msg != nullptr) {
@@ -192,8 +191,7 @@ MQLONG BuildNoResponseReply(REQUEST *req, MQMD *md, MQBYTE **msg, MQLONG *length
     *length = 0;
     MQBYTE *buffer = (MQBYTE *)CSGetMem((size_t)NoResponseBufferSize);
     if (buffer == nullptr) {
-        OutputMessage(0, OUTF_NORMAL, Settings.logStream,
-                      "CVLA201E Can not allocate %d bytes for a message! \n",
+        OutputMessage(0, OUTF_NORMAL, "CVLA201E Can not allocate %d bytes for a message! \n",
                       (int)NoResponseBufferSize);
         SetStopFlag();
         return MQRC_STORAGE_NOT_AVAILABLE;
@@ -211,7 +209,7 @@ MQLONG BuildNoResponseReply(REQUEST *req, MQMD *md, MQBYTE **msg, MQLONG *length
     MQLONG textLength = (MQLONG)(sizeof(NoResponseText) - 1);
     MQLONG strucLength = (MQCFST_STRUC_LENGTH_FIXED + textLength + 3) & ~3;
     if (strucLength > NoResponseBufferSize - MQCFH_STRUC_LENGTH) {
-        OutputMessage(0, OUTF_NORMAL, Settings.logStream, "CVLA405E PCF Message failure %d (%s)\n",
+        OutputMessage(0, OUTF_NORMAL, "CVLA405E PCF Message failure %d (%s)\n",
                       (int)MQRC_STORAGE_NOT_AVAILABLE, ReasonText(MQRC_STORAGE_NOT_AVAILABLE));
         CSFreeMem(buffer);
         return MQRC_STORAGE_NOT_AVAILABLE;

@@ -10,7 +10,10 @@
  */
 #pragma once
 
-#include "mq/mqi.h"
+#include <atomic>
+#include <cstdint>
+
+#include "mqconst/mqi.h"
 #include "routing/request.h"
 
 /* Actions of ConsolidateReply, computed per reply. */
@@ -43,6 +46,24 @@ void MQENTRY CommandConsumer(MQHCONN hConn, PMQMD md, PMQGMO gmo, PMQVOID buffer
  * anything else is none. */
 MQLONG ClassifyRequest(const MQCHAR *format, const MQBYTE *msg, MQLONG length);
 
+/* Forget the routing run state: the request table cleared (requests freed),
+ * the last ageing pass and certificate check start 0, no STARTCERT
+ * outstanding, no handler or renderer registered. Start-up (before the
+ * handlers are registered) and tests. */
+void ResetRouting(void);
+
+/* Time (seconds) the last certificate check started; 0 until the first. */
+extern std::atomic<int64_t> LastCertCheckStart;
+
+/* 1 from the queueing of a STARTCERT until the consumer has taken it (or
+ * its put failed): at most one is ever waiting on the input queue. */
+extern std::atomic<int32_t> StartCertOutstanding;
+
+/* Start a certificate check (simple command STARTCERT, consumer thread).
+ * For now it only records the start time, so that the main loop's timer
+ * sends STARTCERT once per certfreq. */
+void StartCertCheck(void);
+
 /* ---- request_hooks.cpp -- handlers registered from above ------------------
  * The MQSC translation, the escape unwrapping, TORVIK's own DISPLAY CERT
  * and the MQSC rendering of replies live in modules above routing; the
@@ -72,6 +93,9 @@ MQLONG CallRequestHandler(int which, REQUEST *req, MQMD *md, MQBYTE *msg, MQLONG
 /* Register (or remove) the renderer RenderReplyAsMqsc uses. */
 void SetReplyRenderer(REPLYRENDERER *renderer);
 
+/* Remove every handler and the renderer (ResetRouting). */
+void ClearRequestHooks(void);
+
 /* ---- forward.cpp -- to the command server ---------------------------------- */
 
 /* Save the requester's ReplyToQ, ReplyToQMgr (each cut at the first blank or
@@ -85,6 +109,16 @@ void PrepareForward(REQUEST *req, MQMD *md);
  * reason of the last attempt (0: md->MsgId holds the new identifier);
  * CVLA107E is written on failure. */
 MQLONG ForwardCommand(MQMD *md, MQBYTE *msg, MQLONG len);
+
+/* Put one reply to the requester of req: MsgId and CorrelId by the
+ * requester's report options, the handle from the cache, retry as
+ * PutWithRetry, Responses Sent counted, CVLA107E on a final failure.
+ * passContext 1: pass the context of the reply last read from the reply
+ * queue. md is changed (identifiers, and MQPUT's output). Returns 0 when
+ * the reply was sent, else the reason of the failed open (reported by the
+ * cache, counted as a failed put) or of the last put. Consumer thread (or
+ * main thread). */
+MQLONG PutReply(REQUEST *req, MQMD *md, const void *buffer, MQLONG length, int passContext);
 
 /* ---- reply_consumer.cpp -- the reply queue --------------------------------- */
 

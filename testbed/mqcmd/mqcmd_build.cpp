@@ -11,7 +11,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "mq/mqpcf.h"
+#include "mqconst/mqpcf.h"
 #include "mqcmd_names.h"
 #include "mqconst/mqconst.h"
 #include "platform/platform.h"

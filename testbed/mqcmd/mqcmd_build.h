@@ -18,7 +18,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "mq/mqi.h"
+#include "mqconst/mqi.h"
 
 /* Parameter value types a word may force with NAME:TYPE=VALUE. */
 enum {

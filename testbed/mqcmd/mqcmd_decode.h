@@ -10,8 +10,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "mq/mqi.h"
-#include "mq/mqpcf.h"
+#include "mqconst/mqi.h"
+#include "mqconst/mqpcf.h"
 
 constexpr size_t MQCMD_CFH_LENGTH = 36;         /* the MQCFH on the wire */
 constexpr int MQCMD_MAX_GROUP_DEPTH = 32;       /* deeper nesting is reported as malformed */

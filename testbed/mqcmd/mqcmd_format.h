@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <string>
 
-#include "mq/mqi.h"
+#include "mqconst/mqi.h"
 
 /* 1 when a message of this 8-character Format carries PCF ("MQADMIN ",
  * "MQEVENT ", "MQPCF   "), else 0. */

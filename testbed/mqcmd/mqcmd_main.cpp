@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "mq/mqi.h"
+#include "mqconst/mqi.h"
 #include "mqcmd_build.h"
 #include "mqcmd_format.h"
 #include "mqcmd_options.h"

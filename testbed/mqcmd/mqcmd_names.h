@@ -10,7 +10,7 @@
 
 #include <cstdint>
 
-#include "mq/mqi.h"
+#include "mqconst/mqi.h"
 
 /* The name of a PCF parameter id: the parameters table, else the group
  * parameters; null when neither has it. */

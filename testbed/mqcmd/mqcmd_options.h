@@ -17,7 +17,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "mq/mqi.h"
+#include "mqconst/mqi.h"
 
 constexpr size_t MQCMD_NAME_SIZE = 49; /* a 48-character MQ name and its NUL */
 constexpr size_t MQCMD_USER_SIZE = 13; /* a 12-character user identifier and its NUL */

@@ -6,7 +6,7 @@
 
 #include <cstring>
 
-#include "mq/mqpcf.h"
+#include "mqconst/mqpcf.h"
 #include "mqcmd_decode.h"
 #include "mqcmd_format.h"
 

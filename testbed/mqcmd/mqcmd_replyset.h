@@ -17,7 +17,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "mq/mqi.h"
+#include "mqconst/mqi.h"
 
 struct REPLYSET {
     uint64_t deadlineMs;  /* the end of --wait */

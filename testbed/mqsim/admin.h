@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "mq/mqi.h"
+#include "mqconst/mqi.h"
 #include "qmgr.h"
 
 /* Run one command (its text without a trailing continuation) and append its

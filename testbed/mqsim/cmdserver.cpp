@@ -28,7 +28,7 @@
 #include <vector>
 
 #include "admin.h"
-#include "mq/mqpcf.h"
+#include "mqconst/mqpcf.h"
 #include "pcfcmd.h"
 #include "platform/net.h"
 #include "queue_attrs.h"

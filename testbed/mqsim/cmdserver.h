@@ -28,7 +28,7 @@
  */
 #pragma once
 
-#include "mq/mqi.h"
+#include "mqconst/mqi.h"
 #include "qmgr.h"
 
 /* Operations of `mqsim cmdserver`. */

@@ -21,7 +21,7 @@
 #include <thread>
 #include <vector>
 
-#include "mq/mqi.h"
+#include "mqconst/mqi.h"
 #include "platform/net.h"
 #include "qmgr.h"
 #include "wire.h"

@@ -42,7 +42,7 @@
 #include <thread>
 #include <vector>
 
-#include "mq/mqi.h"
+#include "mqconst/mqi.h"
 #include "platform/net.h"
 #include "platform/platform.h"
 #include "wire.h"

@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "mq/mqi.h"
+#include "mqconst/mqi.h"
 #include "platform/net.h"
 #include "platform/platform.h"
 #include "qmgr.h"

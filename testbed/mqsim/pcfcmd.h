@@ -21,8 +21,8 @@
 #include <string>
 #include <vector>
 
-#include "mq/mqi.h"
-#include "mq/mqpcf.h"
+#include "mqconst/mqi.h"
+#include "mqconst/mqpcf.h"
 
 /* Deepest group nesting a command may carry. */
 constexpr int PCF_MAX_GROUP_DEPTH = 10;

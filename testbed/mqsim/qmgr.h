@@ -28,7 +28,7 @@
 #include <string>
 #include <vector>
 
-#include "mq/mqi.h"
+#include "mqconst/mqi.h"
 
 struct CONN;   /* an MQI connection (conn.h); opaque here */
 struct HANDLE; /* an object handle of a connection (conn.h); opaque here */

@@ -13,7 +13,7 @@
 
 #include <cstddef>
 
-#include "mq/mqi.h"
+#include "mqconst/mqi.h"
 #include "qmgr.h"
 
 /* Queue types an attribute belongs to (ATTRDEF.qtypes). */

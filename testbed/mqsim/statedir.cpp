@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "mq/mqi.h"
+#include "mqconst/mqi.h"
 #include "platform/net.h"
 #include "platform/platform.h"
 

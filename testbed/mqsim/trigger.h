@@ -16,7 +16,7 @@
  */
 #pragma once
 
-#include "mq/mqi.h"
+#include "mqconst/mqi.h"
 #include "qmgr.h"
 
 /* Set the trigger hook and start the monitor's thread. */

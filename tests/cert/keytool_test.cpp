@@ -13,7 +13,7 @@
 #include "config/settings.h"
 #include "core/test_support.h"
 #include "log/cs.h"
-#include "mq/mqi.h"
+#include "mqconst/mqi.h"
 #include "platform/net.h"
 #include "platform/platform.h"
 #include "support/keyrepo.h"

@@ -10,6 +10,7 @@
 
 #include "config/settings.h"
 #include "core/agent.h"
+#include "core/startup.h"
 #include "core/test_support.h"
 #include "log/output.h"
 
@@ -28,7 +29,6 @@ protected:
     FILE *sink = nullptr;
 
     void SetUp() override {
-        ResetOutputState();
         InitSettings();
         InitAgentState();
         SetFlags(FLAG_SERVICE);
@@ -36,10 +36,10 @@ protected:
         CopyField(Settings.programDir, sizeof Settings.programDir, dir.path().c_str());
         messages = dir.file("messages.txt");
         sink = fopen(messages.c_str(), "wb");
-        Settings.logStream.store(sink);
+        LogStream.store(sink);
     }
     void TearDown() override {
-        if (Settings.logStream.load() != sink)
+        if (LogStream.load() != sink)
             fclose(sink);
         ResetOutputState(); /* closes sink when it is still the log stream */
         InitSettings();
@@ -50,7 +50,7 @@ protected:
         WriteFile(name, text);
         CopyField(Settings.configFileName, sizeof Settings.configFileName, name.c_str());
         SetFlags(FLAG_CONFIG_GIVEN);
-        return ReadConfigFile();
+        return ReadConfiguration();
     }
     std::string Messages() {
         fflush(sink);
@@ -232,23 +232,23 @@ TEST_F(Config, AMissingFileIsReportedOnlyWhenNamedWithF) {
     CopyField(Settings.configFileName, sizeof Settings.configFileName,
               dir.file("absent.cfg").c_str());
     SetFlags(FLAG_CONFIG_GIVEN);
-    EXPECT_EQ(ReadConfigFile(), 0);
+    EXPECT_EQ(ReadConfiguration(), 0);
     EXPECT_NE(
         Messages().find("CVLA203E Unable to open config file '" + dir.file("absent.cfg") + "' rc="),
         std::string::npos);
 
     /* Not named: the program directory's TORVIK.CFG, silently absent. */
     InitSettings();
-    Settings.logStream.store(sink);
+    LogStream.store(sink);
     SetFlags(FLAG_SERVICE);
     CopyField(Settings.programDir, sizeof Settings.programDir, dir.path().c_str());
     size_t before = Messages().size();
-    EXPECT_EQ(ReadConfigFile(), 0);
+    EXPECT_EQ(ReadConfiguration(), 0);
     EXPECT_EQ(Messages().size(), before);
     EXPECT_EQ(std::string(Settings.configFileName), dir.path() + PL_PATH_SEPARATOR + "TORVIK.CFG");
 
     /* ... and read when it is there. */
     WriteFile(dir.file("TORVIK.CFG"), "sleeptime 3\n");
-    EXPECT_EQ(ReadConfigFile(), 1);
+    EXPECT_EQ(ReadConfiguration(), 1);
     EXPECT_EQ(Settings.sleepTime, 3);
 }

@@ -5,10 +5,11 @@
 
 #include "core/agent.h"
 #include "core/mainloop.h"
-#include "core/status.h"
+#include "log/status.h"
 #include "core/workers.h"
 #include "mq/hobjcache.h"
 #include "mq/mqaccess_fakemq.h"
+#include "routing/routing.h"
 
 namespace {
 
@@ -17,10 +18,7 @@ protected:
     void SetUp() override {
         InitSettings();
         InitAgentState();
-        ResetStatistics();
         fakemq::Install();
-        LastCertCheckStart.store(0);
-        StartCertOutstanding.store(0);
         now = RefreshCurrentTime();
         /* Nothing else due. */
         LastHandleCheck.store(now);
@@ -167,7 +165,7 @@ TEST(ConsoleKeys, QThenYQuitsAnythingElseDoesNot) {
     EXPECT_EQ(HandleConsoleKey('Q', Keyy), 1);
     testing::internal::GetCapturedStdout();
     EXPECT_TRUE(StopRequested());
-    InitAgentState();
+    ResetRunState();
     testing::internal::CaptureStdout();
     EXPECT_EQ(HandleConsoleKey('Q', KeyY), 1);
     testing::internal::GetCapturedStdout();

@@ -11,7 +11,7 @@
 #include "config/settings.h"
 #include "core/agent.h"
 #include "core/startup.h"
-#include "core/status.h"
+#include "log/status.h"
 #include "core/test_support.h"
 #include "log/cs.h"
 #include "log/output.h"
@@ -40,20 +40,17 @@ protected:
     FILE *sink = nullptr;
 
     void SetUp() override {
-        ResetOutputState();
         InitSettings();
         InitAgentState();
-        ResetStatistics();
         SetFlags(FLAG_SERVICE);
         CopyField(Settings.logPath, sizeof Settings.logPath, dir.path().c_str());
         messages = dir.file("messages.txt");
         sink = fopen(messages.c_str(), "wb");
-        Settings.logStream.store(sink);
+        LogStream.store(sink);
     }
     void TearDown() override {
-        if (Settings.logStream.load() != sink)
+        if (LogStream.load() != sink)
             fclose(sink);
-        ResetOutputState();
         InitSettings();
         InitAgentState();
         CSSetMemFailAfter(-1);
@@ -116,7 +113,7 @@ TEST_F(Startup, OptionsWithSeparateAttachedAndGroupedValues) {
     EXPECT_FALSE(FlagIsSet(FLAG_CONFIG_GIVEN | FLAG_SIMPLE_COMMAND));
 
     InitSettings();
-    Settings.logStream.store(sink);
+    LogStream.store(sink);
     ASSERT_EQ(Parse({"-kmQM2", "/q:Q2", "-vh", "-fcfg.txt", "-c", "STOP"}), OPTIONS_OK);
     EXPECT_TRUE(FlagIsSet(FLAG_SERVICE));
     EXPECT_STREQ(Settings.qmgrName, "QM2");
@@ -318,7 +315,8 @@ TEST_F(Startup, ShutdownAfterUsageOrInSimpleCommandModeReportsNothing) {
     Shutdown();
     EXPECT_EQ(Messages(), "");
     EXPECT_TRUE(StopRequested());
-    InitAgentState();
+    ResetRunState();
+    UsageShown.store(0);
     SetFlags(FLAG_SIMPLE_COMMAND);
     Shutdown();
     EXPECT_EQ(Messages(), "");

@@ -8,7 +8,7 @@
 
 #include "config/settings.h"
 #include "core/agent.h"
-#include "core/status.h"
+#include "log/status.h"
 #include "core/test_support.h"
 #include "log/output.h"
 
@@ -25,20 +25,16 @@ protected:
     const int64_t T = 1700000000;
 
     void SetUp() override {
-        ResetOutputState();
         InitSettings();
         InitAgentState();
-        ResetStatistics();
         SetFlags(FLAG_SERVICE);
         messages = dir.file("messages.txt");
         sink = fopen(messages.c_str(), "wb");
-        Settings.logStream.store(sink);
+        LogStream.store(sink);
     }
     void TearDown() override {
-        ResetOutputState();
         InitSettings();
         InitAgentState();
-        ResetStatistics();
     }
     /* Run a report at the shared time now; the report's text without the
      * time stamp of its first line. */

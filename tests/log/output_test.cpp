@@ -32,14 +32,12 @@ protected:
     TempDir dir;
 
     void SetUp() override {
-        ResetOutputState();
         InitSettings();
         InitAgentState();
         CopyField(Settings.logPath, sizeof Settings.logPath, dir.path().c_str());
         SetFlags(FLAG_SERVICE); /* no echo unless a test asks for it */
     }
     void TearDown() override {
-        ResetOutputState();
         InitSettings();
         InitAgentState();
     }
@@ -56,12 +54,12 @@ protected:
 TEST_F(Output, LevelsAboveTheVerbosityAreDroppedAndLinesAreTimeStamped) {
     Settings.verbosity = VERBOSITY_LOW;
     ASSERT_EQ(OpenLogFile(), 0);
-    OutputMessage(2, OUTF_NORMAL, Settings.logStream, "CVLA900I medium detail\n");
-    OutputMessage(1, OUTF_NORMAL, Settings.logStream, "CVLA901I low detail %d\n", 7);
-    OutputMessage(0, OUTF_NORMAL, Settings.logStream, "CVLA902I always\n");
+    OutputMessage(2, OUTF_NORMAL, "CVLA900I medium detail\n");
+    OutputMessage(1, OUTF_NORMAL, "CVLA901I low detail %d\n", 7);
+    OutputMessage(0, OUTF_NORMAL, "CVLA902I always\n");
     Settings.verbosity = VERBOSITY_QUIET;
-    OutputMessage(1, OUTF_NORMAL, Settings.logStream, "CVLA903I quiet hides me\n");
-    OutputMessage(0, OUTF_NORMAL, Settings.logStream, "CVLA904I quiet shows me\n");
+    OutputMessage(1, OUTF_NORMAL, "CVLA903I quiet hides me\n");
+    OutputMessage(0, OUTF_NORMAL, "CVLA904I quiet shows me\n");
 
     std::vector<std::string> lines = SplitLines(Log(1));
     ASSERT_EQ(lines.size(), 4u);
@@ -77,11 +75,11 @@ TEST_F(Output, EchoRulesForConsoleLogAndService) {
     ClearFlags(FLAG_SERVICE);
     ASSERT_EQ(OpenLogFile(), 0);
     CaptureStdout();
-    OutputMessage(0, OUTF_NORMAL, Settings.logStream, "CVLA910I both\n");
-    OutputMessage(0, OUTF_NO_ECHO, Settings.logStream, "CVLA911I log only\n");
-    OutputMessage(0, OUTF_CONSOLE_ONLY, Settings.logStream, "CVLA912I console only\n");
+    OutputMessage(0, OUTF_NORMAL, "CVLA910I both\n");
+    OutputMessage(0, OUTF_NO_ECHO, "CVLA911I log only\n");
+    OutputMessage(0, OUTF_CONSOLE_ONLY, "CVLA912I console only\n");
     SetFlags(FLAG_SERVICE);
-    OutputMessage(0, OUTF_NORMAL, Settings.logStream, "CVLA913I service: log only\n");
+    OutputMessage(0, OUTF_NORMAL, "CVLA913I service: log only\n");
     std::string console = GetCapturedStdout();
     std::string log = Log(1);
 
@@ -99,8 +97,8 @@ TEST_F(Output, EchoRulesForConsoleLogAndService) {
 TEST_F(Output, OnStandardOutputALineAppearsOnceAndConsoleOnlyNotAtAll) {
     ClearFlags(FLAG_SERVICE);
     CaptureStdout();
-    OutputMessage(0, OUTF_NORMAL | OUTF_NO_DATE, stdout, "CVLA920I once\n");
-    OutputMessage(0, OUTF_CONSOLE_ONLY | OUTF_NO_DATE, stdout, "CVLA921I never\n");
+    OutputMessage(0, OUTF_NORMAL | OUTF_NO_DATE, "CVLA920I once\n");
+    OutputMessage(0, OUTF_CONSOLE_ONLY | OUTF_NO_DATE, "CVLA921I never\n");
     std::string console = GetCapturedStdout();
     EXPECT_EQ(CountOf(console, "CVLA920I once\n"), 1);
     EXPECT_EQ(CountOf(console, "CVLA921I"), 0);
@@ -110,7 +108,7 @@ TEST_F(Output, TheConsoleStatusTextIsErasedBeforeAMessage) {
     ClearFlags(FLAG_SERVICE);
     ConsoleStatusLength.store(3);
     CaptureStdout();
-    OutputMessage(0, OUTF_NORMAL | OUTF_NO_DATE, stdout, "CVLA922I after status\n");
+    OutputMessage(0, OUTF_NORMAL | OUTF_NO_DATE, "CVLA922I after status\n");
     std::string console = GetCapturedStdout();
     EXPECT_EQ(console.substr(0, 9), "\b\b\b   \b\b\b");
     EXPECT_EQ(console.substr(9 + 11), "CVLA922I after status\n");
@@ -119,17 +117,17 @@ TEST_F(Output, TheConsoleStatusTextIsErasedBeforeAMessage) {
 
 TEST_F(Output, ADateLineComesFirstAndAgainWhenTheDayChanges) {
     ASSERT_EQ(OpenLogFile(), 0);
-    OutputMessage(0, OUTF_NORMAL, Settings.logStream, "CVLA930I one\n");
-    OutputMessage(0, OUTF_NORMAL, Settings.logStream, "CVLA931I two\n");
+    OutputMessage(0, OUTF_NORMAL, "CVLA930I one\n");
+    OutputMessage(0, OUTF_NORMAL, "CVLA931I two\n");
     /* Pretend the last date line was written on another day. */
     struct tm other = {};
     struct tm today;
     ASSERT_EQ(PLLocalTime(PLWallClockSeconds(), &today), 0);
     other.tm_mday = today.tm_mday % 28 + 1;
     WriteDateLine(nullptr, &other);
-    OutputMessage(0, OUTF_NORMAL | OUTF_NO_DATE, Settings.logStream, "CVLA932I no date\n");
-    OutputMessage(0, OUTF_NORMAL, Settings.logStream, "CVLA933I new day\n");
-    OutputMessage(0, OUTF_NORMAL, Settings.logStream, "CVLA934I same day\n");
+    OutputMessage(0, OUTF_NORMAL | OUTF_NO_DATE, "CVLA932I no date\n");
+    OutputMessage(0, OUTF_NORMAL, "CVLA933I new day\n");
+    OutputMessage(0, OUTF_NORMAL, "CVLA934I same day\n");
 
     std::vector<std::string> lines = SplitLines(Log(1));
     ASSERT_EQ(lines.size(), 7u);
@@ -166,8 +164,8 @@ TEST_F(Output, WriteDateLineFormat) {
 TEST_F(Output, ALongTextIsCutAndStillEndsItsLine) {
     ASSERT_EQ(OpenLogFile(), 0);
     std::string huge(5000, 'x');
-    OutputMessage(0, OUTF_NORMAL | OUTF_NO_DATE, Settings.logStream, "CVLA940I %s\n", huge.c_str());
-    OutputMessage(0, OUTF_NORMAL | OUTF_NO_DATE, Settings.logStream, "CVLA941I next\n");
+    OutputMessage(0, OUTF_NORMAL | OUTF_NO_DATE, "CVLA940I %s\n", huge.c_str());
+    OutputMessage(0, OUTF_NORMAL | OUTF_NO_DATE, "CVLA941I next\n");
     std::vector<std::string> lines = SplitLines(Log(1));
     ASSERT_EQ(lines.size(), 3u); /* the date line came with opening the file */
     EXPECT_TRUE(std::regex_match(lines[0], DateLine));
@@ -211,9 +209,8 @@ TEST_F(Output, AMessageOverMaxLogSizeRotatesTheFilesFirst) {
     tvtest::WriteFile(LogName(2), "old two\n");
     tvtest::WriteFile(LogName(3), "old three\n");
     ASSERT_EQ(OpenLogFile(), 0);
-    OutputMessage(0, OUTF_NORMAL, Settings.logStream, "CVLA950I first %s\n",
-                  std::string(250, 'a').c_str());
-    OutputMessage(0, OUTF_NORMAL, Settings.logStream, "CVLA951I second\n");
+    OutputMessage(0, OUTF_NORMAL, "CVLA950I first %s\n", std::string(250, 'a').c_str());
+    OutputMessage(0, OUTF_NORMAL, "CVLA951I second\n");
 
     EXPECT_EQ(Log(3), "old two\n");
     std::string two = Log(2);
@@ -224,7 +221,6 @@ TEST_F(Output, AMessageOverMaxLogSizeRotatesTheFilesFirst) {
     EXPECT_EQ(one[0].substr(11), "CVLA951I second");
     EXPECT_FALSE(tvtest::FileExists(LogName(4)));
     EXPECT_FALSE(StopRequested());
-    EXPECT_FALSE(FlagIsSet(FLAG_ROTATING));
 }
 
 TEST_F(Output, RotationReportsItsStepsAtHighDetailAndMissingFilesAreNoError) {
@@ -232,9 +228,8 @@ TEST_F(Output, RotationReportsItsStepsAtHighDetailAndMissingFilesAreNoError) {
     Settings.numLogFiles = 3;
     Settings.verbosity = VERBOSITY_HIGH;
     ASSERT_EQ(OpenLogFile(), 0);
-    OutputMessage(0, OUTF_NORMAL, Settings.logStream, "CVLA952I %s\n",
-                  std::string(150, 'b').c_str());
-    OutputMessage(0, OUTF_NORMAL, Settings.logStream, "CVLA953I after\n");
+    OutputMessage(0, OUTF_NORMAL, "CVLA952I %s\n", std::string(150, 'b').c_str());
+    OutputMessage(0, OUTF_NORMAL, "CVLA953I after\n");
 
     std::string two = Log(2);
     EXPECT_NE(two.find("CVLA205I Deleting old error log file '" + LogName(3) + "'"),
@@ -256,9 +251,8 @@ TEST_F(Output, AFailedDeleteStopsTheAgentWhenLogFailuresAreFatal) {
     Settings.numLogFiles = 3;
     std::filesystem::create_directories(LogName(3) + "/busy"); /* cannot be deleted */
     ASSERT_EQ(OpenLogFile(), 0);
-    OutputMessage(0, OUTF_NORMAL, Settings.logStream, "CVLA960I %s\n",
-                  std::string(150, 'c').c_str());
-    OutputMessage(0, OUTF_NORMAL, Settings.logStream, "CVLA961I after failure\n");
+    OutputMessage(0, OUTF_NORMAL, "CVLA960I %s\n", std::string(150, 'c').c_str());
+    OutputMessage(0, OUTF_NORMAL, "CVLA961I after failure\n");
 
     std::string one = Log(1);
     EXPECT_NE(one.find("CVLA206E Unable to delete old error log file '" + LogName(3) + "' rc="),
@@ -274,10 +268,9 @@ TEST_F(Output, AFailedDeleteWithoutLogFailFatalCarriesOnInTheSameFile) {
     ClearFlags(FLAG_LOGFAILFATAL);
     std::filesystem::create_directories(LogName(3) + "/busy");
     ASSERT_EQ(OpenLogFile(), 0);
-    OutputMessage(0, OUTF_NORMAL, Settings.logStream, "CVLA962I %s\n",
-                  std::string(150, 'd').c_str());
-    OutputMessage(0, OUTF_NORMAL, Settings.logStream, "CVLA963I first after\n");
-    OutputMessage(0, OUTF_NORMAL, Settings.logStream, "CVLA964I second after\n");
+    OutputMessage(0, OUTF_NORMAL, "CVLA962I %s\n", std::string(150, 'd').c_str());
+    OutputMessage(0, OUTF_NORMAL, "CVLA963I first after\n");
+    OutputMessage(0, OUTF_NORMAL, "CVLA964I second after\n");
 
     std::string one = Log(1);
     EXPECT_NE(one.find("CVLA962I"), std::string::npos);
@@ -298,20 +291,19 @@ TEST_F(Output, AFailedReopenSendsMessagesToStandardOutputNeverToTheClosedFile) {
     ClearFlags(FLAG_LOGFAILFATAL);
     ASSERT_EQ(OpenLogFile(), 0);
     std::string firstFile = LogName(1);
-    OutputMessage(0, OUTF_NORMAL, Settings.logStream, "CVLA970I %s\n",
-                  std::string(150, 'e').c_str());
+    OutputMessage(0, OUTF_NORMAL, "CVLA970I %s\n", std::string(150, 'e').c_str());
     CopyField(Settings.qmgrName, sizeof Settings.qmgrName, "B");
 
     CaptureStdout();
-    OutputMessage(0, OUTF_NORMAL, Settings.logStream, "CVLA971I after the close\n");
-    OutputMessage(0, OUTF_NORMAL, Settings.logStream, "CVLA972I and on\n");
+    OutputMessage(0, OUTF_NORMAL, "CVLA971I after the close\n");
+    OutputMessage(0, OUTF_NORMAL, "CVLA972I and on\n");
     std::string console = GetCapturedStdout();
 
     EXPECT_NE(console.find("CVLA204E Unable to open error log file '" + LogName(1) + "' rc="),
               std::string::npos);
     EXPECT_EQ(CountOf(console, "CVLA971I after the close\n"), 1);
     EXPECT_EQ(CountOf(console, "CVLA972I and on\n"), 1);
-    EXPECT_EQ(Settings.logStream.load(), stdout);
+    EXPECT_EQ(LogStream.load(), stdout);
     EXPECT_FALSE(StopRequested());
     std::string old = ReadFile(firstFile);
     EXPECT_NE(old.find("CVLA970I"), std::string::npos);
@@ -326,11 +318,10 @@ TEST_F(Output, AFailedReopenStopsTheAgentWhenLogFailuresAreFatal) {
     CopyField(Settings.qmgrName, sizeof Settings.qmgrName, "A");
     Settings.maxLogSize = 100;
     ASSERT_EQ(OpenLogFile(), 0);
-    OutputMessage(0, OUTF_NORMAL, Settings.logStream, "CVLA973I %s\n",
-                  std::string(150, 'f').c_str());
+    OutputMessage(0, OUTF_NORMAL, "CVLA973I %s\n", std::string(150, 'f').c_str());
     CopyField(Settings.qmgrName, sizeof Settings.qmgrName, "B");
     CaptureStdout();
-    OutputMessage(0, OUTF_NORMAL, Settings.logStream, "CVLA974I after\n");
+    OutputMessage(0, OUTF_NORMAL, "CVLA974I after\n");
     std::string console = GetCapturedStdout();
     EXPECT_NE(console.find("CVLA204E"), std::string::npos);
     EXPECT_NE(console.find("CVLA974I after"), std::string::npos);
@@ -342,10 +333,9 @@ TEST_F(Output, AMissingLogDirectoryIsCreated) {
     CopyField(Settings.logPath, sizeof Settings.logPath, dir.file("+QMNAME+/logs").c_str());
     Settings.maxLogSize = 100;
     ASSERT_EQ(OpenLogFile(), 0);
-    OutputMessage(0, OUTF_NORMAL, Settings.logStream, "CVLA975I %s\n",
-                  std::string(150, 'g').c_str());
+    OutputMessage(0, OUTF_NORMAL, "CVLA975I %s\n", std::string(150, 'g').c_str());
     CopyField(Settings.qmgrName, sizeof Settings.qmgrName, "QM1");
-    OutputMessage(0, OUTF_NORMAL, Settings.logStream, "CVLA976I in the named directory\n");
+    OutputMessage(0, OUTF_NORMAL, "CVLA976I in the named directory\n");
     EXPECT_NE(ReadFile(dir.file("QM1/logs/TORVIK_Log01.txt")).find("CVLA976I"), std::string::npos);
     EXPECT_FALSE(StopRequested());
 
@@ -353,7 +343,7 @@ TEST_F(Output, AMissingLogDirectoryIsCreated) {
     ResetOutputState();
     CopyField(Settings.logPath, sizeof Settings.logPath, dir.file("new/deeper").c_str());
     ASSERT_EQ(OpenLogFile(), 0);
-    OutputMessage(0, OUTF_NORMAL, Settings.logStream, "CVLA977I new directory\n");
+    OutputMessage(0, OUTF_NORMAL, "CVLA977I new directory\n");
     EXPECT_NE(ReadFile(dir.file("new/deeper/TORVIK_Log01.txt")).find("CVLA977I"),
               std::string::npos);
 }
@@ -363,9 +353,8 @@ TEST_F(Output, WithOneLogFileTheDeletionNoteGoesToTheNewFile) {
     Settings.numLogFiles = 1;
     Settings.verbosity = VERBOSITY_HIGH;
     ASSERT_EQ(OpenLogFile(), 0);
-    OutputMessage(0, OUTF_NORMAL, Settings.logStream, "CVLA978I %s\n",
-                  std::string(150, 'h').c_str());
-    OutputMessage(0, OUTF_NORMAL, Settings.logStream, "CVLA979I after\n");
+    OutputMessage(0, OUTF_NORMAL, "CVLA978I %s\n", std::string(150, 'h').c_str());
+    OutputMessage(0, OUTF_NORMAL, "CVLA979I after\n");
     std::string one = Log(1);
     EXPECT_EQ(one.find("CVLA978I"), std::string::npos);
     size_t note = one.find("CVLA205I Deleting old error log file '" + LogName(1) + "'");
@@ -376,12 +365,12 @@ TEST_F(Output, WithOneLogFileTheDeletionNoteGoesToTheNewFile) {
 TEST_F(Output, MessagesBeforeTheLogOpensAreWrittenToItOnce) {
     HoldEarlyMessages();
     CaptureStdout();
-    OutputMessage(0, OUTF_NORMAL, Settings.logStream, "CVLA007E Unrecognised parameter 'x'\n");
-    OutputMessage(0, OUTF_CONSOLE_ONLY, Settings.logStream, "CVLA980I console only\n");
+    OutputMessage(0, OUTF_NORMAL, "CVLA007E Unrecognised parameter 'x'\n");
+    OutputMessage(0, OUTF_CONSOLE_ONLY, "CVLA980I console only\n");
     std::string console = GetCapturedStdout();
     EXPECT_EQ(CountOf(console, "CVLA007E"), 1); /* standard output keeps it */
     ASSERT_EQ(OpenLogFile(), 0);
-    OutputMessage(0, OUTF_NORMAL, Settings.logStream, "CVLA981I after the open\n");
+    OutputMessage(0, OUTF_NORMAL, "CVLA981I after the open\n");
     std::vector<std::string> lines = SplitLines(Log(1));
     ASSERT_EQ(lines.size(), 3u);
     EXPECT_TRUE(std::regex_match(lines[0], DateLine)) << lines[0];
@@ -398,8 +387,7 @@ TEST_F(Output, ThreadsWritingThroughRotationsLoseNoLine) {
     for (int t = 0; t < threads; t++)
         pool.emplace_back([t] {
             for (int i = 0; i < each; i++)
-                OutputMessage(0, OUTF_NORMAL, Settings.logStream, "CVLA980I thread %d message %d\n",
-                              t, i);
+                OutputMessage(0, OUTF_NORMAL, "CVLA980I thread %d message %d\n", t, i);
         });
     for (auto &th : pool)
         th.join();

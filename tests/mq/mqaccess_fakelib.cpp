@@ -3,7 +3,7 @@
  * required verb), FAKELIB_NO_CLOSE leaves out MQCLOSE. No variant exports
  * the optional verbs (MQCB, MQCTL, MQSUB ...), so their slots get stubs.
  * Every verb it has succeeds; MQCONN hands out connection 4711. */
-#include "mq/mqi.h"
+#include "mqconst/mqi.h"
 
 static void Ok(PMQLONG compCode, PMQLONG reason) {
     *compCode = MQCC_OK;

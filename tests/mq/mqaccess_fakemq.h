@@ -21,7 +21,7 @@
 #include "log/output.h"
 #include "mq/connect.h"
 #include "mq/mqload.h"
-#include "mq/mqpcf.h"
+#include "mqconst/mqpcf.h"
 
 namespace fakemq {
 
@@ -208,12 +208,12 @@ public:
     void Start() {
         if (file_ == nullptr)
             file_ = std::tmpfile();
-        previous_ = Settings.logStream.load();
-        Settings.logStream.store(file_);
+        previous_ = LogStream.load();
+        LogStream.store(file_);
     }
     ~CapturedLog() {
-        if (file_ != nullptr && Settings.logStream.load() == file_)
-            Settings.logStream.store(previous_);
+        if (file_ != nullptr && LogStream.load() == file_)
+            LogStream.store(previous_);
         if (file_ != nullptr)
             fclose(file_);
     }

@@ -6,12 +6,13 @@
 #include <algorithm>
 
 #include "core/agent.h"
-#include "core/status.h"
+#include "log/status.h"
 #include "core/workers.h"
 #include "mq/hobjcache.h"
 #include "mq/queues.h"
 #include "mqaccess_fakemq.h"
 #include "routing/request.h"
+#include "routing/routing.h"
 
 namespace {
 
@@ -20,7 +21,6 @@ protected:
     void SetUp() override {
         InitSettings();
         InitAgentState();
-        ResetStatistics();
         CopyField(Settings.qmgrName, sizeof Settings.qmgrName, "QM1");
         CopyField(Settings.actualReplyQName, sizeof Settings.actualReplyQName,
                   "CORVEL.TORVIK.0001");
@@ -251,10 +251,10 @@ TEST_F(Puts, SimpleCommandsAndWakeUpsUseTheSecondaryConnection) {
               std::string::npos);
     EXPECT_EQ(HConnSecondary.load(), fakemq::SECONDARY_HCONN);
 
-    DropSecondaryConnection(nullptr);
+    DropSecondaryConnection();
     EXPECT_EQ(HConnSecondary.load(), MQHC_UNUSABLE_HCONN);
     EXPECT_EQ(fakemq::State().disconnects, 1);
-    DropSecondaryConnection(nullptr); /* not connected: nothing to do */
+    DropSecondaryConnection(); /* not connected: nothing to do */
     EXPECT_EQ(fakemq::State().disconnects, 1);
 }
 
@@ -312,7 +312,7 @@ TEST_F(Puts, ConnectionEventsStopTheAgentWithOneMessage) {
 TEST_F(Puts, EveryStopReasonOfTheHandlerStops) {
     for (MQLONG reason : {MQRC_CONNECTION_BROKEN, MQRC_Q_MGR_QUIESCING, MQRC_Q_MGR_STOPPING,
                           MQRC_CONNECTION_QUIESCING, MQRC_CONNECTION_STOPPING}) {
-        InitAgentState();
+        ResetRunState();
         MQCBC cbc = MQCBC_DEFAULT;
         cbc.CallType = MQCBCT_EVENT_CALL;
         cbc.Reason = reason;

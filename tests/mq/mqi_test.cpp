@@ -18,8 +18,8 @@
 
 #include <gtest/gtest.h>
 
-#include "mq/mqi.h"
-#include "mq/mqpcf.h"
+#include "mqconst/mqi.h"
+#include "mqconst/mqpcf.h"
 
 namespace {
 

@@ -117,8 +117,8 @@ TEST(Mqgen, TheKeptConstantsOfMqiHAreWhatTheGeneratorGives) {
     }
     std::string a = ReadAll(dir.File("a.inc"));
     EXPECT_EQ(a, ReadAll(dir.File("b.inc")));
-    EXPECT_EQ(a, ReadAll(std::string(TV_SOURCE_DIR) + "/src/mq/mqconstants.inc"))
-        << "src/mq/mqconstants.inc is out of date: build the target mqconst_regenerate";
+    EXPECT_EQ(a, ReadAll(std::string(TV_SOURCE_DIR) + "/src/mqconst/mqconstants.inc"))
+        << "src/mqconst/mqconstants.inc is out of date: build the target mqconst_regenerate";
 
     std::string layouts = std::string(TV_SOURCE_DIR) + "/tests/mq/data/layouts.tsv";
     std::string verbs = std::string(TV_SOURCE_DIR) + "/tests/mq/data/verbs.tsv";

@@ -13,10 +13,6 @@ namespace {
 class MqscRenderTest : public RoutingTest {
 protected:
     void TearDown() override {
-        SetRequestHandler(HANDLER_MQSC, nullptr);
-        SetRequestHandler(HANDLER_ESCAPE, nullptr);
-        SetRequestHandler(HANDLER_DISPLAY_CERT, nullptr);
-        SetReplyRenderer(nullptr);
         for (REQUEST *r : made_)
             FreeRequest(r);
         RoutingTest::TearDown();

@@ -33,7 +33,6 @@ protected:
         HandedCount = 0;
     }
     void TearDown() override {
-        SetRequestHandler(HANDLER_DISPLAY_CERT, nullptr);
         for (REQUEST *r : made_)
             FreeRequest(r);
         RoutingTest::TearDown();

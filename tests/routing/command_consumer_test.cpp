@@ -73,7 +73,7 @@ TEST_F(CommandConsumerTest, EventsStopTheAgentAndAreReportedOnce) {
     EXPECT_NE(Log().find("CVLA120E Queue 'CORVEL.TORVIK.COMMAND.QUEUE' has been GET(INHIBITED)\n"),
               std::string::npos);
 
-    InitAgentState();
+    ResetRunState();
     Event(MQRC_CONNECTION_BROKEN);
     Event(MQRC_Q_MGR_STOPPING);
     EXPECT_TRUE(StopRequested());

@@ -223,7 +223,7 @@ TEST_F(RequestTableTest, AllocationFailuresStopTheAgent) {
               std::string::npos);
     EXPECT_TRUE(StopRequested());
 
-    InitAgentState();
+    ResetRunState();
     REQUEST *req = Requester();
     MQMD md = MQMD_DEFAULT;
     MQBYTE *msg = (MQBYTE *)1;

@@ -35,8 +35,8 @@
 #include <vector>
 
 #include "core/test_support.h"
-#include "mq/mqi.h"
-#include "mq/mqpcf.h"
+#include "mqconst/mqi.h"
+#include "mqconst/mqpcf.h"
 #include "platform/net.h"
 #include "platform/platform.h"
 #include "testbed/mqsim_fixture.h"

@@ -21,13 +21,13 @@
 
 #include "config/settings.h"
 #include "core/agent.h"
-#include "core/status.h"
+#include "log/status.h"
 #include "log/cs.h"
 #include "log/output.h"
 #include "mq/connect.h"
 #include "mq/hobjcache.h"
 #include "mq/mqload.h"
-#include "mq/mqpcf.h"
+#include "mqconst/mqpcf.h"
 #include "mq/queues.h"
 #include "mqconst/mqconst.h"
 #include "routing/request.h"
@@ -348,9 +348,6 @@ protected:
     void SetUp() override {
         InitSettings();
         InitAgentState();
-        ResetStatistics();
-        ClearRequests();
-        ForgetCachedHandles();
         {
             std::lock_guard<std::mutex> g(Fake().lock);
             Fake().puts.clear();
@@ -380,14 +377,14 @@ protected:
         SetFlags(FLAG_SERVICE); /* no echo of the log to the console */
         log_ = tmpfile();
         ASSERT_NE(log_, nullptr);
-        Settings.logStream.store(log_);
+        LogStream.store(log_);
         RefreshCurrentTime();
     }
 
     void TearDown() override {
         ClearRequests();
         ForgetCachedHandles();
-        Settings.logStream.store(stdout);
+        LogStream.store(stdout);
         if (log_ != nullptr)
             fclose(log_);
         CSSetMemFailAfter(-1);

@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "mq/mqi.h"
-#include "mq/mqpcf.h"
+#include "mqconst/mqi.h"
+#include "mqconst/mqpcf.h"
 #include "mqsim_util.h"
 
 /* ---- Building commands -------------------------------------------------------- */

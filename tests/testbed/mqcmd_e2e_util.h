@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "mq/mqi.h"
+#include "mqconst/mqi.h"
 #include "mqcmd_json.h"
 #include "mqsim_fixture.h"
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "mq/mqi.h"
+#include "mqconst/mqi.h"
 
 struct PcfBytes {
     std::vector<MQBYTE> b;

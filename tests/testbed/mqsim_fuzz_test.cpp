@@ -21,7 +21,7 @@
 #include <thread>
 #include <vector>
 
-#include "mq/mqpcf.h"
+#include "mqconst/mqpcf.h"
 #include "mqsim_fixture.h"
 #include "mqsim_util.h"
 #include "wire.h"

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "mq/mqi.h"
+#include "mqconst/mqi.h"
 
 /* Copy a name into a fixed MQ field (NUL-padded, as C programs do). */
 inline void SetName(MQCHAR *field, size_t n, const char *name) {

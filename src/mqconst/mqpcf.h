@@ -3,7 +3,7 @@
  * The PCF header and parameter structures with IBM's field names and layout,
  * and their default initial values (MQCFH cfh = MQCFH_DEFAULT;). The PCF
  * constants themselves (MQCFT_*, MQCMD_*, MQCA_*, MQIA_*, the *_STRUC_LENGTH
- * lengths ...) come with mq/mqi.h, generated from the same data.
+ * lengths ...) come with mqconst/mqi.h, generated from the same data.
  *
  * A parameter structure with a string or list is declared with IBM's
  * one-element trailing array; sizeof() then counts that element and the
@@ -11,13 +11,13 @@
  * (MQCFST: 20 + StringLength, rounded up to a multiple of 4 by the writer).
  * All fields are in the machine's native encoding.
  *
- * Self-contained: includes only mq/mqi.h (<cstdint>, <cstddef>).
+ * Self-contained: includes only mqconst/mqi.h (<cstdint>, <cstddef>).
  * Owns: no data, only declarations; any thread.
  */
 #ifndef TV_MQ_MQPCF_H
 #define TV_MQ_MQPCF_H
 
-#include "mq/mqi.h"
+#include "mqconst/mqi.h"
 
 /* MQCFH: header of every PCF message (36 bytes). */
 struct MQCFH {

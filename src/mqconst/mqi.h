@@ -85,7 +85,7 @@ typedef MQHMSG *PMQHMSG;
 /* Constants (generated)                                                     */
 /* ------------------------------------------------------------------------ */
 
-#include "mq/mqconstants.inc"
+#include "mqconst/mqconstants.inc"
 
 /* ------------------------------------------------------------------------ */
 /* Structures                                                                */

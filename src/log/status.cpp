@@ -4,11 +4,11 @@
  * Threads: counting from any thread without a lock (atomics); the report
  * from the main thread or the consumer thread.
  */
-#include "core/status.h"
+#include "log/status.h"
 
 #include "config/settings.h"
 #include "config/units.h"
-#include "core/agent.h"
+#include "log/runstate.h"
 #include "log/output.h"
 
 std::atomic<int32_t> Statistics[2][STAT_COUNT];
@@ -91,7 +91,7 @@ void StatusReport(int realPeriod) {
         FormatBytes(last[byteCounters[k]], bytes[1][k], sizeof bytes[1][k]);
     }
 
-    OutputMessage(1, OUTF_NORMAL, Settings.logStream,
+    OutputMessage(1, OUTF_NORMAL,
                   "CVLA080I TORVIK Status Report\n"
                   "                            : Since Start : Last %s\n"
                   "  Commands Received         : %11d : %11d\n"

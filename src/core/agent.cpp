@@ -1,8 +1,10 @@
 /* agent.cpp -- the agent's shared run state: stop flag, shared clock,
  * start time, usage-shown flag.
  *
- * Owns: StopFlag, CurrentTime, LastActivityTime, StartTime, UsageShown.
- * Threads: any; relaxed atomics, no lock.
+ * Owns: StopFlag, CurrentTime, LastActivityTime, StartTime, UsageShown,
+ * StopEvent.
+ * Threads: any; relaxed atomics, no lock. Only the main thread waits for
+ * StopEvent.
  */
 #include "core/agent.h"
 
@@ -13,6 +15,50 @@ std::atomic<int64_t> CurrentTime{0};
 std::atomic<int64_t> LastActivityTime{0};
 std::atomic<int64_t> StartTime{0};
 std::atomic<int32_t> UsageShown{0};
+
+/* Auto-reset; signalled by every SetStopFlag, waited for by the main
+ * loop's pause. Made on first use; two threads racing agree on one. */
+static std::atomic<PLEVENT> StopEvent{nullptr};
+
+static PLEVENT GetStopEvent(void) {
+    PLEVENT event = StopEvent.load(std::memory_order_acquire);
+    if (event != nullptr)
+        return event;
+    PLEVENT made = PLCreateEvent();
+    if (made == nullptr)
+        return nullptr;
+    PLEVENT expected = nullptr;
+    if (StopEvent.compare_exchange_strong(expected, made, std::memory_order_acq_rel))
+        return made;
+    PLDestroyEvent(made);
+    return expected;
+}
+
+void SetStopFlag(void) {
+    SetStopFlagFirst();
+}
+
+int SetStopFlagFirst(void) {
+    int first = StopFlag.exchange(1, std::memory_order_relaxed) == 0;
+    PLSignalEvent(GetStopEvent());
+    return first;
+}
+
+void PauseUnlessStopped(uint32_t ms) {
+    uint64_t start = PLMonotonicMs();
+    PLEVENT event = GetStopEvent();
+    for (;;) {
+        uint64_t spent = PLMonotonicMs() - start;
+        if (spent >= ms || StopRequested())
+            return;
+        uint32_t left = static_cast<uint32_t>(ms - spent);
+        /* A signal left over from a stop flag set before InitAgentState
+         * only makes one more turn of this loop. */
+        if (event == nullptr || PLWaitEvent(event, left) == PL_WAIT_FAILED) {
+            PLSleep(left < 100 ? left : 100);
+        }
+    }
+}
 
 int64_t RefreshCurrentTime(void) {
     int64_t now = PLWallClockSeconds();

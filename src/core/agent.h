@@ -21,10 +21,19 @@ extern std::atomic<int32_t> UsageShown;       /* 1: usage printed; no final repo
 /* Take the wall clock into CurrentTime and return it. */
 int64_t RefreshCurrentTime(void);
 
-/* Ask the agent to end (the main loop ends it in order). */
-inline void SetStopFlag(void) {
-    StopFlag.store(1, std::memory_order_relaxed);
-}
+/* Ask the agent to end (the main loop ends it in order) and wake the main
+ * loop's pause. Any thread; not from a signal handler (the wake-up takes a
+ * mutex): a handler stores 1 in StopFlag and the loop sees it at its next
+ * cycle. */
+void SetStopFlag(void);
+
+/* As SetStopFlag; returns 1 when this call set the flag, 0 when it was set
+ * already (so that a reason is reported once). */
+int SetStopFlagFirst(void);
+
+/* Pause up to ms milliseconds; returns at once when the stop flag is set
+ * by SetStopFlag meanwhile. Main thread. */
+void PauseUnlessStopped(uint32_t ms);
 inline int StopRequested(void) {
     return StopFlag.load(std::memory_order_relaxed) != 0;
 }

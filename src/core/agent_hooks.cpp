@@ -102,6 +102,13 @@ void ShutdownConnections(void) {
 }
 
 void ShutdownWorkers(void) {
+    /* With no worker thread the main thread drops the connection itself
+     * rather than start a thread for it (-c mode, an agent that never
+     * queued a call). */
+    if (!WorkersBusy()) {
+        DropSecondaryConnection(nullptr);
+        return;
+    }
     QueueCall(DropSecondaryConnection, nullptr);
     WaitForWorkers(WORKER_WAIT_CYCLES);
 }

@@ -83,7 +83,7 @@ int AcceptConsumerCall(const MQCBC *cbc, const char *qName) {
                 SetStopFlag();
                 return 0;
             }
-            if (StopFlag.exchange(1, std::memory_order_relaxed) != 0)
+            if (!SetStopFlagFirst())
                 return 0;
             OutputMessage(0, OUTF_NORMAL, Settings.logStream,
                           "CVLA199E TORVIK received reason code %d (%s)\n", (int)cbc->Reason,

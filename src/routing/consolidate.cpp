@@ -65,6 +65,10 @@ static int PcfMessageIsSound(const MQBYTE *msg, MQLONG len);
 static int GrowPending(REQUEST *req, int64_t need);
 static MQLONG PutPending(REQUEST *req, MQMD *md, int passContext);
 static void SendPending(REQUEST *req, MQMD *md, int passContext, MQLONG *putRc);
+static int Consolidate(REQUEST *req, MQMD *md, MQBYTE *msg, MQLONG len, int compress,
+                       int passContext, MQLONG *putRc);
+static int CompressCoalesce(REQUEST *req, MQMD *md, MQBYTE *msg, MQLONG *len);
+static MQLONG CompressWalk(const MQBYTE *msg, MQLONG len, MQBYTE *out, int *sound);
 
 /* ---- Compression -------------------------------------------------------- */
 
@@ -133,10 +137,152 @@ keepRest:
     return write + (len - run);
 }
 
+/* Compress the parameters of the PCF message msg (len bytes, at least an
+ * MQCFH) into out, which has room for len - MQCFH_STRUC_LENGTH bytes, and
+ * check them on the way: the one walk of the reply path. Trims exactly as
+ * CompressReply does and writes the same bytes (from a structure it cannot
+ * compress on, the rest as it came); *sound is set as PcfMessageIsSound
+ * would set it for msg. Returns the bytes written. */
+static MQLONG CompressWalk(const MQBYTE *msg, MQLONG len, MQBYTE *out, int *sound) {
+    MQLONG count = GetLong(msg + CFH_PARAMETER_COUNT);
+    int64_t toRead = count; /* with the members of groups, for the check */
+    MQLONG read = MQCFH_STRUC_LENGTH;
+    MQLONG write = 0;
+    MQLONG rest = -1; /* where compression stopped: copied as it came */
+    int structuresSound = 1;
+
+    while (toRead > 0) {
+        if (len - read < 8) {
+            structuresSound = 0;
+            break;
+        }
+        const MQBYTE *p = msg + read;
+        MQLONG type = GetLong(p + PARM_TYPE);
+        MQLONG strucLength = GetLong(p + PARM_STRUC_LENGTH);
+        if (rest < 0) {
+            switch (type) {
+                case MQCFT_INTEGER:
+                case MQCFT_INTEGER_LIST:
+                case MQCFT_STRING_LIST:
+                case MQCFT_BYTE_STRING:
+                case MQCFT_STRING:
+                    break;
+                default:
+                    OutputMessage(0, OUTF_NORMAL, Settings.logStream,
+                                  "CVLA301E Can not compress PCF type %d\n", (int)type);
+                    rest = read;
+                    break;
+            }
+        }
+        if (strucLength < MinStrucLength(type) || (strucLength & 3) != 0 ||
+            strucLength > len - read) {
+            structuresSound = 0;
+            break;
+        }
+        if (rest < 0 && type == MQCFT_STRING) {
+            MQLONG stringLength = GetLong(p + CFST_STRING_LENGTH);
+            if (stringLength < 0 || stringLength > strucLength - MQCFST_STRUC_LENGTH_FIXED) {
+                rest = read;
+            } else {
+                MQLONG newLength = stringLength;
+                if (stringLength > 4)
+                    newLength = TrimmedLength(p + MQCFST_STRUC_LENGTH_FIXED, stringLength);
+                if (newLength != stringLength) {
+                    MQLONG newStruc = (MQCFST_STRUC_LENGTH_FIXED + newLength + 3) & ~3;
+                    MQBYTE *o = out + write;
+                    memcpy(o, p, (size_t)(MQCFST_STRUC_LENGTH_FIXED + newLength));
+                    PutLong(o + PARM_STRUC_LENGTH, newStruc);
+                    PutLong(o + CFST_STRING_LENGTH, newLength);
+                    memset(o + MQCFST_STRUC_LENGTH_FIXED + newLength, 0,
+                           (size_t)(newStruc - MQCFST_STRUC_LENGTH_FIXED - newLength));
+                    write += newStruc;
+                    read += strucLength;
+                    toRead--;
+                    continue;
+                }
+            }
+        }
+        if (rest < 0) {
+            memcpy(out + write, p, (size_t)strucLength);
+            write += strucLength;
+        }
+        if (type == MQCFT_GROUP) {
+            MQLONG members = GetLong(p + PARM_COUNT_GROUP);
+            if (members < 0) {
+                structuresSound = 0;
+                break;
+            }
+            toRead += members;
+        }
+        read += strucLength;
+        toRead--;
+    }
+    *sound = structuresSound && read == len && count >= 0 &&
+             GetLong(msg + CFH_STRUC_LENGTH) == MQCFH_STRUC_LENGTH;
+    /* Whatever compression did not reach stays as it came. */
+    if (rest < 0)
+        rest = read;
+    memcpy(out + write, msg + rest, (size_t)(len - rest));
+    return write + (len - rest);
+}
+
+/* The append of a PCF reply still to be compressed, in one walk into the
+ * pending message. Returns 1 when it was merged; 0 when it was not, msg then
+ * being compressed in place (*len its new length) for the usual path. */
+static int CompressCoalesce(REQUEST *req, MQMD *md, MQBYTE *msg, MQLONG *len) {
+    MQLONG length = *len;
+    int64_t used = req->pendingLength;
+    /* Replies that will not be merged whatever their size, and replies for
+     * which the pending buffer must grow first (once per grain), take the
+     * usual path. */
+    if (length < MQCFH_STRUC_LENGTH || req->pending == nullptr || used == 0 ||
+        !req->pendingMergeable || !FormatIs(md, MQFMT_ADMIN) ||
+        GetLong(req->pending + CFH_COMP_CODE) != MQCC_OK ||
+        GetLong(msg + CFH_COMP_CODE) != MQCC_OK || used + MQCFH_STRUC_LENGTH > req->maxMsgSize ||
+        used + length - (MQCFH_STRUC_LENGTH - MQCFIN_STRUC_LENGTH) > req->pendingCapacity) {
+        *len = CompressReply(msg, length);
+        return 0;
+    }
+    MQBYTE *out = req->pending + used + MQCFIN_STRUC_LENGTH;
+    int sound = 0;
+    MQLONG written = CompressWalk(msg, length, out, &sound);
+    MQLONG compressed = MQCFH_STRUC_LENGTH + written;
+    if (!sound || used + compressed > (int64_t)req->maxMsgSize) {
+        /* Not merged: the compressed reply goes back where it came from. */
+        memcpy(msg + MQCFH_STRUC_LENGTH, out, (size_t)written);
+        *len = compressed;
+        return 0;
+    }
+    MQLONG separator[4] = {MQCFT_INTEGER, MQCFIN_STRUC_LENGTH, CVL_ATTR_RESPONSE_DELIMITER,
+                           GetLong(msg + CFH_TYPE)};
+    memcpy(req->pending + used, separator, sizeof(separator));
+    req->pendingLength = (MQLONG)(used + MQCFIN_STRUC_LENGTH + written);
+    MQBYTE *cfh = req->pending;
+    PutLong(cfh + CFH_PARAMETER_COUNT,
+            GetLong(cfh + CFH_PARAMETER_COUNT) + GetLong(msg + CFH_PARAMETER_COUNT) + 1);
+    PutLong(cfh + CFH_CONTROL, GetLong(msg + CFH_CONTROL) | CoalescedControl);
+    PutLong(cfh + CFH_MSG_SEQ_NUMBER, GetLong(msg + CFH_MSG_SEQ_NUMBER));
+    *len = compressed;
+    return 1;
+}
+
 /* ---- Consolidation ------------------------------------------------------ */
 
 int ConsolidateReply(REQUEST *req, MQMD *md, MQBYTE *msg, MQLONG len, int passContext,
                      MQLONG *putRc) {
+    return Consolidate(req, md, msg, len, 0, passContext, putRc);
+}
+
+int CompressConsolidateReply(REQUEST *req, MQMD *md, MQBYTE *msg, MQLONG len, int passContext,
+                             MQLONG *putRc) {
+    return Consolidate(req, md, msg, len, FormatIs(md, MQFMT_ADMIN), passContext, putRc);
+}
+
+/* ConsolidateReply; with compress set, msg is a PCF reply still to be
+ * compressed: merged in one walk when it is appended, compressed in place
+ * before any other use. */
+static int Consolidate(REQUEST *req, MQMD *md, MQBYTE *msg, MQLONG len, int compress,
+                       int passContext, MQLONG *putRc) {
     int actions = 0;
     if (putRc != nullptr)
         *putRc = MQRC_NONE;
@@ -166,7 +312,16 @@ int ConsolidateReply(REQUEST *req, MQMD *md, MQBYTE *msg, MQLONG len, int passCo
         actions |= CONSOLIDATE_STORE;
     }
 
-    if (actions & CONSOLIDATE_APPEND)
+    int merged = 0;
+    if (compress) {
+        if (actions & CONSOLIDATE_APPEND)
+            merged = CompressCoalesce(req, md, msg, &len);
+        else
+            len = CompressReply(msg, len);
+    }
+    if (merged)
+        ;
+    else if (actions & CONSOLIDATE_APPEND)
         CoalesceReply(req, md, msg, len);
     else if (actions & CONSOLIDATE_STORE)
         StoreReply(req, md, msg, len);

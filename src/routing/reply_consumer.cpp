@@ -57,11 +57,12 @@ void OnReplyMessage(MQHCONN hConn, MQMD *md, MQGMO *gmo, MQBYTE *buffer, MQCBC *
         return;
     }
 
-    if (FlagIsSet(FLAG_COMPRESS) && memcmp(md->Format, MQFMT_ADMIN, MQ_FORMAT_LENGTH) == 0)
-        length = CompressReply(buffer, length);
-
+    /* Compression and the merge into the pending message are one walk. */
     MQLONG putRc = MQRC_NONE;
-    if (ConsolidateReply(req, md, buffer, length, 1, &putRc)) {
+    int complete = FlagIsSet(FLAG_COMPRESS)
+                       ? CompressConsolidateReply(req, md, buffer, length, 1, &putRc)
+                       : ConsolidateReply(req, md, buffer, length, 1, &putRc);
+    if (complete) {
         RemoveRequest(req);
         return;
     }

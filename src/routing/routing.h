@@ -91,6 +91,14 @@ int AcceptConsumerCall(const MQCBC *cbc, const char *qName);
 int ConsolidateReply(REQUEST *req, MQMD *md, MQBYTE *msg, MQLONG len, int passContext,
                      MQLONG *putRc);
 
+/* ConsolidateReply of a PCF reply that is to be compressed, in one walk:
+ * when the reply is merged, each of its structures is checked, trimmed and
+ * written once, straight into its place in the pending message. The result
+ * is that of CompressReply followed by ConsolidateReply; msg (writable) may
+ * be compressed in place. Consumer thread, as ConsolidateReply. */
+int CompressConsolidateReply(REQUEST *req, MQMD *md, MQBYTE *msg, MQLONG len, int passContext,
+                             MQLONG *putRc);
+
 /* Cut the trailing blanks of the string parameters (longer than 4 bytes) of
  * the PCF message msg in place, moving later structures down. Stops at the
  * first structure it cannot trust (unknown type: CVLA301E; a length that is

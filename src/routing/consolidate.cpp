@@ -148,7 +148,9 @@ static MQLONG CompressWalk(const MQBYTE *msg, MQLONG len, MQBYTE *out, int *soun
     int64_t toRead = count; /* with the members of groups, for the check */
     MQLONG read = MQCFH_STRUC_LENGTH;
     MQLONG write = 0;
-    MQLONG rest = -1; /* where compression stopped: copied as it came */
+    MQLONG run = MQCFH_STRUC_LENGTH; /* first byte not yet written: structures kept as they
+                                        came are written in runs */
+    int compressing = 1;             /* 0 from a structure compression cannot pass */
     int structuresSound = 1;
 
     while (toRead > 0) {
@@ -159,7 +161,7 @@ static MQLONG CompressWalk(const MQBYTE *msg, MQLONG len, MQBYTE *out, int *soun
         const MQBYTE *p = msg + read;
         MQLONG type = GetLong(p + PARM_TYPE);
         MQLONG strucLength = GetLong(p + PARM_STRUC_LENGTH);
-        if (rest < 0) {
+        if (compressing) {
             switch (type) {
                 case MQCFT_INTEGER:
                 case MQCFT_INTEGER_LIST:
@@ -170,7 +172,7 @@ static MQLONG CompressWalk(const MQBYTE *msg, MQLONG len, MQBYTE *out, int *soun
                 default:
                     OutputMessage(0, OUTF_NORMAL, Settings.logStream,
                                   "CVLA301E Can not compress PCF type %d\n", (int)type);
-                    rest = read;
+                    compressing = 0;
                     break;
             }
         }
@@ -179,32 +181,30 @@ static MQLONG CompressWalk(const MQBYTE *msg, MQLONG len, MQBYTE *out, int *soun
             structuresSound = 0;
             break;
         }
-        if (rest < 0 && type == MQCFT_STRING) {
+        if (compressing && type == MQCFT_STRING) {
             MQLONG stringLength = GetLong(p + CFST_STRING_LENGTH);
             if (stringLength < 0 || stringLength > strucLength - MQCFST_STRUC_LENGTH_FIXED) {
-                rest = read;
-            } else {
-                MQLONG newLength = stringLength;
-                if (stringLength > 4)
-                    newLength = TrimmedLength(p + MQCFST_STRUC_LENGTH_FIXED, stringLength);
+                compressing = 0;
+            } else if (stringLength > 4) {
+                MQLONG newLength = TrimmedLength(p + MQCFST_STRUC_LENGTH_FIXED, stringLength);
                 if (newLength != stringLength) {
+                    if (read != run) {
+                        memcpy(out + write, msg + run, (size_t)(read - run));
+                        write += read - run;
+                    }
                     MQLONG newStruc = (MQCFST_STRUC_LENGTH_FIXED + newLength + 3) & ~3;
                     MQBYTE *o = out + write;
+                    PutLong(o + newStruc - 4, 0); /* the padding, before the text over it */
                     memcpy(o, p, (size_t)(MQCFST_STRUC_LENGTH_FIXED + newLength));
                     PutLong(o + PARM_STRUC_LENGTH, newStruc);
                     PutLong(o + CFST_STRING_LENGTH, newLength);
-                    memset(o + MQCFST_STRUC_LENGTH_FIXED + newLength, 0,
-                           (size_t)(newStruc - MQCFST_STRUC_LENGTH_FIXED - newLength));
                     write += newStruc;
                     read += strucLength;
+                    run = read;
                     toRead--;
                     continue;
                 }
             }
-        }
-        if (rest < 0) {
-            memcpy(out + write, p, (size_t)strucLength);
-            write += strucLength;
         }
         if (type == MQCFT_GROUP) {
             MQLONG members = GetLong(p + PARM_COUNT_GROUP);
@@ -220,10 +220,8 @@ static MQLONG CompressWalk(const MQBYTE *msg, MQLONG len, MQBYTE *out, int *soun
     *sound = structuresSound && read == len && count >= 0 &&
              GetLong(msg + CFH_STRUC_LENGTH) == MQCFH_STRUC_LENGTH;
     /* Whatever compression did not reach stays as it came. */
-    if (rest < 0)
-        rest = read;
-    memcpy(out + write, msg + rest, (size_t)(len - rest));
-    return write + (len - rest);
+    memcpy(out + write, msg + run, (size_t)(len - run));
+    return write + (len - run);
 }
 
 /* The append of a PCF reply still to be compressed, in one walk into the
@@ -500,9 +498,16 @@ static int IsZosText(const MQMD *md) {
     return FormatIs(md, MQFMT_COMMAND_1) || FormatIs(md, MQFMT_COMMAND_2);
 }
 
-/* Length of text without its trailing blanks, eight bytes at a time. */
+/* Length of text without its trailing blanks: 32, then 8 bytes at a time. */
 static MQLONG TrimmedLength(const MQBYTE *text, MQLONG length) {
     static const uint64_t blanks = 0x2020202020202020ULL;
+    while (length >= 32) {
+        uint64_t w[4];
+        memcpy(w, text + length - 32, sizeof w);
+        if (((w[0] ^ blanks) | (w[1] ^ blanks) | (w[2] ^ blanks) | (w[3] ^ blanks)) != 0)
+            break;
+        length -= 32;
+    }
     while (length >= 8) {
         uint64_t word;
         memcpy(&word, text + length - 8, sizeof word);

@@ -59,7 +59,7 @@ static inline void PutLong(MQBYTE *p, MQLONG v) {
 
 static int FormatIs(const MQMD *md, const char *format);
 static int IsZosText(const MQMD *md);
-static MQLONG MinStrucLength(MQLONG type);
+static inline MQLONG MinStrucLength(MQLONG type);
 static MQLONG TrimmedLength(const MQBYTE *text, MQLONG length);
 static int PcfMessageIsSound(const MQBYTE *msg, MQLONG len);
 static int GrowPending(REQUEST *req, int64_t need);
@@ -161,6 +161,12 @@ static MQLONG CompressWalk(const MQBYTE *msg, MQLONG len, MQBYTE *out, int *soun
         const MQBYTE *p = msg + read;
         MQLONG type = GetLong(p + PARM_TYPE);
         MQLONG strucLength = GetLong(p + PARM_STRUC_LENGTH);
+        if (type == MQCFT_INTEGER && strucLength == MQCFIN_STRUC_LENGTH && len - read >= 16) {
+            /* The commonest structure: sound, kept as it came. */
+            read += MQCFIN_STRUC_LENGTH;
+            toRead--;
+            continue;
+        }
         if (compressing) {
             switch (type) {
                 case MQCFT_INTEGER:
@@ -521,7 +527,7 @@ static MQLONG TrimmedLength(const MQBYTE *text, MQLONG length) {
 }
 
 /* Smallest StrucLength a structure of that type can have. */
-static MQLONG MinStrucLength(MQLONG type) {
+static inline MQLONG MinStrucLength(MQLONG type) {
     switch (type) {
         case MQCFT_INTEGER:
             return MQCFIN_STRUC_LENGTH;

@@ -47,6 +47,7 @@ static const MQLONG CoalescedControl = 0x10000; /* marks a merged reply's Contro
 static const MQLONG ZosJoinMark = '*';          /* ninth character of joined text */
 static const MQLONG ZosJoinMarkOffset = 8;
 static const MQLONG TextGrowSlack = 10; /* room asked beyond joined text */
+static const MQLONG WalkSlack = 8;      /* room the walk may write beyond its output */
 
 static inline MQLONG GetLong(const MQBYTE *p) {
     MQLONG v;
@@ -55,6 +56,21 @@ static inline MQLONG GetLong(const MQBYTE *p) {
 }
 static inline void PutLong(MQBYTE *p, MQLONG v) {
     memcpy(p, &v, sizeof(v));
+}
+
+/* Copy n bytes from src to dst. With slack set, up to 7 bytes more may be
+ * read from src and written to dst (both have room for them): whole words
+ * instead of a call for the short structures of a reply. */
+static inline void CopyShort(MQBYTE *dst, const MQBYTE *src, MQLONG n, int slack) {
+    if (!slack || n > 128) {
+        memcpy(dst, src, (size_t)n);
+        return;
+    }
+    for (MQLONG i = 0; i < n; i += 8) {
+        uint64_t w;
+        memcpy(&w, src + i, sizeof w);
+        memcpy(dst + i, &w, sizeof w);
+    }
 }
 
 static int FormatIs(const MQMD *md, const char *format);
@@ -138,7 +154,8 @@ keepRest:
 }
 
 /* Compress the parameters of the PCF message msg (len bytes, at least an
- * MQCFH) into out, which has room for len - MQCFH_STRUC_LENGTH bytes, and
+ * MQCFH) into out, which has room for len - MQCFH_STRUC_LENGTH + WalkSlack
+ * bytes, and
  * check them on the way: the one walk of the reply path. Trims exactly as
  * CompressReply does and writes the same bytes (from a structure it cannot
  * compress on, the rest as it came); *sound is set as PcfMessageIsSound
@@ -200,8 +217,10 @@ static MQLONG CompressWalk(const MQBYTE *msg, MQLONG len, MQBYTE *out, int *soun
                     }
                     MQLONG newStruc = (MQCFST_STRUC_LENGTH_FIXED + newLength + 3) & ~3;
                     MQBYTE *o = out + write;
-                    PutLong(o + newStruc - 4, 0); /* the padding, before the text over it */
-                    memcpy(o, p, (size_t)(MQCFST_STRUC_LENGTH_FIXED + newLength));
+                    CopyShort(o, p, MQCFST_STRUC_LENGTH_FIXED + newLength,
+                              read + strucLength + 8 <= len);
+                    for (MQLONG pad = MQCFST_STRUC_LENGTH_FIXED + newLength; pad < newStruc; pad++)
+                        o[pad] = 0;
                     PutLong(o + PARM_STRUC_LENGTH, newStruc);
                     PutLong(o + CFST_STRING_LENGTH, newLength);
                     write += newStruc;
@@ -243,7 +262,8 @@ static int CompressCoalesce(REQUEST *req, MQMD *md, MQBYTE *msg, MQLONG *len) {
         !req->pendingMergeable || !FormatIs(md, MQFMT_ADMIN) ||
         GetLong(req->pending + CFH_COMP_CODE) != MQCC_OK ||
         GetLong(msg + CFH_COMP_CODE) != MQCC_OK || used + MQCFH_STRUC_LENGTH > req->maxMsgSize ||
-        used + length - (MQCFH_STRUC_LENGTH - MQCFIN_STRUC_LENGTH) > req->pendingCapacity) {
+        used + length - (MQCFH_STRUC_LENGTH - MQCFIN_STRUC_LENGTH) + WalkSlack >
+            req->pendingCapacity) {
         *len = CompressReply(msg, length);
         return 0;
     }

@@ -79,6 +79,8 @@ static inline MQLONG MinStrucLength(MQLONG type);
 static MQLONG TrimmedLength(const MQBYTE *text, MQLONG length);
 static int PcfMessageIsSound(const MQBYTE *msg, MQLONG len);
 static int GrowPending(REQUEST *req, int64_t need);
+static MQBYTE *TakeSpare(int64_t capacity, MQLONG *got);
+static void KeepOrFree(MQBYTE *buffer, MQLONG capacity);
 static MQLONG PutPending(REQUEST *req, MQMD *md, int passContext);
 static void SendPending(REQUEST *req, MQMD *md, int passContext, MQLONG *putRc);
 static int Consolidate(REQUEST *req, MQMD *md, MQBYTE *msg, MQLONG len, int compress,
@@ -394,10 +396,7 @@ int StoreReply(REQUEST *req, MQMD *md, MQBYTE *msg, MQLONG len) {
         if (req->pendingLength != 0)
             PutPending(req, md, 1);
         if (req->pendingCapacity < len) {
-            CSFreeMem(req->pending);
-            req->pending = nullptr;
-            req->pendingCapacity = 0;
-            req->pendingLength = 0;
+            ReleasePending(req);
             req->pendingMergeable = 0;
         } else {
             if (len > 0)
@@ -618,7 +617,12 @@ static int GrowPending(REQUEST *req, int64_t need) {
                       "CVLA201E Can not allocate %d bytes for a message! \n", 0x7FFFFFFF);
         return 1;
     }
-    MQBYTE *buffer = (MQBYTE *)CSGetMem((size_t)capacity);
+    MQLONG got = 0;
+    MQBYTE *buffer = TakeSpare(capacity, &got);
+    if (buffer == nullptr) {
+        buffer = (MQBYTE *)CSGetMem((size_t)capacity);
+        got = (MQLONG)capacity;
+    }
     if (buffer == nullptr) {
         OutputMessage(0, OUTF_NORMAL, Settings.logStream,
                       "CVLA201E Can not allocate %d bytes for a message! \n", (int)capacity);
@@ -626,10 +630,69 @@ static int GrowPending(REQUEST *req, int64_t need) {
     }
     if (req->pendingLength > 0)
         memcpy(buffer, req->pending, (size_t)req->pendingLength);
-    CSFreeMem(req->pending);
+    KeepOrFree(req->pending, req->pendingCapacity);
     req->pending = buffer;
-    req->pendingCapacity = (MQLONG)capacity;
+    req->pendingCapacity = got;
     return 0;
+}
+
+/* ---- The spare pending buffer --------------------------------------------
+ * A grown pending buffer given back by one request is kept for the next
+ * one, so that each large reply set does not make the heap grow and shrink
+ * (and the system fault its pages in again). One buffer at most: the
+ * largest given back. */
+
+static CSLOCK SpareLock;              /* guards the two below */
+static MQBYTE *SpareBuffer = nullptr; /* owned here; null when none is kept */
+static MQLONG SpareCapacity = 0;      /* its size */
+
+/* The spare buffer when it holds at least capacity bytes (its size in
+ * *got), else null. */
+static MQBYTE *TakeSpare(int64_t capacity, MQLONG *got) {
+    CSLockLock(&SpareLock);
+    MQBYTE *buffer = nullptr;
+    if (SpareBuffer != nullptr && SpareCapacity >= capacity) {
+        buffer = SpareBuffer;
+        *got = SpareCapacity;
+        SpareBuffer = nullptr;
+        SpareCapacity = 0;
+    }
+    CSUnlockLock(&SpareLock);
+    return buffer;
+}
+
+/* Keep buffer (capacity bytes, owned by the caller until now) as the spare
+ * when it is a grown one larger than the spare, else free it. */
+static void KeepOrFree(MQBYTE *buffer, MQLONG capacity) {
+    if (buffer == nullptr)
+        return;
+    if (capacity >= PendingGrain) {
+        CSLockLock(&SpareLock);
+        if (SpareCapacity < capacity) {
+            MQBYTE *old = SpareBuffer;
+            SpareBuffer = buffer;
+            SpareCapacity = capacity;
+            buffer = old;
+        }
+        CSUnlockLock(&SpareLock);
+    }
+    CSFreeMem(buffer);
+}
+
+void ReleasePending(REQUEST *req) {
+    KeepOrFree(req->pending, req->pendingCapacity);
+    req->pending = nullptr;
+    req->pendingCapacity = 0;
+    req->pendingLength = 0;
+}
+
+void FreeSparePending(void) {
+    CSLockLock(&SpareLock);
+    MQBYTE *buffer = SpareBuffer;
+    SpareBuffer = nullptr;
+    SpareCapacity = 0;
+    CSUnlockLock(&SpareLock);
+    CSFreeMem(buffer);
 }
 
 /* Put the pending message in the format of the reply it was made from

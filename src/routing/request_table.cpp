@@ -22,6 +22,7 @@
 #include "mq/mqpcf.h"
 #include "mq/queues.h"
 #include "mqconst/mqconst.h"
+#include "routing/routing.h"
 
 CSLOCK RequestLock;
 std::atomic<MQLONG> RequestCount{0};
@@ -108,7 +109,7 @@ void RemoveRequest(REQUEST *req) {
 void FreeRequest(REQUEST *req) {
     if (req == nullptr)
         return;
-    CSFreeMem(req->pending);
+    ReleasePending(req);
     CSFreeMem(req);
 }
 
@@ -124,6 +125,7 @@ void ClearRequests(void) {
         FreeRequest(list);
         list = next;
     }
+    FreeSparePending();
 }
 
 /* Take req out of its bucket and the arrival list when it is in the table;

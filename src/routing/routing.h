@@ -120,6 +120,14 @@ int StoreReply(REQUEST *req, MQMD *md, MQBYTE *msg, MQLONG len);
  * out, the pending message is kept). */
 int CoalesceReply(REQUEST *req, MQMD *md, MQBYTE *msg, MQLONG len);
 
+/* Give req's pending buffer up (pending becomes null): a grown one is kept
+ * as the spare that the next growth of any request's pending buffer takes,
+ * instead of allocating. Any thread. */
+void ReleasePending(REQUEST *req);
+
+/* Free the kept spare pending buffer (ClearRequests: shutdown, tests). */
+void FreeSparePending(void);
+
 /* Add parameters 20000 (TORVIK_CMDLEVEL) and 20001 (feature bits) to a
  * successful pending PCF message. Returns 0, or 1 on an allocation failure
  * (CVLA201E). */

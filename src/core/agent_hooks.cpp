@@ -19,7 +19,8 @@
 #include "mq/queues.h"
 #include "mqconst/mqconst.h"
 
-/* The shutdown gives the workers this many cycles of 100 ms (20 s). */
+/* The shutdown gives the workers this many slices of 100 ms (20 s); it
+ * goes on as soon as they have ended. */
 static const int WORKER_WAIT_CYCLES = 200;
 
 int StartAgent(int configSet) {
@@ -105,10 +106,11 @@ void ShutdownWorkers(void) {
     /* With no worker thread the main thread drops the connection itself
      * rather than start a thread for it (-c mode, an agent that never
      * queued a call). */
-    if (!WorkersBusy()) {
+    if (!WorkersBusy())
         DropSecondaryConnection(nullptr);
-        return;
-    }
-    QueueCall(DropSecondaryConnection, nullptr);
+    else
+        QueueCall(DropSecondaryConnection, nullptr);
+    /* Returns at once when no worker is left, having joined those that
+     * ended. */
     WaitForWorkers(WORKER_WAIT_CYCLES);
 }

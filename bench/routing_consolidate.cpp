@@ -359,9 +359,11 @@ void PrintRatios(const std::map<std::string, double> &cpuNs) {
                value <= limit ? "met" : "MISSED");
     };
     printf("\n");
-    target("ReplyPath/100 / FairCopy", at("BM_ReplyPath/100") / fair, 4.0);
-    target("OneWalk (compress + coalesce) / FairCopy", at("BM_OneWalk") / fair, 3.0);
-    if (at("BM_ReplyPath/1") > 0)
+    if (at("BM_ReplyPath/100") > 0)
+        target("ReplyPath/100 / FairCopy", at("BM_ReplyPath/100") / fair, 4.0);
+    if (at("BM_OneWalk") > 0)
+        target("OneWalk (compress + coalesce) / FairCopy", at("BM_OneWalk") / fair, 3.0);
+    if (at("BM_ReplyPath/1") > 0 && at("BM_ReplyPath/10000") > 0)
         target("ReplyPath/10000 / ReplyPath/1", at("BM_ReplyPath/10000") / at("BM_ReplyPath/1"),
                1.2);
 }

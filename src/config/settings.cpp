@@ -83,6 +83,7 @@ static CFGKEY KeyTable[] = {
     INT_KEY("reqchkdelay", reqChkDelay, "second", REPORT_ALWAYS),
     INT_KEY("hobjchkdelay", hobjChkDelay, "second", REPORT_ALWAYS),
     YESNO_KEY("certfreqasmins", FLAG_CERTFREQ_MINUTES, REPORT_ALWAYS),
+    INT_KEY("hobjmax", hobjMax, nullptr, REPORT_ALWAYS),
 };
 constexpr int KEY_COUNT = static_cast<int>(sizeof KeyTable / sizeof KeyTable[0]);
 
@@ -107,6 +108,7 @@ void InitSettings(void) {
     Settings.retryCount = 10;
     Settings.retryInt = 1;
     Settings.hobjTtl = 300;
+    Settings.hobjMax = 200;
     Settings.numLogFiles = 3;
     Settings.maxLogSize = 1048576;
     Settings.discInt = 0;
@@ -188,7 +190,13 @@ int ReadToken(FILE *stream, int *quoted, char *buffer) {
         *quoted = 1;
         for (;;) {
             if (static_cast<size_t>(len) >= CFG_TOKEN_MAX) {
-                QuotedContinues = stream;
+                /* Full: the string goes on in the next token unless its
+                 * closing quote (or the end of the file) comes next. */
+                c = fgetc(stream);
+                if (c != EOF && c != '"') {
+                    ungetc(c, stream);
+                    QuotedContinues = stream;
+                }
                 break;
             }
             c = fgetc(stream);

@@ -62,6 +62,7 @@ struct SETTINGS {
     int32_t retryCount = 10;
     int32_t retryInt = 1;  /* seconds */
     int32_t hobjTtl = 300; /* seconds */
+    int32_t hobjMax = 200; /* reply-queue handles kept open at most */
     int32_t numLogFiles = 3;
     int32_t maxLogSize = 1048576; /* bytes */
     int32_t discInt = 0;          /* minutes; 60 when triggered */

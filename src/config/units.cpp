@@ -136,6 +136,9 @@ const UNITSET UnitSets[UNIT_SET_COUNT] = {
     {UNITS_4KBLOCKS, 0, "4K Blocks", nullptr, "4K Blk", 1, {U(4KBLOCKS, 1)}, 0},
 };
 
+/* Fraction digits that still change a double; later ones are ignored. */
+static const int MAX_FRACTION_DIGITS = 20;
+
 static int ToUpper(int c) {
     return c >= 'a' && c <= 'z' ? c - ('a' - 'A') : c;
 }
@@ -199,22 +202,27 @@ int ParseUnits(char *errText, size_t errSize, const char *text, size_t len, cons
 
         /* The number: digits with at most one dot. */
         double number = 0;
-        double scale = 0; /* 0 before the dot, then 0.1, 0.01, ... */
+        double scale = 0.1; /* weight of the next fraction digit */
+        int dot = 0;
+        int fractionDigits = 0;
         int digits = 0;
         while (i < len) {
             char c = text[i];
             if (c >= '0' && c <= '9') {
-                if (scale == 0) {
+                if (!dot) {
                     number = number * 10 + (c - '0');
-                } else {
+                } else if (fractionDigits < MAX_FRACTION_DIGITS) {
+                    /* Digits past what a double can tell apart are read
+                     * and ignored. */
                     number += (c - '0') * scale;
                     scale /= 10;
+                    fractionDigits++;
                 }
                 digits++;
             } else if (c == '.') {
-                if (scale != 0)
+                if (dot)
                     return fail("Unexpected dot(.) found");
-                scale = 0.1;
+                dot = 1;
             } else {
                 break;
             }

@@ -52,11 +52,12 @@ void PauseUnlessStopped(uint32_t ms) {
         if (spent >= ms || StopRequested())
             return;
         uint32_t left = static_cast<uint32_t>(ms - spent);
+        if (left > STOP_POLL_MS)
+            left = STOP_POLL_MS; /* a flag set by a signal handler wakes nobody */
         /* A signal left over from a stop flag set before InitAgentState
          * only makes one more turn of this loop. */
-        if (event == nullptr || PLWaitEvent(event, left) == PL_WAIT_FAILED) {
-            PLSleep(left < 100 ? left : 100);
-        }
+        if (event == nullptr || PLWaitEvent(event, left) == PL_WAIT_FAILED)
+            PLSleep(left);
     }
 }
 

@@ -2,7 +2,7 @@
  * housekeeping, the disconnect interval of a triggered agent, the console
  * status line and keys.
  *
- * Owns: LastCertCheckStart.
+ * Owns: LastCertCheckStart, StartCertOutstanding.
  * Threads: MainLoop on the main thread; StartCertCheck on the consumer
  * thread. Work on requests and cached handles is never done here: the loop
  * only sees that it is due and has a worker send the simple command that
@@ -24,16 +24,28 @@
 #include "routing/request.h"
 
 std::atomic<int64_t> LastCertCheckStart{0};
+std::atomic<int32_t> StartCertOutstanding{0};
 
-static char StartCertText[] = "STARTCERT";
+/* The shortest pause of a cycle, whatever sleeptime says (0 or below would
+ * spin). */
+static const uint64_t MIN_CYCLE_MS = 100;
 
 static int64_t CertIntervalSeconds(void);
+static void PutStartCertCall(WORKERCALL *call);
 static void SleepCycle(void);
 static void ShowStatusLine(int64_t now);
 static void EraseStatusText(void);
 
 void StartCertCheck(void) {
     LastCertCheckStart.store(PLWallClockSeconds(), std::memory_order_relaxed);
+    StartCertOutstanding.store(0, std::memory_order_relaxed);
+}
+
+/* Worker: send STARTCERT; a failed put lets the next cycle try again. */
+static void PutStartCertCall(WORKERCALL *call) {
+    (void)call;
+    if (PutSimpleCommand("STARTCERT") != MQRC_NONE)
+        StartCertOutstanding.store(0, std::memory_order_relaxed);
 }
 
 /* ---- Timers ------------------------------------------------------------- */
@@ -60,8 +72,10 @@ int RunTimers(int64_t now) {
     int32_t certEvent = Settings.certEvent.load(std::memory_order_relaxed);
     if (certEvent == CERTEVENT_ASQMGR || certEvent == CERTEVENT_YES) {
         int64_t lastStart = LastCertCheckStart.load(std::memory_order_relaxed);
-        if (lastStart == 0 || now - lastStart > CertIntervalSeconds())
-            QueueCall(PutSimpleCommandCall, StartCertText);
+        if ((lastStart == 0 || now - lastStart > CertIntervalSeconds()) &&
+            StartCertOutstanding.exchange(1, std::memory_order_relaxed) == 0 &&
+            QueueCall(PutStartCertCall, nullptr) != MQRC_NONE)
+            StartCertOutstanding.store(0, std::memory_order_relaxed);
     }
     if (StopRequested())
         return 1;
@@ -111,6 +125,8 @@ void MainLoop(void) {
  * once, so the loop ends without waiting out a long sleeptime. */
 static void SleepCycle(void) {
     uint64_t total = static_cast<uint64_t>(Settings.sleepTime > 0 ? Settings.sleepTime : 0) * 1000;
+    if (total < MIN_CYCLE_MS)
+        total = MIN_CYCLE_MS;
     PauseUnlessStopped(static_cast<uint32_t>(total < 0xFFFFFFF0u ? total : 0xFFFFFFF0u));
 }
 

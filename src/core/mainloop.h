@@ -2,7 +2,7 @@
  * connection and queues (start-up steps 11 to 18), the main loop with its
  * timers and console keys, and the MQ part of the shutdown.
  *
- * Owns: LastCertCheckStart.
+ * Owns: LastCertCheckStart, StartCertOutstanding.
  * Threads: main thread; StartCertCheck on the consumer thread (STARTCERT).
  */
 #pragma once
@@ -12,6 +12,10 @@
 
 /* Time (seconds) the last certificate check started; 0 until the first. */
 extern std::atomic<int64_t> LastCertCheckStart;
+
+/* 1 from the queueing of a STARTCERT until the consumer has taken it (or
+ * its put failed): at most one is ever waiting on the input queue. */
+extern std::atomic<int32_t> StartCertOutstanding;
 
 /* Start a certificate check (simple command STARTCERT, consumer thread).
  * For now it only records the start time, so that the timer sends

@@ -16,6 +16,7 @@
 #include "log/cs.h"
 #include "log/output.h"
 #include "mq/mqi.h"
+#include "mqsc/mqsc_render.h"
 #include "platform/platform.h"
 
 /* The trigger's option words and the vector that points into them. At most
@@ -284,10 +285,18 @@ void Shutdown(void) {
     ShutdownWorkers();
 }
 
+/* SIGTERM, SIGINT, console close...: end as on STOP. Runs in a signal
+ * handler: only the atomic store of the stop flag. */
+static void StopOnRequest(void) {
+    SetStopFlagFromSignal(); /* in a signal handler: the flag alone */
+}
+
 int TorvikMain(int argc, char **argv) {
     InitSettings(); /* the log stream is standard output until the log file opens */
     InitAgentState();
     ResetStatistics();
+    HoldEarlyMessages(); /* for the log file: a service loses standard output */
+    PLHandleStopRequests(StopOnRequest);
 
     char **trigArgv = nullptr;
     if (argc == 2 && strncmp(argv[1], "TMC ", 4) == 0) {
@@ -329,6 +338,8 @@ int TorvikMain(int argc, char **argv) {
     LastReportTime.store(now, std::memory_order_relaxed);
     LastActivityTime.store(now, std::memory_order_relaxed);
 
+    /* The agent's own commands and MQSC replies, before consumption starts. */
+    RegisterMqscHandlers();
     StartAgent(configSet);
 
     Shutdown();

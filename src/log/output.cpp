@@ -25,9 +25,21 @@ static std::atomic<int> LastDay{0}; /* day of the month of the last date line; 0
 static int RotationLocks = 0;       /* LogLock holds left by a rotation; under LogLock */
 static int LogClosed = 0;           /* 1: a rotation closed the log stream; under LogLock */
 
+/* Messages written to standard output that belong in the log file: those
+ * before it first opens (while HoldingEarly) and those of a rotation while
+ * file 1 is closed. Written to the next file OpenLogFile installs. Under
+ * LogLock; what does not fit is dropped. */
+static const size_t HELD_TEXT_SIZE = 65536;
+static char HeldText[HELD_TEXT_SIZE];
+static size_t HeldLength = 0;
+static int HoldingEarly = 0;
+
 static void CheckRotation(void);
 static void ReleaseRotationLocks(void);
 static void EraseConsoleStatus(void);
+static void FormatDateLine(char *buf, size_t size, const struct tm *lt);
+static void HoldText(const char *prefix, const char *text);
+static int CreateLogDirectory(const char *fileName);
 
 void OutputMessage(int level, int flags, FILE *stream, const char *fmt, ...) {
     if (level > Settings.verbosity)
@@ -74,10 +86,17 @@ void OutputMessage(int level, int flags, FILE *stream, const char *fmt, ...) {
     if (!FlagIsSet(FLAG_SERVICE))
         EraseConsoleStatus();
 
+    int hold = !(flags & OUTF_CONSOLE_ONLY) && target == stdout && (LogClosed || HoldingEarly);
     if (haveTime && !(flags & OUTF_NO_DATE) && target != nullptr) {
         int last = LastDay.load(std::memory_order_relaxed);
-        if (last == 0 || last != lt.tm_mday)
+        if (last == 0 || last != lt.tm_mday) {
             WriteDateLine(target, &lt);
+            if (hold) {
+                char dateLine[128];
+                FormatDateLine(dateLine, sizeof dateLine, &lt);
+                HoldText("", dateLine);
+            }
+        }
     }
 
     char text[OUT_TEXT_SIZE];
@@ -94,6 +113,8 @@ void OutputMessage(int level, int flags, FILE *stream, const char *fmt, ...) {
     if (!(flags & OUTF_CONSOLE_ONLY) && target != nullptr) {
         fprintf(target, "%11.11s%s", prefix, text);
         fflush(target);
+        if (hold)
+            HoldText(prefix, text);
     }
     if (echo) {
         fprintf(stdout, "%11.11s%s", prefix, text);
@@ -119,7 +140,8 @@ static void EraseConsoleStatus(void) {
     fwrite(buf, 1, static_cast<size_t>(3 * n), stdout);
 }
 
-void WriteDateLine(FILE *stream, const struct tm *lt) {
+/* The date line for lt into buf (size bytes, terminated). */
+static void FormatDateLine(char *buf, size_t size, const struct tm *lt) {
     static const char *const days[7] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
     static const char *const months[12] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                            "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
@@ -127,9 +149,48 @@ void WriteDateLine(FILE *stream, const struct tm *lt) {
     const char *month = lt->tm_mon >= 0 && lt->tm_mon < 12 ? months[lt->tm_mon] : "???";
     char date[64];
     snprintf(date, sizeof date, "%.3s %.3s%3d %d", day, month, lt->tm_mday, lt->tm_year + 1900);
+    snprintf(buf, size, "           CVLA002I Current Date: %15s\n", date);
+}
+
+void WriteDateLine(FILE *stream, const struct tm *lt) {
+    char line[128];
+    FormatDateLine(line, sizeof line, lt);
     if (stream != nullptr)
-        fprintf(stream, "           CVLA002I Current Date: %15s\n", date);
+        fputs(line, stream);
     LastDay.store(lt->tm_mday, std::memory_order_relaxed);
+}
+
+/* Keep one line for the log file; the caller holds LogLock. */
+static void HoldText(const char *prefix, const char *text) {
+    size_t prefixLen = strnlen(prefix, 11);
+    size_t textLen = strlen(text);
+    if (HeldLength + prefixLen + textLen > sizeof HeldText)
+        return;
+    memcpy(HeldText + HeldLength, prefix, prefixLen);
+    memcpy(HeldText + HeldLength + prefixLen, text, textLen);
+    HeldLength += prefixLen + textLen;
+}
+
+void HoldEarlyMessages(void) {
+    CSLockLock(&LogLock);
+    HoldingEarly = 1;
+    HeldLength = 0;
+    CSUnlockLock(&LogLock);
+}
+
+/* Create the directory of a log file name ("dir" + separator + file).
+ * Returns 0 or the system error code. */
+static int CreateLogDirectory(const char *fileName) {
+    const char *cut = strrchr(fileName, PL_PATH_SEPARATOR);
+    if (cut == nullptr || cut == fileName)
+        return 0;
+    char dir[LOG_PATH_SIZE];
+    size_t len = static_cast<size_t>(cut - fileName);
+    if (len >= sizeof dir)
+        len = sizeof dir - 1;
+    memcpy(dir, fileName, len);
+    dir[len] = '\0';
+    return PLCreateDirectories(dir);
 }
 
 int BuildLogFileName(char *buf, size_t size, int n) {
@@ -177,6 +238,7 @@ static void FallBackToStandardOutput(void) {
     if (LogClosed) {
         Settings.logStream.store(stdout);
         LogClosed = 0;
+        HeldLength = 0; /* no file to give the rotation's messages to */
     }
 }
 
@@ -237,6 +299,14 @@ int OpenLogFile(void) {
     BuildLogFileName(name, sizeof name, 1);
     int err = 0;
     FILE *f = PLOpenFile(name, "a", &err);
+    if (f == nullptr && PLErrorIsNotFound(err)) {
+        /* A logpath not made yet, or a +QMNAME+ directory first used now. */
+        int dirErr = CreateLogDirectory(name);
+        if (dirErr != 0)
+            err = dirErr;
+        else
+            f = PLOpenFile(name, "a", &err);
+    }
     if (f == nullptr) {
         char text[256];
         OutputMessage(0, OUTF_NORMAL, Settings.logStream,
@@ -246,6 +316,8 @@ int OpenLogFile(void) {
             SetStopFlag();
         CSLockLock(&LogLock);
         FallBackToStandardOutput();
+        HoldingEarly = 0; /* what was kept stays on standard output only */
+        HeldLength = 0;
         CSUnlockLock(&LogLock);
         ReleaseRotationLocks();
         return err != 0 ? err : -1;
@@ -256,6 +328,12 @@ int OpenLogFile(void) {
         fclose(old); /* a failed rotation left the previous file open */
     LogClosed = 0;
     Settings.logStream.store(f);
+    if (HeldLength > 0) {
+        fwrite(HeldText, 1, HeldLength, f);
+        fflush(f);
+    }
+    HeldLength = 0;
+    HoldingEarly = 0;
     CSUnlockLock(&LogLock);
     ReleaseRotationLocks();
     OutputMessage(0, OUTF_CONSOLE_ONLY, f, "CVLA210I Logging to '%s'\n", name);
@@ -298,6 +376,8 @@ void ResetOutputState(void) {
     if (old != nullptr && old != stdout && !LogClosed)
         fclose(old);
     LogClosed = 0;
+    HoldingEarly = 0;
+    HeldLength = 0;
     Settings.logStream.store(stdout);
     ConsoleStatusLength.store(0, std::memory_order_relaxed);
     CSUnlockLock(&LogLock);

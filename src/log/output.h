@@ -64,10 +64,12 @@ int BuildLogFileName(char *buf, size_t size, int n);
  * succeeded, 0 otherwise (reported; the stop flag set when logfailfatal). */
 int RotateLogFiles(FILE *stream);
 
-/* Open log file 1 for appending and make it the log stream; write
- * CVLA210I to the console. On failure CVLA204E; the stop flag is set when
- * logfailfatal is yes; a closed log stream is replaced by standard output so
- * that no message is written to it. Releases LogLock once if a rotation left
+/* Open log file 1 for appending, creating its directory when it is
+ * missing, and make it the log stream; write the messages kept for it (see
+ * HoldEarlyMessages, and those of a rotation written while file 1 was
+ * closed) and then CVLA210I to the console. On failure CVLA204E; the stop
+ * flag is set when logfailfatal is yes; a closed log stream is replaced by
+ * standard output so that no message is written to it. Releases LogLock once if a rotation left
  * it held. Returns 0 or the system error code. */
 int OpenLogFile(void);
 
@@ -75,6 +77,11 @@ int OpenLogFile(void);
  * remember lt's day of the month. Caller holds LogLock if there is a log
  * stream. */
 void WriteDateLine(FILE *stream, const struct tm *lt);
+
+/* From now until the log file first opens, keep a copy of every message
+ * written to standard output (up to 64 KB) for the log file: a service
+ * discards its standard output. Main thread, at the start. */
+void HoldEarlyMessages(void);
 
 /* Tests: forget the day of the last date line, so the next message writes
  * one again; and close a log file stream left open. */

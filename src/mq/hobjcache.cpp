@@ -1,8 +1,12 @@
 /* hobjcache.cpp -- the cache of open reply-queue handles, keyed by queue
  * manager, queue and open options, with expiry after hobjttl seconds
- * unused.
+ * unused and a limit of hobjmax handles (a queue manager gives a
+ * connection only so many, MAXHANDS, 256 by default): beyond it, and when
+ * MQOPEN finds none left (2017), the least recently used idle handles are
+ * closed.
  *
- * Owns: the HOBJCACHE list (newest first), CacheLock, LastHandleCheck.
+ * Owns: the HOBJCACHE list (most recently used first), its hash index,
+ * CacheCount, CacheLock, LastHandleCheck.
  * Threads: lookups, opens and closes on the consumer thread; the expiry
  * check (close flag 0) on the main thread. The list changes only under
  * CacheLock; MQOPEN, MQINQ and MQCLOSE are called outside it. Two threads
@@ -26,11 +30,28 @@
 CSLOCK CacheLock;
 std::atomic<int64_t> LastHandleCheck{0};
 
-static HOBJCACHE *CacheList = nullptr; /* under CacheLock */
+/* Hash buckets: a power of two well above any sensible hobjmax, so that a
+ * chain holds about one record. */
+static const uint32_t CACHE_BUCKETS = 4096;
+
+static HOBJCACHE *CacheList = nullptr;                   /* MRU first; under CacheLock */
+static HOBJCACHE *CacheTail = nullptr;                   /* LRU; under CacheLock */
+static HOBJCACHE *CacheIndex[CACHE_BUCKETS] = {nullptr}; /* under CacheLock */
+static int CacheCount = 0;                               /* under CacheLock */
 
 static size_t TrimmedNameLength(const char *name, size_t size);
 static void NormaliseName(char *field, size_t size, const char *name);
 static int SameName(const char *a, const char *b, size_t size);
+static uint32_t KeyHash(const char *qName, const char *qmgrName, MQLONG options);
+static void LinkEntry(HOBJCACHE *entry);
+static void UnlinkEntry(HOBJCACHE *entry);
+static void MoveToFront(HOBJCACHE *entry);
+static int CacheLimit(void);
+static int CloseIdleHandles(int keep, int atLeast);
+static HOBJCACHE *LookUpHandle(const char *qName, const char *qmgrName, MQLONG options,
+                               MQLONG *reason, int report);
+static void OpenReplyQueue(MQOD *od, const char *qName, const char *qmgrName, MQLONG options,
+                           MQHOBJ *hObj, MQLONG *compCode, MQLONG *reason);
 
 /* ---- Names -------------------------------------------------------------- */
 
@@ -57,6 +78,100 @@ static int SameName(const char *a, const char *b, size_t size) {
     return lenA == lenB && memcmp(a, b, lenA) == 0;
 }
 
+/* FNV-1a over the trimmed names and the options. */
+static uint32_t KeyHash(const char *qName, const char *qmgrName, MQLONG options) {
+    uint32_t h = 2166136261u;
+    size_t len = TrimmedNameLength(qName, MQ_Q_NAME_LENGTH);
+    for (size_t i = 0; i < len; i++)
+        h = (h ^ static_cast<unsigned char>(qName[i])) * 16777619u;
+    h = (h ^ 0xFFu) * 16777619u; /* separates the two names */
+    len = TrimmedNameLength(qmgrName, MQ_Q_MGR_NAME_LENGTH);
+    for (size_t i = 0; i < len; i++)
+        h = (h ^ static_cast<unsigned char>(qmgrName[i])) * 16777619u;
+    uint32_t o = static_cast<uint32_t>(options);
+    for (int i = 0; i < 4; i++, o >>= 8)
+        h = (h ^ (o & 0xFFu)) * 16777619u;
+    return h;
+}
+
+/* ---- List and index (caller holds CacheLock) ----------------------------- */
+
+/* At the front of the list and of its bucket. */
+static void LinkEntry(HOBJCACHE *entry) {
+    entry->prev = nullptr;
+    entry->next = CacheList;
+    if (CacheList != nullptr)
+        CacheList->prev = entry;
+    CacheList = entry;
+    if (CacheTail == nullptr)
+        CacheTail = entry;
+    HOBJCACHE **bucket = &CacheIndex[entry->hash & (CACHE_BUCKETS - 1)];
+    entry->hashNext = *bucket;
+    *bucket = entry;
+    CacheCount++;
+}
+
+static void UnlinkEntry(HOBJCACHE *entry) {
+    if (entry->prev != nullptr)
+        entry->prev->next = entry->next;
+    else
+        CacheList = entry->next;
+    if (entry->next != nullptr)
+        entry->next->prev = entry->prev;
+    else
+        CacheTail = entry->prev;
+    HOBJCACHE **link = &CacheIndex[entry->hash & (CACHE_BUCKETS - 1)];
+    while (*link != nullptr && *link != entry)
+        link = &(*link)->hashNext;
+    if (*link == entry)
+        *link = entry->hashNext;
+    entry->next = entry->prev = entry->hashNext = nullptr;
+    CacheCount--;
+}
+
+static void MoveToFront(HOBJCACHE *entry) {
+    if (CacheList == entry)
+        return;
+    entry->prev->next = entry->next;
+    if (entry->next != nullptr)
+        entry->next->prev = entry->prev;
+    else
+        CacheTail = entry->prev;
+    entry->prev = nullptr;
+    entry->next = CacheList;
+    CacheList->prev = entry;
+    CacheList = entry;
+}
+
+/* hobjmax, at least 1. */
+static int CacheLimit(void) {
+    return Settings.hobjMax < 1 ? 1 : Settings.hobjMax;
+}
+
+/* Close least recently used idle handles until at most keep records remain,
+ * and at least atLeast of them (when there are so many idle). Returns the
+ * number closed. No lock held on entry. */
+static int CloseIdleHandles(int keep, int atLeast) {
+    HOBJCACHE *victims = nullptr; /* least recently used first */
+    HOBJCACHE **end = &victims;
+    int closed = 0;
+    CSLockLock(&CacheLock);
+    HOBJCACHE *entry = CacheTail;
+    while (entry != nullptr && (CacheCount > keep || closed < atLeast)) {
+        HOBJCACHE *more = entry->prev;
+        if (entry->holds == 0) {
+            UnlinkEntry(entry);
+            *end = entry;
+            end = &entry->next;
+            closed++;
+        }
+        entry = more;
+    }
+    CSUnlockLock(&CacheLock);
+    CloseCachedHandles(victims);
+    return closed;
+}
+
 const char *QueueDisplayName(char *buf, const char *qName, const char *qmgrName) {
     int qLen = static_cast<int>(TrimmedNameLength(qName, MQ_Q_NAME_LENGTH));
     int qmLen = qmgrName == nullptr
@@ -73,26 +188,79 @@ const char *QueueDisplayName(char *buf, const char *qName, const char *qmgrName)
 
 HOBJCACHE *GetReplyQueueHandle(const char *qName, const char *qmgrName, MQLONG options) {
     MQLONG reason = MQRC_NONE;
-    return FindReplyQueueHandle(qName, qmgrName, options, &reason);
+    return LookUpHandle(qName, qmgrName, options, &reason, 1);
 }
 
 HOBJCACHE *FindReplyQueueHandle(const char *qName, const char *qmgrName, MQLONG options,
                                 MQLONG *reason) {
+    return LookUpHandle(qName, qmgrName, options, reason, 1);
+}
+
+HOBJCACHE *ProbeReplyQueueHandle(const char *qName, const char *qmgrName, MQLONG options,
+                                 MQLONG *reason) {
+    return LookUpHandle(qName, qmgrName, options, reason, 0);
+}
+
+void ReleaseReplyQueueHandle(HOBJCACHE *entry) {
+    if (entry == nullptr)
+        return;
+    CSLockLock(&CacheLock);
+    if (entry->holds > 0)
+        entry->holds--;
+    CSUnlockLock(&CacheLock);
+}
+
+int CachedHandleCount(void) {
+    CSLockLock(&CacheLock);
+    int count = CacheCount;
+    CSUnlockLock(&CacheLock);
+    return count;
+}
+
+/* MQOPEN of the reply queue on the main connection. When the connection
+ * has no handle left (2017), the least recently used idle handles (a
+ * quarter of the cache, at least one) are closed and the open is made once
+ * more. */
+static void OpenReplyQueue(MQOD *od, const char *qName, const char *qmgrName, MQLONG options,
+                           MQHOBJ *hObj, MQLONG *compCode, MQLONG *reason) {
+    for (int attempt = 0;; attempt++) {
+        NormaliseName(od->ObjectName, sizeof od->ObjectName, qName);
+        NormaliseName(od->ObjectQMgrName, sizeof od->ObjectQMgrName, qmgrName);
+        *hObj = MQHO_UNUSABLE_HOBJ;
+        MQEntryPoints.MQOPEN(HConnMain.load(), od, options, hObj, compCode, reason);
+        if (*compCode != MQCC_FAILED || *reason != MQRC_HANDLE_NOT_AVAILABLE || attempt > 0)
+            return;
+        int count = CachedHandleCount();
+        if (CloseIdleHandles(count, count / 4 > 0 ? count / 4 : 1) == 0)
+            return;
+    }
+}
+
+static HOBJCACHE *LookUpHandle(const char *qName, const char *qmgrName, MQLONG options,
+                               MQLONG *reason, int report) {
     if (qmgrName == nullptr)
         qmgrName = "";
     int64_t now = RefreshCurrentTime();
+    uint32_t hash = KeyHash(qName, qmgrName, options);
     *reason = MQRC_NONE;
 
     CSLockLock(&CacheLock);
-    for (HOBJCACHE *entry = CacheList; entry != nullptr; entry = entry->next) {
-        if (entry->options == options && SameName(entry->qName, qName, MQ_Q_NAME_LENGTH) &&
+    for (HOBJCACHE *entry = CacheIndex[hash & (CACHE_BUCKETS - 1)]; entry != nullptr;
+         entry = entry->hashNext) {
+        if (entry->hash == hash && entry->options == options &&
+            SameName(entry->qName, qName, MQ_Q_NAME_LENGTH) &&
             SameName(entry->qmgrName, qmgrName, MQ_Q_MGR_NAME_LENGTH)) {
             entry->lastUsed = now;
+            entry->holds++;
+            MoveToFront(entry);
             CSUnlockLock(&CacheLock);
             return entry;
         }
     }
     CSUnlockLock(&CacheLock);
+
+    /* Room for the new handle within hobjmax. */
+    CloseIdleHandles(CacheLimit() - 1, 0);
 
     char display[MQ_DISPLAY_NAME_SIZE];
     QueueDisplayName(display, qName, qmgrName);
@@ -105,26 +273,22 @@ HOBJCACHE *FindReplyQueueHandle(const char *qName, const char *qmgrName, MQLONG 
     }
 
     MQOD od = MQOD_DEFAULT;
-    NormaliseName(od.ObjectName, sizeof od.ObjectName, qName);
-    NormaliseName(od.ObjectQMgrName, sizeof od.ObjectQMgrName, qmgrName);
     MQHOBJ hObj = MQHO_UNUSABLE_HOBJ;
     MQLONG compCode = MQCC_OK;
-    MQEntryPoints.MQOPEN(HConnMain.load(), &od, openOptions, &hObj, &compCode, reason);
+    OpenReplyQueue(&od, qName, qmgrName, openOptions, &hObj, &compCode, reason);
     if (compCode == MQCC_FAILED && inquire &&
         (*reason == MQRC_OPTION_NOT_VALID_FOR_TYPE || *reason == MQRC_NOT_AUTHORIZED)) {
         /* A remote or alias queue cannot be inquired, and the requester
          * may lack inquire authority: open it for output only. */
         openOptions = options;
         inquire = 0;
-        NormaliseName(od.ObjectName, sizeof od.ObjectName, qName);
-        NormaliseName(od.ObjectQMgrName, sizeof od.ObjectQMgrName, qmgrName);
-        hObj = MQHO_UNUSABLE_HOBJ;
-        MQEntryPoints.MQOPEN(HConnMain.load(), &od, openOptions, &hObj, &compCode, reason);
+        OpenReplyQueue(&od, qName, qmgrName, openOptions, &hObj, &compCode, reason);
     }
     if (compCode == MQCC_FAILED) {
-        OutputMessage(0, OUTF_NORMAL, Settings.logStream,
-                      "CVLA104E MQOPEN of queue '%s' failed with reason %d (%s)\n", display,
-                      *reason, ReasonText(*reason));
+        if (report)
+            OutputMessage(0, OUTF_NORMAL, Settings.logStream,
+                          "CVLA104E MQOPEN of queue '%s' failed with reason %d (%s)\n", display,
+                          *reason, ReasonText(*reason));
         return nullptr;
     }
 
@@ -141,9 +305,11 @@ HOBJCACHE *FindReplyQueueHandle(const char *qName, const char *qmgrName, MQLONG 
     }
     /* The key is kept as the caller gave it, so that the next reply to the
      * same queue finds this record whatever names MQOPEN wrote back. */
-    entry->next = nullptr;
+    memset(entry, 0, sizeof *entry);
     NormaliseName(entry->qmgrName, sizeof entry->qmgrName, qmgrName);
     NormaliseName(entry->qName, sizeof entry->qName, qName);
+    entry->hash = hash;
+    entry->holds = 1;
     entry->options = options;
     entry->hObj = hObj;
     entry->lastUsed = now;
@@ -168,8 +334,7 @@ HOBJCACHE *FindReplyQueueHandle(const char *qName, const char *qmgrName, MQLONG 
     }
 
     CSLockLock(&CacheLock);
-    entry->next = CacheList;
-    CacheList = entry;
+    LinkEntry(entry);
     CSUnlockLock(&CacheLock);
     return entry;
 }
@@ -186,19 +351,18 @@ void CheckHandleCacheAt(int closeFlag, int64_t now) {
     int64_t ttl = Settings.hobjTtl;
 
     CSLockLock(&CacheLock);
-    HOBJCACHE **link = &CacheList;
-    while (*link != nullptr) {
-        HOBJCACHE *entry = *link;
-        if (now - entry->lastUsed > ttl) {
+    HOBJCACHE *entry = CacheList;
+    while (entry != nullptr) {
+        HOBJCACHE *older = entry->next;
+        if (entry->holds == 0 && now - entry->lastUsed > ttl) {
             found = 1;
-            if (closeFlag) {
-                *link = entry->next;
-                entry->next = expired;
-                expired = entry;
-                continue;
-            }
+            if (!closeFlag)
+                break;
+            UnlinkEntry(entry);
+            entry->next = expired;
+            expired = entry;
         }
-        link = &entry->next;
+        entry = older;
     }
     CSUnlockLock(&CacheLock);
     LastHandleCheck.store(now, std::memory_order_relaxed);
@@ -238,6 +402,9 @@ void ForgetCachedHandles(void) {
     CSLockLock(&CacheLock);
     HOBJCACHE *list = CacheList;
     CacheList = nullptr;
+    CacheTail = nullptr;
+    CacheCount = 0;
+    memset(CacheIndex, 0, sizeof CacheIndex);
     CSUnlockLock(&CacheLock);
     while (list != nullptr) {
         HOBJCACHE *entry = list;

@@ -1,6 +1,8 @@
-/* hobjcache.h -- the cache of open reply-queue handles.
+/* hobjcache.h -- the cache of open reply-queue handles, at most hobjmax
+ * of them, found through a hash index and closed least recently used first.
  *
- * Owns: the HOBJCACHE list (newest first), CacheLock, LastHandleCheck.
+ * Owns: the HOBJCACHE list (most recently used first) and its hash index,
+ * CacheLock, LastHandleCheck.
  * Threads: lookups and closing on the queue manager's consumer thread, the
  * expiry check on the main thread; the list changes only under CacheLock.
  * MQOPEN, MQINQ and MQCLOSE are called outside the lock.
@@ -14,7 +16,11 @@
 #include "mq/mqi.h"
 
 struct HOBJCACHE {                       /* one open reply-queue handle */
-    HOBJCACHE *next;                     /* newest first; under CacheLock */
+    HOBJCACHE *next;                     /* less recently used; under CacheLock */
+    HOBJCACHE *prev;                     /* more recently used; under CacheLock */
+    HOBJCACHE *hashNext;                 /* same hash bucket; under CacheLock */
+    uint32_t hash;                       /* of the key: names and options */
+    int32_t holds;                       /* callers using hObj now; under CacheLock */
     char qmgrName[MQ_Q_MGR_NAME_LENGTH]; /* 48 bytes as MQOPEN returned it, no NUL */
     char qName[MQ_Q_NAME_LENGTH];        /* 48 bytes as MQOPEN returned it, no NUL */
     MQLONG options;                      /* the caller's options (MQOO_INQUIRE not added) */
@@ -32,9 +38,13 @@ extern std::atomic<int64_t> LastHandleCheck; /* seconds; time of the last CheckH
  * or zero padded, or zero-terminated shorter) opened with options; opened
  * and cached on a miss (MQOO_INQUIRE added for a queue of the agent's own
  * queue manager when replyqinq is on, dropped again on 2045 or 2035).
- * Returns the record (owned by the cache: valid until CheckHandleCache(1)
- * closes it on the consumer thread), or null after CVLA104E or, when memory
- * is exhausted, CVLA202E and the stop flag. Consumer thread. */
+ * Before a new handle is cached beyond hobjmax, and when MQOPEN fails with
+ * 2017 (no handle left on the connection), the least recently used idle
+ * handles are closed (and 2017 opens again once).
+ * Returns the record held for the caller, who gives it back with
+ * ReleaseReplyQueueHandle as soon as it is done with hObj; a held record is
+ * never closed. Null after CVLA104E or, when memory is exhausted, CVLA202E
+ * and the stop flag. Consumer thread (or a worker a request is handed to). */
 HOBJCACHE *GetReplyQueueHandle(const char *qName, const char *qmgrName, MQLONG options);
 
 /* GetReplyQueueHandle that also gives the reason of a failure in *reason
@@ -42,7 +52,18 @@ HOBJCACHE *GetReplyQueueHandle(const char *qName, const char *qmgrName, MQLONG o
 HOBJCACHE *FindReplyQueueHandle(const char *qName, const char *qmgrName, MQLONG options,
                                 MQLONG *reason);
 
-/* Look for records unused for more than hobjttl seconds. closeFlag 1
+/* FindReplyQueueHandle without CVLA104E for a failed open: for a look-up
+ * ahead of the replies, whose put reports the failure when it happens. */
+HOBJCACHE *ProbeReplyQueueHandle(const char *qName, const char *qmgrName, MQLONG options,
+                                 MQLONG *reason);
+
+/* Give back a record from the three look-ups above (null is ignored). */
+void ReleaseReplyQueueHandle(HOBJCACHE *entry);
+
+/* Number of records cached now (tests and the report). */
+int CachedHandleCount(void);
+
+/* Look for idle records unused for more than hobjttl seconds. closeFlag 1
  * (consumer thread, CHECKHOBJ): unlink and close them. closeFlag 0 (main
  * thread): if any has expired, queue a worker call that sends CHECKHOBJ.
  * Sets LastHandleCheck. */

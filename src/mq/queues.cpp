@@ -37,6 +37,7 @@ static void CopyNameField(MQCHAR *field, size_t size, const char *name);
 static void CopyBlanks(MQCHAR *field, size_t size);
 static MQHCONN SecondaryConnection(void);
 static MQLONG PutOneOff(const char *qName, MQMD *md, MQPMO *pmo, MQLONG length, const void *buffer);
+static int PutMayClearByWaiting(MQLONG reason);
 
 /* ---- Queues ------------------------------------------------------------- */
 
@@ -119,7 +120,10 @@ void PutWithRetry(MQHOBJ hObj, const char *qName, MQMD *md, MQPMO *pmo, MQLONG l
         if (*reason == MQRC_HCONN_ERROR || *reason == MQRC_CONNECTION_BROKEN)
             return;
         CountFailedPut();
-        if (attempt >= retries)
+        /* A reason that waiting cannot clear (message too big, queue or
+         * queue manager unknown or deleted, not authorised) is final at
+         * once: retrying it would only hold up the calling thread. */
+        if (attempt >= retries || !PutMayClearByWaiting(*reason))
             return;
         OutputMessage(3, OUTF_NORMAL, Settings.logStream,
                       "CVLA108E MQPUT to queue '%s' failed with reason %d (%s) - Retry #%d after "
@@ -146,8 +150,10 @@ MQLONG PutReply(REQUEST *req, MQMD *md, const void *buffer, MQLONG length, int p
     MQLONG reason = MQRC_NONE;
     HOBJCACHE *entry = FindReplyQueueHandle(req->replyQName, req->replyQMgrName,
                                             MQOO_OUTPUT | MQOO_PASS_ALL_CONTEXT, &reason);
-    if (entry == nullptr)
+    if (entry == nullptr) {
+        CountFailedPut(); /* the reply is dropped: the cache has said why */
         return reason;
+    }
 
     MQPMO pmo = MQPMO_DEFAULT;
     pmo.Version = MQPMO_VERSION_1;
@@ -159,6 +165,7 @@ MQLONG PutReply(REQUEST *req, MQMD *md, const void *buffer, MQLONG length, int p
     }
     MQLONG compCode = MQCC_OK;
     PutWithRetry(entry->hObj, display, md, &pmo, length, buffer, &compCode, &reason);
+    ReleaseReplyQueueHandle(entry);
     if (compCode != MQCC_FAILED) {
         CountResponse(length);
         return MQRC_NONE;
@@ -261,6 +268,26 @@ static MQLONG PutOneOff(const char *qName, MQMD *md, MQPMO *pmo, MQLONG length,
 }
 
 /* ---- Helpers ------------------------------------------------------------ */
+
+/* 1 for the put failures that can clear by themselves: a full or
+ * put-inhibited queue, shortages of storage or space, a busy object, a
+ * cluster still resolving. Every other reason is final. */
+static int PutMayClearByWaiting(MQLONG reason) {
+    switch (reason) {
+        case MQRC_Q_FULL:
+        case MQRC_PUT_INHIBITED:
+        case MQRC_STORAGE_NOT_AVAILABLE:
+        case MQRC_Q_SPACE_NOT_AVAILABLE:
+        case MQRC_PAGESET_FULL:
+        case MQRC_SYNCPOINT_LIMIT_REACHED:
+        case MQRC_RESOURCE_PROBLEM:
+        case MQRC_OBJECT_IN_USE:
+        case MQRC_CLUSTER_RESOLUTION_ERROR:
+            return 1;
+        default:
+            return 0;
+    }
+}
 
 /* A zero-terminated name into a fixed MQ name field, cut to the field and
  * padded with zero bytes. */

@@ -26,7 +26,10 @@ extern MQHOBJ HObjCommandQ, HObjInputQ, HObjReplyQ;
 MQHOBJ OpenQueue(const char *qName, char *actualName, MQLONG options, MQCB_FUNCTION *callback);
 
 /* MQPUT on the main connection, retried retrycount times at retryint
- * seconds (CVLA108E at level 3 before each retry); 2018 is not retried;
+ * seconds (CVLA108E at level 3 before each retry) while the reason is one
+ * that can clear by waiting (queue full, put inhibited, storage or space
+ * short, object in use); any other reason is final at once, and a lost
+ * connection (2018, 2009) is not counted;
  * Failed Puts and Puts Successfully Retried are counted. *compCode and
  * *reason hold the last attempt's result; the caller reports a final
  * failure. */
@@ -39,7 +42,8 @@ void PutWithRetry(MQHOBJ hObj, const char *qName, MQMD *md, MQPMO *pmo, MQLONG l
  * passContext 1: pass the context of the reply last read from the reply
  * queue. md is changed (identifiers, and MQPUT's output). Returns 0 when
  * the reply was sent, else the reason of the failed open (reported by the
- * cache) or of the last put. Consumer thread (or main thread). */
+ * cache, counted as a failed put) or of the last put. Consumer thread (or
+ * main thread). */
 MQLONG PutReply(REQUEST *req, MQMD *md, const void *buffer, MQLONG length, int passContext);
 
 /* Put text (without its zero) in format MQSTR with no reply-to queue to

@@ -170,19 +170,42 @@ struct PLPROCRESULT {
 int PLRunProcess(const char *const *argv, const char *workDir, char *out, size_t outSize,
                  uint32_t timeoutMs, PLPROCRESULT *result);
 
+/* PLRunProcess for a program found by its bare name, which on Windows may
+ * be installed as a batch file. POSIX: PLRunProcess. Windows: when argv[0]
+ * holds no directory or extension and no "<argv[0]>.exe" is on the search
+ * path but a ".cmd" or ".bat" file is, that batch file runs through the
+ * command interpreter ("cmd /d /s /c"); an argument holding one of the
+ * interpreter's characters &|<>^%!"() or a line end is then refused with
+ * PL_PROC_ARGS_FAILED before anything runs, since cmd would act on it. */
+int PLRunProgram(const char *const *argv, const char *workDir, char *out, size_t outSize,
+                 uint32_t timeoutMs, PLPROCRESULT *result);
+
 /* ---- Console ------------------------------------------------------------ */
 
 /* 1 when standard output is a terminal (console), else 0. */
 int PLStdoutIsTerminal(void);
 /* 1 when a key press is waiting at the console. POSIX: only when standard
- * input is a terminal, which is then switched to reading single keys
- * without echo (restored at exit or by PLRestoreConsole); otherwise 0. */
+ * input is a terminal and the process is in its foreground process group;
+ * the terminal is then switched to reading single keys without echo
+ * (restored at exit or by PLRestoreConsole); otherwise 0. */
 int PLKeyWaiting(void);
 /* Read one key without echo and return its code (0..255), or -1 when there
  * is no console key to read. Waits for a key if none is waiting. */
 int PLReadKey(void);
 /* Put the console back as it was before PLKeyWaiting or PLReadKey. */
 void PLRestoreConsole(void);
+
+/* ---- Stop requests ------------------------------------------------------ */
+
+/* Call stop when the process is asked to end: POSIX SIGTERM and SIGINT (an
+ * ignored SIGINT, as a shell leaves it for a background command, stays
+ * ignored); Windows Ctrl-C, Ctrl-Break, console close, logoff and
+ * shutdown, where the handler then waits until the program has ended in
+ * order (or the system's time-out). stop runs in a signal handler or on a
+ * thread of the system: it may only set a lock-free atomic. POSIX also
+ * ignores SIGTTOU, so a background process is never stopped for using its
+ * terminal. Returns 0 or the system error code. */
+int PLHandleStopRequests(void (*stop)(void));
 
 /* ---- Files -------------------------------------------------------------- */
 
@@ -191,6 +214,9 @@ void PLRestoreConsole(void);
  * with a line feed and a size counts the bytes written. Returns the stream,
  * or null with *err (may be null) set to the system error code. */
 FILE *PLOpenFile(const char *path, const char *mode, int *err);
+/* Create a directory and any of its parents that are missing (an existing
+ * one is fine). Returns 0 or the system error code. */
+int PLCreateDirectories(const char *path);
 /* Delete a file. Returns 0 or the system error code. */
 int PLDeleteFile(const char *path);
 /* Rename a file; the target must not exist. Returns 0 or the error code. */

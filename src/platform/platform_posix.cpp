@@ -25,6 +25,7 @@
 
 #include <atomic>
 #include <mutex>
+#include <string>
 
 extern char **environ;
 
@@ -496,6 +497,12 @@ int PLRunProcess(const char *const *argv, const char *workDir, char *out, size_t
     return rc;
 }
 
+/* No batch files here: a program found on PATH runs directly. */
+int PLRunProgram(const char *const *argv, const char *workDir, char *out, size_t outSize,
+                 uint32_t timeoutMs, PLPROCRESULT *result) {
+    return PLRunProcess(argv, workDir, out, outSize, timeoutMs, result);
+}
+
 /* ---- Console ------------------------------------------------------------ */
 
 static std::mutex ConsoleMutex;
@@ -507,13 +514,15 @@ static void RestoreConsoleAtExit(void) {
 }
 
 /* Switch a terminal stdin to non-canonical input without echo, once.
- * Returns 1 when stdin is a terminal in that mode. */
+ * Returns 1 when stdin is a terminal in that mode and this process is in
+ * the terminal's foreground process group: a background process that
+ * changed or read the terminal would be stopped by the kernel. */
 static int ConsoleKeysReady(void) {
     std::lock_guard<std::mutex> guard(ConsoleMutex);
+    if (!isatty(0) || tcgetpgrp(0) != getpgrp())
+        return 0;
     if (ConsoleRaw)
         return 1;
-    if (!isatty(0))
-        return 0;
     struct termios t;
     if (tcgetattr(0, &t) != 0)
         return 0;
@@ -562,6 +571,40 @@ void PLRestoreConsole(void) {
     }
 }
 
+/* ---- Stop requests ------------------------------------------------------ */
+
+static std::atomic<void (*)(void)> StopCallback{nullptr};
+
+static void OnStopSignal(int) {
+    int saved = errno;
+    void (*stop)(void) = StopCallback.load();
+    if (stop != nullptr)
+        stop();
+    errno = saved;
+}
+
+int PLHandleStopRequests(void (*stop)(void)) {
+    StopCallback.store(stop);
+    struct sigaction sa;
+    memset(&sa, 0, sizeof sa);
+    sa.sa_handler = OnStopSignal;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    if (sigaction(SIGTERM, &sa, nullptr) != 0)
+        return errno;
+    struct sigaction old;
+    if (sigaction(SIGINT, nullptr, &old) == 0 && old.sa_handler != SIG_IGN &&
+        sigaction(SIGINT, &sa, nullptr) != 0)
+        return errno;
+    struct sigaction ignore;
+    memset(&ignore, 0, sizeof ignore);
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    if (sigaction(SIGTTOU, &ignore, nullptr) != 0)
+        return errno;
+    return 0;
+}
+
 /* ---- Files -------------------------------------------------------------- */
 
 FILE *PLOpenFile(const char *path, const char *mode, int *err) {
@@ -570,6 +613,26 @@ FILE *PLOpenFile(const char *path, const char *mode, int *err) {
     if (f == nullptr && err != nullptr)
         *err = errno != 0 ? errno : EIO;
     return f;
+}
+
+int PLCreateDirectories(const char *path) {
+    std::string buf(path);
+    int lastError = 0;
+    for (size_t i = 1; i <= buf.size(); i++) {
+        if (i < buf.size() && buf[i] != '/')
+            continue;
+        if (buf[i - 1] == '/')
+            continue; /* a doubled separator */
+        /* A parent may exist without our leave to create it: only the
+         * result counts. */
+        std::string part = buf.substr(0, i);
+        if (mkdir(part.c_str(), 0777) != 0 && errno != EEXIST)
+            lastError = errno;
+    }
+    struct stat st;
+    if (buf.empty() || (stat(buf.c_str(), &st) == 0 && S_ISDIR(st.st_mode)))
+        return 0;
+    return lastError != 0 ? lastError : ENOTDIR;
 }
 
 int PLDeleteFile(const char *path) {

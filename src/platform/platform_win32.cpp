@@ -17,7 +17,9 @@
 #include <sys/types.h>
 #include <time.h>
 
+#include <atomic>
 #include <mutex>
+#include <string>
 
 const char PL_PATH_SEPARATOR = '\\';
 const char PL_TRAP_FILE[] = "c:\\temp\\cstrap.txt";
@@ -344,6 +346,9 @@ static void CloseIfOpen(HANDLE *h) {
     }
 }
 
+static int RunCommandLine(wchar_t *cmd, DWORD convErr, const char *workDir, char *out,
+                          size_t outSize, uint32_t timeoutMs, PLPROCRESULT *result);
+
 int PLRunProcess(const char *const *argv, const char *workDir, char *out, size_t outSize,
                  uint32_t timeoutMs, PLPROCRESULT *result) {
     PLPROCRESULT r = {};
@@ -356,6 +361,16 @@ int PLRunProcess(const char *const *argv, const char *workDir, char *out, size_t
     }
     DWORD convErr = 0;
     wchar_t *cmd = BuildCommandLine(argv, &convErr);
+    return RunCommandLine(cmd, convErr, workDir, out, outSize, timeoutMs, result);
+}
+
+/* Run a whole command line as PLRunProcess runs argv. cmd comes from
+ * malloc and is freed here; null means it could not be built (convErr
+ * says why). */
+static int RunCommandLine(wchar_t *cmd, DWORD convErr, const char *workDir, char *out,
+                          size_t outSize, uint32_t timeoutMs, PLPROCRESULT *result) {
+    PLPROCRESULT r = {};
+    r.exitCode = -1;
     wchar_t *dir = nullptr;
     if (cmd != nullptr && workDir != nullptr)
         dir = ToWide(workDir, &convErr);
@@ -526,6 +541,54 @@ int PLRunProcess(const char *const *argv, const char *workDir, char *out, size_t
     return rc;
 }
 
+/* Characters the command interpreter acts on even in a batch file's
+ * arguments; with a line end or a double quote, an argument holding one is
+ * refused rather than escaped. */
+static const char CMD_METACHARACTERS[] = "&|<>^%!\"()\r\n";
+
+int PLRunProgram(const char *const *argv, const char *workDir, char *out, size_t outSize,
+                 uint32_t timeoutMs, PLPROCRESULT *result) {
+    /* A bare name: an .exe on the search path runs directly, as CreateProcessW
+     * itself would find it. */
+    if (argv == nullptr || argv[0] == nullptr || argv[0][0] == '\0' ||
+        strpbrk(argv[0], "\\/:.") != nullptr)
+        return PLRunProcess(argv, workDir, out, outSize, timeoutMs, result);
+    char found[MAX_PATH];
+    if (SearchPathA(nullptr, argv[0], ".exe", MAX_PATH, found, nullptr) != 0)
+        return PLRunProcess(argv, workDir, out, outSize, timeoutMs, result);
+    DWORD n = SearchPathA(nullptr, argv[0], ".cmd", MAX_PATH, found, nullptr);
+    if (n == 0 || n >= MAX_PATH)
+        n = SearchPathA(nullptr, argv[0], ".bat", MAX_PATH, found, nullptr);
+    if (n == 0 || n >= MAX_PATH)
+        return PLRunProcess(argv, workDir, out, outSize, timeoutMs, result);
+
+    /* Only a batch file: cmd /d /s /c ""batch" arg "arg with blank" ...". */
+    PLPROCRESULT r = {};
+    r.exitCode = -1;
+    r.systemError = ERROR_INVALID_PARAMETER;
+    std::string line = "cmd.exe /d /s /c \"\"";
+    line += found;
+    line += "\"";
+    bool refused = strpbrk(found, "%!\"") != nullptr;
+    for (int i = 1; argv[i] != nullptr && !refused; i++) {
+        refused = strpbrk(argv[i], CMD_METACHARACTERS) != nullptr;
+        bool quote = argv[i][0] == '\0' || strpbrk(argv[i], " \t\v") != nullptr;
+        line += quote ? " \"" : " ";
+        line += argv[i];
+        if (quote)
+            line += "\"";
+    }
+    line += "\"";
+    if (refused || line.size() >= 32767) {
+        if (result != nullptr)
+            *result = r;
+        return PL_PROC_ARGS_FAILED;
+    }
+    DWORD convErr = 0;
+    wchar_t *cmd = ToWide(line.c_str(), &convErr);
+    return RunCommandLine(cmd, convErr, workDir, out, outSize, timeoutMs, result);
+}
+
 /* ---- Console ------------------------------------------------------------ */
 
 /* 1 when the C runtime's descriptor fd is a console. _isatty alone also
@@ -556,6 +619,29 @@ int PLReadKey(void) {
 
 void PLRestoreConsole(void) {
     /* _getch reads without echo by itself: nothing was changed. */
+}
+
+/* ---- Stop requests ------------------------------------------------------ */
+
+static std::atomic<void (*)(void)> StopCallback{nullptr};
+
+/* Runs on a thread of the system. For a close, logoff or shutdown the
+ * process ends when the handler returns: wait for the program to end in
+ * order instead (it ends the process, and this thread, when it returns
+ * from main), at most until the system's own time-out. */
+static BOOL WINAPI OnConsoleControl(DWORD type) {
+    void (*stop)(void) = StopCallback.load();
+    if (stop == nullptr)
+        return FALSE;
+    stop();
+    if (type == CTRL_CLOSE_EVENT || type == CTRL_LOGOFF_EVENT || type == CTRL_SHUTDOWN_EVENT)
+        Sleep(30000);
+    return TRUE;
+}
+
+int PLHandleStopRequests(void (*stop)(void)) {
+    StopCallback.store(stop);
+    return SetConsoleCtrlHandler(OnConsoleControl, TRUE) ? 0 : static_cast<int>(GetLastError());
 }
 
 /* ---- Files -------------------------------------------------------------- */
@@ -604,6 +690,34 @@ FILE *PLOpenFile(const char *path, const char *mode, int *err) {
         *err = dosErr != 0 ? static_cast<int>(dosErr) : ErrnoToSystemError(errno);
     }
     return f;
+}
+
+int PLCreateDirectories(const char *path) {
+    char buf[MAX_PATH];
+    size_t len = strlen(path);
+    if (len == 0)
+        return 0;
+    if (len >= sizeof buf)
+        return ERROR_FILENAME_EXCED_RANGE;
+    memcpy(buf, path, len + 1);
+    DWORD lastError = 0;
+    for (size_t i = 1; i <= len; i++) {
+        if (i < len && buf[i] != '\\' && buf[i] != '/')
+            continue;
+        if (buf[i - 1] == ':' || buf[i - 1] == '\\' || buf[i - 1] == '/')
+            continue; /* a drive, or a doubled separator */
+        /* A parent may exist without our leave to create it (a share, a
+         * drive): only the result counts. */
+        char saved = buf[i];
+        buf[i] = '\0';
+        if (!CreateDirectoryA(buf, nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
+            lastError = GetLastError();
+        buf[i] = saved;
+    }
+    DWORD attributes = GetFileAttributesA(buf);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+        return 0;
+    return lastError != 0 ? static_cast<int>(lastError) : ERROR_DIRECTORY;
 }
 
 int PLDeleteFile(const char *path) {

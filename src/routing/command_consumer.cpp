@@ -160,13 +160,20 @@ static void RunSimpleCommand(const MQMD *md, const MQBYTE *msg, MQLONG length) {
 /* replyqinq: consolidate to no more than the requester's reply queue takes,
  * telling the operator once per cached handle. */
 static void CheckReplyQueueSize(REQUEST *req) {
-    HOBJCACHE *entry = GetReplyQueueHandle(req->replyQName, req->replyQMgrName,
-                                           MQOO_OUTPUT | MQOO_PASS_ALL_CONTEXT);
-    if (entry == nullptr || entry->maxMsgLen >= req->maxMsgSize)
+    /* A queue that cannot be opened now is reported when a reply to it is
+     * put, once per dropped reply. */
+    MQLONG reason = MQRC_NONE;
+    HOBJCACHE *entry = ProbeReplyQueueHandle(req->replyQName, req->replyQMgrName,
+                                             MQOO_OUTPUT | MQOO_PASS_ALL_CONTEXT, &reason);
+    if (entry == nullptr)
         return;
+    if (entry->maxMsgLen >= req->maxMsgSize || entry->reported) {
+        if (entry->maxMsgLen < req->maxMsgSize)
+            req->maxMsgSize = entry->maxMsgLen;
+        ReleaseReplyQueueHandle(entry);
+        return;
+    }
     req->maxMsgSize = entry->maxMsgLen;
-    if (entry->reported)
-        return;
     char name[MQ_DISPLAY_NAME_SIZE];
     OutputMessage(0, OUTF_NORMAL, Settings.logStream,
                   "CVLA304I ReplyQ %s (%s) has smaller MaxMsgLen (%d)\nthan configured maxmsgsize "
@@ -175,24 +182,25 @@ static void CheckReplyQueueSize(REQUEST *req) {
                   DefinitionTypeName(entry->defType), (int)entry->maxMsgLen,
                   (int)Settings.maxMsgSize);
     entry->reported = 1;
+    ReleaseReplyQueueHandle(entry);
 }
 
 /* Hand a request to its handler. Returns 0 when the handler has dealt with
  * it, MQRC_FUNCTION_NOT_SUPPORTED (2298) to forward it unchanged, another
- * reason to drop it. The MQSC translation, the escape unwrapping and the
- * agent's DISPLAY CERT plug in here; until they do, their requests go to
- * the command server as they came. */
+ * reason to drop it. MQSC text and escape commands go to the registered
+ * translation, command 9500 to the registered DISPLAY CERT handler; a kind
+ * with no handler registered goes to the command server as it came. */
 static MQLONG DispatchRequest(REQUEST *req, MQMD *md, MQBYTE *msg, MQLONG length) {
-    (void)md;
-    (void)msg;
-    (void)length;
     switch (req->requestType) {
         case REQTYPE_MQSC:
+            return CallRequestHandler(HANDLER_MQSC, req, md, msg, length);
         case REQTYPE_ESCAPE:
-            return MQRC_FUNCTION_NOT_SUPPORTED;
+            return CallRequestHandler(HANDLER_ESCAPE, req, md, msg, length);
         case REQTYPE_PCF:
             /* CVL_CMD_DISPLAY_CERTIFICATE is the agent's own; every other
              * command belongs to the command server. */
+            if (req->command == CVL_CMD_DISPLAY_CERTIFICATE)
+                return CallRequestHandler(HANDLER_DISPLAY_CERT, req, md, msg, length);
             return MQRC_FUNCTION_NOT_SUPPORTED;
         default:
             return MQRCCF_UNEXPECTED_ERROR;

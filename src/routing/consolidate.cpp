@@ -320,7 +320,11 @@ static int Consolidate(REQUEST *req, MQMD *md, MQBYTE *msg, MQLONG len, int comp
             actions = CONSOLIDATE_FINAL | (req->pending != nullptr ? CONSOLIDATE_APPEND : 0);
         else
             actions = CONSOLIDATE_APPEND;
-        if (GetLong(msg + CFH_COMMAND) == MQCMD_INQUIRE_Q_MGR)
+        /* The agent's parameters go once, with the queue manager's
+         * attributes: not to a z/OS summary or message reply. */
+        MQLONG type = GetLong(msg + CFH_TYPE);
+        if (GetLong(msg + CFH_COMMAND) == MQCMD_INQUIRE_Q_MGR && type != MQCFT_XR_SUMMARY &&
+            type != MQCFT_XR_MSG)
             actions |= CONSOLIDATE_AGENTINFO;
     } else if (IsZosText(md)) {
         actions = req->pending != nullptr ? CONSOLIDATE_APPEND : CONSOLIDATE_STORE;

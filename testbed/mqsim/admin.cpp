@@ -15,8 +15,6 @@
 #include <cstring>
 #include <initializer_list>
 
-#include "server.h"
-
 namespace {
 
 struct ARG {
@@ -358,10 +356,7 @@ static MQLONG DefineQueue(QMGR *qm, const char *text, MQLONG qType, const std::s
         old->a.openInputCount = keep.openInputCount;
         old->a.openOutputCount = keep.openOutputCount;
         old->a.defType = qType == MQQT_MODEL ? ch.a.defType : keep.defType;
-        if (!wasInhibited && old->a.inhibitGet == MQQA_GET_INHIBITED)
-            NotifyGetInhibited(qm, old);
-        else if (wasInhibited && old->a.inhibitGet == MQQA_GET_ALLOWED)
-            NotifyGetAllowed(qm, old);
+        NoteGetInhibitChange(qm, old, wasInhibited);
         out->push_back("AMQ8006I: IBM MQ queue created.");
         return 0;
     }
@@ -392,10 +387,7 @@ static MQLONG AlterQueue(QMGR *qm, const char *text, MQLONG qType, const std::st
     int wasInhibited = q->a.inhibitGet == MQQA_GET_INHIBITED;
     q->a = ch.a;
     CurrentDateTime(q->a.alterationDate, q->a.alterationTime);
-    if (!wasInhibited && q->a.inhibitGet == MQQA_GET_INHIBITED)
-        NotifyGetInhibited(qm, q);
-    else if (wasInhibited && q->a.inhibitGet == MQQA_GET_ALLOWED)
-        NotifyGetAllowed(qm, q);
+    NoteGetInhibitChange(qm, q, wasInhibited);
     out->push_back("AMQ8008I: IBM MQ queue changed.");
     return 0;
 }
@@ -468,6 +460,8 @@ static MQLONG AlterQmgr(QMGR *qm, const char *text, const std::vector<ARG> &args
         else if (a.key == "MAXMSGL")
             bad =
                 !a.hasValue || ParseInt(a.value, 32768, MQSIM_LARGEST_MAXMSGL, &next.maxMsgLength);
+        else if (a.key == "MAXHANDS")
+            bad = !a.hasValue || ParseInt(a.value, 0, 999999999, &next.maxHandles);
         else
             bad = 1;
         if (bad)
@@ -524,6 +518,7 @@ static MQLONG DisplayQmgr(QMGR *qm, const std::vector<ARG> &args, std::vector<st
         {"CMDLEVEL", std::to_string(a.commandLevel)},
         {"CCSID", std::to_string(a.codedCharSetId)},
         {"MAXMSGL", std::to_string(a.maxMsgLength)},
+        {"MAXHANDS", std::to_string(a.maxHandles)},
         {"MAXPRTY", std::to_string(a.maxPriority)},
         {"DEADQ", a.deadLetterQName},
         {"COMMANDQ", a.commandInputQName},

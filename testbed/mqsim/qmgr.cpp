@@ -14,7 +14,6 @@
 
 #include "platform/net.h"
 #include "platform/platform.h"
-#include "server.h"
 #include "wire.h"
 
 QMGR *TheQmgr = nullptr;
@@ -26,7 +25,7 @@ static void SetText(char *dst, size_t size, const char *src);
 static void AddSystemQueue(QMGR *qm, const char *name, MQLONG qType, const char *descr);
 static int IsZero(const MQBYTE *p, size_t n);
 static void UtcPutDateTime(char *date8, char *time8);
-static void FillDefaultContext(QMGR *qm, CONN *conn, MQMD *md, int identityToo);
+static void FillDefaultContext(QMGR *qm, const PUTTER *who, MQMD *md, int identityToo);
 static MQLONG CheckDescriptor(const MQMD *md);
 
 /* ---- names and time ------------------------------------------------------------- */
@@ -257,7 +256,8 @@ PROCESS *FindProcess(QMGR *qm, const char *name) {
 }
 
 void DeleteQueue(QMGR *qm, QUEUE *q) {
-    ForgetDeliveries(qm, q);
+    if (qm->hooks.forgetDeliveries != nullptr)
+        qm->hooks.forgetDeliveries(qm, q);
     /* Internal waiters end with "queue deleted"; others hold handles and a
      * queue with open handles is never deleted. */
     while (q->waiters) {
@@ -392,7 +392,8 @@ void FreeMessage(MSG *m) {
 
 /* Fill the context fields the queue manager makes: origin always, identity
  * when identityToo. conn null: the daemon's own context. */
-static void FillDefaultContext(QMGR *qm, CONN *conn, MQMD *md, int identityToo) {
+static void FillDefaultContext(QMGR *qm, const PUTTER *who, MQMD *md, int identityToo) {
+    const PUTTER *conn = who != nullptr && who->conn != nullptr ? who : nullptr;
     if (identityToo) {
         char user[64];
         if (conn != nullptr)
@@ -432,8 +433,8 @@ static MQLONG CheckDescriptor(const MQMD *md) {
     return 0;
 }
 
-MQLONG PutToQueue(QMGR *qm, QUEUE *q, CONN *conn, MQMD *md, MQLONG pmoOptions, const MQBYTE *data,
-                  MQLONG length, int *triggerDue) {
+MQLONG PutToQueue(QMGR *qm, QUEUE *q, const PUTTER *who, MQMD *md, MQLONG pmoOptions,
+                  const MQBYTE *data, MQLONG length, int *triggerDue) {
     *triggerDue = 0;
     if (q->a.qType != MQQT_LOCAL)
         return MQRC_Q_TYPE_ERROR;
@@ -451,6 +452,7 @@ MQLONG PutToQueue(QMGR *qm, QUEUE *q, CONN *conn, MQMD *md, MQLONG pmoOptions, c
     if (q->a.curDepth >= q->a.maxDepth)
         return MQRC_Q_FULL;
     int syncpoint = (pmoOptions & MQPMO_SYNCPOINT) != 0;
+    CONN *conn = who != nullptr ? who->conn : nullptr;
     if (syncpoint && conn == nullptr)
         return MQRC_SYNCPOINT_NOT_AVAILABLE;
 
@@ -483,9 +485,9 @@ MQLONG PutToQueue(QMGR *qm, QUEUE *q, CONN *conn, MQMD *md, MQLONG pmoOptions, c
     } else if (pmoOptions & (MQPMO_SET_ALL_CONTEXT | MQPMO_PASS_ALL_CONTEXT)) {
         /* the caller's (or the passed) context as it is */
     } else if (pmoOptions & (MQPMO_SET_IDENTITY_CONTEXT | MQPMO_PASS_IDENTITY_CONTEXT)) {
-        FillDefaultContext(qm, conn, md, 0);
+        FillDefaultContext(qm, who, md, 0);
     } else {
-        FillDefaultContext(qm, conn, md, 1);
+        FillDefaultContext(qm, who, md, 1);
     }
     char replyQ[QNAME_SIZE], replyQMgr[QMNAME_SIZE];
     WireGetField(replyQ, md->ReplyToQ, sizeof md->ReplyToQ);
@@ -505,8 +507,6 @@ MQLONG PutToQueue(QMGR *qm, QUEUE *q, CONN *conn, MQMD *md, MQLONG pmoOptions, c
     m->expiresMs = md->Expiry > 0 ? NowMs() + (uint64_t)md->Expiry * 100 : 0;
     m->state = syncpoint ? MSG_UNCOMMITTED_PUT : MSG_VISIBLE;
     m->lockedBy = syncpoint ? conn : nullptr;
-    if (syncpoint)
-        conn->uowActive = 1;
 
     int wasEmpty = q->a.curDepth == 0;
     LinkMessage(q, m, 0);
@@ -568,6 +568,46 @@ MQLONG ResolveDestination(QMGR *qm, const char *qName, const char *qmgrName, QUE
     return MQRC_Q_TYPE_ERROR;
 }
 
+void AddWaiter(QMGR *qm, WAITER *w) {
+    WAITER **pp = &w->queue->waiters;
+    while (*pp)
+        pp = &(*pp)->next;
+    w->next = nullptr;
+    *pp = w;
+    if (w->deadlineMs != 0) {
+        w->nextTimed = qm->timed;
+        qm->timed = w;
+        qm->timerCv.notify_one();
+    }
+}
+
+void RemoveWaiter(QMGR *qm, WAITER *w) {
+    if (w->queue != nullptr) {
+        WAITER **pp = &w->queue->waiters;
+        while (*pp && *pp != w)
+            pp = &(*pp)->next;
+        if (*pp)
+            *pp = w->next;
+    }
+    w->next = nullptr;
+    if (w->deadlineMs != 0) {
+        WAITER **pp = &qm->timed;
+        while (*pp && *pp != w)
+            pp = &(*pp)->nextTimed;
+        if (*pp)
+            *pp = w->nextTimed;
+        w->nextTimed = nullptr;
+    }
+}
+
+void NoteGetInhibitChange(QMGR *qm, QUEUE *q, int wasInhibited) {
+    int inhibited = q->a.inhibitGet == MQQA_GET_INHIBITED;
+    if (inhibited && !wasInhibited && qm->hooks.getInhibited != nullptr)
+        qm->hooks.getInhibited(qm, q);
+    else if (!inhibited && wasInhibited && qm->hooks.getAllowed != nullptr)
+        qm->hooks.getAllowed(qm, q);
+}
+
 int OfferMessage(QMGR *qm, QUEUE *q, MSG *m) {
     if (q->a.inhibitGet == MQQA_GET_INHIBITED)
         return 0;
@@ -586,7 +626,7 @@ int OfferMessage(QMGR *qm, QUEUE *q, MSG *m) {
             }
             /* A get or consumer of a connection: it may decline (a message
              * too long for its buffer), then the next one is asked. */
-            if (DeliverToWaiter(qm, w, m))
+            if (qm->hooks.deliverToWaiter != nullptr && qm->hooks.deliverToWaiter(qm, w, m))
                 return 1;
         }
         w = next;

@@ -3,7 +3,8 @@
  * One daemon holds one queue manager, the global record TheQmgr: its
  * attributes, its queues (local, model, remote) with their messages in
  * memory, its processes and services, the injected faults, and the MQI
- * connections of the MQI library (server.cpp fills those in).
+ * connections of the MQI library (the daemon's connection modules fill
+ * those in, and hear of what happens to queues through QMGRHOOKS).
  *
  * Owns: QMGR and everything hanging from it. Locking: QMGR.lock (a plain
  * std::mutex, never held across a blocking call) guards every field below
@@ -29,8 +30,8 @@
 
 #include "mq/mqi.h"
 
-struct CONN;   /* an MQI connection (server.h) */
-struct HANDLE; /* an object handle of a connection (server.h) */
+struct CONN;   /* an MQI connection (conn.h); opaque here */
+struct HANDLE; /* an object handle of a connection (conn.h); opaque here */
 
 constexpr size_t QNAME_SIZE = MQ_Q_NAME_LENGTH + 1;      /* 48 characters and a NUL */
 constexpr size_t QMNAME_SIZE = MQ_Q_MGR_NAME_LENGTH + 1; /* 48 characters and a NUL */
@@ -97,6 +98,7 @@ struct QATTRS {
 };
 
 struct WAITER;
+struct QMGR;
 
 struct QUEUE {
     QATTRS a;           /* attributes; live fields kept current */
@@ -164,6 +166,31 @@ struct WAITER {
     std::condition_variable *cv;
 };
 
+/* Who an MQI put comes from: the default context it gets and the
+ * connection whose unit of work a syncpoint put joins. */
+struct PUTTER {
+    CONN *conn;           /* locks the message under syncpoint; null: the daemon itself */
+    const char *userId;   /* zero-terminated; used when conn is set */
+    const char *applName; /* zero-terminated; used when conn is set */
+    MQLONG applType;      /* 0: the platform's own type */
+};
+
+/* What the queue manager tells the daemon's connection modules. They set
+ * these once before any thread starts; a null entry does nothing (the
+ * command server's tests run a queue manager without connections). Every
+ * hook is called with QMGR.lock held. */
+struct QMGRHOOKS {
+    /* Offer message m, visible in its queue, to the waiting get or consumer
+     * w. Returns 1 when w took it (unlinked and owned by the connection, or
+     * locked by its unit of work), 0 when it declined (the message stays). */
+    int (*deliverToWaiter)(QMGR *qm, WAITER *w, MSG *m);
+    /* Queue q is being deleted: connections forget what they hold of it. */
+    void (*forgetDeliveries)(QMGR *qm, QUEUE *q);
+    /* Queue q became GET(DISABLED) / GET(ENABLED). */
+    void (*getInhibited)(QMGR *qm, QUEUE *q);
+    void (*getAllowed)(QMGR *qm, QUEUE *q);
+};
+
 /* Options of `mqsim start` / `mqsim run`. */
 struct QMGROPTIONS {
     char name[QMNAME_SIZE];
@@ -200,16 +227,17 @@ struct QMGRATTRS {
 
 struct QMGR {
     std::mutex lock;
+    QMGRHOOKS hooks; /* set before any thread starts; read without the lock */
     QMGRATTRS a;
     QMGROPTIONS opts;
     std::map<std::string, QUEUE *> queues; /* by name, so in name order */
     std::map<std::string, PROCESS *> processes;
     std::map<std::string, SERVICE *> services;
     FAULT *faults;                   /* in the order given */
-    CONN *conns;                     /* MQI connections (server.cpp) */
+    CONN *conns;                     /* MQI connections (conn.h) */
     int connCount;                   /* their number */
     WAITER *timed;                   /* waiters with a deadline */
-    std::condition_variable timerCv; /* wakes the timer thread (server.cpp) */
+    std::condition_variable timerCv; /* wakes the timer thread (delivery.cpp) */
     uint64_t msgIdBase;              /* start time in microseconds */
     uint64_t msgIdCounter;           /* messages and dynamic names made */
     uint64_t msgSeq;                 /* arrival counter */
@@ -270,6 +298,19 @@ MQLONG ClearQueue(QMGR *qm, QUEUE *q);
 /* The attributes of q with the live fields. */
 void SnapshotQueue(const QUEUE *q, QATTRS *out);
 
+/* Queue q's GET attribute was changed from wasInhibited (1: it was
+ * GET(DISABLED)) to its current value: waiting gets and consumers hear of a
+ * change through the hooks. */
+void NoteGetInhibitChange(QMGR *qm, QUEUE *q, int wasInhibited);
+
+/* ---- qmgr.cpp -- waiters (lock held) ------------------------------------------ */
+
+/* Add w at the end of its queue's waiters and, with a deadline, to the
+ * timed list (waking the timer). */
+void AddWaiter(QMGR *qm, WAITER *w);
+/* Remove a waiter from its queue and the timed list (not freed). */
+void RemoveWaiter(QMGR *qm, WAITER *w);
+
 /* ---- qmgr.cpp -- messages (lock held) ----------------------------------------- */
 
 /* Criteria of a get: MsgId, CorrelId, GroupId to match (MQMO_* options;
@@ -292,14 +333,15 @@ void FreeMessage(MSG *m);
 /* Put a message to a queue already resolved, as MQPUT does after the checks
  * of the handle: inhibit, MAXMSGL, MAXDEPTH, the descriptor's values, MsgId
  * and CorrelId generation, context. md is the caller's descriptor (version
- * 2 layout); on success it holds what was stored (MsgId etc.). conn is the
- * putting connection (null for the daemon itself), used for default context
- * and units of work. Waiting gets and consumers are served at once.
+ * 2 layout); on success it holds what was stored (MsgId etc.). who is the
+ * putter (its default context; its connection locks a syncpoint put, and
+ * the caller then marks that connection's unit of work active). Waiting
+ * gets and consumers are served at once.
  * *triggerDue is set when the queue went from empty to not empty (the
  * caller runs TriggerArrival after releasing the lock).
  * Returns 0 or the MQ reason; on failure nothing changed. */
-MQLONG PutToQueue(QMGR *qm, QUEUE *q, CONN *conn, MQMD *md, MQLONG pmoOptions, const MQBYTE *data,
-                  MQLONG length, int *triggerDue);
+MQLONG PutToQueue(QMGR *qm, QUEUE *q, const PUTTER *who, MQMD *md, MQLONG pmoOptions,
+                  const MQBYTE *data, MQLONG length, int *triggerDue);
 
 /* Resolve a destination like MQOPEN for output: a local queue, a remote
  * queue definition (through its transmission queue), or a queue on another

@@ -212,27 +212,32 @@ int WireRecvFrame(PLSOCKET sock, WIREHDR *h, uint8_t **buf, size_t *cap) {
 constexpr size_t WIREIN_SIZE = 65536;
 constexpr size_t WIREIN_KEEP = 2097152;
 
-/* Make bytes [start, start + need) of in's buffer hold received data. */
+/* Make bytes [start, start + need) of in's buffer hold received data.
+ * The buffer grows as the bytes arrive, at most doubling each time, so a
+ * peer that declares a large frame and sends less holds only about twice
+ * what it has sent. */
 static int Fill(PLSOCKET sock, WIREIN *in, size_t need) {
     if (in->end - in->start >= need)
         return 0;
-    if (in->cap - in->start < need) {
-        /* move what is there to the front, grow if it still does not fit */
+    if (in->cap - in->start < need && in->start > 0) {
+        /* move what is there to the front */
         size_t have = in->end - in->start;
-        if (have > 0 && in->start > 0)
+        if (have > 0)
             memmove(in->buf, in->buf + in->start, have);
         in->start = 0;
         in->end = have;
-        if (in->cap < need) {
-            size_t want = need < WIREIN_SIZE ? WIREIN_SIZE : need;
+    }
+    while (in->end - in->start < need) {
+        if (in->end == in->cap) {
+            size_t want = in->cap < WIREIN_SIZE ? WIREIN_SIZE : in->cap * 2;
+            if (want > in->start + need)
+                want = in->start + need;
             uint8_t *p = (uint8_t *)realloc(in->buf, want);
             if (p == nullptr)
                 return WIRE_NO_MEMORY;
             in->buf = p;
             in->cap = want;
         }
-    }
-    while (in->end - in->start < need) {
         size_t got = 0;
         int rc = PLRecvSome(sock, in->buf + in->end, in->cap - in->end, PL_INFINITE, &got);
         if (rc == PL_NET_CLOSED)

@@ -119,6 +119,19 @@ TEST_F(Config, TokensLongerThanTheLimitContinueAsTheNextToken) {
     EXPECT_EQ(tokens[4], std::make_pair(std::string("end"), 0));
 }
 
+TEST_F(Config, AQuotedValueEndsAtItsQuoteAroundTheLimit) {
+    /* Up to the limit the value is whole; one more character is the next
+     * token (an unknown key here), never an empty one. */
+    const std::string unknownRest = "CVLA007E Unrecognised parameter 'p'\n";
+    for (size_t n : {CFG_TOKEN_MAX - 1, CFG_TOKEN_MAX, CFG_TOKEN_MAX + 1}) {
+        Settings.maxAge = 10;
+        ASSERT_EQ(Read("logpath \"" + std::string(n, 'p') + "\"\nmaxage 7\n"), 1) << n;
+        EXPECT_EQ(Settings.maxAge, 7) << n;
+        EXPECT_EQ(CountOf(Messages(), "CVLA007E"), n > CFG_TOKEN_MAX ? 1 : 0) << n;
+    }
+    EXPECT_EQ(CountOf(Messages(), unknownRest), 1);
+}
+
 TEST_F(Config, OverridesReportForMaxAgeAndCompress) {
     ASSERT_EQ(Read("maxage 30\ncompress no\n"), 1);
     EXPECT_EQ(OverridesLine(), "CVLA005I Default overrides from file '" + dir.file("test.cfg") +

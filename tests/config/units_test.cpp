@@ -65,6 +65,12 @@ TEST(ParseUnits, ErrorsAreExplainedAndKeepTheTotalSoFar) {
     EXPECT_EQ(strlen(err), sizeof err - 1);
 }
 
+TEST(ParseUnits, LongFractionsIgnoreDigitsPastThePrecision) {
+    EXPECT_EQ(Seconds("1." + std::string(400, '0') + "1 s"), "1");
+    EXPECT_EQ(Seconds("2." + std::string(400, '9') + " s"), "2");
+    EXPECT_EQ(Seconds("0." + std::string(330, '0') + ".5 s"), "error: Unexpected dot(.) found");
+}
+
 TEST(ParseUnits, HugeValuesStopAtTheLargestTotal) {
     char err[100];
     uint64_t t = 0;

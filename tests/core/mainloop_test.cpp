@@ -20,6 +20,7 @@ protected:
         ResetStatistics();
         fakemq::Install();
         LastCertCheckStart.store(0);
+        StartCertOutstanding.store(0);
         now = RefreshCurrentTime();
         /* Nothing else due. */
         LastHandleCheck.store(now);
@@ -41,11 +42,15 @@ protected:
     fakemq::CapturedLog log;
 };
 
-TEST_F(Timers, StartCertIsSentUntilTheCheckHasStartedThenPerCertfreq) {
+TEST_F(Timers, OneStartCertAtATimeUntilTheCheckHasStartedThenPerCertfreq) {
     Settings.certFreq = 2; /* hours */
     EXPECT_EQ(RunTimers(now), 0);
     ASSERT_TRUE(fakemq::WaitFor([&] { return CertPuts() == 1; }));
     EXPECT_EQ(fakemq::Puts()[0].name, "CORVEL.TORVIK.COMMAND.QUEUE");
+    /* Not taken yet: later cycles send no other. */
+    for (int i = 0; i < 5; i++)
+        EXPECT_EQ(RunTimers(now + i), 0);
+    EXPECT_EQ(StartCertOutstanding.load(), 1);
 
     /* The consumer takes STARTCERT and records the start. */
     StartCertCheck();
@@ -55,9 +60,21 @@ TEST_F(Timers, StartCertIsSentUntilTheCheckHasStartedThenPerCertfreq) {
     EXPECT_EQ(RunTimers(started + 7201), 0);
     ASSERT_TRUE(fakemq::WaitFor([&] { return CertPuts() == 2; }));
 
+    StartCertCheck();
+    LastCertCheckStart.store(started);
     SetFlags(FLAG_CERTFREQ_MINUTES);
     EXPECT_EQ(RunTimers(started + 121), 0);
     ASSERT_TRUE(fakemq::WaitFor([&] { return CertPuts() == 3; }));
+    EXPECT_EQ(fakemq::Puts().size(), 3u);
+}
+
+TEST_F(Timers, AStartCertThatCouldNotBePutIsSentAgain) {
+    fakemq::State().putFailures = {MQRC_Q_FULL};
+    EXPECT_EQ(RunTimers(now), 0);
+    ASSERT_TRUE(fakemq::WaitFor([&] { return StartCertOutstanding.load() == 0; }));
+    EXPECT_EQ(RunTimers(now), 0);
+    ASSERT_TRUE(fakemq::WaitFor([&] { return fakemq::Puts().size() == 2u; }));
+    EXPECT_EQ(CertPuts(), 2);
 }
 
 TEST_F(Timers, NoStartCertUnlessCertEventIsAsQmgrOrYes) {

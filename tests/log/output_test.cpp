@@ -288,9 +288,10 @@ TEST_F(Output, AFailedDeleteWithoutLogFailFatalCarriesOnInTheSameFile) {
 }
 
 TEST_F(Output, AFailedReopenSendsMessagesToStandardOutputNeverToTheClosedFile) {
-    /* The directory of the new file 1 does not exist: +QMNAME+ now names
-     * another queue manager. */
+    /* The new file 1 cannot be made: +QMNAME+ now names another queue
+     * manager, and a file stands where its directory would be. */
     std::filesystem::create_directories(dir.file("A"));
+    tvtest::WriteFile(dir.file("B"), "not a directory\n");
     CopyField(Settings.logPath, sizeof Settings.logPath, dir.file("+QMNAME+").c_str());
     CopyField(Settings.qmgrName, sizeof Settings.qmgrName, "A");
     Settings.maxLogSize = 100;
@@ -320,6 +321,7 @@ TEST_F(Output, AFailedReopenSendsMessagesToStandardOutputNeverToTheClosedFile) {
 
 TEST_F(Output, AFailedReopenStopsTheAgentWhenLogFailuresAreFatal) {
     std::filesystem::create_directories(dir.file("A"));
+    tvtest::WriteFile(dir.file("B"), "not a directory\n");
     CopyField(Settings.logPath, sizeof Settings.logPath, dir.file("+QMNAME+").c_str());
     CopyField(Settings.qmgrName, sizeof Settings.qmgrName, "A");
     Settings.maxLogSize = 100;
@@ -333,6 +335,58 @@ TEST_F(Output, AFailedReopenStopsTheAgentWhenLogFailuresAreFatal) {
     EXPECT_NE(console.find("CVLA204E"), std::string::npos);
     EXPECT_NE(console.find("CVLA974I after"), std::string::npos);
     EXPECT_TRUE(StopRequested());
+}
+
+TEST_F(Output, AMissingLogDirectoryIsCreated) {
+    /* +QMNAME+ before the queue manager's name is known, then after. */
+    CopyField(Settings.logPath, sizeof Settings.logPath, dir.file("+QMNAME+/logs").c_str());
+    Settings.maxLogSize = 100;
+    ASSERT_EQ(OpenLogFile(), 0);
+    OutputMessage(0, OUTF_NORMAL, Settings.logStream, "CVLA975I %s\n",
+                  std::string(150, 'g').c_str());
+    CopyField(Settings.qmgrName, sizeof Settings.qmgrName, "QM1");
+    OutputMessage(0, OUTF_NORMAL, Settings.logStream, "CVLA976I in the named directory\n");
+    EXPECT_NE(ReadFile(dir.file("QM1/logs/TORVIK_Log01.txt")).find("CVLA976I"), std::string::npos);
+    EXPECT_FALSE(StopRequested());
+
+    /* A plain logpath that is not there yet. */
+    ResetOutputState();
+    CopyField(Settings.logPath, sizeof Settings.logPath, dir.file("new/deeper").c_str());
+    ASSERT_EQ(OpenLogFile(), 0);
+    OutputMessage(0, OUTF_NORMAL, Settings.logStream, "CVLA977I new directory\n");
+    EXPECT_NE(ReadFile(dir.file("new/deeper/TORVIK_Log01.txt")).find("CVLA977I"),
+              std::string::npos);
+}
+
+TEST_F(Output, WithOneLogFileTheDeletionNoteGoesToTheNewFile) {
+    Settings.maxLogSize = 100;
+    Settings.numLogFiles = 1;
+    Settings.verbosity = VERBOSITY_HIGH;
+    ASSERT_EQ(OpenLogFile(), 0);
+    OutputMessage(0, OUTF_NORMAL, Settings.logStream, "CVLA978I %s\n",
+                  std::string(150, 'h').c_str());
+    OutputMessage(0, OUTF_NORMAL, Settings.logStream, "CVLA979I after\n");
+    std::string one = Log(1);
+    EXPECT_EQ(one.find("CVLA978I"), std::string::npos);
+    size_t note = one.find("CVLA205I Deleting old error log file '" + LogName(1) + "'");
+    ASSERT_NE(note, std::string::npos) << one;
+    EXPECT_LT(note, one.find("CVLA979I after"));
+}
+
+TEST_F(Output, MessagesBeforeTheLogOpensAreWrittenToItOnce) {
+    HoldEarlyMessages();
+    CaptureStdout();
+    OutputMessage(0, OUTF_NORMAL, Settings.logStream, "CVLA007E Unrecognised parameter 'x'\n");
+    OutputMessage(0, OUTF_CONSOLE_ONLY, Settings.logStream, "CVLA980I console only\n");
+    std::string console = GetCapturedStdout();
+    EXPECT_EQ(CountOf(console, "CVLA007E"), 1); /* standard output keeps it */
+    ASSERT_EQ(OpenLogFile(), 0);
+    OutputMessage(0, OUTF_NORMAL, Settings.logStream, "CVLA981I after the open\n");
+    std::vector<std::string> lines = SplitLines(Log(1));
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_TRUE(std::regex_match(lines[0], DateLine)) << lines[0];
+    EXPECT_EQ(lines[1].substr(11), "CVLA007E Unrecognised parameter 'x'");
+    EXPECT_EQ(lines[2].substr(11), "CVLA981I after the open");
 }
 
 TEST_F(Output, ThreadsWritingThroughRotationsLoseNoLine) {

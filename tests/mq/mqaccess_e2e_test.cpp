@@ -420,4 +420,67 @@ TEST_F(AgentOnQueueManager, QThenYOnTheConsoleEndsTheAgent) {
     EXPECT_NE(screen.find("] Rep["), std::string::npos) << screen;
 }
 
+TEST_F(AgentOnQueueManager, StartedInTheBackgroundOfATerminalItKeepsServing) {
+    if (PL_PATH_SEPARATOR != '/' || !std::filesystem::exists("/usr/bin/script") ||
+        !std::filesystem::exists("/bin/bash"))
+        GTEST_SKIP() << "needs util-linux script and bash for a pseudo-terminal";
+    StartQueueManager();
+    /* A shell with job control on a pseudo-terminal starts the agent as a
+     * background job, as "torvik ... &" at a prompt does. */
+    std::string job = dir.file("job.sh");
+    tvtest::WriteFile(job, "set -m\n" + BIN + "/torvik -m " + QM + " -f " + dir.file("torvik.cfg") +
+                               " &\nwait $!\n");
+    std::string log = dir.file("log/TORVIK_Log01.txt");
+    std::string keepInputOpen = "( i=0; until grep -q CVLA099I '" + log +
+                                "' 2>/dev/null; do sleep 0.1; i=$((i+1)); "
+                                "[ $i -gt 600 ] && exit 1; done )";
+    std::string shell =
+        keepInputOpen + " | script -qfec 'bash " + job + "' '" + dir.file("typescript") + "'";
+    agent = std::make_unique<Background>(std::vector<std::string>{"/bin/sh", "-c", shell});
+    WaitUntilUp();
+    /* A request is served and STOP is taken. */
+    RESULT report = Mqcmd({"--simple", "REPORT"});
+    ASSERT_EQ(report.proc.exitCode, 0) << report.out;
+    ASSERT_TRUE(LogHas("CVLA080I TORVIK Status Report")) << Log();
+    RESULT stop = Mqcmd({"--simple", "STOP"});
+    ASSERT_EQ(stop.proc.exitCode, 0) << stop.out;
+    ExpectOrderlyEnd();
+}
+
+TEST_F(AgentOnQueueManager, TerminationSignalsEndTheAgentAsStopDoes) {
+    StartQueueManager();
+    for (const char *signal : {"-TERM", "-INT"}) {
+        std::filesystem::remove(dir.file("log/TORVIK_Log01.txt"));
+        /* The shell tells its process id, which the agent takes over. */
+        std::string pidFile = dir.file("agent.pid");
+        std::filesystem::remove(pidFile);
+        std::string script = "echo $$ > " + pidFile + "; exec " + BIN + "/torvik -m " + QM +
+                             " -k -f " + dir.file("torvik.cfg");
+        agent = std::make_unique<Background>(std::vector<std::string>{"/bin/sh", "-c", script});
+        WaitUntilUp();
+        std::string pid = tvtest::ReadFile(pidFile);
+        while (!pid.empty() && (pid.back() == '\n' || pid.back() == ' '))
+            pid.pop_back();
+        ASSERT_FALSE(pid.empty());
+        RESULT kill = RunProgram({"kill", signal, pid});
+        ASSERT_EQ(kill.proc.exitCode, 0) << kill.out;
+        ExpectOrderlyEnd();
+        agent.reset();
+    }
+}
+
+TEST_F(AgentOnQueueManager, ConfigurationErrorsOfAServiceReachTheLogFile) {
+    StartQueueManager();
+    WriteConfig("certevent = no\nmaxmsgsize 64 KB\n");
+    StartAgent();
+    WaitUntilUp();
+    std::string log = Log();
+    EXPECT_NE(log.find("CVLA007E Unrecognised parameter 'KB'"), std::string::npos) << log;
+    /* Before the banner, as they happened. */
+    EXPECT_LT(log.find("CVLA007E"), log.find("CVLA001I"));
+    RESULT stop = Mqcmd({"--simple", "STOP"});
+    ASSERT_EQ(stop.proc.exitCode, 0) << stop.out;
+    ExpectOrderlyEnd();
+}
+
 } /* namespace */

@@ -145,8 +145,25 @@ inline void MQENTRY Disc(PMQHCONN hConn, PMQLONG compCode, PMQLONG reason) {
     Result(0, compCode, reason);
 }
 
-/* Put the fake into the table, with both connections "open". */
+/* Put the fake into the table, with both connections "open" and nothing
+ * recorded or scripted yet (each test starts afresh). */
 inline void Install() {
+    {
+        STATE &s = State();
+        std::lock_guard<std::mutex> guard(s.lock);
+        s.opens.clear();
+        s.openFailures.clear();
+        s.closes.clear();
+        s.closeReason = 0;
+        s.inquiries = 0;
+        s.inqReason = 0;
+        s.inqMaxMsgLen = 65536;
+        s.inqDefType = MQQDT_PREDEFINED;
+        s.puts.clear();
+        s.putFailures.clear();
+        s.disconnects = 0;
+        s.nextHObj = 100;
+    }
     memset(&MQEntryPoints, 0, sizeof MQEntryPoints);
     MQEntryPoints.MQOPEN = Open;
     MQEntryPoints.MQCLOSE = Close;

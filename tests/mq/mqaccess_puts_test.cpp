@@ -109,6 +109,45 @@ TEST_F(Puts, RetryCountZeroAndLostConnectionsAreFinalAtOnce) {
     EXPECT_EQ(log.Text().find("CVLA108E"), std::string::npos);
 }
 
+TEST_F(Puts, OnlyReasonsThatWaitingCanClearAreRetried) {
+    Settings.retryCount = 2;
+    struct {
+        MQLONG reason;
+        size_t attempts;
+    } cases[] = {
+        {MQRC_MSG_TOO_BIG_FOR_Q, 1},
+        {MQRC_MSG_TOO_BIG_FOR_Q_MGR, 1},
+        {MQRC_Q_DELETED, 1},
+        {MQRC_UNKNOWN_OBJECT_NAME, 1},
+        {MQRC_UNKNOWN_REMOTE_Q_MGR, 1},
+        {MQRC_NOT_AUTHORIZED, 1},
+        {MQRC_Q_FULL, 3},
+        {MQRC_PUT_INHIBITED, 3},
+        {MQRC_STORAGE_NOT_AVAILABLE, 3},
+        {MQRC_Q_SPACE_NOT_AVAILABLE, 3},
+        {MQRC_PAGESET_FULL, 3},
+    };
+    for (auto &c : cases) {
+        fakemq::Install();
+        fakemq::State().putFailures = {c.reason, c.reason, c.reason};
+        MQMD md = MQMD_DEFAULT;
+        MQPMO pmo = MQPMO_DEFAULT;
+        MQLONG cc = 0, rc = 0;
+        PutWithRetry(7, "CMD.Q", &md, &pmo, 3, "abc", &cc, &rc);
+        EXPECT_EQ(rc, c.reason);
+        EXPECT_EQ(fakemq::Puts().size(), c.attempts) << c.reason;
+    }
+}
+
+TEST_F(Puts, AReplyWhoseQueueCannotBeOpenedIsOneFailedPut) {
+    fakemq::State().openFailures = {MQRC_UNKNOWN_REMOTE_Q_MGR};
+    REQUEST req = MakeRequest(MQRO_NONE);
+    MQMD md = MQMD_DEFAULT;
+    EXPECT_EQ(PutReply(&req, &md, "reply", 5, 0), MQRC_UNKNOWN_REMOTE_Q_MGR);
+    EXPECT_EQ(StatValue(STAT_SINCE_START, STAT_FAILED_PUTS), 1);
+    EXPECT_EQ(fakemq::CountOf(log.Text(), "CVLA104E"), 1);
+}
+
 TEST_F(Puts, RepliesCarryTheIdentifiersTheRequesterAskedFor) {
     struct {
         MQLONG report;

@@ -183,6 +183,38 @@ TEST_F(ConsolidateTest, InquireQueueManagerRepliesCarryTheAgentParameters) {
     EXPECT_EQ(puts[2].data, failed);
 }
 
+TEST_F(ConsolidateTest, ZosInquireQueueManagerGetsTheAgentParametersOnce) {
+    /* z/OS answers with an item reply holding the attributes and a summary. */
+    for (bool coalesce : {true, false}) {
+        if (coalesce)
+            SetFlags(FLAG_COALESCE);
+        else
+            ClearFlags(FLAG_COALESCE);
+        MQBYTE b = coalesce ? 0x3A : 0x3B;
+        const char *replyQ = coalesce ? "REQ.REPLY.C" : "REQ.REPLY.S";
+        Forwarded(b, replyQ, MQCMD_INQUIRE_Q_MGR);
+        DeliverReply(Id(b).data(), Pcf(MQCMD_INQUIRE_Q_MGR, MQCFT_XR_ITEM)
+                                       .Control(MQCFC_NOT_LAST)
+                                       .Padded(MQCA_Q_MGR_NAME, "QM1", 48)
+                                       .bytes());
+        DeliverReply(Id(b).data(),
+                     Pcf(MQCMD_INQUIRE_Q_MGR, MQCFT_XR_SUMMARY).Control(MQCFC_LAST).bytes());
+        int cmdLevels = 0;
+        for (const PutRecord &put : PutsTo(replyQ)) {
+            std::vector<Parm> parms = ReadParms(put.data);
+            for (size_t i = 0; i < parms.size(); i++) {
+                if (parms[i].parameter != CVL_ATTR_TORVIK_CMDLEVEL)
+                    continue;
+                cmdLevels++;
+                /* Right after the queue manager's attributes. */
+                ASSERT_GE(i, 1u);
+                EXPECT_EQ(parms[i - 1].parameter, MQCA_Q_MGR_NAME);
+            }
+        }
+        EXPECT_EQ(cmdLevels, 1) << "coalesce " << coalesce;
+    }
+}
+
 TEST_F(ConsolidateTest, ZosTextRepliesAreJoinedWithZeroBytes) {
     Forwarded(0x38);
     std::vector<std::string> lines = {"CSQN205I   COUNT=       3, RETURN=00000000",

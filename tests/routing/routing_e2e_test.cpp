@@ -467,6 +467,80 @@ TEST_F(RoutingEndToEnd, RepliesToAFullQueueAreRetriedAndTheRequestStillCompletes
         << log;
 }
 
+TEST_F(RoutingEndToEnd, AReplyThatCanNeverBePutDoesNotHoldUpOtherRequesters) {
+    StartQueueManager();
+    Mqsim({"mqsc", QM, "DEFINE QLOCAL(TINY.REPLY) MAXMSGL(100)"});
+    /* Were the reply retried, the consumer would wait ten minutes. */
+    StartAgent("certevent = no\nretrycount = 10\nretryint = 60\n");
+    ANSWER tiny = Ask({"--reply-q", "TINY.REPLY", "--pcf", "INQUIRE_Q_MGR"}, 3);
+    EXPECT_EQ(tiny.msgs.size(), 0u);
+    ANSWER other = Ask({"--pcf", "PING_Q_MGR"}, 60);
+    ASSERT_EQ(other.exitCode, 0) << other.out << Log();
+    ASSERT_EQ(other.msgs.size(), 1u);
+    std::string log = Log();
+    EXPECT_EQ(tvtest::CountOf(log, "CVLA107E MQPUT to queue '" + std::string(QM) +
+                                       "/TINY.REPLY' failed with reason 2030"),
+              1)
+        << log;
+}
+
+TEST_F(RoutingEndToEnd, DistinctReplyQueuesBeyondTheHandleLimitAreAllAnswered) {
+    StartQueueManager();
+    const int queues = 12;
+    for (int i = 0; i <= queues; i++)
+        Mqsim({"mqsc", QM, "DEFINE QLOCAL(APP.REPLY." + std::to_string(i) + ")"});
+    StartAgent("certevent = no\nhobjmax = 4\n", {"-v", "High"});
+    for (int i = 0; i < queues; i++) {
+        ANSWER a = Ask({"--reply-q", "APP.REPLY." + std::to_string(i), "--pcf", "PING_Q_MGR"});
+        ASSERT_EQ(a.exitCode, 0) << i << a.out << Log();
+        ASSERT_EQ(a.msgs.size(), 1u) << i;
+    }
+    /* The least recently used handles were closed to stay within 4. */
+    EXPECT_EQ(tvtest::CountOf(Log(), "CVLA111I MQCLOSE of cached handle"), queues - 4) << Log();
+
+    /* The connection has no handle left when the next queue is opened:
+     * idle handles are closed and the open made again. The requester has
+     * its reply queue open before the opens start to fail. */
+    const std::string last = "APP.REPLY." + std::to_string(queues);
+    MQHCONN h = MQHC_UNUSABLE_HCONN;
+    ASSERT_EQ(Connect(QM, &h), 0);
+    MQHOBJ reply = MQHO_UNUSABLE_HOBJ, input = MQHO_UNUSABLE_HOBJ;
+    ASSERT_EQ(Open(h, last.c_str(), MQOO_INPUT_EXCLUSIVE, &reply), 0);
+    ASSERT_EQ(Open(h, "CORVEL.TORVIK.COMMAND.QUEUE", MQOO_OUTPUT, &input), 0);
+    Mqsim({"fault", QM, "call", "MQOPEN", last, "2017", "2"});
+    MQCFH cfh = MQCFH_DEFAULT;
+    cfh.Command = MQCMD_PING_Q_MGR;
+    MQMD md = MQMD_DEFAULT;
+    memcpy(md.Format, MQFMT_ADMIN, 8);
+    md.MsgType = MQMT_REQUEST;
+    SetName(md.ReplyToQ, sizeof md.ReplyToQ, last.c_str());
+    ASSERT_EQ(Put(h, input, std::string((const char *)&cfh, sizeof cfh), &md), 0);
+    MQMD got = MQMD_DEFAULT;
+    std::string text;
+    EXPECT_EQ(Get(h, reply, &text, &got, MQGMO_NO_SYNCPOINT, 60000), 0) << Log();
+    Close(h, &reply);
+    Close(h, &input);
+    Disconnect(&h);
+    EXPECT_EQ(Log().find("CVLA104E"), std::string::npos) << Log();
+}
+
+TEST_F(RoutingEndToEnd, ADroppedReplyIsReportedOnceAndCountedAsAFailedPut) {
+    StartQueueManager();
+    Mqsim({"mqsc", QM, "DEFINE QLOCAL(R.Q)"});
+    StartAgent("certevent = no\n");
+    ANSWER a = Ask({"--reply-q", "R.Q", "--reply-qmgr", "NO.SUCH.QMGR", "--pcf", "PING_Q_MGR"}, 3);
+    EXPECT_EQ(a.msgs.size(), 0u);
+    ASSERT_TRUE(LogHas("CVLA104E")) << Log();
+    RESULT report = RunProgram({BIN + "/mqcmd", "-m", QM, "--simple", "REPORT"});
+    ASSERT_EQ(report.proc.exitCode, 0);
+    ASSERT_TRUE(LogHas("CVLA080I TORVIK Status Report")) << Log();
+    std::string log = Log();
+    EXPECT_EQ(tvtest::CountOf(log, "CVLA104E"), 1) << log;
+    EXPECT_NE(log.find("  Failed Puts               :           1 :           1\n"),
+              std::string::npos)
+        << log;
+}
+
 TEST_F(RoutingEndToEnd, RepliesGoThroughARemoteReplyQueueManager) {
     StartQueueManager({"--queues", "3"});
     /* REMOTEQM is reached through the transmission queue of that name. */
@@ -606,4 +680,44 @@ TEST_F(RoutingEndToEnd, FloodOfTenThousandRequestsIsAnsweredOnceEach) {
     Disconnect(&h);
     EXPECT_EQ(Log().find("CVLA302E"), std::string::npos);
     EXPECT_EQ(Log().find("CVLA303E"), std::string::npos);
+}
+
+/* TORVIK's own command in each form: a syntax error comes back as CVLA601E
+ * and the help text, as two text replies or two escape responses; other
+ * escape commands still reach the command server; PCF 9500 is refused with
+ * 2298 until the certificate command answers it. */
+TEST_F(RoutingEndToEnd, DisplayCertIsAnsweredByTheAgentInTheFormItCameIn) {
+    StartQueueManager();
+    StartAgent("certevent = no\n");
+    const std::string segment =
+        "CVLA601E Syntax error detected at or near end of command segment below:-\nDIS CERT\n";
+    const std::string helpStart = "CVLA620E Valid syntax for the TORVIK command:\n";
+
+    ANSWER a = Ask({"--linger", "1500", "--mqsc", "DIS CERT"});
+    ASSERT_EQ(a.msgs.size(), 2u) << a.out << Log();
+    EXPECT_EQ(Str(a.msgs[0], "format"), "MQSTR   ");
+    EXPECT_EQ(Str(a.msgs[0], "text"), segment);
+    EXPECT_EQ(Str(a.msgs[1], "text").substr(0, helpStart.size()), helpStart);
+
+    a = Ask({"--linger", "1500", "--escape", "DIS CERT"});
+    ASSERT_EQ(a.msgs.size(), 2u) << a.out;
+    for (size_t i = 0; i < 2; i++) {
+        EXPECT_EQ(Num(Pcf(a.msgs[i]), "reason"), 3008);
+        ASSERT_EQ(Params(a.msgs[i]).size(), 2u);
+        std::string text = Str(Params(a.msgs[i])[1], "value");
+        EXPECT_EQ(i == 0 ? text : text.substr(0, helpStart.size()), i == 0 ? segment : helpStart);
+    }
+
+    a = Ask({"--escape", "DISPLAY QMGR"});
+    ASSERT_EQ(a.exitCode, 0) << a.out;
+    ASSERT_FALSE(a.msgs.empty());
+    EXPECT_EQ(Num(Pcf(a.msgs[0]), "compCode"), 0) << a.out;
+    EXPECT_NE(a.out.find("QMNAME"), std::string::npos) << a.out;
+
+    a = Ask({"--pcf", "9500"});
+    ASSERT_EQ(a.exitCode, 0) << a.out;
+    ASSERT_EQ(a.msgs.size(), 1u) << a.out;
+    EXPECT_EQ(Num(Pcf(a.msgs[0]), "command"), 9500);
+    EXPECT_EQ(Num(Pcf(a.msgs[0]), "reason"), 2298);
+    EXPECT_EQ(Log().find("CVLA107E"), std::string::npos) << Log();
 }

@@ -56,7 +56,7 @@ void MQENTRY Consumer(MQHCONN hconn, PMQMD md, PMQGMO gmo, PMQVOID buffer, PMQCB
         s->hobjs.push_back(cbc->Hobj);
         s->dataLengths.push_back(cbc->DataLength);
         s->returnedLengths.push_back(gmo->ReturnedLength);
-        if (cbc->CallType == MQCBCT_MSG_REMOVED)
+        if (cbc->CallType != MQCBCT_EVENT_CALL)
             s->texts.emplace_back((const char *)buffer, (size_t)cbc->BufferLength);
         else
             s->texts.emplace_back();
@@ -219,7 +219,10 @@ TEST_F(MqsimAsync, GetDisabledQueueGivesTheConsumerAnEventCall) {
         EXPECT_EQ(s.hobjs[0], a);
     }
     /* messages wait while the queue is GET(DISABLED), and come after */
-    ASSERT_EQ(Put1(h, "A.Q", "held back"), 0);
+    MQHCONN p;
+    ASSERT_EQ(Connect("QMA", &p), 0);
+    ASSERT_EQ(Put1(p, "A.Q", "held back"), 0);
+    Disconnect(&p);
     ASSERT_EQ(qm.Run({"mqsc", "QMA", "ALTER QLOCAL(A.Q) GET(ENABLED)"}, &out), 0) << out;
     ASSERT_TRUE(WaitUntil([&] { return s.calls.load() == 2; }));
     std::lock_guard<std::mutex> g(s.mu);
@@ -366,6 +369,145 @@ TEST_F(MqsimAsync, CallbackArgumentsAreChecked) {
     SEEN s;
     EXPECT_EQ(Register(h, a, &s), MQRC_NOT_AUTHORIZED);
     EXPECT_EQ(Register(h, a, &s), 0);
+}
+
+/* Each row: MQCTL operations from a new connection (the last one checked),
+ * with or without a consumer registered first. */
+TEST_F(MqsimAsync, ControlFollowsTheStoppedStartedSuspendedStates) {
+    struct ROW {
+        int consumer;
+        std::vector<MQLONG> ops;
+        MQLONG lastRc;
+    };
+    const ROW rows[] = {
+        {0, {MQOP_SUSPEND}, MQRC_OPERATION_NOT_ALLOWED},
+        {1, {MQOP_SUSPEND}, MQRC_OPERATION_NOT_ALLOWED},
+        {0, {MQOP_RESUME}, MQRC_OPERATION_NOT_ALLOWED},
+        {1, {MQOP_RESUME}, MQRC_OPERATION_NOT_ALLOWED},
+        {1, {MQOP_START, MQOP_SUSPEND, MQOP_START}, MQRC_OPERATION_NOT_ALLOWED},
+        {1, {MQOP_START, MQOP_SUSPEND, MQOP_START_WAIT}, MQRC_OPERATION_NOT_ALLOWED},
+        {1, {MQOP_START, MQOP_START_WAIT}, MQRC_OPERATION_NOT_ALLOWED},
+        {1, {MQOP_START, MQOP_STOP, MQOP_RESUME}, MQRC_OPERATION_NOT_ALLOWED},
+        {1, {MQOP_START, MQOP_SUSPEND, MQOP_RESUME}, 0},
+        {1, {MQOP_START, MQOP_SUSPEND, MQOP_STOP, MQOP_START}, 0},
+    };
+    for (const ROW &row : rows) {
+        MQHCONN c = MQHC_UNUSABLE_HCONN;
+        ASSERT_EQ(Connect("QMA", &c), 0);
+        SEEN s;
+        MQHOBJ a;
+        ASSERT_EQ(Open(c, "A.Q", MQOO_INPUT_SHARED, &a), 0);
+        if (row.consumer) {
+            ASSERT_EQ(Register(c, a, &s), 0);
+        }
+        MQLONG rc = -1;
+        for (size_t i = 0; i < row.ops.size(); i++) {
+            rc = Control(c, row.ops[i]);
+            if (i + 1 < row.ops.size()) {
+                ASSERT_EQ(rc, 0) << "row ending in " << row.ops.back() << ", step " << i;
+            }
+        }
+        EXPECT_EQ(rc, row.lastRc) << "operations ending in " << row.ops.back();
+        Control(c, MQOP_STOP);
+        Disconnect(&c);
+    }
+}
+
+TEST_F(MqsimAsync, AConsumerAddedWhileSuspendedIsCalledAfterResume) {
+    SEEN s;
+    MQHOBJ a, b;
+    ASSERT_EQ(Open(h, "A.Q", MQOO_INPUT_SHARED, &a), 0);
+    ASSERT_EQ(Open(h, "B.Q", MQOO_INPUT_SHARED, &b), 0);
+    ASSERT_EQ(Register(h, a, &s), 0);
+    ASSERT_EQ(Control(h, MQOP_START), 0);
+    ASSERT_EQ(Control(h, MQOP_SUSPEND), 0);
+    ASSERT_EQ(Register(h, b, &s), 0) << "a suspended connection takes MQCB from any thread";
+    ASSERT_EQ(Put1(h, "B.Q", "late"), 0);
+    ASSERT_EQ(Control(h, MQOP_RESUME), 0);
+    ASSERT_TRUE(WaitUntil([&] { return s.calls.load() == 1; }));
+    std::lock_guard<std::mutex> g(s.mu);
+    EXPECT_EQ(s.texts[0], "late");
+}
+
+/* What a callback does on its own connection: registers a consumer. */
+struct INSIDE {
+    MQHOBJ other = MQHO_NONE;
+    SEEN *seen = nullptr;
+    std::atomic<MQLONG> registerRc{-1};
+};
+
+void MQENTRY RegisteringConsumer(MQHCONN hconn, PMQMD, PMQGMO, PMQVOID, PMQCBC cbc) {
+    INSIDE *in = (INSIDE *)cbc->CallbackArea;
+    if (cbc->CallType == MQCBCT_MSG_REMOVED && in->registerRc.load() == -1)
+        in->registerRc = Register(hconn, in->other, in->seen);
+}
+
+TEST_F(MqsimAsync, AStartedConnectionServesOnlyItsCallbacks) {
+    SEEN s;
+    INSIDE in;
+    in.seen = &s;
+    MQHOBJ a, b, spare;
+    ASSERT_EQ(Open(h, "A.Q", MQOO_INPUT_SHARED, &a), 0);
+    ASSERT_EQ(Open(h, "B.Q", MQOO_INPUT_SHARED, &b), 0);
+    in.other = b;
+    MQCBD cbd = MQCBD_DEFAULT;
+    cbd.CallbackFunction = (MQPTR)RegisteringConsumer;
+    cbd.CallbackArea = &in;
+    MQLONG cc, rc;
+    MQCB(h, MQOP_REGISTER, &cbd, a, nullptr, nullptr, &cc, &rc);
+    ASSERT_EQ(rc, 0);
+    ASSERT_EQ(Control(h, MQOP_START), 0);
+    /* from this thread: every verb but MQCTL STOP / SUSPEND and MQDISC */
+    EXPECT_EQ(Open(h, "A.Q", MQOO_OUTPUT, &spare), MQRC_HCONN_ASYNC_ACTIVE);
+    EXPECT_EQ(Put1(h, "A.Q", "x"), MQRC_HCONN_ASYNC_ACTIVE);
+    EXPECT_EQ(Get(h, a, nullptr), MQRC_HCONN_ASYNC_ACTIVE);
+    EXPECT_EQ(Register(h, b, &s), MQRC_HCONN_ASYNC_ACTIVE);
+    MQCB(h, MQOP_DEREGISTER, nullptr, a, nullptr, nullptr, &cc, &rc);
+    EXPECT_EQ(rc, MQRC_HCONN_ASYNC_ACTIVE);
+    EXPECT_EQ(Control(h, MQOP_START), MQRC_HCONN_ASYNC_ACTIVE);
+    /* from a callback: MQCB registers */
+    MQHCONN p;
+    ASSERT_EQ(Connect("QMA", &p), 0);
+    ASSERT_EQ(Put1(p, "A.Q", "first"), 0);
+    ASSERT_EQ(Put1(p, "B.Q", "second"), 0);
+    ASSERT_TRUE(WaitUntil([&] { return s.calls.load() == 1; }));
+    EXPECT_EQ(in.registerRc.load(), 0);
+    Disconnect(&p);
+    EXPECT_EQ(Control(h, MQOP_SUSPEND), 0);
+    EXPECT_EQ(Open(h, "A.Q", MQOO_OUTPUT, &spare), 0) << "suspended: any thread again";
+}
+
+TEST_F(MqsimAsync, BrowseConsumersSeeCopiesInOrderAndRemoveNothing) {
+    SEEN s;
+    MQHOBJ a;
+    ASSERT_EQ(Open(h, "A.Q", MQOO_BROWSE | MQOO_INQUIRE, &a), 0);
+    for (const char *t : {"one", "two", "three"})
+        ASSERT_EQ(Put1(h, "A.Q", t), 0);
+    MQCBD cbd = MQCBD_DEFAULT;
+    cbd.CallbackFunction = (MQPTR)Consumer;
+    cbd.CallbackArea = &s;
+    MQMD md = MQMD_DEFAULT;
+    MQGMO gmo = MQGMO_DEFAULT;
+    gmo.Options = MQGMO_BROWSE_FIRST;
+    MQLONG cc, rc;
+    MQCB(h, MQOP_REGISTER, &cbd, a, &md, &gmo, &cc, &rc);
+    ASSERT_EQ(rc, 0);
+    ASSERT_EQ(Control(h, MQOP_START), 0);
+    ASSERT_TRUE(WaitUntil([&] { return s.calls.load() == 3; }));
+    ASSERT_EQ(Control(h, MQOP_STOP), 0);
+    {
+        std::lock_guard<std::mutex> g(s.mu);
+        EXPECT_EQ(s.callTypes, std::vector<MQLONG>(3, MQCBCT_MSG_NOT_REMOVED));
+        EXPECT_EQ(s.texts, (std::vector<std::string>{"one", "two", "three"}));
+    }
+    std::vector<MQLONG> depth;
+    ASSERT_EQ(InqInts(h, a, {MQIA_CURRENT_Q_DEPTH}, &depth), 0);
+    EXPECT_EQ(depth[0], 3);
+    /* an input-only handle cannot browse */
+    MQHOBJ in;
+    ASSERT_EQ(Open(h, "A.Q", MQOO_INPUT_SHARED, &in), 0);
+    MQCB(h, MQOP_REGISTER, &cbd, in, &md, &gmo, &cc, &rc);
+    EXPECT_EQ(rc, MQRC_NOT_OPEN_FOR_BROWSE);
 }
 
 }  // namespace

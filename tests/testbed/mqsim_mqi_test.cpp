@@ -583,4 +583,19 @@ TEST_F(MqsimMqi, GarbageOnTheSocketClosesOnlyThatConnection) {
     })) << qm.Log("QM1");
 }
 
+TEST_F(MqsimMqi, MaxHandsBoundsTheHandlesOfAConnection) {
+    std::vector<MQHOBJ> objs(256);
+    for (MQHOBJ &o : objs)
+        ASSERT_EQ(Open(h, "T.Q", MQOO_OUTPUT, &o), 0);
+    MQHOBJ more;
+    EXPECT_EQ(Open(h, "T.Q", MQOO_OUTPUT, &more), MQRC_HANDLE_NOT_AVAILABLE) << "default 256";
+    std::string out;
+    ASSERT_EQ(qm.Run({"mqsc", "QM1", "ALTER QMGR MAXHANDS(257)"}, &out), 0) << out;
+    ASSERT_EQ(qm.Run({"mqsc", "QM1", "DISPLAY QMGR MAXHANDS"}, &out), 0);
+    EXPECT_NE(out.find("MAXHANDS(257)"), std::string::npos) << out;
+    EXPECT_EQ(Open(h, "T.Q", MQOO_OUTPUT, &more), 0);
+    EXPECT_EQ(Close(h, &objs[0]), 0);
+    EXPECT_EQ(Open(h, "T.Q", MQOO_OUTPUT, &objs[0]), 0) << "a closed handle frees its place";
+}
+
 }  // namespace

@@ -361,7 +361,10 @@ TEST_F(MqsimReadAhead, SuspendingAConsumerInItsCallbackPutsTheReadAheadBack) {
     /* all but the eleven delivered are back on the queue */
     ASSERT_TRUE(WaitUntil([&] { return Depth("A.Q") == n - 11; })) << Depth("A.Q");
     EXPECT_EQ(r.calls.load(), 11);
+    /* a started connection takes MQCB from its callbacks only */
+    ASSERT_EQ(Control(h, MQOP_SUSPEND), 0);
     ASSERT_EQ(Consumer(h, MQOP_RESUME, a), 0);
+    ASSERT_EQ(Control(h, MQOP_RESUME), 0);
     ASSERT_TRUE(WaitUntil([&] { return r.calls.load() == n; })) << r.calls.load();
     std::vector<std::string> expected;
     for (int i = 0; i < n; i++)

@@ -123,6 +123,33 @@ TEST(MqsimWire, FramesWithBadHeadersOrCutShortAreRefused) {
     EXPECT_EQ(RecvAfterSending(good.substr(0, 9), &h), WIRE_BAD_FRAME);
 }
 
+TEST(MqsimWire, ADeclaredLengthReservesOnlyWhatArrives) {
+    PLSOCKET l, a, b;
+    int port;
+    ASSERT_EQ(PLListenLoopback(0, &l, &port), 0);
+    ASSERT_EQ(PLConnectTcp("127.0.0.1", port, 5000, &a), 0);
+    ASSERT_EQ(PLAcceptSocket(l, &b), 0);
+    WBUF w = {};
+    WireBegin(&w, WIRE_T_PUT, 1);
+    WireEnd(&w);
+    uint32_t declared = 50u * 1048576u; /* a 50 MB frame that never comes */
+    memcpy(w.data + 12, &declared, 4);
+    std::string sent((const char *)w.data, WIRE_HEADER_SIZE);
+    sent.append(200000, 'x');
+    WireFree(&w);
+    PLSendAll(a, sent.data(), sent.size());
+    PLShutdownSend(a);
+    WIREIN in = {};
+    WIREHDR h;
+    const uint8_t *payload;
+    EXPECT_EQ(WireNextFrame(b, &in, &h, &payload), WIRE_BAD_FRAME);
+    EXPECT_LE(in.cap, 2 * sent.size()) << "the buffer grew with the bytes, not the declared length";
+    WireInFree(&in);
+    PLCloseSocket(a);
+    PLCloseSocket(b);
+    PLCloseSocket(l);
+}
+
 class MqsimEngine : public ::testing::Test {
 protected:
     void SetUp() override {

@@ -10,6 +10,7 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -34,8 +35,8 @@ struct INQUIRER {
 };
 
 /* Connect to qmgr, open a reply queue from SYSTEM.DEFAULT.MODEL.QUEUE and
- * build the INQUIRE_Q. Returns false, with the benchmark skipped, on a failure. */
-inline bool OpenInquirer(benchmark::State &state, const char *qmgr, INQUIRER *in) {
+ * build the INQUIRE_Q. Returns false with *error set on a failure. */
+inline bool OpenInquirerOr(const char *qmgr, INQUIRER *in, std::string *error) {
     MQCHAR qm[MQ_Q_MGR_NAME_LENGTH];
     SetName(qm, sizeof qm, qmgr);
     in->hconn = MQHC_UNUSABLE_HCONN;
@@ -43,7 +44,7 @@ inline bool OpenInquirer(benchmark::State &state, const char *qmgr, INQUIRER *in
     MQLONG cc, rc;
     MQCONN(qm, &in->hconn, &cc, &rc);
     if (cc == MQCC_FAILED) {
-        state.SkipWithError(("MQCONN failed with reason " + std::to_string(rc)).c_str());
+        *error = "MQCONN failed with reason " + std::to_string(rc);
         return false;
     }
     MQOD od = MQOD_DEFAULT;
@@ -52,8 +53,7 @@ inline bool OpenInquirer(benchmark::State &state, const char *qmgr, INQUIRER *in
     MQOPEN(in->hconn, &od, MQOO_INPUT_EXCLUSIVE, &in->hReply, &cc, &rc);
     if (cc == MQCC_FAILED) {
         MQDISC(&in->hconn, &cc, &rc);
-        state.SkipWithError(
-            ("MQOPEN of the model queue failed with reason " + std::to_string(rc)).c_str());
+        *error = "MQOPEN of the model queue failed with reason " + std::to_string(rc);
         return false;
     }
     memcpy(in->replyQ, od.ObjectName, MQ_Q_NAME_LENGTH);
@@ -65,6 +65,24 @@ inline bool OpenInquirer(benchmark::State &state, const char *qmgr, INQUIRER *in
     AddParameterWord(&in->command, "MQCA_Q_NAME=*", err, sizeof err);
     AddParameterWord(&in->command, "MQIACF_Q_ATTRS=MQIACF_ALL", err, sizeof err);
     return true;
+}
+
+/* As OpenInquirerOr; a failure skips the benchmark with its reason. */
+inline bool OpenInquirer(benchmark::State &state, const char *qmgr, INQUIRER *in) {
+    std::string error;
+    if (OpenInquirerOr(qmgr, in, &error))
+        return true;
+    state.SkipWithError(error.c_str());
+    return false;
+}
+
+/* As OpenInquirerOr; a failure is written to standard error. */
+inline bool OpenInquirerQuiet(const char *qmgr, INQUIRER *in) {
+    std::string error;
+    if (OpenInquirerOr(qmgr, in, &error))
+        return true;
+    fprintf(stderr, "%s\n", error.c_str());
+    return false;
 }
 
 inline void CloseInquirer(INQUIRER *in) {

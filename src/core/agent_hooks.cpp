@@ -21,7 +21,8 @@
 #include "mqconst/mqconst.h"
 #include "routing/routing.h"
 
-/* The shutdown gives the workers this many cycles of 100 ms (20 s). */
+/* The shutdown gives the workers this many slices of 100 ms (20 s); it
+ * goes on as soon as they have ended. */
 static const int WORKER_WAIT_CYCLES = 200;
 
 static MQLONG QueueCommandForWorker(const char *text);
@@ -121,6 +122,14 @@ void ShutdownConnections(void) {
 }
 
 void ShutdownWorkers(void) {
-    QueueCall(DropSecondaryCall, nullptr);
+    /* With no worker thread the main thread drops the connection itself
+     * rather than start a thread for it (-c mode, an agent that never
+     * queued a call). */
+    if (!WorkersBusy())
+        DropSecondaryConnection();
+    else
+        QueueCall(DropSecondaryCall, nullptr);
+    /* Returns at once when no worker is left, having joined those that
+     * ended. */
     WaitForWorkers(WORKER_WAIT_CYCLES);
 }

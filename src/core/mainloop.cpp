@@ -113,20 +113,13 @@ void MainLoop(void) {
     }
 }
 
-/* Sleep sleeptime seconds, in slices, so that a stop flag set meanwhile
- * ends the loop without waiting out a long sleeptime. */
+/* Sleep sleeptime seconds; a stop flag set meanwhile ends the sleep at
+ * once, so the loop ends without waiting out a long sleeptime. */
 static void SleepCycle(void) {
     uint64_t total = static_cast<uint64_t>(Settings.sleepTime > 0 ? Settings.sleepTime : 0) * 1000;
     if (total < MIN_CYCLE_MS)
         total = MIN_CYCLE_MS;
-    uint64_t start = PLMonotonicMs();
-    for (;;) {
-        uint64_t spent = PLMonotonicMs() - start;
-        if (spent >= total || StopRequested())
-            return;
-        uint64_t left = total - spent;
-        PLSleep(static_cast<uint32_t>(left < 100 ? left : 100));
-    }
+    PauseUnlessStopped(static_cast<uint32_t>(total < 0xFFFFFFF0u ? total : 0xFFFFFFF0u));
 }
 
 /* ---- Console ------------------------------------------------------------ */

@@ -309,7 +309,7 @@ void Shutdown(void) {
 /* SIGTERM, SIGINT, console close...: end as on STOP. Runs in a signal
  * handler: only the atomic store of the stop flag. */
 static void StopOnRequest(void) {
-    SetStopFlag();
+    SetStopFlagFromSignal(); /* in a signal handler: the flag alone */
 }
 
 int TorvikMain(int argc, char **argv) {

@@ -3,7 +3,7 @@
  * Owns: the call queue (first in, first out), the live and idle thread
  * counts, the worker lock and the work event.
  * Threads: QueueCall from any thread; the workers run the calls; the main
- * thread waits for the pool at shutdown.
+ * thread waits for the pool at shutdown and joins its threads.
  */
 #pragma once
 
@@ -45,7 +45,10 @@ extern std::atomic<int32_t> LiveWorkerThreads;
 extern std::atomic<int32_t> IdleWorkerThreads;
 WORKERCALL *FirstQueuedCall(void);
 
-/* Wait, as the shutdown does, up to maxCycles cycles of 100 ms for the pool
- * to end, signalling the workers each cycle and writing the LoopCount line
- * at level 3. Returns 1 when the pool ended, 0 when it was abandoned. */
+/* Wait, as the shutdown does, up to maxCycles x WORKER_WAIT_SLICE_MS for the
+ * pool to end (the stop flag set), signalling the workers and writing the
+ * LoopCount line at level 3 each time a worker ends or a slice passes.
+ * Returns 1, once every worker thread has ended and been joined, as soon as
+ * the pool has ended; 0 when it was abandoned. Main thread. */
+constexpr uint32_t WORKER_WAIT_SLICE_MS = 100;
 int WaitForWorkers(int maxCycles);

@@ -153,7 +153,7 @@ void MQENTRY OnConnectionEvent(MQHCONN hConn, PMQMD md, PMQGMO gmo, PMQVOID buff
     }
     /* Both connections have this handler and both see a broken queue
      * manager: only the call that sets the stop flag reports it. */
-    if (StopFlag.exchange(1, std::memory_order_relaxed) != 0)
+    if (!SetStopFlagFirst())
         return;
     OutputMessage(0, OUTF_NORMAL, "CVLA199E TORVIK received reason code %d (%s)\n", context->Reason,
                   ReasonText(context->Reason));

@@ -47,6 +47,7 @@ static const MQLONG CoalescedControl = 0x10000; /* marks a merged reply's Contro
 static const MQLONG ZosJoinMark = '*';          /* ninth character of joined text */
 static const MQLONG ZosJoinMarkOffset = 8;
 static const MQLONG TextGrowSlack = 10; /* room asked beyond joined text */
+static const MQLONG WalkSlack = 8;      /* room the walk may write beyond its output */
 
 static inline MQLONG GetLong(const MQBYTE *p) {
     MQLONG v;
@@ -57,14 +58,35 @@ static inline void PutLong(MQBYTE *p, MQLONG v) {
     memcpy(p, &v, sizeof(v));
 }
 
+/* Copy n bytes from src to dst. With slack set, up to 7 bytes more may be
+ * read from src and written to dst (both have room for them): whole words
+ * instead of a call for the short structures of a reply. */
+static inline void CopyShort(MQBYTE *dst, const MQBYTE *src, MQLONG n, int slack) {
+    if (!slack || n > 128) {
+        memcpy(dst, src, (size_t)n);
+        return;
+    }
+    for (MQLONG i = 0; i < n; i += 8) {
+        uint64_t w;
+        memcpy(&w, src + i, sizeof w);
+        memcpy(dst + i, &w, sizeof w);
+    }
+}
+
 static int FormatIs(const MQMD *md, const char *format);
 static int IsZosText(const MQMD *md);
-static MQLONG MinStrucLength(MQLONG type);
+static inline MQLONG MinStrucLength(MQLONG type);
 static MQLONG TrimmedLength(const MQBYTE *text, MQLONG length);
 static int PcfMessageIsSound(const MQBYTE *msg, MQLONG len);
 static int GrowPending(REQUEST *req, int64_t need);
+static MQBYTE *TakeSpare(int64_t capacity, MQLONG *got);
+static void KeepOrFree(MQBYTE *buffer, MQLONG capacity);
 static MQLONG PutPending(REQUEST *req, MQMD *md, int passContext);
 static void SendPending(REQUEST *req, MQMD *md, int passContext, MQLONG *putRc);
+static int Consolidate(REQUEST *req, MQMD *md, MQBYTE *msg, MQLONG len, int compress,
+                       int passContext, MQLONG *putRc);
+static int CompressCoalesce(REQUEST *req, MQMD *md, MQBYTE *msg, MQLONG *len);
+static MQLONG CompressWalk(const MQBYTE *msg, MQLONG len, MQBYTE *out, int *sound);
 
 /* ---- Compression -------------------------------------------------------- */
 
@@ -132,10 +154,160 @@ keepRest:
     return write + (len - run);
 }
 
+/* Compress the parameters of the PCF message msg (len bytes, at least an
+ * MQCFH) into out, which has room for len - MQCFH_STRUC_LENGTH + WalkSlack
+ * bytes, and
+ * check them on the way: the one walk of the reply path. Trims exactly as
+ * CompressReply does and writes the same bytes (from a structure it cannot
+ * compress on, the rest as it came); *sound is set as PcfMessageIsSound
+ * would set it for msg. Returns the bytes written. */
+static MQLONG CompressWalk(const MQBYTE *msg, MQLONG len, MQBYTE *out, int *sound) {
+    MQLONG count = GetLong(msg + CFH_PARAMETER_COUNT);
+    int64_t toRead = count; /* with the members of groups, for the check */
+    MQLONG read = MQCFH_STRUC_LENGTH;
+    MQLONG write = 0;
+    MQLONG run = MQCFH_STRUC_LENGTH; /* first byte not yet written: structures kept as they
+                                        came are written in runs */
+    int compressing = 1;             /* 0 from a structure compression cannot pass */
+    int structuresSound = 1;
+
+    while (toRead > 0) {
+        if (len - read < 8) {
+            structuresSound = 0;
+            break;
+        }
+        const MQBYTE *p = msg + read;
+        MQLONG type = GetLong(p + PARM_TYPE);
+        MQLONG strucLength = GetLong(p + PARM_STRUC_LENGTH);
+        if (type == MQCFT_INTEGER && strucLength == MQCFIN_STRUC_LENGTH && len - read >= 16) {
+            /* The commonest structure: sound, kept as it came. */
+            read += MQCFIN_STRUC_LENGTH;
+            toRead--;
+            continue;
+        }
+        if (compressing) {
+            switch (type) {
+                case MQCFT_INTEGER:
+                case MQCFT_INTEGER_LIST:
+                case MQCFT_STRING_LIST:
+                case MQCFT_BYTE_STRING:
+                case MQCFT_STRING:
+                    break;
+                default:
+                    OutputMessage(0, OUTF_NORMAL, "CVLA301E Can not compress PCF type %d\n",
+                                  (int)type);
+                    compressing = 0;
+                    break;
+            }
+        }
+        if (strucLength < MinStrucLength(type) || (strucLength & 3) != 0 ||
+            strucLength > len - read) {
+            structuresSound = 0;
+            break;
+        }
+        if (compressing && type == MQCFT_STRING) {
+            MQLONG stringLength = GetLong(p + CFST_STRING_LENGTH);
+            if (stringLength < 0 || stringLength > strucLength - MQCFST_STRUC_LENGTH_FIXED) {
+                compressing = 0;
+            } else if (stringLength > 4) {
+                MQLONG newLength = TrimmedLength(p + MQCFST_STRUC_LENGTH_FIXED, stringLength);
+                if (newLength != stringLength) {
+                    if (read != run) {
+                        memcpy(out + write, msg + run, (size_t)(read - run));
+                        write += read - run;
+                    }
+                    MQLONG newStruc = (MQCFST_STRUC_LENGTH_FIXED + newLength + 3) & ~3;
+                    MQBYTE *o = out + write;
+                    CopyShort(o, p, MQCFST_STRUC_LENGTH_FIXED + newLength,
+                              read + strucLength + 8 <= len);
+                    for (MQLONG pad = MQCFST_STRUC_LENGTH_FIXED + newLength; pad < newStruc; pad++)
+                        o[pad] = 0;
+                    PutLong(o + PARM_STRUC_LENGTH, newStruc);
+                    PutLong(o + CFST_STRING_LENGTH, newLength);
+                    write += newStruc;
+                    read += strucLength;
+                    run = read;
+                    toRead--;
+                    continue;
+                }
+            }
+        }
+        if (type == MQCFT_GROUP) {
+            MQLONG members = GetLong(p + PARM_COUNT_GROUP);
+            if (members < 0) {
+                structuresSound = 0;
+                break;
+            }
+            toRead += members;
+        }
+        read += strucLength;
+        toRead--;
+    }
+    *sound = structuresSound && read == len && count >= 0 &&
+             GetLong(msg + CFH_STRUC_LENGTH) == MQCFH_STRUC_LENGTH;
+    /* Whatever compression did not reach stays as it came. */
+    memcpy(out + write, msg + run, (size_t)(len - run));
+    return write + (len - run);
+}
+
+/* The append of a PCF reply still to be compressed, in one walk into the
+ * pending message. Returns 1 when it was merged; 0 when it was not, msg then
+ * being compressed in place (*len its new length) for the usual path. */
+static int CompressCoalesce(REQUEST *req, MQMD *md, MQBYTE *msg, MQLONG *len) {
+    MQLONG length = *len;
+    int64_t used = req->pendingLength;
+    /* Replies that will not be merged whatever their size, and replies for
+     * which the pending buffer must grow first (once per grain), take the
+     * usual path. */
+    if (length < MQCFH_STRUC_LENGTH || req->pending == nullptr || used == 0 ||
+        !req->pendingMergeable || !FormatIs(md, MQFMT_ADMIN) ||
+        GetLong(req->pending + CFH_COMP_CODE) != MQCC_OK ||
+        GetLong(msg + CFH_COMP_CODE) != MQCC_OK || used + MQCFH_STRUC_LENGTH > req->maxMsgSize ||
+        used + length - (MQCFH_STRUC_LENGTH - MQCFIN_STRUC_LENGTH) + WalkSlack >
+            req->pendingCapacity) {
+        *len = CompressReply(msg, length);
+        return 0;
+    }
+    MQBYTE *out = req->pending + used + MQCFIN_STRUC_LENGTH;
+    int sound = 0;
+    MQLONG written = CompressWalk(msg, length, out, &sound);
+    MQLONG compressed = MQCFH_STRUC_LENGTH + written;
+    if (!sound || used + compressed > (int64_t)req->maxMsgSize) {
+        /* Not merged: the compressed reply goes back where it came from. */
+        memcpy(msg + MQCFH_STRUC_LENGTH, out, (size_t)written);
+        *len = compressed;
+        return 0;
+    }
+    MQLONG separator[4] = {MQCFT_INTEGER, MQCFIN_STRUC_LENGTH, CVL_ATTR_RESPONSE_DELIMITER,
+                           GetLong(msg + CFH_TYPE)};
+    memcpy(req->pending + used, separator, sizeof(separator));
+    req->pendingLength = (MQLONG)(used + MQCFIN_STRUC_LENGTH + written);
+    MQBYTE *cfh = req->pending;
+    PutLong(cfh + CFH_PARAMETER_COUNT,
+            GetLong(cfh + CFH_PARAMETER_COUNT) + GetLong(msg + CFH_PARAMETER_COUNT) + 1);
+    PutLong(cfh + CFH_CONTROL, GetLong(msg + CFH_CONTROL) | CoalescedControl);
+    PutLong(cfh + CFH_MSG_SEQ_NUMBER, GetLong(msg + CFH_MSG_SEQ_NUMBER));
+    *len = compressed;
+    return 1;
+}
+
 /* ---- Consolidation ------------------------------------------------------ */
 
 int ConsolidateReply(REQUEST *req, MQMD *md, MQBYTE *msg, MQLONG len, int passContext,
                      MQLONG *putRc) {
+    return Consolidate(req, md, msg, len, 0, passContext, putRc);
+}
+
+int CompressConsolidateReply(REQUEST *req, MQMD *md, MQBYTE *msg, MQLONG len, int passContext,
+                             MQLONG *putRc) {
+    return Consolidate(req, md, msg, len, FormatIs(md, MQFMT_ADMIN), passContext, putRc);
+}
+
+/* ConsolidateReply; with compress set, msg is a PCF reply still to be
+ * compressed: merged in one walk when it is appended, compressed in place
+ * before any other use. */
+static int Consolidate(REQUEST *req, MQMD *md, MQBYTE *msg, MQLONG len, int compress,
+                       int passContext, MQLONG *putRc) {
     int actions = 0;
     if (putRc != nullptr)
         *putRc = MQRC_NONE;
@@ -169,7 +341,16 @@ int ConsolidateReply(REQUEST *req, MQMD *md, MQBYTE *msg, MQLONG len, int passCo
         actions |= CONSOLIDATE_STORE;
     }
 
-    if (actions & CONSOLIDATE_APPEND)
+    int merged = 0;
+    if (compress) {
+        if (actions & CONSOLIDATE_APPEND)
+            merged = CompressCoalesce(req, md, msg, &len);
+        else
+            len = CompressReply(msg, len);
+    }
+    if (merged)
+        ;
+    else if (actions & CONSOLIDATE_APPEND)
         CoalesceReply(req, md, msg, len);
     else if (actions & CONSOLIDATE_STORE)
         StoreReply(req, md, msg, len);
@@ -218,10 +399,7 @@ int StoreReply(REQUEST *req, MQMD *md, MQBYTE *msg, MQLONG len) {
         if (req->pendingLength != 0)
             PutPending(req, md, 1);
         if (req->pendingCapacity < len) {
-            CSFreeMem(req->pending);
-            req->pending = nullptr;
-            req->pendingCapacity = 0;
-            req->pendingLength = 0;
+            ReleasePending(req);
             req->pendingMergeable = 0;
         } else {
             if (len > 0)
@@ -348,9 +526,16 @@ static int IsZosText(const MQMD *md) {
     return FormatIs(md, MQFMT_COMMAND_1) || FormatIs(md, MQFMT_COMMAND_2);
 }
 
-/* Length of text without its trailing blanks, eight bytes at a time. */
+/* Length of text without its trailing blanks: 32, then 8 bytes at a time. */
 static MQLONG TrimmedLength(const MQBYTE *text, MQLONG length) {
     static const uint64_t blanks = 0x2020202020202020ULL;
+    while (length >= 32) {
+        uint64_t w[4];
+        memcpy(w, text + length - 32, sizeof w);
+        if (((w[0] ^ blanks) | (w[1] ^ blanks) | (w[2] ^ blanks) | (w[3] ^ blanks)) != 0)
+            break;
+        length -= 32;
+    }
     while (length >= 8) {
         uint64_t word;
         memcpy(&word, text + length - 8, sizeof word);
@@ -364,7 +549,7 @@ static MQLONG TrimmedLength(const MQBYTE *text, MQLONG length) {
 }
 
 /* Smallest StrucLength a structure of that type can have. */
-static MQLONG MinStrucLength(MQLONG type) {
+static inline MQLONG MinStrucLength(MQLONG type) {
     switch (type) {
         case MQCFT_INTEGER:
             return MQCFIN_STRUC_LENGTH;
@@ -435,7 +620,12 @@ static int GrowPending(REQUEST *req, int64_t need) {
                       0x7FFFFFFF);
         return 1;
     }
-    MQBYTE *buffer = (MQBYTE *)CSGetMem((size_t)capacity);
+    MQLONG got = 0;
+    MQBYTE *buffer = TakeSpare(capacity, &got);
+    if (buffer == nullptr) {
+        buffer = (MQBYTE *)CSGetMem((size_t)capacity);
+        got = (MQLONG)capacity;
+    }
     if (buffer == nullptr) {
         OutputMessage(0, OUTF_NORMAL, "CVLA201E Can not allocate %d bytes for a message! \n",
                       (int)capacity);
@@ -443,10 +633,69 @@ static int GrowPending(REQUEST *req, int64_t need) {
     }
     if (req->pendingLength > 0)
         memcpy(buffer, req->pending, (size_t)req->pendingLength);
-    CSFreeMem(req->pending);
+    KeepOrFree(req->pending, req->pendingCapacity);
     req->pending = buffer;
-    req->pendingCapacity = (MQLONG)capacity;
+    req->pendingCapacity = got;
     return 0;
+}
+
+/* ---- The spare pending buffer --------------------------------------------
+ * A grown pending buffer given back by one request is kept for the next
+ * one, so that each large reply set does not make the heap grow and shrink
+ * (and the system fault its pages in again). One buffer at most: the
+ * largest given back. */
+
+static CSLOCK SpareLock;              /* guards the two below */
+static MQBYTE *SpareBuffer = nullptr; /* owned here; null when none is kept */
+static MQLONG SpareCapacity = 0;      /* its size */
+
+/* The spare buffer when it holds at least capacity bytes (its size in
+ * *got), else null. */
+static MQBYTE *TakeSpare(int64_t capacity, MQLONG *got) {
+    CSLockLock(&SpareLock);
+    MQBYTE *buffer = nullptr;
+    if (SpareBuffer != nullptr && SpareCapacity >= capacity) {
+        buffer = SpareBuffer;
+        *got = SpareCapacity;
+        SpareBuffer = nullptr;
+        SpareCapacity = 0;
+    }
+    CSUnlockLock(&SpareLock);
+    return buffer;
+}
+
+/* Keep buffer (capacity bytes, owned by the caller until now) as the spare
+ * when it is a grown one larger than the spare, else free it. */
+static void KeepOrFree(MQBYTE *buffer, MQLONG capacity) {
+    if (buffer == nullptr)
+        return;
+    if (capacity >= PendingGrain) {
+        CSLockLock(&SpareLock);
+        if (SpareCapacity < capacity) {
+            MQBYTE *old = SpareBuffer;
+            SpareBuffer = buffer;
+            SpareCapacity = capacity;
+            buffer = old;
+        }
+        CSUnlockLock(&SpareLock);
+    }
+    CSFreeMem(buffer);
+}
+
+void ReleasePending(REQUEST *req) {
+    KeepOrFree(req->pending, req->pendingCapacity);
+    req->pending = nullptr;
+    req->pendingCapacity = 0;
+    req->pendingLength = 0;
+}
+
+void FreeSparePending(void) {
+    CSLockLock(&SpareLock);
+    MQBYTE *buffer = SpareBuffer;
+    SpareBuffer = nullptr;
+    SpareCapacity = 0;
+    CSUnlockLock(&SpareLock);
+    CSFreeMem(buffer);
 }
 
 /* Put the pending message in the format of the reply it was made from

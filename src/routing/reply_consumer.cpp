@@ -56,11 +56,12 @@ void OnReplyMessage(MQHCONN hConn, MQMD *md, MQGMO *gmo, MQBYTE *buffer, MQCBC *
         return;
     }
 
-    if (FlagIsSet(FLAG_COMPRESS) && memcmp(md->Format, MQFMT_ADMIN, MQ_FORMAT_LENGTH) == 0)
-        length = CompressReply(buffer, length);
-
+    /* Compression and the merge into the pending message are one walk. */
     MQLONG putRc = MQRC_NONE;
-    if (ConsolidateReply(req, md, buffer, length, 1, &putRc)) {
+    int complete = FlagIsSet(FLAG_COMPRESS)
+                       ? CompressConsolidateReply(req, md, buffer, length, 1, &putRc)
+                       : ConsolidateReply(req, md, buffer, length, 1, &putRc);
+    if (complete) {
         RemoveRequest(req);
         return;
     }
@@ -82,7 +83,7 @@ int AcceptConsumerCall(const MQCBC *cbc, const char *qName) {
                 SetStopFlag();
                 return 0;
             }
-            if (StopFlag.exchange(1, std::memory_order_relaxed) != 0)
+            if (!SetStopFlagFirst())
                 return 0;
             OutputMessage(0, OUTF_NORMAL, "CVLA199E TORVIK received reason code %d (%s)\n",
                           (int)cbc->Reason, ReasonText(cbc->Reason));

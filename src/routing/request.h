@@ -2,8 +2,8 @@
  * forwarded to the command server that still awaits replies, its ageing and
  * the No-response reply of an aged request.
  *
- * Owns: the request table (a list, newest first), RequestCount,
- * LastAgeingPass, RequestLock.
+ * Owns: the request table (a list in arrival order and an index by
+ * forwarded MsgId), RequestCount, LastAgeingPass, RequestLock.
  * Threads: the links and the count change under RequestLock; the other
  * fields of a request change on the consumer thread, or on the worker thread
  * that a reply handler has handed the request to (busy stays 1 meanwhile).
@@ -29,11 +29,14 @@ struct REQUEST;
 typedef void REPLYHANDLER(REQUEST *req, MQBYTE *msg, MQLONG length);
 
 struct REQUEST {
-    REQUEST *next;                                /* next in the table; under RequestLock */
-    int64_t lastActivity;                         /* creation, then each reply received (seconds) */
-    int64_t created;                              /* arrival time, shown by CVLA303E */
-    MQLONG busy;                                  /* 1 while a consumer call or a worker uses it */
-    MQLONG complete;                              /* 1 once the last reply has been sent */
+    REQUEST *next;        /* next newer in the table (or next of a list of aged requests); under
+                             RequestLock */
+    REQUEST *prev;        /* next older in the table; under RequestLock */
+    REQUEST *hashNext;    /* next in its bucket of the MsgId index; under RequestLock */
+    int64_t lastActivity; /* creation, then each reply received (seconds) */
+    int64_t created;      /* arrival time, shown by CVLA303E */
+    MQLONG busy;          /* 1 while a consumer call or a worker uses it */
+    MQLONG complete;      /* 1 once the last reply has been sent */
     char replyQName[MQ_Q_NAME_LENGTH + 1];        /* requester's ReplyToQ, zero-terminated,
                                                      empty for internal requests */
     char replyQMgrName[MQ_Q_MGR_NAME_LENGTH + 1]; /* requester's ReplyToQMgr, zero-terminated */
@@ -74,16 +77,18 @@ extern std::atomic<int64_t> LastAgeingPass; /* time of the last AgeRequests (sec
  * set. The caller owns the record until AddRequest (or FreeRequest). */
 REQUEST *NewRequest(MQLONG command);
 
-/* Record msgId (24 bytes) as the forwarded MsgId and put req at the head of
- * the table. Takes RequestLock. */
+/* Record msgId (24 bytes) as the forwarded MsgId and put req at the newest
+ * end of the table and into its MsgId index. Takes RequestLock. Constant
+ * time (the index doubles now and then; a failed doubling only makes the
+ * buckets longer). */
 void AddRequest(REQUEST *req, const MQBYTE *msgId);
 
-/* The first request in the table whose forwarded MsgId equals the 24 bytes
- * at msgId, or null. The caller holds RequestLock. */
+/* The newest request in the table whose forwarded MsgId equals the 24 bytes
+ * at msgId, or null. The caller holds RequestLock. Constant time. */
 REQUEST *FindRequest(const MQBYTE *msgId);
 
 /* Unlink req from the table (if it is there) and free it with its pending
- * reply. Takes RequestLock. */
+ * reply. Takes RequestLock. Constant time. */
 void RemoveRequest(REQUEST *req);
 
 /* Free a request that is not in the table, with its pending reply. Null is

@@ -1,8 +1,8 @@
 /* request_table.cpp -- forwarded requests that still await replies, their
  * ageing and the No-response reply of an aged request.
  *
- * Owns: the REQUEST list (newest first), RequestCount, LastAgeingPass,
- * RequestLock.
+ * Owns: the REQUEST list (in arrival order) with its index by forwarded
+ * MsgId, RequestCount, LastAgeingPass, RequestLock.
  * Threads: links and count change under RequestLock. AgeRequests(0) runs
  * on the main thread; everything else on the consumer thread, or on the
  * worker a reply handler hands its request to. The busy flag of a request
@@ -27,7 +27,16 @@ CSLOCK RequestLock;
 std::atomic<MQLONG> RequestCount{0};
 std::atomic<int64_t> LastAgeingPass{0};
 
-static REQUEST *RequestTable = nullptr; /* newest first; under RequestLock */
+/* The table: a doubly linked list in arrival order (the ageing pass walks
+ * it oldest first) and an index of chained buckets by forwarded MsgId (the
+ * reply consumer's look-up). All under RequestLock. */
+static REQUEST *OldestRequest = nullptr;
+static REQUEST *NewestRequest = nullptr;
+
+static const MQLONG FirstBucketCount = 256; /* a power of two */
+static REQUEST *FirstBuckets[FirstBucketCount];
+static REQUEST **Buckets = FirstBuckets; /* FirstBuckets, or a CSGetMem block when grown */
+static MQLONG BucketCount = FirstBucketCount;
 
 /* The No-response reply. */
 static const char NoResponseText[] = "CVLA501E No response from IBM MQ Command Server";
@@ -35,6 +44,10 @@ static const MQLONG NoResponseBufferSize = 1000;
 static const MQLONG NoResponseCcsid = 850;
 
 static int CommandIsEvent(MQLONG command);
+static REQUEST **BucketOf(const MQBYTE *msgId);
+static void GrowIndex(void);
+static void UnlinkRequest(REQUEST *req);
+static void ResetIndex(void);
 
 /* ---- Records and the table -------------------------------------------- */
 
@@ -58,14 +71,24 @@ REQUEST *NewRequest(MQLONG command) {
 void AddRequest(REQUEST *req, const MQBYTE *msgId) {
     memcpy(req->forwardedMsgId, msgId, MQ_MSG_ID_LENGTH);
     CSLockLock(&RequestLock);
-    req->next = RequestTable;
-    RequestTable = req;
+    if (RequestCount.load(std::memory_order_relaxed) >= BucketCount)
+        GrowIndex();
+    req->next = nullptr;
+    req->prev = NewestRequest;
+    if (NewestRequest != nullptr)
+        NewestRequest->next = req;
+    else
+        OldestRequest = req;
+    NewestRequest = req;
+    REQUEST **bucket = BucketOf(msgId);
+    req->hashNext = *bucket;
+    *bucket = req;
     RequestCount.fetch_add(1, std::memory_order_relaxed);
     CSUnlockLock(&RequestLock);
 }
 
 REQUEST *FindRequest(const MQBYTE *msgId) {
-    for (REQUEST *req = RequestTable; req != nullptr; req = req->next) {
+    for (REQUEST *req = *BucketOf(msgId); req != nullptr; req = req->hashNext) {
         if (memcmp(req->forwardedMsgId, msgId, MQ_MSG_ID_LENGTH) == 0)
             return req;
     }
@@ -76,13 +99,7 @@ void RemoveRequest(REQUEST *req) {
     if (req == nullptr)
         return;
     CSLockLock(&RequestLock);
-    for (REQUEST **link = &RequestTable; *link != nullptr; link = &(*link)->next) {
-        if (*link == req) {
-            *link = req->next;
-            RequestCount.fetch_sub(1, std::memory_order_relaxed);
-            break;
-        }
-    }
+    UnlinkRequest(req);
     CSUnlockLock(&RequestLock);
     FreeRequest(req);
 }
@@ -90,14 +107,15 @@ void RemoveRequest(REQUEST *req) {
 void FreeRequest(REQUEST *req) {
     if (req == nullptr)
         return;
-    CSFreeMem(req->pending);
+    ReleasePending(req);
     CSFreeMem(req);
 }
 
 void ClearRequests(void) {
     CSLockLock(&RequestLock);
-    REQUEST *list = RequestTable;
-    RequestTable = nullptr;
+    REQUEST *list = OldestRequest;
+    OldestRequest = NewestRequest = nullptr;
+    ResetIndex();
     RequestCount.store(0, std::memory_order_relaxed);
     CSUnlockLock(&RequestLock);
     while (list != nullptr) {
@@ -105,6 +123,77 @@ void ClearRequests(void) {
         FreeRequest(list);
         list = next;
     }
+    FreeSparePending();
+}
+
+/* Take req out of its bucket and the arrival list when it is in the table;
+ * a request not in the table is left alone. The caller holds RequestLock. */
+static void UnlinkRequest(REQUEST *req) {
+    REQUEST **link = BucketOf(req->forwardedMsgId);
+    while (*link != nullptr && *link != req)
+        link = &(*link)->hashNext;
+    if (*link == nullptr)
+        return;
+    *link = req->hashNext;
+    req->hashNext = nullptr;
+    if (req->prev != nullptr)
+        req->prev->next = req->next;
+    else
+        OldestRequest = req->next;
+    if (req->next != nullptr)
+        req->next->prev = req->prev;
+    else
+        NewestRequest = req->prev;
+    req->next = req->prev = nullptr;
+    RequestCount.fetch_sub(1, std::memory_order_relaxed);
+    if (OldestRequest == nullptr)
+        ResetIndex(); /* an emptied table gives a grown index back */
+}
+
+/* The bucket of a forwarded MsgId. A queue manager's MsgIds share a prefix
+ * and differ in their last bytes, so all 24 bytes are mixed. */
+static REQUEST **BucketOf(const MQBYTE *msgId) {
+    uint64_t words[3];
+    memcpy(words, msgId, sizeof words);
+    uint64_t h = words[0] * 0x9E3779B97F4A7C15ULL;
+    h = (h ^ (h >> 29) ^ words[1]) * 0xBF58476D1CE4E5B9ULL;
+    h = (h ^ (h >> 31) ^ words[2]) * 0x94D049BB133111EBULL;
+    h ^= h >> 32;
+    return &Buckets[h & (uint64_t)(BucketCount - 1)];
+}
+
+/* Double the index; on no memory keep the one there is (longer buckets, no
+ * loss). The caller holds RequestLock. */
+static void GrowIndex(void) {
+    if (BucketCount > 0x4000000)
+        return;
+    MQLONG count = BucketCount * 2;
+    REQUEST **grown = (REQUEST **)CSGetMem(sizeof(REQUEST *) * (size_t)count);
+    if (grown == nullptr)
+        return;
+    memset(grown, 0, sizeof(REQUEST *) * (size_t)count);
+    REQUEST **old = Buckets;
+    Buckets = grown;
+    BucketCount = count;
+    /* Oldest first, each at its bucket's head: newest first in the bucket,
+     * as before. */
+    for (REQUEST *req = OldestRequest; req != nullptr; req = req->next) {
+        REQUEST **bucket = BucketOf(req->forwardedMsgId);
+        req->hashNext = *bucket;
+        *bucket = req;
+    }
+    if (old != FirstBuckets)
+        CSFreeMem(old);
+}
+
+/* Empty the index and go back to the built-in buckets. The caller holds
+ * RequestLock and the list is empty. */
+static void ResetIndex(void) {
+    if (Buckets != FirstBuckets)
+        CSFreeMem(Buckets);
+    Buckets = FirstBuckets;
+    BucketCount = FirstBucketCount;
+    memset(FirstBuckets, 0, sizeof FirstBuckets);
 }
 
 /* ---- Ageing ----------------------------------------------------------- */
@@ -115,20 +204,17 @@ void AgeRequests(int giveUp) {
 
     CSLockLock(&RequestLock);
     int64_t now = CurrentTime.load(std::memory_order_relaxed);
-    REQUEST **link = &RequestTable;
-    while (*link != nullptr) {
-        REQUEST *req = *link;
+    REQUEST **agedTail = &aged;
+    for (REQUEST *req = OldestRequest, *next; req != nullptr; req = next) {
+        next = req->next;
         if (req->busy == 0 && now - req->lastActivity > (int64_t)Settings.maxAge) {
             expired++;
             if (giveUp) {
-                *link = req->next;
-                RequestCount.fetch_sub(1, std::memory_order_relaxed);
-                req->next = aged;
-                aged = req;
-                continue;
+                UnlinkRequest(req);
+                *agedTail = req; /* answered oldest first */
+                agedTail = &req->next;
             }
         }
-        link = &req->next;
     }
     LastAgeingPass.store(now, std::memory_order_relaxed);
     CSUnlockLock(&RequestLock);

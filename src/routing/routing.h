@@ -154,6 +154,14 @@ int AcceptConsumerCall(const MQCBC *cbc, const char *qName);
 int ConsolidateReply(REQUEST *req, MQMD *md, MQBYTE *msg, MQLONG len, int passContext,
                      MQLONG *putRc);
 
+/* ConsolidateReply of a PCF reply that is to be compressed, in one walk:
+ * when the reply is merged, each of its structures is checked, trimmed and
+ * written once, straight into its place in the pending message. The result
+ * is that of CompressReply followed by ConsolidateReply; msg (writable) may
+ * be compressed in place. Consumer thread, as ConsolidateReply. */
+int CompressConsolidateReply(REQUEST *req, MQMD *md, MQBYTE *msg, MQLONG len, int passContext,
+                             MQLONG *putRc);
+
 /* Cut the trailing blanks of the string parameters (longer than 4 bytes) of
  * the PCF message msg in place, moving later structures down. Stops at the
  * first structure it cannot trust (unknown type: CVLA301E; a length that is
@@ -174,6 +182,14 @@ int StoreReply(REQUEST *req, MQMD *md, MQBYTE *msg, MQLONG len);
  * Returns 0, or 1 on an allocation failure (CVLA201E; the reply is left
  * out, the pending message is kept). */
 int CoalesceReply(REQUEST *req, MQMD *md, MQBYTE *msg, MQLONG len);
+
+/* Give req's pending buffer up (pending becomes null): a grown one is kept
+ * as the spare that the next growth of any request's pending buffer takes,
+ * instead of allocating. Any thread. */
+void ReleasePending(REQUEST *req);
+
+/* Free the kept spare pending buffer (ClearRequests: shutdown, tests). */
+void FreeSparePending(void);
 
 /* Add parameters 20000 (TORVIK_CMDLEVEL) and 20001 (feature bits) to a
  * successful pending PCF message. Returns 0, or 1 on an allocation failure

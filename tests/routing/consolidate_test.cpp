@@ -462,3 +462,82 @@ TEST_F(ConsolidateTest, RandomSeriesKeepTheLimitAndLoseNothing) {
         EXPECT_EQ(got, want);
     }
 }
+
+static std::vector<MQBYTE> HeaderLength(std::vector<MQBYTE> m, MQLONG length) {
+    Set(m, 4, length);
+    return m;
+}
+
+/* The reply consumer's one walk (compress, check, merge) sends exactly what
+ * CompressReply followed by ConsolidateReply sends, for sound replies and
+ * for each kind of reply compression or merging must stop at. */
+TEST_F(ConsolidateTest, OneWalkSendsWhatCompressThenConsolidateSends) {
+    auto good = [](int i) {
+        return Pcf(MQCMD_INQUIRE_Q).Padded(MQCA_Q_NAME, "Q" + std::to_string(i), 48).Int(1, i);
+    };
+    std::vector<MQBYTE> badString =
+        good(1)
+            .Raw({4, 0, 0, 0, 28, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 9, 0, 0, 0})
+            .Raw(std::vector<MQBYTE>(8, ' '))
+            .Count(3)
+            .Padded(2, "after", 40)
+            .bytes();
+    struct CASE {
+        const char *what;
+        std::vector<MQBYTE> reply;
+    } cases[] = {
+        {"sound", good(1).Padded(3, "", 64).StrList(4, {"a", "b"}, 48).bytes()},
+        {"string longer than its structure", badString},
+        {"group: not compressed past it",
+         good(1)
+             .Raw({20, 0, 0, 0, 16, 0, 0, 0, 5, 0, 0, 0, 1, 0, 0, 0})
+             .Padded(2, "member", 40)
+             .Count(3)
+             .bytes()},
+        {"64-bit integer", good(1).Int64(5, 7).Padded(2, "after", 40).bytes()},
+        {"bytes after the last structure", good(1).Raw({0, 0, 0, 0}).bytes()},
+        {"fewer bytes than ParameterCount", good(1).Count(3).bytes()},
+        {"structure past the end", good(1).Raw({3, 0, 0, 0, 64, 0, 0, 0}).Count(3).bytes()},
+        {"header length not 36", HeaderLength(good(1).bytes(), 40)},
+        {"error reply", good(1).CompCode(MQCC_FAILED).bytes()},
+    };
+    Settings.maxMsgSize = 4096;
+    MQBYTE b = 0x50;
+    for (const CASE &c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<std::vector<MQBYTE>> series = {good(0).bytes(), good(1).bytes(), c.reply,
+                                                   good(3).Control(MQCFC_LAST).bytes()};
+        int before301 = tvtest::CountOf(Log(), "CVLA301E");
+        /* Through the reply consumer. */
+        {
+            std::lock_guard<std::mutex> g(Fake().lock);
+            Fake().puts.clear();
+        }
+        Forwarded(b);
+        for (const std::vector<MQBYTE> &r : series)
+            DeliverReply(Id(b).data(), r);
+        std::vector<PutRecord> oneWalk = PutsTo("REQ.REPLY");
+        int notCompressed = tvtest::CountOf(Log(), "CVLA301E");
+        b++;
+        /* Compressed first, then consolidated. */
+        {
+            std::lock_guard<std::mutex> g(Fake().lock);
+            Fake().puts.clear();
+        }
+        REQUEST *req = Forwarded(b);
+        for (std::vector<MQBYTE> r : series) {
+            MQMD md = AdminMd();
+            MQLONG len = CompressReply(r.data(), (MQLONG)r.size());
+            if (ConsolidateReply(req, &md, r.data(), len, 1, nullptr))
+                RemoveRequest(req);
+        }
+        std::vector<PutRecord> twoSteps = PutsTo("REQ.REPLY");
+        b++;
+        ASSERT_EQ(oneWalk.size(), twoSteps.size());
+        for (size_t i = 0; i < oneWalk.size(); i++)
+            EXPECT_EQ(oneWalk[i].data, twoSteps[i].data) << "message " << i;
+        /* CVLA301E as often either way. */
+        EXPECT_EQ(tvtest::CountOf(Log(), "CVLA301E"), 2 * notCompressed - before301);
+    }
+    EXPECT_EQ(RequestCount.load(), 0);
+}

@@ -62,6 +62,54 @@ TEST_F(RequestTableTest, FindsRequestsByTheirForwardedMsgIdAndRemovesThem) {
     FreeRequest(rn);
 }
 
+/* Thousands of requests whose MsgIds share the queue manager's prefix:
+ * each is found, removal in any order keeps the rest findable, ageing
+ * takes the oldest first, and the emptied table gives its memory back. */
+TEST_F(RequestTableTest, ManyRequestsAreFoundAndRemovedInAnyOrder) {
+    const int kRequests = 3000;
+    long blocks = CSMemBlocksInUse();
+    std::vector<REQUEST *> reqs;
+    auto idOf = [](int n, MQBYTE *id) {
+        memcpy(id, "AMQ QM1         ", 16);
+        memcpy(id + 16, &n, sizeof n);
+        memset(id + 20, 0, 4);
+    };
+    for (int n = 0; n < kRequests; n++) {
+        MQBYTE id[MQ_MSG_ID_LENGTH];
+        idOf(n, id);
+        reqs.push_back(Requester());
+        reqs.back()->lastActivity = n < 10 ? 0 : Later();
+        if (n < 10)
+            reqs.back()->replyQName[0] = '\0'; /* nobody to answer: just freed */
+        AddRequest(reqs.back(), id);
+    }
+    EXPECT_EQ(RequestCount.load(), kRequests);
+    /* Every other one goes, newest first, then the ten oldest age out. */
+    for (int n = kRequests - 1; n >= 10; n -= 2)
+        RemoveRequest(reqs[(size_t)n]);
+    MQBYTE id[MQ_MSG_ID_LENGTH];
+    CSLockLock(&RequestLock);
+    for (int n = 0; n < kRequests; n++) {
+        idOf(n, id);
+        EXPECT_EQ(FindRequest(id), (n < 10 || n % 2 == 0) ? reqs[(size_t)n] : nullptr) << n;
+    }
+    CSUnlockLock(&RequestLock);
+    Settings.maxAge = 10;
+    AgeAt(Later(), 1);
+    EXPECT_EQ(RequestCount.load(), kRequests / 2 - 5);
+    CSLockLock(&RequestLock);
+    idOf(3, id);
+    EXPECT_EQ(FindRequest(id), nullptr);
+    idOf(12, id);
+    EXPECT_EQ(FindRequest(id), reqs[12]);
+    CSUnlockLock(&RequestLock);
+    for (int n = 10; n < kRequests; n += 2)
+        RemoveRequest(reqs[(size_t)n]);
+    EXPECT_EQ(RequestCount.load(), 0);
+    RemoveRequest(reqs[12] = Requester()); /* never in the table: only freed */
+    EXPECT_EQ(CSMemBlocksInUse(), blocks);
+}
+
 TEST_F(RequestTableTest, AgesOutARequestIdleForMoreThanMaxAgeOnly) {
     Settings.maxAge = 10;
     int64_t now = Later();

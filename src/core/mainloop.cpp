@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <ctime>
 
+#include "cert/certcmd.h"
 #include "config/settings.h"
 #include "core/agent.h"
 #include "core/status.h"
@@ -32,7 +33,11 @@ static void SleepCycle(void);
 static void ShowStatusLine(int64_t now);
 static void EraseStatusText(void);
 
+/* The start is recorded even when the check could not be started (the
+ * step that failed has said why): it is tried again after certfreq, not at
+ * every pass of the loop. */
 void StartCertCheck(void) {
+    StartCertCheckRequest();
     LastCertCheckStart.store(PLWallClockSeconds(), std::memory_order_relaxed);
 }
 

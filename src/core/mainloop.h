@@ -13,9 +13,9 @@
 /* Time (seconds) the last certificate check started; 0 until the first. */
 extern std::atomic<int64_t> LastCertCheckStart;
 
-/* Start a certificate check (simple command STARTCERT, consumer thread).
- * For now it only records the start time, so that the timer sends
- * STARTCERT once per certfreq. */
+/* Start a certificate check (simple command STARTCERT, consumer thread):
+ * forward the check's inquiry (StartCertCheckRequest) and record the start
+ * time, so that the timer sends STARTCERT once per certfreq. */
 void StartCertCheck(void);
 
 /* The loop of the main thread after consumption has started: timers,

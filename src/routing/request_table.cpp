@@ -91,6 +91,8 @@ void RemoveRequest(REQUEST *req) {
 void FreeRequest(REQUEST *req) {
     if (req == nullptr)
         return;
+    if (req->releaseHandler != nullptr)
+        req->releaseHandler(req);
     CSFreeMem(req->pending);
     CSFreeMem(req);
 }

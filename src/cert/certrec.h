@@ -13,7 +13,7 @@
 
 constexpr int CERT_LABEL_SIZE = 340; /* label, NUL-terminated */
 constexpr int CERT_DN_SIZE = 1025;   /* subject or issuer DN, NUL-terminated */
-constexpr int CERT_SERIAL_SIZE = 34; /* serial number, NUL-terminated */
+constexpr int CERT_SERIAL_SIZE = 64; /* serial number: 21 octets as 42 digits, 20 colons, NUL */
 constexpr int64_t CERT_TIME_UNKNOWN = -1;
 
 /* Selection flags, set while the responses of a DISPLAY CERT are chosen. */

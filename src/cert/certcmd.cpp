@@ -13,7 +13,7 @@
 #include <cctype>
 #include <cstring>
 
-#include "cert/certtool.h"
+#include "cert/keytool.h"
 #include "config/settings.h"
 #include "core/workers.h"
 #include "expr/expr.h"
@@ -42,11 +42,10 @@ static MQLONG CheckStringParm(REQUEST *req, PCFCTX *pcf, MQLONG type, const MQBY
 static MQLONG UnknownParmReason(MQLONG type);
 static void ReadQmgrAttrs(REQUEST *req, CERTCMDCTX *ctx, MQBYTE *msg, MQLONG length, int *stop);
 static void ReportInquiryFailure(REQUEST *req, const MQCFH *cfh, MQBYTE *msg, MQLONG length);
-static int ReportGskitError(REQUEST *req, const CERTCMDCTX *ctx);
+static void ReportGskitError(REQUEST *req, const CERTCMDCTX *ctx);
 static int SendCertResponses(REQUEST *req, CERTCMDCTX *ctx);
 static void FinishRequest(REQUEST *req);
 static void ReleaseRequest(REQUEST *req);
-static void FreeCertList(CERTREC *list);
 static void FreeFilter(REQUEST *req);
 static int HasRequester(const REQUEST *req);
 static int Wanted(const CERTCMDCTX *ctx, MQLONG id);
@@ -157,7 +156,7 @@ static MQLONG ReadDisplayParms(REQUEST *req, CERTCMDCTX *ctx, MQBYTE *msg, MQLON
                     PCFErrorResponse(req, pcf.command, MQRCCF_PARM_VALUE_ERROR, id, nullptr);
                     return MQRCCF_PARM_VALUE_ERROR;
                 }
-                MQLONG n = count < CERTCMD_MAX_ATTRS ? count : CERTCMD_MAX_ATTRS;
+                MQLONG n = count < CERT_MAX_ATTRS ? count : CERT_MAX_ATTRS;
                 if (n > valueLength / (MQLONG)sizeof(MQLONG))
                     n = valueLength / (MQLONG)sizeof(MQLONG);
                 memcpy(ctx->attrs, value, (size_t)n * sizeof(MQLONG));
@@ -172,16 +171,17 @@ static MQLONG ReadDisplayParms(REQUEST *req, CERTCMDCTX *ctx, MQBYTE *msg, MQLON
                     return rc;
                 /* The name becomes one argument of the tool: one that
                  * begins with '-' would be read as an option. */
-                if (ctx->keyRepository[0] == '-') {
-                    PCFParmError(req, &pcf, MQRCCF_PARM_VALUE_ERROR, TextNotRecognised);
-                    return MQRCCF_PARM_VALUE_ERROR;
+                rc = CompleteKeyRepository(ctx->keyRepository, sizeof(ctx->keyRepository));
+                if (rc != MQRC_NONE) {
+                    PCFParmError(req, &pcf, rc,
+                                 rc == MQRCCF_PARM_VALUE_ERROR ? TextNotRecognised : TextTooLong);
+                    return rc;
                 }
-                CompleteKeyRepository(ctx->keyRepository, sizeof(ctx->keyRepository));
                 break;
             }
             case MQCA_CERT_LABEL: {
                 MQLONG rc = CheckStringParm(req, &pcf, type, value, valueLength,
-                                            CERTCMD_PATTERN_SIZE - 1, ctx->labelPattern,
+                                            CERTCMD_LABEL_MAX, ctx->labelPattern,
                                             sizeof(ctx->labelPattern));
                 if (rc != MQRC_NONE)
                     return rc;
@@ -189,7 +189,7 @@ static MQLONG ReadDisplayParms(REQUEST *req, CERTCMDCTX *ctx, MQBYTE *msg, MQLON
             }
             case CVL_ATTR_TORVIK_WHERE: {
                 MQLONG rc = CheckStringParm(req, &pcf, type, value, valueLength,
-                                            CERTCMD_FILTER_SIZE - 1, ctx->filterText,
+                                            CERTCMD_FILTER_MAX, ctx->filterText,
                                             sizeof(ctx->filterText));
                 if (rc != MQRC_NONE)
                     return rc;
@@ -393,14 +393,7 @@ static void ReportInquiryFailure(REQUEST *req, const MQCFH *cfh, MQBYTE *msg, MQ
 
 void CheckRepository(WORKERCALL *call) {
     REQUEST *req = (REQUEST *)call->argument;
-    CERTCMDCTX *ctx = (CERTCMDCTX *)req->handlerContext;
-    const char *repository = CertRepository(ctx);
-
-    ListRepository(ctx, repository);
-    for (CERTREC *rec = ctx->certs; rec != nullptr && ctx->gskitId[0] == '\0'; rec = rec->next) {
-        DetailCertificate(rec, repository);
-        rec->qmgrCert = strcmp(rec->label, ctx->qmgrCertLabel) == 0 ? 1 : 0;
-    }
+    ReadKeyRepository((CERTCMDCTX *)req->handlerContext);
 
     req->replyHandler = ProcessRepository;
     if (PutWakeUp(req->forwardedMsgId) != MQRC_NONE) {
@@ -425,7 +418,7 @@ void ProcessRepository(REQUEST *req, MQBYTE *msg, MQLONG length) {
             SendCertResponses(req, ctx);
         for (CERTREC *rec = ctx->certs; rec != nullptr; rec = rec->next) {
             if (CertNearingExpiry(rec->secondsLeft, ctx->eventThreshold))
-                WriteCertEvent(rec, CertRepository(ctx), ctx->eventThreshold);
+                WriteCertEvent(rec, CertRepositoryName(ctx), ctx->eventThreshold);
         }
     }
     FreeFilter(req);
@@ -433,23 +426,11 @@ void ProcessRepository(REQUEST *req, MQBYTE *msg, MQLONG length) {
 }
 
 /* The repository could not be listed: 2381 to a requester, then the
- * operator's message. Returns 1. */
-static int ReportGskitError(REQUEST *req, const CERTCMDCTX *ctx) {
+ * operator's message. */
+static void ReportGskitError(REQUEST *req, const CERTCMDCTX *ctx) {
     if (HasRequester(req))
         PCFErrorResponse(req, CVL_CMD_DISPLAY_CERTIFICATE, MQRC_KEY_REPOSITORY_ERROR, 0, nullptr);
-    const char *repository = CertRepository(ctx);
-    if (strcmp(ctx->gskitId, "CTGSK2016W") == 0)
-        OutputMessage(0, OUTF_NORMAL, Settings.logStream,
-                      "CVLA227E An invalid key repository password was encountered for '%s'\n",
-                      repository);
-    else if (strcmp(ctx->gskitId, "CTGSK2101W") == 0 || strcmp(ctx->gskitId, "CTGSK3026W") == 0)
-        OutputMessage(0, OUTF_NORMAL, Settings.logStream,
-                      "CVLA226E The key repository '%s' does not exist\n", repository);
-    else
-        OutputMessage(0, OUTF_NORMAL, Settings.logStream,
-                      "CVLA225E Unable to open '%s'\nrunmqakm error message number %10.10s\n",
-                      repository, ctx->gskitId);
-    return 1;
+    ReportKeyRepositoryError(ctx);
 }
 
 /* Select the certificates and send one response per selected certificate,
@@ -546,7 +527,7 @@ MQLONG BuildCertResponse(const CERTCMDCTX *ctx, const CERTREC *rec, int last, MQ
     if (Wanted(ctx, MQCACH_SSL_CERT_ISSUER_NAME))
         ADD(MQCFT_STRING, MQCACH_SSL_CERT_ISSUER_NAME, rec->issuer, -1);
     if (Wanted(ctx, MQCA_SSL_KEY_REPOSITORY))
-        ADD(MQCFT_STRING, MQCA_SSL_KEY_REPOSITORY, CertRepository(ctx), -1);
+        ADD(MQCFT_STRING, MQCA_SSL_KEY_REPOSITORY, CertRepositoryName(ctx), -1);
     if (Wanted(ctx, CVL_ATTR_TORVIK_CERT_ISSUE_TIME) && rec->notBefore != 0)
         ADD(MQCFT_INTEGER64, CVL_ATTR_TORVIK_CERT_ISSUE_TIME, &rec->notBefore, 8);
     if (Wanted(ctx, CVL_ATTR_TORVIK_CERT_EXPIRY_TIME) && rec->notAfter != 0)
@@ -569,27 +550,15 @@ MQLONG BuildCertResponse(const CERTCMDCTX *ctx, const CERTREC *rec, int last, MQ
 
 /* ---- The context's end ------------------------------------------------------ */
 
-const char *CertRepository(const CERTCMDCTX *ctx) {
-    return ctx->keyRepository[0] != '\0' ? ctx->keyRepository : ctx->qmgrKeyRepository;
-}
-
 void ReleaseCertCommand(REQUEST *req) {
     FreeFilter(req);
     CERTCMDCTX *ctx = (CERTCMDCTX *)req->handlerContext;
     if (ctx != nullptr) {
-        FreeCertList(ctx->certs);
+        FreeCertList(ctx);
         CSFreeMem(ctx);
     }
     req->handlerContext = nullptr;
     req->releaseHandler = nullptr;
-}
-
-static void FreeCertList(CERTREC *list) {
-    while (list != nullptr) {
-        CERTREC *next = list->next;
-        CSFreeMem(list);
-        list = next;
-    }
 }
 
 static void FreeFilter(REQUEST *req) {

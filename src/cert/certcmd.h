@@ -16,20 +16,17 @@
 
 #include <cstdint>
 
+#include "cert/certparse.h"
 #include "cert/certrec.h"
 #include "mq/mqi.h"
 #include "routing/request.h"
 
 struct WORKERCALL; /* core/workers.h */
 
-/* Field sizes, terminating zero included. */
-constexpr int CERTCMD_PATTERN_SIZE = 64 + 1;      /* CERT label pattern */
-constexpr int CERTCMD_KEYREPOS_MAX = 256;         /* longest repository name accepted */
-constexpr int CERTCMD_KEYREPOS_SIZE = 256 + 4 + 1; /* name, a ".kdb" added, zero */
-constexpr int CERTCMD_FILTER_SIZE = 1024 + 1;     /* WHERE text */
-constexpr int CERTCMD_LABEL_MAX = 64;             /* the queue manager's CERTLABL */
-constexpr int CERTCMD_MAX_ATTRS = 25;             /* requested attribute ids kept */
-constexpr int CERTCMD_GSKIT_SIZE = 10 + 1;        /* "CTGSK3026W" and a zero */
+/* Longest values accepted. */
+constexpr int CERTCMD_KEYREPOS_MAX = 256; /* a repository name (a ".kdb" may follow) */
+constexpr int CERTCMD_LABEL_MAX = 64;     /* CERT, and the queue manager's CERTLABL */
+constexpr int CERTCMD_FILTER_MAX = 1024;  /* WHERE */
 
 /* Sizes of the messages built here. */
 constexpr MQLONG CERT_RESPONSE_SIZE = 102400;  /* one DISPLAY CERT response */
@@ -43,24 +40,6 @@ enum { CERTMODE_DISPLAY = 0, CERTMODE_CHECK = 1 };
 
 /* The event queue of certificate-expiry events. */
 extern const char CertEventQueueName[]; /* "SYSTEM.ADMIN.CHANNEL.EVENT" */
-
-struct CERTCMDCTX {
-    int32_t mode;                                /* CERTMODE_* */
-    char labelPattern[CERTCMD_PATTERN_SIZE];     /* CERT; empty: every label */
-    char keyRepository[CERTCMD_KEYREPOS_SIZE];   /* SSLKEYR as given, completed;
-                                                    empty: the queue manager's */
-    char filterText[CERTCMD_FILTER_SIZE];        /* WHERE; kept while the filter lives */
-    int32_t eventThreshold;                      /* days; 0 none */
-    int32_t usageFilter;                         /* CERT_USAGE_*, -1 all */
-    int32_t attrs[CERTCMD_MAX_ATTRS];            /* requested attribute ids */
-    int32_t attrCount;                           /* ids used in attrs */
-    int32_t allAttrs;                            /* 1: MQIACF_ALL was asked for */
-    char qmgrKeyRepository[CERTCMD_KEYREPOS_SIZE]; /* the queue manager's SSLKEYR, completed */
-    char qmgrCertLabel[CERTCMD_LABEL_MAX + 1];   /* the queue manager's CERTLABL */
-    int32_t sslEvent;                            /* the queue manager's SSLEV; 0 disabled */
-    CERTREC *certs;                              /* listing order; owned */
-    char gskitId[CERTCMD_GSKIT_SIZE];            /* first GSKit message number, or empty */
-};
 
 /* ---- certcmd.cpp -- DISPLAY CERT ---------------------------------------- */
 
@@ -106,10 +85,6 @@ int CertSelected(REQUEST *req, const CERTCMDCTX *ctx, CERTREC *rec);
  * Returns 0 or the builder's reason. */
 MQLONG BuildCertResponse(const CERTCMDCTX *ctx, const CERTREC *rec, int last, MQBYTE *buffer,
                          MQLONG capacity, MQLONG *length);
-
-/* The repository a command or check works on: the given one, else the
- * queue manager's. */
-const char *CertRepository(const CERTCMDCTX *ctx);
 
 /* Release req's certificate context: its certificate records, the
  * compiled filter and the context itself. Installed as the request's

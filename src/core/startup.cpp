@@ -16,6 +16,7 @@
 #include "log/cs.h"
 #include "log/output.h"
 #include "mq/mqi.h"
+#include "mqsc/mqsc_render.h"
 #include "platform/platform.h"
 
 /* The trigger's option words and the vector that points into them. At most
@@ -329,6 +330,8 @@ int TorvikMain(int argc, char **argv) {
     LastReportTime.store(now, std::memory_order_relaxed);
     LastActivityTime.store(now, std::memory_order_relaxed);
 
+    /* The agent's own commands and MQSC replies, before consumption starts. */
+    RegisterMqscHandlers();
     StartAgent(configSet);
 
     Shutdown();

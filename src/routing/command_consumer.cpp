@@ -179,20 +179,20 @@ static void CheckReplyQueueSize(REQUEST *req) {
 
 /* Hand a request to its handler. Returns 0 when the handler has dealt with
  * it, MQRC_FUNCTION_NOT_SUPPORTED (2298) to forward it unchanged, another
- * reason to drop it. The MQSC translation, the escape unwrapping and the
- * agent's DISPLAY CERT plug in here; until they do, their requests go to
- * the command server as they came. */
+ * reason to drop it. MQSC text and escape commands go to the registered
+ * translation, command 9500 to the registered DISPLAY CERT handler; a kind
+ * with no handler registered goes to the command server as it came. */
 static MQLONG DispatchRequest(REQUEST *req, MQMD *md, MQBYTE *msg, MQLONG length) {
-    (void)md;
-    (void)msg;
-    (void)length;
     switch (req->requestType) {
         case REQTYPE_MQSC:
+            return CallRequestHandler(HANDLER_MQSC, req, md, msg, length);
         case REQTYPE_ESCAPE:
-            return MQRC_FUNCTION_NOT_SUPPORTED;
+            return CallRequestHandler(HANDLER_ESCAPE, req, md, msg, length);
         case REQTYPE_PCF:
             /* CVL_CMD_DISPLAY_CERTIFICATE is the agent's own; every other
              * command belongs to the command server. */
+            if (req->command == CVL_CMD_DISPLAY_CERTIFICATE)
+                return CallRequestHandler(HANDLER_DISPLAY_CERT, req, md, msg, length);
             return MQRC_FUNCTION_NOT_SUPPORTED;
         default:
             return MQRCCF_UNEXPECTED_ERROR;

@@ -124,11 +124,13 @@ void ClearRequests(void);
 constexpr int MSGID_HEX_SIZE = 2 * MQ_MSG_ID_LENGTH + 1;
 const char *FormatMsgIdHex(char *out, const MQBYTE *msgId);
 
-/* ---- mqsc_render.cpp -- replies in MQSC form ----------------------------- */
+/* ---- request_hooks.cpp -- replies in the requester's form --------------- */
 
-/* Where the MQSC rendering of TORVIK's PCF replies plugs in: for a request
- * of type REQTYPE_MQSC or REQTYPE_ESCAPE the reply in *msg (a CSGetMem
- * block of *length bytes, owned by the caller) is turned into MQSC text and
- * *msg / *length replaced (the old block freed); for other types it is left
- * unchanged. Until MQSC rendering exists every reply stays PCF. Returns 0. */
+/* Put the reply in *msg (a CSGetMem block of *length bytes, owned by the
+ * caller) into the form the requester used: for REQTYPE_MQSC and
+ * REQTYPE_ESCAPE the registered renderer (SetReplyRenderer) makes MQSC
+ * text, *msg / *length are replaced (the old block freed) and md->Format
+ * becomes MQFMT_STRING for MQSC text (escape responses stay MQFMT_ADMIN).
+ * Without a renderer, for other types, or when rendering fails, the reply
+ * stays PCF, so the requester always gets an answer. Returns 0. */
 MQLONG RenderReplyAsMqsc(REQUEST *req, MQMD *md, MQBYTE **msg, MQLONG *length);

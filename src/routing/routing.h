@@ -43,6 +43,35 @@ void MQENTRY CommandConsumer(MQHCONN hConn, PMQMD md, PMQGMO gmo, PMQVOID buffer
  * anything else is none. */
 MQLONG ClassifyRequest(const MQCHAR *format, const MQBYTE *msg, MQLONG length);
 
+/* ---- request_hooks.cpp -- handlers registered from above ------------------
+ * The MQSC translation, the escape unwrapping, TORVIK's own DISPLAY CERT
+ * and the MQSC rendering of replies live in modules above routing; the
+ * agent registers them at start-up, before consumption starts. */
+
+/* A request handler: gets the REQUEST, the rewritten descriptor, the
+ * message and its length. Returns 0 when it has dealt with the request,
+ * MQRC_FUNCTION_NOT_SUPPORTED (2298) to forward the message unchanged,
+ * another reason to drop the request. */
+typedef MQLONG REQUESTHANDLER(REQUEST *req, MQMD *md, MQBYTE *msg, MQLONG length);
+
+/* Turns a PCF reply into the MQSC form of req's request type: on 0 *msg and
+ * *length describe a new CSGetMem block owned by the caller (the reply
+ * itself is not freed); anything else leaves them unchanged. */
+typedef MQLONG REPLYRENDERER(REQUEST *req, MQBYTE **msg, MQLONG *length);
+
+/* Which handler: MQSC text, escape commands, command 9500. */
+enum { HANDLER_MQSC = 0, HANDLER_ESCAPE = 1, HANDLER_DISPLAY_CERT = 2, HANDLER_COUNT = 3 };
+
+/* Register (or, with null, remove) the handler of kind which. */
+void SetRequestHandler(int which, REQUESTHANDLER *handler);
+
+/* Call the handler of kind which; MQRC_FUNCTION_NOT_SUPPORTED when none
+ * is registered (the request goes to the command server as it came). */
+MQLONG CallRequestHandler(int which, REQUEST *req, MQMD *md, MQBYTE *msg, MQLONG length);
+
+/* Register (or remove) the renderer RenderReplyAsMqsc uses. */
+void SetReplyRenderer(REPLYRENDERER *renderer);
+
 /* ---- forward.cpp -- to the command server ---------------------------------- */
 
 /* Save the requester's ReplyToQ, ReplyToQMgr (each cut at the first blank or

@@ -15,6 +15,7 @@
 
 #include "cert/keytool.h"
 #include "config/settings.h"
+#include "core/agent.h"
 #include "core/workers.h"
 #include "expr/expr.h"
 #include "log/cs.h"
@@ -22,6 +23,7 @@
 #include "mq/mqpcf.h"
 #include "mq/queues.h"
 #include "mqconst/mqconst.h"
+#include "mqsc/mqsc_render.h"
 #include "mqsc/mqsc_tables.h"
 #include "pcf/pcf.h"
 #include "routing/routing.h"
@@ -51,6 +53,10 @@ static int HasRequester(const REQUEST *req);
 static int Wanted(const CERTCMDCTX *ctx, MQLONG id);
 
 /* ---- DisplayCertCommand --------------------------------------------------- */
+
+void RegisterCertCommand(void) {
+    SetRequestHandler(HANDLER_DISPLAY_CERT, DisplayCertCommand);
+}
 
 MQLONG DisplayCertCommand(REQUEST *req, MQMD *md, MQBYTE *msg, MQLONG length) {
     if (length < MinPcfLength) {

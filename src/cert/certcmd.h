@@ -43,6 +43,10 @@ extern const char CertEventQueueName[]; /* "SYSTEM.ADMIN.CHANNEL.EVENT" */
 
 /* ---- certcmd.cpp -- DISPLAY CERT ---------------------------------------- */
 
+/* Make DisplayCertCommand routing's handler of command 9500 (in PCF, and
+ * as the MQSC translation makes it). Start-up, after the MQSC handlers. */
+void RegisterCertCommand(void);
+
 /* Handle PCF command 9500 (msg, length bytes) for req, whose md has been
  * prepared for forwarding: check the parameters (an error response ends the
  * command), compile the WHERE filter, and forward the Inquire Queue Manager

@@ -17,6 +17,7 @@
 #include "mq/mqpcf.h"
 #include "mq/queues.h"
 #include "mqconst/mqconst.h"
+#include "mqsc/mqsc_render.h"
 #include "pcf/pcf.h"
 #include "routing/routing.h"
 

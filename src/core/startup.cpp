@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstring>
 
+#include "cert/certcmd.h"
 #include "config/settings.h"
 #include "core/agent.h"
 #include "core/status.h"
@@ -332,6 +333,7 @@ int TorvikMain(int argc, char **argv) {
 
     /* The agent's own commands and MQSC replies, before consumption starts. */
     RegisterMqscHandlers();
+    RegisterCertCommand();
     StartAgent(configSet);
 
     Shutdown();

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "cert/certcmd.h"
+#include "core/test_support.h"
 #include "routing/routing_fakes.h"
 
 namespace {
@@ -32,6 +33,7 @@ protected:
     }
     void TearDown() override {
         ClearRequests();
+        ForgetCachedHandles();
         EXPECT_EQ(CSMemBlocksInUse(), baseline_) << "blocks left behind";
         RoutingTest::TearDown();
     }
@@ -157,6 +159,7 @@ TEST_F(CertCommandTest, AnswersEachParameterErrorWithOneResponseAndNoInquiry) {
         EXPECT_EQ(f.parmId, c.parmId);
         EXPECT_EQ(f.text.substr(0, strlen(c.text)), c.text);
         EXPECT_EQ(RequestCount.load(), 0);
+        ForgetCachedHandles();
         EXPECT_EQ(CSMemBlocksInUse(), baseline_);
     }
 }

@@ -170,9 +170,9 @@ static MQLONG ReadDisplayParms(REQUEST *req, CERTCMDCTX *ctx, MQBYTE *msg, MQLON
                 break;
             }
             case MQCA_SSL_KEY_REPOSITORY: {
-                MQLONG rc = CheckStringParm(req, &pcf, type, value, valueLength,
-                                            CERTCMD_KEYREPOS_MAX, ctx->keyRepository,
-                                            sizeof(ctx->keyRepository));
+                MQLONG rc =
+                    CheckStringParm(req, &pcf, type, value, valueLength, CERTCMD_KEYREPOS_MAX,
+                                    ctx->keyRepository, sizeof(ctx->keyRepository));
                 if (rc != MQRC_NONE)
                     return rc;
                 /* The name becomes one argument of the tool: one that
@@ -186,17 +186,15 @@ static MQLONG ReadDisplayParms(REQUEST *req, CERTCMDCTX *ctx, MQBYTE *msg, MQLON
                 break;
             }
             case MQCA_CERT_LABEL: {
-                MQLONG rc = CheckStringParm(req, &pcf, type, value, valueLength,
-                                            CERTCMD_LABEL_MAX, ctx->labelPattern,
-                                            sizeof(ctx->labelPattern));
+                MQLONG rc = CheckStringParm(req, &pcf, type, value, valueLength, CERTCMD_LABEL_MAX,
+                                            ctx->labelPattern, sizeof(ctx->labelPattern));
                 if (rc != MQRC_NONE)
                     return rc;
                 break;
             }
             case CVL_ATTR_TORVIK_WHERE: {
-                MQLONG rc = CheckStringParm(req, &pcf, type, value, valueLength,
-                                            CERTCMD_FILTER_MAX, ctx->filterText,
-                                            sizeof(ctx->filterText));
+                MQLONG rc = CheckStringParm(req, &pcf, type, value, valueLength, CERTCMD_FILTER_MAX,
+                                            ctx->filterText, sizeof(ctx->filterText));
                 if (rc != MQRC_NONE)
                     return rc;
                 break;
@@ -464,8 +462,8 @@ static int SendCertResponses(REQUEST *req, CERTCMDCTX *ctx) {
         if ((rec->selection & CERT_SELECTED) == 0)
             continue;
         MQLONG msgLength = 0;
-        MQLONG rc = BuildCertResponse(ctx, rec, (rec->selection & CERT_LAST_SELECTED) != 0,
-                                      buffer, CERT_RESPONSE_SIZE, &msgLength);
+        MQLONG rc = BuildCertResponse(ctx, rec, (rec->selection & CERT_LAST_SELECTED) != 0, buffer,
+                                      CERT_RESPONSE_SIZE, &msgLength);
         if (rc != MQRC_NONE) {
             OutputMessage(0, OUTF_NORMAL, Settings.logStream,
                           "CVLA405E PCF Message failure %d (%s)\n", (int)rc, ReasonText(rc));
@@ -518,11 +516,11 @@ MQLONG BuildCertResponse(const CERTCMDCTX *ctx, const CERTREC *rec, int last, MQ
     PCFStartBuild(&pcf, &buffer, capacity, 0, 0, &cfh);
 
     MQLONG compCode = 0, reason = 0, worst = 0;
-#define ADD(type, id, value, len)                                              \
-    do {                                                                       \
-        PCFAddParm(&pcf, (type), (id), (value), (len), &compCode, &reason);    \
-        if (reason != MQRC_NONE && worst == MQRC_NONE)                         \
-            worst = reason;                                                    \
+#define ADD(type, id, value, len)                                           \
+    do {                                                                    \
+        PCFAddParm(&pcf, (type), (id), (value), (len), &compCode, &reason); \
+        if (reason != MQRC_NONE && worst == MQRC_NONE)                      \
+            worst = reason;                                                 \
     } while (0)
     ADD(MQCFT_STRING, MQCA_CERT_LABEL, rec->label, -1);
     ADD(MQCFT_INTEGER, CVL_ATTR_TORVIK_CERT_USAGE, &rec->usage, 4);

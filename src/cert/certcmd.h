@@ -29,10 +29,10 @@ constexpr int CERTCMD_LABEL_MAX = 64;     /* CERT, and the queue manager's CERTL
 constexpr int CERTCMD_FILTER_MAX = 1024;  /* WHERE */
 
 /* Sizes of the messages built here. */
-constexpr MQLONG CERT_RESPONSE_SIZE = 102400;  /* one DISPLAY CERT response */
-constexpr MQLONG QMGR_INQUIRY_SIZE = 500;      /* buffer of BuildQmgrInquiry */
-constexpr MQLONG CERT_EVENT_CAPACITY = 4096;   /* growable event message ... */
-constexpr MQLONG CERT_EVENT_SLACK = 500;       /* ... and its slack */
+constexpr MQLONG CERT_RESPONSE_SIZE = 102400; /* one DISPLAY CERT response */
+constexpr MQLONG QMGR_INQUIRY_SIZE = 500;     /* buffer of BuildQmgrInquiry */
+constexpr MQLONG CERT_EVENT_CAPACITY = 4096;  /* growable event message ... */
+constexpr MQLONG CERT_EVENT_SLACK = 500;      /* ... and its slack */
 constexpr MQLONG CERTEVENT_SECONDS_PER_DAY = 86400;
 
 /* Modes of a context. */

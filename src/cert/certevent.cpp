@@ -136,11 +136,11 @@ MQLONG BuildCertEvent(const CERTREC *rec, const char *repository, int32_t thresh
     MQLONG compCode = 0, reason = 0, worst = 0;
     MQLONG threshold = thresholdDays;
     /* A parameter that cannot be added is left out; the rest still goes. */
-#define ADD(type, id, value, len)                                              \
-    do {                                                                       \
-        PCFAddParm(&pcf, (type), (id), (value), (len), &compCode, &reason);    \
-        if (reason != MQRC_NONE && worst == MQRC_NONE)                         \
-            worst = reason;                                                    \
+#define ADD(type, id, value, len)                                           \
+    do {                                                                    \
+        PCFAddParm(&pcf, (type), (id), (value), (len), &compCode, &reason); \
+        if (reason != MQRC_NONE && worst == MQRC_NONE)                      \
+            worst = reason;                                                 \
     } while (0)
     ADD(MQCFT_STRING, MQCA_Q_MGR_NAME, Settings.qmgrName, -1);
     ADD(MQCFT_STRING, MQCA_CERT_LABEL, rec->label, -1);

@@ -119,8 +119,7 @@ protected:
                 UtcStamp(-2 * DAY)});
         create({"-label", "century", "-dn", "CN=century", "-expire", "36500"});
         create({"-label", "rootca", "-dn", "CN=rootca", "-expire", "3650", "-ca", "true"});
-        create({"-label", "app client", "-dn", "CN=app", "-expire", "365", "-default_cert",
-                "yes"});
+        create({"-label", "app client", "-dn", "CN=app", "-expire", "365", "-default_cert", "yes"});
     }
     void Mqsc(const std::string &text) {
         std::string out;
@@ -130,14 +129,15 @@ protected:
         tvtest::WriteFile(dir.file("torvik.cfg"),
                           "logpath = \"" + dir.file("log") + "\"\n" + config);
         agent = std::make_unique<tvtest::BackgroundProgram>(std::vector<std::string>{
-            BIN + "/torvik", "-m", QM, "-k", "-v", "3", "-f", dir.file("torvik.cfg")});
+            BIN + "/torvik", "-m", QM, "-k", "-v", "High", "-f", dir.file("torvik.cfg")});
         ASSERT_TRUE(LogHas("CVLA004I Parameters in effect:")) << Log();
     }
     void StopAgent() {
         RunProgram({BIN + "/mqcmd", "-m", QM, "--simple", "STOP"}, 30000);
         EXPECT_TRUE(tvtest::WaitFor([&] { return agent->Done(); }, std::chrono::seconds(60)));
-        if (agent->Done())
+        if (agent->Done()) {
             EXPECT_EQ(agent->Join().proc.exitCode, 0);
+        }
         agent.reset();
     }
     std::string Log() { return tvtest::ReadFile(dir.file("log/TORVIK_Log01.txt")); }
@@ -149,6 +149,9 @@ protected:
     /* mqcmd --json with args; the messages it printed. */
     std::vector<JVALUE> Ask(std::vector<std::string> args) {
         args.insert(args.begin(), {BIN + "/mqcmd", "-m", QM, "--json", "--wait", "60"});
+        return Printed(args);
+    }
+    std::vector<JVALUE> Printed(const std::vector<std::string> &args) {
         RESULT r = RunProgram(args, 120000);
         std::vector<JVALUE> msgs;
         for (const std::string &line : tvtest::SplitLines(r.out)) {
@@ -169,7 +172,9 @@ protected:
         return all;
     }
     /* Every message on the event queue (removed). */
-    std::vector<JVALUE> Events() { return Ask({"get", "-q", EVENTQ}); }
+    std::vector<JVALUE> Events() {
+        return Printed({BIN + "/mqcmd", "get", "-q", EVENTQ, "-m", QM, "--json", "--wait", "1"});
+    }
 
     tvtest::TempDir dir;
     MqsimQueueManager qm;
@@ -196,9 +201,9 @@ TEST_F(CertEndToEnd, DisplaysCertificatesAndWritesOneEventPerExpiringCertificate
     /* The first check runs at start: one event per certificate inside 30
      * days, each a PCF channel event with reason 11000. */
     ASSERT_TRUE(LogHas("CVLA228I", 3)) << Log();
-    EXPECT_NE(Log().find("CVLA224I Checking Certificates in '" + dir.file("key.kdb") +
-                         "' for Expiry"),
-              std::string::npos);
+    EXPECT_NE(
+        Log().find("CVLA224I Checking Certificates in '" + dir.file("key.kdb") + "' for Expiry"),
+        std::string::npos);
     EXPECT_NE(Log().find("CVLA228I Certificate event written for DN 'CN=soon' with 29 days left"),
               std::string::npos);
     EXPECT_NE(Log().find("CVLA228I Certificate event written for DN 'CN=old' with -2 days left"),
@@ -297,20 +302,22 @@ TEST_F(CertEndToEnd, ReportsRepositoryErrorsAndFollowsSslevWithCertthreshZero) {
     Mqsc("ALTER QMGR SSLKEYR('" + dir.file("key") + "') SSLEV(DISABLED)");
     StartAgent("certevent = asqmgr\ncertthresh = 0\ncertfreqasmins = yes\ncertfreq = 1\n");
 
-    const std::string disabled = "CVLA223I Certificate Expiry Events are disabled\n"
-                                 "certevent config set to 'asqmgr' and SSLEV(DISABLED)\n";
-    const std::string enabled = "CVLA223I Certificate Expiry Events are enabled\n"
-                                "certevent config set to 'asqmgr' and SSLEV(ENABLED)\n";
+    const std::string disabled =
+        "CVLA223I Certificate Expiry Events are disabled\n"
+        "certevent config set to 'asqmgr' and SSLEV(DISABLED)\n";
+    const std::string enabled =
+        "CVLA223I Certificate Expiry Events are enabled\n"
+        "certevent config set to 'asqmgr' and SSLEV(ENABLED)\n";
     ASSERT_TRUE(LogHas(disabled)) << Log();
 
     /* Missing repository: 2381 to the requester, CVLA226E to the operator;
      * a wrong stash: CVLA227E; a name with shell syntax runs nothing. */
-    std::vector<JVALUE> msgs = Ask({"--pcf", "9500", "2121:string=*",
-                                    "2049:string=" + dir.file("missing")});
+    std::vector<JVALUE> msgs =
+        Ask({"--pcf", "9500", "2121:string=*", "2049:string=" + dir.file("missing")});
     ASSERT_EQ(msgs.size(), 1u);
     EXPECT_EQ(Num(Pcf(msgs[0]), "reason"), 2381);
-    EXPECT_TRUE(LogHas("CVLA226E The key repository '" + dir.file("missing.kdb") +
-                       "' does not exist"))
+    EXPECT_TRUE(
+        LogHas("CVLA226E The key repository '" + dir.file("missing.kdb") + "' does not exist"))
         << Log();
     msgs = Ask({"--pcf", "9500", "2121:string=*", "2049:string=" + dir.file("bad.kdb")});
     ASSERT_EQ(msgs.size(), 1u);

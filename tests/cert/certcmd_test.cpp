@@ -206,8 +206,9 @@ TEST_F(CertCommandTest, ForwardsTheQmgrInquiryAndKeepsTheFirst25Attributes) {
     EXPECT_EQ(Get(q, 12), MQCMD_INQUIRE_Q_MGR);
     EXPECT_EQ(Get(q, 20), MQCFC_LAST);
     EXPECT_EQ(Get(q, 32), 1);
-    const MQLONG list[] = {MQCFT_INTEGER_LIST, 28, MQIACF_Q_MGR_ATTRS, 3,
-                           MQCA_SSL_KEY_REPOSITORY, MQCA_CERT_LABEL, MQIA_SSL_EVENT};
+    const MQLONG list[] = {
+        MQCFT_INTEGER_LIST, 28, MQIACF_Q_MGR_ATTRS, 3, MQCA_SSL_KEY_REPOSITORY, MQCA_CERT_LABEL,
+        MQIA_SSL_EVENT};
     for (int i = 0; i < 7; i++)
         EXPECT_EQ(Get(q, 36 + 4 * i), list[i]) << i;
     EXPECT_EQ(rtest::TrimName(puts[0].md.ReplyToQ, 48), rtest::FakeReplyQName);
@@ -255,8 +256,9 @@ TEST_F(CertCommandTest, InquiryFailureGoesToTheRequesterOrEndsTheCheckWithCVLA22
 
 TEST_F(CertCommandTest, AsqmgrSwitchReportsOnlyChangesAndEndsDisabledChecks) {
     Settings.certEvent.store(CERTEVENT_ASQMGR);
-    const char disabled[] = "CVLA223I Certificate Expiry Events are disabled\n"
-                            "certevent config set to 'asqmgr' and SSLEV(DISABLED)\n";
+    const char disabled[] =
+        "CVLA223I Certificate Expiry Events are disabled\n"
+        "certevent config set to 'asqmgr' and SSLEV(DISABLED)\n";
     for (int i = 0; i < 2; i++) {
         ASSERT_EQ(StartCertCheckRequest(), MQRC_NONE);
         std::vector<PutRecord> inq = rtest::PutsTo("SYSTEM.ADMIN.COMMAND.QUEUE");
@@ -273,8 +275,9 @@ TEST_F(CertCommandTest, AsqmgrSwitchReportsOnlyChangesAndEndsDisabledChecks) {
     EXPECT_EQ(ApplyEventSwitch(req, &ctx), 1);
     EXPECT_EQ(ApplyEventSwitch(req, &ctx), 1);
     FreeRequest(req);
-    EXPECT_EQ(tvtest::CountOf(Log(), "CVLA223I Certificate Expiry Events are enabled\n"
-                                     "certevent config set to 'asqmgr' and SSLEV(ENABLED)\n"),
+    EXPECT_EQ(tvtest::CountOf(Log(),
+                              "CVLA223I Certificate Expiry Events are enabled\n"
+                              "certevent config set to 'asqmgr' and SSLEV(ENABLED)\n"),
               1);
     EXPECT_TRUE(FlagIsSet(FLAG_CERTEV_ENABLED_NOTED));
     EXPECT_FALSE(FlagIsSet(FLAG_CERTEV_DISABLED_NOTED));
@@ -286,10 +289,15 @@ TEST_F(CertCommandTest, ExpiryTestIsStrictlyBelowTheThresholdIn64Bits) {
         int32_t days;
         int expected;
     } cases[] = {
-        {30 * DAY, 30, 0},         {30 * DAY - 1, 30, 1}, {-2 * DAY, 30, 1}, {0, 1, 1},
-        {-5 * DAY, 0, 0},          {100 * 365 * DAY, 30000, 0},
+        {30 * DAY, 30, 0},
+        {30 * DAY - 1, 30, 1},
+        {-2 * DAY, 30, 1},
+        {0, 1, 1},
+        {-5 * DAY, 0, 0},
+        {100 * 365 * DAY, 30000, 0},
         {100 * 365 * DAY, 40000, 1}, /* 40000 days overflow a 32-bit product */
-        {INT64_MIN, INT32_MAX, 1}, {INT64_MAX, INT32_MAX, 0},
+        {INT64_MIN, INT32_MAX, 1},
+        {INT64_MAX, INT32_MAX, 0},
     };
     for (const auto &c : cases)
         EXPECT_EQ(CertNearingExpiry(c.left, c.days), c.expected) << c.left << " " << c.days;
@@ -377,9 +385,8 @@ TEST_F(CertResponseTest, AnswersUnknownObjectNameWhenNothingIsSelected) {
 }
 
 TEST_F(CertResponseTest, WritesEventsForEveryCertificateInsideEvtthresSelectedOrNot) {
-    REQUEST *req = Prepared(Command()
-                                .Str(MQCA_CERT_LABEL, "ca*")
-                                .Int(CVL_ATTR_TORVIK_LIFESPAN_THRESHOLD, 30));
+    REQUEST *req =
+        Prepared(Command().Str(MQCA_CERT_LABEL, "ca*").Int(CVL_ATTR_TORVIK_LIFESPAN_THRESHOLD, 30));
     Process(req);
     EXPECT_EQ(rtest::PutsTo("REQ.REPLY").size(), 1u);
     std::vector<PutRecord> events = rtest::PutsTo(CertEventQueueName);

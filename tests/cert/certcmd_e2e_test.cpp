@@ -164,13 +164,15 @@ protected:
         }
         return msgs;
     }
-    /* The texts of an MQSC answer, joined. */
+    /* The texts of an MQSC answer (plain, or escape responses), joined. */
     std::string AskText(std::vector<std::string> args) {
         std::string all;
         for (const JVALUE &m : Ask(args))
-            all += Str(m, "text");
+            all += Param(m, MQCACF_ESCAPE_TEXT_ID) != nullptr ? Text(m, MQCACF_ESCAPE_TEXT_ID)
+                                                              : Str(m, "text");
         return all;
     }
+    static constexpr long MQCACF_ESCAPE_TEXT_ID = 3014;
     /* Every message on the event queue (removed). */
     std::vector<JVALUE> Events() {
         return Printed({BIN + "/mqcmd", "get", "-q", EVENTQ, "-m", QM, "--json", "--wait", "1"});
@@ -183,9 +185,10 @@ protected:
 
 /* Labels named by CERT(...) in an MQSC text, in order. */
 std::vector<std::string> Labels(const std::string &text) {
+    const std::string item = "details\nCERT(";
     std::vector<std::string> labels;
-    for (size_t at = text.find("CERT("); at != std::string::npos; at = text.find("CERT(", at)) {
-        at += 5;
+    for (size_t at = text.find(item); at != std::string::npos; at = text.find(item, at)) {
+        at += item.size();
         labels.push_back(text.substr(at, text.find(')', at) - at));
     }
     return labels;

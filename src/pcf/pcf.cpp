@@ -188,21 +188,32 @@ MQBYTE *PCFAddParm(PCFCTX *ctx, MQLONG type, MQLONG parmId, const void *value, M
         case MQCFT_INTEGER64:
             break;
     }
-    memcpy(p, head, (size_t)(type == MQCFT_INTEGER64 ? 16 : fixed));
-    MQBYTE *area = p + fixed;
+    if (type == MQCFT_INTEGER || type == MQCFT_INTEGER_FILTER) {
+        /* the value is the last field of the structure */
+        memcpy(p, head, (size_t)fixed);
+        ctx->offset += (MQLONG)size;
+        CountInParent(ctx);
+        return p + fixed - 4;
+    }
     if (type == MQCFT_INTEGER64) {
-        area = p + 16;
         int64_t v = 0;
         if (value != nullptr)
             memcpy(&v, value, sizeof(v));
-        memcpy(area, &v, sizeof(v));
-    } else if (length > 0) {
+        memcpy(p, head, 16);
+        memcpy(p + 16, &v, sizeof(v));
+        ctx->offset += (MQLONG)size;
+        CountInParent(ctx);
+        return p + 16;
+    }
+    memcpy(p, head, (size_t)fixed);
+    MQBYTE *area = p + fixed;
+    if (length > 0) {
         if (value != nullptr)
             memcpy(area, value, (size_t)length);
         else
             memset(area, 0, (size_t)length);
     }
-    if (size > fixed + length && type != MQCFT_INTEGER64)
+    if (size > fixed + length)
         memset(area + length, 0, (size_t)(size - fixed - length));
 
     ctx->offset += (MQLONG)size;

@@ -1,0 +1,298 @@
+/* pcf_test.cpp -- the PCF builder and reader: structure layouts, padding,
+ * version raising, groups, growth, full buffers, and hostile messages. */
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "log/cs.h"
+#include "mqconst/mqconst.h"
+#include "pcf/pcf.h"
+
+namespace {
+
+MQLONG At(const MQBYTE *m, size_t off) {
+    MQLONG v;
+    memcpy(&v, m + off, 4);
+    return v;
+}
+
+/* A fixed buffer of size bytes with an empty version-1 command header. */
+struct Builder {
+    explicit Builder(MQLONG size = 1000, int growable = 0, MQLONG slack = 0) {
+        buf = growable ? (MQBYTE *)CSGetMem((size_t)(size + slack)) : fixed;
+        MQCFH cfh = MQCFH_DEFAULT;
+        cfh.Version = MQCFH_VERSION_1;
+        PCFStartBuild(&ctx, &buf, size, slack, growable, &cfh);
+        owned = growable;
+    }
+    ~Builder() {
+        if (owned)
+            CSFreeMem(buf);
+    }
+    MQBYTE *Add(MQLONG type, MQLONG id, const void *v, MQLONG len) {
+        return PCFAddParm(&ctx, type, id, v, len, &cc, &rc);
+    }
+    MQBYTE fixed[100000];
+    MQBYTE *buf;
+    PCFCTX ctx;
+    int owned;
+    MQLONG cc = -1, rc = -1;
+};
+
+TEST(PcfBuild, EachTypeHasItsLayoutPaddingAndVersion) {
+    const MQLONG v32 = 77;
+    const int64_t v64 = -5;
+    struct Case {
+        MQLONG type;
+        const void *value;
+        MQLONG length;
+        MQLONG struc;   /* StrucLength */
+        MQLONG version; /* header version afterwards */
+        size_t valueAt; /* offset of the value in the structure */
+    } cases[] = {
+        {MQCFT_INTEGER, &v32, 4, 16, 1, 12},
+        {MQCFT_STRING, "abcde", 5, 28, 1, 20},
+        {MQCFT_STRING, "abcd", 4, 24, 1, 20},
+        {MQCFT_STRING, "abcde", -1, 28, 1, 20},
+        {MQCFT_STRING, "abc", -2, 24, 1, 20},
+        {MQCFT_STRING, nullptr, -1, 20, 1, 20},
+        {MQCFT_INTEGER_LIST, nullptr, 12, 28, 1, 16},
+        {MQCFT_STRING_LIST, "xy", 2, 28, 1, 24},
+        {MQCFT_BYTE_STRING, "\x01\x02\x03", 3, 20, 2, 16},
+        {MQCFT_INTEGER_FILTER, &v32, 4, 20, 3, 16},
+        {MQCFT_STRING_FILTER, "ab", -1, 28, 3, 24},
+        {MQCFT_BYTE_STRING_FILTER, "\x09", 1, 24, 3, 20},
+        {MQCFT_INTEGER64, &v64, 8, 24, 3, 16},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(testing::Message() << "type " << c.type << " length " << c.length);
+        Builder b;
+        MQBYTE *area = b.Add(c.type, 4711, c.value, c.length);
+        ASSERT_EQ(b.rc, 0);
+        ASSERT_EQ(area, b.buf + 36 + c.valueAt);
+        EXPECT_EQ(At(b.buf, 36), c.type);
+        EXPECT_EQ(At(b.buf, 40), c.struc);
+        EXPECT_EQ(At(b.buf, 44), 4711);
+        EXPECT_EQ(At(b.buf, 8), c.version);
+        EXPECT_EQ(At(b.buf, 32), 1);
+        EXPECT_EQ(b.ctx.offset, 36 + c.struc);
+    }
+    /* -2 counts and copies the NUL; a byte string never lowers version 3 */
+    Builder b;
+    b.Add(MQCFT_STRING, 1, "abc", -2);
+    EXPECT_EQ(At(b.buf, 36 + 16), 4);
+    EXPECT_EQ(b.buf[36 + 23], 0);
+    b.Add(MQCFT_INTEGER64, 2, nullptr, 0);
+    b.Add(MQCFT_BYTE_STRING, 3, "z", 1);
+    EXPECT_EQ(At(b.buf, 8), 3);
+}
+
+TEST(PcfBuild, RefusesUnknownTypesBadLengthsAndFullBuffers) {
+    struct Case {
+        MQLONG type;
+        MQLONG length;
+        MQLONG capacity;
+        MQLONG reason;
+    } cases[] = {
+        {7, 0, 1000, MQRCCF_CFH_TYPE_ERROR},
+        {MQCFT_STRING, -3, 1000, MQRC_BUFFER_LENGTH_ERROR},
+        {MQCFT_INTEGER_LIST, 6, 1000, MQRC_BUFFER_LENGTH_ERROR},
+        {MQCFT_STRING, 100, 100, MQRC_STORAGE_NOT_AVAILABLE},
+    };
+    for (const Case &c : cases) {
+        Builder b(c.capacity);
+        b.Add(MQCFT_INTEGER, 1, nullptr, 0);
+        EXPECT_EQ(b.Add(c.type, 2, nullptr, c.length), nullptr);
+        EXPECT_EQ(b.cc, MQCC_FAILED);
+        EXPECT_EQ(b.rc, c.reason);
+        EXPECT_EQ(b.ctx.offset, 52) << "the message so far stays";
+        EXPECT_EQ(At(b.buf, 32), 1);
+    }
+}
+
+TEST(PcfBuild, GrowableBufferAtLeastDoublesAndMovesTheOwner) {
+    Builder b(4096, 1, 500);
+    std::string big(3964 - 20, 'x'); /* 36 + 3964 = 4000 bytes used */
+    b.Add(MQCFT_STRING, 1, big.data(), (MQLONG)big.size());
+    ASSERT_EQ(b.ctx.offset, 4000);
+    MQBYTE *before = b.buf;
+    std::string more(180, 'y'); /* a 200-byte structure */
+    MQBYTE *area = b.Add(MQCFT_STRING, 2, more.data(), (MQLONG)more.size());
+    ASSERT_EQ(b.rc, 0);
+    EXPECT_NE(b.buf, before);
+    EXPECT_EQ(b.ctx.msg, b.buf);
+    EXPECT_EQ(b.ctx.capacity, 8192);
+    EXPECT_EQ(area, b.buf + 4000 + 20);
+    EXPECT_EQ(At(b.buf, 32), 2);
+    EXPECT_EQ(b.buf[36 + 20], 'x') << "used bytes copied";
+
+    CSSetMemFailAfter(0);
+    std::string huge(9000, 'z');
+    EXPECT_EQ(b.Add(MQCFT_STRING, 3, huge.data(), (MQLONG)huge.size()), nullptr);
+    CSSetMemFailAfter(-1);
+    EXPECT_EQ(b.rc, MQRC_STORAGE_NOT_AVAILABLE);
+    EXPECT_EQ(b.ctx.offset, 4200);
+}
+
+TEST(PcfBuild, GroupsCountTheirMembersAndNestTenDeep) {
+    Builder b;
+    b.Add(MQCFT_GROUP, 8000, nullptr, 0);
+    b.Add(MQCFT_INTEGER, 1, nullptr, 0);
+    EXPECT_EQ(At(b.buf, 32), 1) << "the group counts at top level, its member in the group";
+    EXPECT_EQ(At(b.buf, 36 + 12), 1);
+    EXPECT_EQ(At(b.buf, 8), 3);
+    for (int i = 1; i < PCF_MAX_GROUPS; i++)
+        b.Add(MQCFT_GROUP, 8000 + i, nullptr, 0);
+    EXPECT_EQ(b.ctx.depth, 10);
+    MQLONG used = b.ctx.offset;
+    b.Add(MQCFT_GROUP, 9999, nullptr, 0);
+    EXPECT_EQ(b.rc, MQRC_FORMAT_NOT_SUPPORTED);
+    EXPECT_EQ(b.ctx.offset, used);
+    EXPECT_EQ(At(b.buf, b.ctx.groups[9].offset + 12), 0) << "the innermost group's count stays";
+}
+
+/* Read every parameter of a message as "type:id:length:count" items. */
+std::vector<std::string> ReadAll(const MQBYTE *m, MQLONG len, MQLONG *lastReason) {
+    PCFCTX ctx;
+    PCFStartRead(&ctx, m, len);
+    std::vector<std::string> out;
+    for (int guard = 0; guard < 100; guard++) {
+        MQLONG type, id, length, count, cc, rc;
+        const MQBYTE *value;
+        PCFNextParm(&ctx, &type, &id, &value, &length, &count, &cc, &rc);
+        if (cc != MQCC_OK) {
+            *lastReason = rc;
+            return out;
+        }
+        if (value != nullptr) {
+            EXPECT_GE(value, m);
+            EXPECT_LE(value + length, m + len);
+        }
+        out.push_back(std::to_string(type) + ":" + std::to_string(id) + ":" +
+                      std::to_string(length) + ":" + std::to_string(count));
+    }
+    *lastReason = -1;
+    return out;
+}
+
+TEST(PcfRead, WalksEveryTypeAndTheGroups) {
+    Builder b;
+    MQLONG list[2] = {5, 6};
+    b.Add(MQCFT_INTEGER, 1, nullptr, 0);
+    b.Add(MQCFT_STRING, 2, "abcde", 5);
+    b.Add(MQCFT_INTEGER_LIST, 3, list, 8);
+    b.Add(MQCFT_STRING_LIST, 4, "xyz", 3);
+    b.Add(MQCFT_BYTE_STRING, 5, "\x01", 1);
+    b.Add(MQCFT_INTEGER64, 6, nullptr, 0);
+    b.Add(MQCFT_GROUP, 7, nullptr, 0);
+    b.Add(MQCFT_GROUP, 8, nullptr, 0); /* empty: nothing follows */
+    MQLONG reason;
+    std::vector<std::string> got = ReadAll(b.buf, b.ctx.offset, &reason);
+    std::vector<std::string> want = {"3:1:4:1",    "4:2:5:1",   "5:3:8:2",   "6:4:3:1",
+                                     "9:5:1:1",    "23:6:8:1",  "20:7:16:1", "20:8:16:1",
+                                     "1003:8:0:0", "1003:7:0:0"};
+    EXPECT_EQ(got, want);
+    EXPECT_EQ(reason, PCF_END_OF_PARMS);
+
+    /* an empty group at top level, then the next parameter */
+    Builder g;
+    g.Add(MQCFT_GROUP, 7, nullptr, 0);
+    MQCFIN in = {MQCFT_INTEGER, 16, 9, 1};
+    memcpy(g.buf + g.ctx.offset, &in, 16);
+    memcpy(g.buf + 32, "\x02\0\0\0", 4);
+    got = ReadAll(g.buf, g.ctx.offset + 16, &reason);
+    EXPECT_EQ(got, (std::vector<std::string>{"20:7:16:1", "1003:7:0:0", "3:9:4:1"}));
+
+    Builder none;
+    EXPECT_TRUE(ReadAll(none.buf, 36, &reason).empty());
+    EXPECT_EQ(reason, PCF_END_OF_PARMS);
+}
+
+TEST(PcfRead, HostileMessagesEndTheReadingWithoutOverrun) {
+    auto msg = [](std::vector<MQLONG> words) {
+        std::vector<MQBYTE> m(36, 0);
+        MQLONG one = 1;
+        memcpy(m.data() + 32, &one, 4);
+        for (MQLONG w : words) {
+            m.insert(m.end(), (MQBYTE *)&w, (MQBYTE *)&w + 4);
+        }
+        return m;
+    };
+    struct Case {
+        const char *what;
+        std::vector<MQBYTE> m;
+        MQLONG reason;
+    } cases[] = {
+        {"string past the end", msg({4, 24, 1, 0, 400, 0}), MQRC_TRUNCATED_MSG_FAILED},
+        {"negative string length", msg({4, 24, 1, 0, -8, 0}), MQRC_TRUNCATED_MSG_FAILED},
+        {"structure past the end", msg({3, 64, 1, 0}), MQRC_TRUNCATED_MSG_FAILED},
+        {"structure shorter than its type", msg({3, 8, 1, 0}), MQRC_TRUNCATED_MSG_FAILED},
+        {"list count beyond its structure", msg({5, 20, 1, 9, 0}), MQRC_TRUNCATED_MSG_FAILED},
+        {"string list past its structure", msg({6, 28, 1, 0, 3, 4, 0}), MQRC_TRUNCATED_MSG_FAILED},
+        {"half a header", msg({3, 16}), MQRC_TRUNCATED_MSG_FAILED},
+        {"count promises more", msg({}), MQRC_TRUNCATED_MSG_FAILED},
+        {"unknown type", msg({77, 16, 1, 0}), MQRCCF_CFH_TYPE_ERROR},
+        {"filter on reading", msg({13, 20, 1, 1, 0}), MQRCCF_CFH_TYPE_ERROR},
+        {"negative group count", msg({20, 16, 1, -1}), MQRC_TRUNCATED_MSG_FAILED},
+    };
+    for (const Case &c : cases) {
+        MQLONG reason;
+        ReadAll(c.m.data(), (MQLONG)c.m.size(), &reason);
+        EXPECT_EQ(reason, c.reason) << c.what;
+    }
+    /* eleven nested groups */
+    std::vector<MQLONG> words;
+    for (int i = 0; i < 11; i++)
+        words.insert(words.end(), {20, 16, 100 + i, 1});
+    std::vector<MQBYTE> deep = msg(words);
+    MQLONG reason;
+    EXPECT_EQ(ReadAll(deep.data(), (MQLONG)deep.size(), &reason).size(), 10u);
+    EXPECT_EQ(reason, MQRC_FORMAT_NOT_SUPPORTED);
+    /* shorter than a header */
+    PCFCTX ctx;
+    EXPECT_EQ(PCFStartRead(&ctx, deep.data(), 20), MQRCCF_MSG_LENGTH_ERROR);
+    EXPECT_TRUE(ReadAll(deep.data(), 20, &reason).empty());
+    EXPECT_EQ(reason, MQRC_TRUNCATED_MSG_FAILED);
+    /* the agent's own types: bare item, string and string list layouts */
+    std::vector<MQBYTE> own =
+        msg({1000, 1001, 24, 5, 0, 3, 0x00636261, 1002, 28, 6, 0, 1, 3, 0x007a7978});
+    memcpy(own.data() + 32, "\x03\0\0\0", 4);
+    EXPECT_EQ(ReadAll(own.data(), (MQLONG)own.size(), &reason),
+              (std::vector<std::string>{"1000:0:4:0", "1001:5:3:1", "1002:6:3:1"}));
+    EXPECT_EQ(reason, PCF_END_OF_PARMS);
+}
+
+TEST(PcfResponse, ErrorResponseEscapeHeaderAndAttributeSelection) {
+    MQBYTE buf[1000];
+    MQLONG len = PCFBuildErrorResponse(buf, sizeof buf, MQCMD_Q_MGR_EVENT, 3015, 20002, "bad");
+    EXPECT_EQ(len, 36 + 16 + 24);
+    EXPECT_EQ(At(buf, 0), MQCFT_EVENT);
+    const MQLONG head[9] = {MQCFT_EVENT, 36, 1, MQCMD_Q_MGR_EVENT, 1, 1, 2, 3015, 2};
+    EXPECT_EQ(memcmp(buf, head, 36), 0);
+    EXPECT_EQ(At(buf, 44), MQIACF_PARAMETER_ID);
+    EXPECT_EQ(At(buf, 48), 20002);
+    EXPECT_EQ(At(buf, 60), CVL_ATTR_ERROR_TEXT);
+    len = PCFBuildErrorResponse(buf, sizeof buf, 9500, 2298, 20002, nullptr);
+    EXPECT_EQ(len, 36) << "2298 names no parameter";
+    EXPECT_EQ(At(buf, 0), MQCFT_COMMAND);
+    std::string longText(2000, 'x');
+    EXPECT_EQ(PCFBuildErrorResponse(buf, sizeof buf, 9500, 2298, 0, longText.c_str()), 36)
+        << "a text that does not fit is left out";
+
+    MQLONG words[18];
+    EXPECT_EQ(PCFEscapeHeader((MQBYTE *)words, 5, 38, 0), 25);
+    const MQLONG want[18] = {1, 36, 1, 38, 1, 1, 0, 0, 2, 3, 16, 1017, 1, 4, 25, 3014, 0, 5};
+    EXPECT_EQ(memcmp(words, want, sizeof want), 0);
+    PCFEscapeHeader((MQBYTE *)words, 5, 0, 3008);
+    EXPECT_EQ(words[6], 2);
+
+    const MQLONG ids[3] = {20009, 20012, 3545};
+    EXPECT_TRUE(PCFAttrWanted(ids, 3, 0, 3545));
+    EXPECT_FALSE(PCFAttrWanted(ids, 2, 0, 3545));
+    EXPECT_FALSE(PCFAttrWanted(ids, 0, 0, 20009));
+    EXPECT_TRUE(PCFAttrWanted(ids, 0, 1, 42));
+}
+
+}  // namespace

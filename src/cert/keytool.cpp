@@ -36,7 +36,7 @@ static const char *SkipBlanks(const char *name) {
 
 int SpawnChild(const char *const *argv, CHILDPROC *child) {
     PLPROCRESULT r;
-    int rc = PLRunProcess(argv, child->workDir, child->out, child->outSize, PL_INFINITE, &r);
+    int rc = PLRunProgram(argv, child->workDir, child->out, child->outSize, PL_INFINITE, &r);
     child->outLen = rc == 0 ? r.outLen : 0;
     child->overflow = r.overflow;
     child->exitCode = r.exitCode;

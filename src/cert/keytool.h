@@ -44,7 +44,10 @@ struct CHILDPROC {
 typedef void (*TOOLLINEHANDLER)(void *ctx, const char *line);
 
 /* Start argv[0] (looked up on PATH) with argv[1..] (null-terminated) as its
- * arguments and collect its output as child describes, until it ends.
+ * arguments and collect its output as child describes, until it ends. On
+ * Windows runmqakm.exe runs directly; should only a batch file of that name
+ * be installed, it runs through cmd and an argument holding one of cmd's
+ * characters (&|<>^%!"()) is refused (-9) before anything runs.
  * Returns 0, or PL_PROC_PIPE_FAILED (-1), PL_PROC_CLOSE_FAILED (-2),
  * PL_PROC_CREATE_FAILED (-3, after "Error %d: %s" on standard output),
  * PL_PROC_READ_FAILED (-4), PL_PROC_WAIT_FAILED (-6), PL_PROC_ARGS_FAILED (-9). */

@@ -170,6 +170,16 @@ struct PLPROCRESULT {
 int PLRunProcess(const char *const *argv, const char *workDir, char *out, size_t outSize,
                  uint32_t timeoutMs, PLPROCRESULT *result);
 
+/* PLRunProcess for a program found by its bare name, which on Windows may
+ * be installed as a batch file. POSIX: PLRunProcess. Windows: when argv[0]
+ * holds no directory or extension and no "<argv[0]>.exe" is on the search
+ * path but a ".cmd" or ".bat" file is, that batch file runs through the
+ * command interpreter ("cmd /d /s /c"); an argument holding one of the
+ * interpreter's characters &|<>^%!"() or a line end is then refused with
+ * PL_PROC_ARGS_FAILED before anything runs, since cmd would act on it. */
+int PLRunProgram(const char *const *argv, const char *workDir, char *out, size_t outSize,
+                 uint32_t timeoutMs, PLPROCRESULT *result);
+
 /* ---- Console ------------------------------------------------------------ */
 
 /* 1 when standard output is a terminal (console), else 0. */

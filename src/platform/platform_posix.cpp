@@ -496,6 +496,12 @@ int PLRunProcess(const char *const *argv, const char *workDir, char *out, size_t
     return rc;
 }
 
+/* No batch files here: a program found on PATH runs directly. */
+int PLRunProgram(const char *const *argv, const char *workDir, char *out, size_t outSize,
+                 uint32_t timeoutMs, PLPROCRESULT *result) {
+    return PLRunProcess(argv, workDir, out, outSize, timeoutMs, result);
+}
+
 /* ---- Console ------------------------------------------------------------ */
 
 static std::mutex ConsoleMutex;

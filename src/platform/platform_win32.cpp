@@ -18,6 +18,7 @@
 #include <time.h>
 
 #include <mutex>
+#include <string>
 
 const char PL_PATH_SEPARATOR = '\\';
 const char PL_TRAP_FILE[] = "c:\\temp\\cstrap.txt";
@@ -344,6 +345,9 @@ static void CloseIfOpen(HANDLE *h) {
     }
 }
 
+static int RunCommandLine(wchar_t *cmd, DWORD convErr, const char *workDir, char *out,
+                          size_t outSize, uint32_t timeoutMs, PLPROCRESULT *result);
+
 int PLRunProcess(const char *const *argv, const char *workDir, char *out, size_t outSize,
                  uint32_t timeoutMs, PLPROCRESULT *result) {
     PLPROCRESULT r = {};
@@ -356,6 +360,16 @@ int PLRunProcess(const char *const *argv, const char *workDir, char *out, size_t
     }
     DWORD convErr = 0;
     wchar_t *cmd = BuildCommandLine(argv, &convErr);
+    return RunCommandLine(cmd, convErr, workDir, out, outSize, timeoutMs, result);
+}
+
+/* Run a whole command line as PLRunProcess runs argv. cmd comes from
+ * malloc and is freed here; null means it could not be built (convErr
+ * says why). */
+static int RunCommandLine(wchar_t *cmd, DWORD convErr, const char *workDir, char *out,
+                          size_t outSize, uint32_t timeoutMs, PLPROCRESULT *result) {
+    PLPROCRESULT r = {};
+    r.exitCode = -1;
     wchar_t *dir = nullptr;
     if (cmd != nullptr && workDir != nullptr)
         dir = ToWide(workDir, &convErr);
@@ -524,6 +538,54 @@ int PLRunProcess(const char *const *argv, const char *workDir, char *out, size_t
     if (result != nullptr)
         *result = r;
     return rc;
+}
+
+/* Characters the command interpreter acts on even in a batch file's
+ * arguments; with a line end or a double quote, an argument holding one is
+ * refused rather than escaped. */
+static const char CMD_METACHARACTERS[] = "&|<>^%!\"()\r\n";
+
+int PLRunProgram(const char *const *argv, const char *workDir, char *out, size_t outSize,
+                 uint32_t timeoutMs, PLPROCRESULT *result) {
+    /* A bare name: an .exe on the search path runs directly, as CreateProcessW
+     * itself would find it. */
+    if (argv == nullptr || argv[0] == nullptr || argv[0][0] == '\0' ||
+        strpbrk(argv[0], "\\/:.") != nullptr)
+        return PLRunProcess(argv, workDir, out, outSize, timeoutMs, result);
+    char found[MAX_PATH];
+    if (SearchPathA(nullptr, argv[0], ".exe", MAX_PATH, found, nullptr) != 0)
+        return PLRunProcess(argv, workDir, out, outSize, timeoutMs, result);
+    DWORD n = SearchPathA(nullptr, argv[0], ".cmd", MAX_PATH, found, nullptr);
+    if (n == 0 || n >= MAX_PATH)
+        n = SearchPathA(nullptr, argv[0], ".bat", MAX_PATH, found, nullptr);
+    if (n == 0 || n >= MAX_PATH)
+        return PLRunProcess(argv, workDir, out, outSize, timeoutMs, result);
+
+    /* Only a batch file: cmd /d /s /c ""batch" arg "arg with blank" ...". */
+    PLPROCRESULT r = {};
+    r.exitCode = -1;
+    r.systemError = ERROR_INVALID_PARAMETER;
+    std::string line = "cmd.exe /d /s /c \"\"";
+    line += found;
+    line += "\"";
+    bool refused = strpbrk(found, "%!\"") != nullptr;
+    for (int i = 1; argv[i] != nullptr && !refused; i++) {
+        refused = strpbrk(argv[i], CMD_METACHARACTERS) != nullptr;
+        bool quote = argv[i][0] == '\0' || strpbrk(argv[i], " \t\v") != nullptr;
+        line += quote ? " \"" : " ";
+        line += argv[i];
+        if (quote)
+            line += "\"";
+    }
+    line += "\"";
+    if (refused || line.size() >= 32767) {
+        if (result != nullptr)
+            *result = r;
+        return PL_PROC_ARGS_FAILED;
+    }
+    DWORD convErr = 0;
+    wchar_t *cmd = ToWide(line.c_str(), &convErr);
+    return RunCommandLine(cmd, convErr, workDir, out, outSize, timeoutMs, result);
 }
 
 /* ---- Console ------------------------------------------------------------ */

@@ -19,6 +19,7 @@
 
 #include "cert/certrec.h"
 #include "mqsc/mqsc_tables.h"
+#include "platform/platform.h"
 
 /* ---- values --------------------------------------------------------------- */
 
@@ -148,11 +149,7 @@ int HexToBytes(const char *hex, int length, unsigned char *out);
 
 /* Replace the context's message with the formatted text. When no storage is
  * left for it the message becomes null. */
-void SetExprError(ExprContext *ctx, const char *format, ...)
-#if defined(__GNUC__)
-    __attribute__((format(printf, 2, 3)))
-#endif
-    ;
+void SetExprError(ExprContext *ctx, const char *format, ...) PL_PRINTF_FORMAT(2, 3);
 
 /* Release one lexeme and its owned text. Null is accepted. */
 void FreeLexeme(Lexeme *lex);

@@ -19,18 +19,19 @@
 
 #include "cert/certrec.h"
 #include "mqsc/mqsc_tables.h"
+#include "platform/platform.h"
 
 /* ---- values --------------------------------------------------------------- */
 
 /* Lexeme types; a lexeme is a string when (type & 0xFF) == LEX_STRING. */
 enum {
-    LEX_NULL = 0x0,            /* no value: an attribute that is not set */
-    LEX_INTEGER = 0x1,         /* value.integer */
-    LEX_REAL = 0x2,            /* value.real */
-    LEX_VARIABLE = 0x4,        /* text: owned, NUL-terminated name */
-    LEX_STRING = 0x8,          /* value.length bytes at text, owned by someone else */
-    LEX_OPERATOR = 0x10,       /* value.op */
-    LEX_STRING_OWNED = 0x208   /* value.length bytes at text, owned (NUL after them) */
+    LEX_NULL = 0x0,          /* no value: an attribute that is not set */
+    LEX_INTEGER = 0x1,       /* value.integer */
+    LEX_REAL = 0x2,          /* value.real */
+    LEX_VARIABLE = 0x4,      /* text: owned, NUL-terminated name */
+    LEX_STRING = 0x8,        /* value.length bytes at text, owned by someone else */
+    LEX_OPERATOR = 0x10,     /* value.op */
+    LEX_STRING_OWNED = 0x208 /* value.length bytes at text, owned (NUL after them) */
 };
 
 /* Indicator of a variable name: its .short/.long suffix. */
@@ -48,15 +49,15 @@ union LEXVALUE {
 
 /* One token of a filter, and one value during evaluation. */
 struct Lexeme {
-    Lexeme *next;               /* next in its list (postfix: the item added before) */
-    Lexeme *previous;           /* previous in its list */
-    uint16_t type;              /* LEX_* */
-    uint16_t position;          /* offset of the token in the filter text, 0-based */
-    LEXVALUE value;             /* by type */
-    char *text;                 /* string bytes or variable name, see LEX_* */
-    const MqscParamDef *param;  /* a variable's attribute row, once resolved */
-    uint16_t nameLength;        /* length of a variable's name */
-    uint16_t indicator;         /* IND_* */
+    Lexeme *next;              /* next in its list (postfix: the item added before) */
+    Lexeme *previous;          /* previous in its list */
+    uint16_t type;             /* LEX_* */
+    uint16_t position;         /* offset of the token in the filter text, 0-based */
+    LEXVALUE value;            /* by type */
+    char *text;                /* string bytes or variable name, see LEX_* */
+    const MqscParamDef *param; /* a variable's attribute row, once resolved */
+    uint16_t nameLength;       /* length of a variable's name */
+    uint16_t indicator;        /* IND_* */
 };
 
 /* ---- operators ------------------------------------------------------------ */
@@ -69,12 +70,12 @@ typedef int (*EXPROPHANDLER)(ExprContext *ctx, const OperatorDef *op, const Lexe
                              const Lexeme *right, Lexeme *result);
 
 struct OperatorDef {
-    const char *name;  /* "EQ" ...; null ends the table */
+    const char *name; /* "EQ" ...; null ends the table */
     uint16_t inputPrecedence;
     uint16_t stackPrecedence;
-    uint32_t flags;    /* OP_BINARY; OP_WORD filled in at first use */
+    uint32_t flags; /* OP_BINARY; OP_WORD filled in at first use */
     EXPROPHANDLER handler;
-    int nameLength;    /* filled in at first use */
+    int nameLength; /* filled in at first use */
 };
 
 /* EQ NE GE LE (12), GT LT (13), LK NL CT EX CTG EXG (15), in search order. */
@@ -83,8 +84,8 @@ extern OperatorDef ExprOperators[];
 /* ---- the compiled filter -------------------------------------------------- */
 
 enum {
-    EXPR_OPT_COPY_STRINGS = 0x1,   /* never set: string literals refer into the filter text */
-    EXPR_OPT_CASE_SENSITIVE = 0x2  /* always set: strings compare byte by byte */
+    EXPR_OPT_COPY_STRINGS = 0x1,  /* never set: string literals refer into the filter text */
+    EXPR_OPT_CASE_SENSITIVE = 0x2 /* always set: strings compare byte by byte */
 };
 
 /* What the caller hands the compiler (copied into the context; 24 bytes). */
@@ -103,24 +104,24 @@ typedef int (*EXPRVARCALLBACK)(ExprContext *ctx, const Lexeme *other, Lexeme *va
 /* One operator of the evaluation stack awaiting its operands. */
 struct EXPRFRAME {
     const Lexeme *op;
-    Lexeme right;  /* the right operand's value once haveRight */
+    Lexeme right; /* the right operand's value once haveRight */
     int haveRight;
 };
 
 struct ExprContext {
     OperatorDef *operators;
-    char *message;              /* current error, owned (CSGetMem); null when none */
-    uint32_t options;           /* EXPR_OPT_*: exactly EXPR_OPT_CASE_SENSITIVE */
-    Lexeme *tokenHead;          /* tokens not yet parsed */
+    char *message;     /* current error, owned (CSGetMem); null when none */
+    uint32_t options;  /* EXPR_OPT_*: exactly EXPR_OPT_CASE_SENSITIVE */
+    Lexeme *tokenHead; /* tokens not yet parsed */
     Lexeme *tokenTail;
-    Lexeme *postfixHead;        /* the root operator; next links lead back to the first operand */
-    Lexeme *postfixTail;        /* the first operand */
-    int trial;                  /* 1 while the compile trial-evaluates */
-    EXPRVARCALLBACK resolve;    /* ResolveVariable */
+    Lexeme *postfixHead;     /* the root operator; next links lead back to the first operand */
+    Lexeme *postfixTail;     /* the first operand */
+    int trial;               /* 1 while the compile trial-evaluates */
+    EXPRVARCALLBACK resolve; /* ResolveVariable */
     ExprCallerData caller;
-    int positionOffset;         /* added to every reported position */
+    int positionOffset;           /* added to every reported position */
     const MqscParamDef *unitsRow; /* row of the latest variable: units of the next numbers */
-    EXPRFRAME *frames;          /* evaluation stack, one entry per operator; owned */
+    EXPRFRAME *frames;            /* evaluation stack, one entry per operator; owned */
     int frameCount;
 };
 
@@ -148,11 +149,7 @@ int HexToBytes(const char *hex, int length, unsigned char *out);
 
 /* Replace the context's message with the formatted text. When no storage is
  * left for it the message becomes null. */
-void SetExprError(ExprContext *ctx, const char *format, ...)
-#if defined(__GNUC__)
-    __attribute__((format(printf, 2, 3)))
-#endif
-    ;
+void SetExprError(ExprContext *ctx, const char *format, ...) PL_PRINTF_FORMAT(2, 3);
 
 /* Release one lexeme and its owned text. Null is accepted. */
 void FreeLexeme(Lexeme *lex);
@@ -198,9 +195,9 @@ int ExprIsTrue(const Lexeme *value);
 int ResolveVariable(ExprContext *ctx, const Lexeme *other, Lexeme *variable, Lexeme *result);
 
 enum {
-    FIND_EXACT = 0x0,    /* the keyword's full length only */
-    FIND_ABBREV = 0x1,   /* a unique prefix of a keyword will do */
-    FIND_SKIP_AQW = 0x2  /* rows of type letter 'a', 'q' and 'w' are no candidates */
+    FIND_EXACT = 0x0,   /* the keyword's full length only */
+    FIND_ABBREV = 0x1,  /* a unique prefix of a keyword will do */
+    FIND_SKIP_AQW = 0x2 /* rows of type letter 'a', 'q' and 'w' are no candidates */
 };
 
 /* The row of table whose keyword name[0..length) names (case-insensitive),
@@ -213,8 +210,8 @@ const MqscParamDef *FindParamByName(const MqscParamDef *table, const char *name,
 int WildcardMatch(const char *value, int valueLength, const char *pattern, int patternLength);
 
 /* The handlers of ExprOperators. */
-int CompareHandler(ExprContext *ctx, const OperatorDef *op, const Lexeme *left,
-                   const Lexeme *right, Lexeme *result);
+int CompareHandler(ExprContext *ctx, const OperatorDef *op, const Lexeme *left, const Lexeme *right,
+                   Lexeme *result);
 int WildcardHandler(ExprContext *ctx, const OperatorDef *op, const Lexeme *left,
                     const Lexeme *right, Lexeme *result);
 int ContainsHandler(ExprContext *ctx, const OperatorDef *op, const Lexeme *left,

@@ -136,9 +136,8 @@ const MqscParamDef *FindParamByName(const MqscParamDef *table, const char *name,
     int count = 0;
     *ambiguous = 0;
     for (const MqscParamDef *row = table; row->keyword != nullptr; row++) {
-        const int keywordLength = row->keywordLength > 0
-                                      ? static_cast<int>(row->keywordLength)
-                                      : static_cast<int>(strlen(row->keyword));
+        const int keywordLength = row->keywordLength > 0 ? static_cast<int>(row->keywordLength)
+                                                         : static_cast<int>(strlen(row->keyword));
         if (keywordLength < length || (!(mode & FIND_ABBREV) && keywordLength != length))
             continue;
         if ((mode & FIND_SKIP_AQW) && (row->type == 'a' || row->type == 'q' || row->type == 'w'))
@@ -203,53 +202,53 @@ static int ReadField(ExprContext *ctx, const Lexeme *variable, const MqscParamDe
     const long room = static_cast<long>(sizeof(CERTREC)) - offset;
     memset(result, 0, sizeof *result); /* LEX_NULL */
     switch (row->fieldType) {
-    case FIELD_NONE:
-        /* A keyword of the command with no certificate field behind it
-         * (SSLKEYR, EVTTHRES): never set for a certificate. */
-        return 1;
-    case FIELD_INT32:
-        if (offset >= 0 && room >= static_cast<long>(sizeof(int32_t))) {
-            int32_t value;
-            memcpy(&value, base + offset, sizeof value);
-            if (value != INT32_MIN) {
-                result->type = LEX_INTEGER;
-                result->value.integer = value;
-            }
+        case FIELD_NONE:
+            /* A keyword of the command with no certificate field behind it
+             * (SSLKEYR, EVTTHRES): never set for a certificate. */
             return 1;
-        }
-        break;
-    case FIELD_TIME64:
-        if (offset >= 0 && room >= static_cast<long>(sizeof(int64_t))) {
-            int64_t value;
-            memcpy(&value, base + offset, sizeof value);
-            if (value != INT64_MIN) {
-                result->type = LEX_INTEGER;
-                result->value.integer = value;
+        case FIELD_INT32:
+            if (offset >= 0 && room >= static_cast<long>(sizeof(int32_t))) {
+                int32_t value;
+                memcpy(&value, base + offset, sizeof value);
+                if (value != INT32_MIN) {
+                    result->type = LEX_INTEGER;
+                    result->value.integer = value;
+                }
+                return 1;
             }
-            return 1;
-        }
-        break;
-    case FIELD_TEXT:
-        if (offset >= 0 && room > 0) {
-            const char *text = base + offset;
-            long length;
-            if (row->fixedLength == 0) {
-                length = static_cast<long>(strnlen(text, static_cast<size_t>(room)));
-            } else {
-                length = row->fixedLength < room ? row->fixedLength : room;
-                while (length > 0 && (text[length - 1] == '\0' || text[length - 1] == '\t' ||
-                                      text[length - 1] == '\n' || text[length - 1] == '\r' ||
-                                      text[length - 1] == ' '))
-                    length--;
+            break;
+        case FIELD_TIME64:
+            if (offset >= 0 && room >= static_cast<long>(sizeof(int64_t))) {
+                int64_t value;
+                memcpy(&value, base + offset, sizeof value);
+                if (value != INT64_MIN) {
+                    result->type = LEX_INTEGER;
+                    result->value.integer = value;
+                }
+                return 1;
             }
-            result->type = LEX_STRING;
-            result->text = const_cast<char *>(text);
-            result->value.length = length;
-            return 1;
-        }
-        break;
-    default:
-        break;
+            break;
+        case FIELD_TEXT:
+            if (offset >= 0 && room > 0) {
+                const char *text = base + offset;
+                long length;
+                if (row->fixedLength == 0) {
+                    length = static_cast<long>(strnlen(text, static_cast<size_t>(room)));
+                } else {
+                    length = row->fixedLength < room ? row->fixedLength : room;
+                    while (length > 0 && (text[length - 1] == '\0' || text[length - 1] == '\t' ||
+                                          text[length - 1] == '\n' || text[length - 1] == '\r' ||
+                                          text[length - 1] == ' '))
+                        length--;
+                }
+                result->type = LEX_STRING;
+                result->text = const_cast<char *>(text);
+                result->value.length = length;
+                return 1;
+            }
+            break;
+        default:
+            break;
     }
     SetExprError(ctx, "CVLA610E Unknown variable '%.*s'", variable->nameLength, variable->text);
     return 0;
@@ -275,8 +274,8 @@ static void Harmonise(Lexeme *a, const Lexeme *b) {
     }
 }
 
-int CompareHandler(ExprContext *ctx, const OperatorDef *op, const Lexeme *left,
-                   const Lexeme *right, Lexeme *result) {
+int CompareHandler(ExprContext *ctx, const OperatorDef *op, const Lexeme *left, const Lexeme *right,
+                   Lexeme *result) {
     (void)ctx;
     memset(result, 0, sizeof *result);
     if (left->type == LEX_NULL || right->type == LEX_NULL)
@@ -284,13 +283,16 @@ int CompareHandler(ExprContext *ctx, const OperatorDef *op, const Lexeme *left,
     Lexeme a = *left, b = *right;
     Harmonise(&a, &b);
     Harmonise(&b, &a);
-    int order = 0;     /* -1, 0, 1 */
+    int order = 0; /* -1, 0, 1 */
     int unordered = 0;
     if (IsString(&a) && IsString(&b)) {
         const int64_t shorter = a.value.length < b.value.length ? a.value.length : b.value.length;
         const int c = shorter > 0 ? memcmp(a.text, b.text, static_cast<size_t>(shorter)) : 0;
-        order = c < 0 ? -1 : c > 0 ? 1 : a.value.length < b.value.length ? -1
-                                       : a.value.length > b.value.length ? 1 : 0;
+        order = c < 0                             ? -1
+                : c > 0                           ? 1
+                : a.value.length < b.value.length ? -1
+                : a.value.length > b.value.length ? 1
+                                                  : 0;
     } else if (a.type == LEX_REAL && b.type == LEX_REAL) {
         if (a.value.real != a.value.real || b.value.real != b.value.real)
             unordered = 1;
@@ -349,17 +351,18 @@ int ContainsHandler(ExprContext *ctx, const OperatorDef *op, const Lexeme *left,
         SetExprError(ctx, "First operand to operator '%s' should be a list or string", op->name);
         return 0;
     }
-    const int same = left->value.length == right->value.length &&
-                     (left->value.length == 0 ||
-                      memcmp(left->text, right->text, static_cast<size_t>(left->value.length)) == 0);
+    const int same =
+        left->value.length == right->value.length &&
+        (left->value.length == 0 ||
+         memcmp(left->text, right->text, static_cast<size_t>(left->value.length)) == 0);
     SetInteger(result, op->name[0] == 'C' ? same : !same);
     return 1;
 }
 
 int WildcardMatch(const char *value, int valueLength, const char *pattern, int patternLength) {
     int v = 0, p = 0;
-    int star = -1;    /* pattern position of the latest '*' */
-    int resume = 0;   /* value position that '*' is tried from next */
+    int star = -1;  /* pattern position of the latest '*' */
+    int resume = 0; /* value position that '*' is tried from next */
     while (v < valueLength) {
         if (p < patternLength && pattern[p] == '*') {
             star = p++;

@@ -36,22 +36,22 @@ OperatorDef ExprOperators[] = {
 /* Names accepted as system variables; none has a value in certificate
  * filters, so evaluating one reports an unknown variable. */
 static const char *const SystemVariables[] = {
-    "_nl",       "_os",          "_sep",       "_time",      "_qmgr",      "_item",
-    "_ccdt",     "_errno",       "_cmdok",     "_width",     "_stream",    "_lastrc",
-    "_height",   "_client",      "_matches",   "_idxEach",   "_numEach",   "_idxItem",
-    "_numItem",  "_ccdtmode",    "_cmdlevel",  "_idxWhile",  "_numWhile",  "_platform",
-    "_connqmgr", "_errnostr",    "_lastcmdresp", "_lastresp", "_respwait", "_responses",
+    "_nl",        "_os",         "_sep",         "_time",     "_qmgr",     "_item",
+    "_ccdt",      "_errno",      "_cmdok",       "_width",    "_stream",   "_lastrc",
+    "_height",    "_client",     "_matches",     "_idxEach",  "_numEach",  "_idxItem",
+    "_numItem",   "_ccdtmode",   "_cmdlevel",    "_idxWhile", "_numWhile", "_platform",
+    "_connqmgr",  "_errnostr",   "_lastcmdresp", "_lastresp", "_respwait", "_responses",
     "_lastrcstr", "_error_func", nullptr,
 };
 
 /* Names that take the .short and .long suffixes. */
 static const char *const IndicatorNames[] = {
-    "COMPRATE", "COMPTIME", "EXITTIME", "NETTIME", "XBATCHSZ",
+    "COMPRATE", "COMPTIME", "EXITTIME", "NETTIME",  "XBATCHSZ",
     "XMSGSA",   "XQTIME",   "QTIME",    "MCASTREL", nullptr,
 };
 
-constexpr int CONST_NAME_MAX = 99; /* longest name after CONST. */
-constexpr int REAL_TOKEN_MAX = 19; /* longest real-number token */
+constexpr int CONST_NAME_MAX = 99;  /* longest name after CONST. */
+constexpr int REAL_TOKEN_MAX = 19;  /* longest real-number token */
 constexpr int UNITS_BITS = 0xFFFFF; /* unit kinds in a row's units mask */
 
 static int IsWordStart(char c);
@@ -258,8 +258,8 @@ Lexeme *MakeLexeme(ExprContext *ctx, const OperatorDef *op, const char *text, co
     if (ctx->unitsRow != nullptr && (ctx->unitsRow->unitsMask & UNITS_BITS) != 0) {
         char reason[128];
         int64_t total = 0;
-        int rc = ParseExprUnits(static_cast<uint32_t>(ctx->unitsRow->unitsMask & UNITS_BITS),
-                                start, length, &total, reason, static_cast<int>(sizeof reason));
+        int rc = ParseExprUnits(static_cast<uint32_t>(ctx->unitsRow->unitsMask & UNITS_BITS), start,
+                                length, &total, reason, static_cast<int>(sizeof reason));
         if (rc == 0) {
             lex = NewLexeme(ctx, LEX_INTEGER, position);
             if (lex == nullptr)
@@ -320,10 +320,10 @@ static Lexeme *MakeName(ExprContext *ctx, const char *start, int length, int pos
     lex->nameLength = static_cast<uint16_t>(nameLength);
     lex->indicator = static_cast<uint16_t>(indicator);
     int ambiguous = 0;
-    ctx->unitsRow = ctx->caller.params == nullptr
-                        ? nullptr
-                        : FindParamByName(ctx->caller.params, start, nameLength, FIND_ABBREV,
-                                          &ambiguous);
+    ctx->unitsRow =
+        ctx->caller.params == nullptr
+            ? nullptr
+            : FindParamByName(ctx->caller.params, start, nameLength, FIND_ABBREV, &ambiguous);
     if (ambiguous)
         ctx->unitsRow = nullptr;
     return AppendToken(ctx, lex);

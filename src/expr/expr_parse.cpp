@@ -57,8 +57,8 @@ ExprContext *CompileExpression(const char *text, const ExprCallerData *caller, c
         if (lex->type == LEX_OPERATOR)
             operators++;
     if (operators > 0) {
-        ctx->frames = static_cast<EXPRFRAME *>(CSGetMem(static_cast<size_t>(operators) *
-                                                        sizeof(EXPRFRAME)));
+        ctx->frames =
+            static_cast<EXPRFRAME *>(CSGetMem(static_cast<size_t>(operators) * sizeof(EXPRFRAME)));
         if (ctx->frames == nullptr) {
             SetExprError(ctx, "Can not allocate %d bytes",
                          static_cast<int>(static_cast<size_t>(operators) * sizeof(EXPRFRAME)));

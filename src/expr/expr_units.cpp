@@ -18,8 +18,8 @@ int ParseExprUnits(uint32_t unitsMask, const char *text, int length, int64_t *to
     if (set == nullptr)
         return -1;
     uint64_t sum = 0;
-    int rc = ParseUnits(err, static_cast<size_t>(errSize), text, static_cast<size_t>(length), set,
-                        &sum);
+    int rc =
+        ParseUnits(err, static_cast<size_t>(errSize), text, static_cast<size_t>(length), set, &sum);
     *total = sum > static_cast<uint64_t>(INT64_MAX) ? INT64_MAX : static_cast<int64_t>(sum);
     return rc == 0 ? 0 : 1;
 }

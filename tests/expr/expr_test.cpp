@@ -1,0 +1,581 @@
+/* expr_test.cpp -- WHERE filters: tokens, postfix order, evaluation against
+ * certificate records, and their messages. */
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstring>
+#include <random>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "expr/expr.h"
+#include "log/cs.h"
+
+namespace {
+
+const ExprCallerData Caller = {nullptr, CertParamTable, nullptr};
+
+/* One lexeme as text: "VAR KEYSIZE@0", "OP GE@8", "INT 2048@11" ... */
+std::string Describe(const Lexeme *lex) {
+    std::string s;
+    switch (lex->type) {
+        case LEX_VARIABLE:
+            s = "VAR " + std::string(lex->text, lex->nameLength);
+            if (lex->indicator != IND_NONE)
+                s += "/" + std::to_string(lex->indicator);
+            break;
+        case LEX_OPERATOR:
+            s = std::string("OP ") + lex->value.op->name;
+            break;
+        case LEX_INTEGER:
+            s = "INT " + std::to_string(lex->value.integer);
+            break;
+        case LEX_REAL:
+            s = "REAL " + std::to_string(lex->value.real);
+            break;
+        case LEX_STRING:
+            s = "STR '" + std::string(lex->text, static_cast<size_t>(lex->value.length)) + "'";
+            break;
+        case LEX_STRING_OWNED: {
+            s = "BYTES ";
+            char hex[3];
+            for (int64_t i = 0; i < lex->value.length; i++) {
+                snprintf(hex, sizeof hex, "%02X", static_cast<unsigned char>(lex->text[i]));
+                s += hex;
+            }
+            break;
+        }
+        default:
+            s = "NULL";
+    }
+    return s + "@" + std::to_string(lex->position);
+}
+
+/* The tokens of text joined by " | ", or the lexer's message. */
+std::string Tokens(const std::string &text) {
+    InitExpressionTables();
+    ExprContext *ctx = static_cast<ExprContext *>(CSGetMem(sizeof(ExprContext)));
+    memset(ctx, 0, sizeof *ctx);
+    ctx->operators = ExprOperators;
+    ctx->caller = Caller;
+    std::string out;
+    if (!CutExpression(ctx, text.c_str(), text.c_str() + text.size())) {
+        out = std::string("error: ") + ctx->message;
+    } else {
+        for (const Lexeme *lex = ctx->tokenHead; lex != nullptr; lex = lex->next)
+            out += (out.empty() ? "" : " | ") + Describe(lex);
+    }
+    FreeExpression(ctx);
+    return out;
+}
+
+/* The postfix order of a compiled filter (first operand first), or the
+ * compile's message. */
+std::string Postfix(const std::string &text) {
+    char *message = nullptr;
+    ExprContext *ctx = CompileExpression(text.c_str(), &Caller, &message);
+    if (ctx == nullptr) {
+        std::string out = std::string("error: ") + (message ? message : "(null)");
+        CSFreeMem(message);
+        return out;
+    }
+    std::string out;
+    for (const Lexeme *lex = ctx->postfixTail; lex != nullptr; lex = lex->previous) {
+        std::string d = Describe(lex);
+        out += (out.empty() ? "" : " ") + d.substr(d.find(' ') + 1, d.find('@') - d.find(' ') - 1);
+    }
+    EXPECT_EQ(ctx->tokenHead, nullptr);
+    FreeExpression(ctx);
+    return out;
+}
+
+/* Evaluate text against rec: "1", "0", "NULL", "STR ...", or the message
+ * of the compile ("compile: ...") or of the evaluation ("error: ..."). */
+std::string Eval(const std::string &text, const CERTREC &rec) {
+    char *message = nullptr;
+    ExprContext *ctx = CompileExpression(text.c_str(), &Caller, &message);
+    if (ctx == nullptr) {
+        std::string out = std::string("compile: ") + (message ? message : "(null)");
+        CSFreeMem(message);
+        return out;
+    }
+    ctx->caller.record = &rec;
+    Lexeme *cursor = ctx->postfixHead;
+    Lexeme result;
+    memset(&result, 0, sizeof result);
+    std::string out;
+    if (!EvaluateExpression(ctx, &cursor, &result))
+        out = std::string("error: ") + ctx->message;
+    else if (result.type == LEX_INTEGER)
+        out = std::to_string(result.value.integer);
+    else if (result.type == LEX_NULL)
+        out = "NULL";
+    else
+        out = Describe(&result).substr(0, Describe(&result).find('@'));
+    EXPECT_EQ(cursor, nullptr) << text;
+    FreeExpression(ctx);
+    return out;
+}
+
+/* A certificate as the details parser leaves it. */
+CERTREC Cert() {
+    CERTREC rec;
+    memset(&rec, 0, sizeof rec);
+    InitCertRecord(&rec);
+    snprintf(rec.label, sizeof rec.label, "ibmwebspheremqqm1");
+    snprintf(rec.subject, sizeof rec.subject, "CN=qm1,O=ACME,C=GB");
+    snprintf(rec.issuer, sizeof rec.issuer, "CN=ACME CA,O=ACME,C=GB");
+    snprintf(rec.serial, sizeof rec.serial, "0a1b2");
+    rec.keySize = 2048;
+    rec.usage = CERT_USAGE_PERSONAL;
+    rec.trusted = 2;
+    rec.isDefault = 1;
+    rec.notBefore = 1600000000;
+    rec.notAfter = 1700000000;
+    rec.secondsLeft = 29 * 86400;
+    return rec;
+}
+
+struct Case {
+    const char *text;
+    const char *expected;
+};
+
+}  // namespace
+
+TEST(ExprLexer, EachRuleClassifiesItsTokens) {
+    static const std::string longName(100, 'A');
+    static const std::string longConst = "CONST." + longName;
+    const std::vector<Case> cases = {
+        {"KEYSIZE GE 2048", "VAR KEYSIZE@0 | OP GE@8 | INT 2048@11"},
+        {"SSLPEER LK 'CN=*'", "VAR SSLPEER@0 | OP LK@8 | STR 'CN=*'@11"},
+        {"x EQ \"a b\" EQ ''", "VAR x@0 | OP EQ@2 | STR 'a b'@5 | OP EQ@11 | STR ''@14"},
+        {"eq Lk CTG exg", "OP EQ@0 | OP LK@3 | OP CTG@6 | OP EXG@10"},
+        {"EQUALS LT5 EQ.x", "VAR EQUALS@0 | VAR LT5@7 | VAR EQ.x@11"},
+        {"A EQ\tB", "VAR A@0 | VAR EQ@2 | VAR B@5"}, /* an operator word ends at a blank */
+        {"CONST.MQRC_NONE CONST.mqca_cert_label", "INT 0@0 | INT 2121@16"},
+        {"0x1F 0x'4142' 0xffffffffffffffff1", "INT 31@0 | BYTES 4142@5 | INT -15@14"},
+        {"0x'41ZZ43' 0x' 0x'414", "BYTES 410000@0 | BYTES @11 | BYTES 41@15"},
+        {"_time _ERRNO", "VAR _time@0 | VAR _ERRNO@6"},
+        {"COMPRATE COMPRATE.long xqtime.SHORT",
+         "VAR COMPRATE/1@0 | VAR COMPRATE/2@9 | VAR xqtime/1@23"},
+        {"123456789012345678 1.5 . 0.25",
+         "INT 123456789012345678@0 | REAL 1.500000@19 | REAL 0.000000@23 | REAL 0.250000@25"},
+        {"1234567890123456.78", "REAL 1234567890123456.750000@0"},
+        {"LIFESPAN LT 30d", "VAR LIFESPAN@0 | OP LT@9 | INT 2592000@12"},
+        {"LIFE LT 1 d 2h", "error: Unrecognised token '2h' at position 12"}, /* d is DEFAULT */
+        {"LIFESPAN LT 1.5h 30", "VAR LIFESPAN@0 | OP LT@9 | INT 5400@12 | INT 30@17"},
+        {"EVTTHRES EQ 2w", "VAR EVTTHRES@0 | OP EQ@9 | INT 14@12"},
+        {"LIFESPAN LT 999999999999y", "VAR LIFESPAN@0 | OP LT@9 | INT 9223372036854775807@12"},
+        {"KEYSIZE EQ 2w", "error: Unrecognised token '2w' at position 11"},
+        {"LIFESPAN LT 5m", "error: Unit 'm' is ambiguous."},
+        {"LIFESPAN LT 1.2.3s", "error: Unexpected dot(.) found"},
+        {"LIFESPAN LT (", "error: Number expected."},
+        {"KEYSIZE GT -1", "error: Unrecognised token '-' at position 11"},
+        {"1234567890123456789", "error: Unrecognised token '1234567890123456789' at position 0"},
+        {"12345678901234567.89", "error: Unrecognised token '12345678901234567.89' at position 0"},
+        {"CONST.NOSUCH", "error: Unrecognised constant 'NOSUCH'."},
+        {"CONST.", "error: No constant name provided"},
+        {longConst.c_str(), nullptr},
+        {"0xZZ", "error: Invalid hex number 'ZZ' at position 0"},
+        {"_foo", "error: Unrecognised system variable '_foo' at position 0"},
+        {"KEYSIZE.long", "error: 'KEYSIZE' is not an indicator at position 0"},
+        {"X EQ 'abc", "error: Quote missing from string"},
+        {"X EQ '", "error: Quote missing from string"},
+        {"X EQ \"abc'", "error: Quote missing from string"},
+    };
+    for (const Case &c : cases) {
+        std::string expected = c.expected != nullptr ? c.expected
+                                                     : "error: Unrecognised token 'CONST." +
+                                                           longName + "' at position 0";
+        EXPECT_EQ(Tokens(c.text), expected) << c.text;
+    }
+}
+
+TEST(ExprLexer, QuotedStringsReferIntoTheFilterText) {
+    const char *text = "SSLPEER LK 'CN=*'";
+    char *message = nullptr;
+    ExprContext *ctx = CompileExpression(text, &Caller, &message);
+    ASSERT_NE(ctx, nullptr);
+    const Lexeme *pattern = ctx->postfixHead->next; /* LK's right operand */
+    EXPECT_EQ(pattern->type, LEX_STRING);
+    EXPECT_EQ(pattern->value.length, 4);
+    EXPECT_EQ(pattern->text, text + 12);
+    FreeExpression(ctx);
+}
+
+TEST(ExprLexer, HexToBytesConvertsPairsAndZeroesTheRest) {
+    unsigned char out[4];
+    memset(out, 0xEE, sizeof out);
+    EXPECT_EQ(HexToBytes("4142aF", 6, out), 0);
+    EXPECT_EQ(memcmp(out, "\x41\x42\xAF\xEE", 4), 0);
+    memset(out, 0xEE, sizeof out);
+    EXPECT_EQ(HexToBytes("41G2", 4, out), 1);
+    EXPECT_EQ(memcmp(out, "\x41\x00\xEE", 3), 0);
+    memset(out, 0xEE, sizeof out);
+    EXPECT_EQ(HexToBytes("41\0"
+                         "42",
+                         4, out),
+              0); /* stops at the end of the text */
+    EXPECT_EQ(memcmp(out, "\x41\x00\xEE", 3), 0);
+}
+
+TEST(ExprParser, OperatorsBindByPrecedenceAndFromTheLeft) {
+    const std::vector<Case> cases = {
+        {"KEYSIZE GE 2048", "KEYSIZE 2048 GE"},
+        {"KEYSIZE EQ DEFAULT GT TRUSTED", "KEYSIZE DEFAULT TRUSTED GT EQ"},
+        {"KEYSIZE EQ DEFAULT NE TRUSTED", "KEYSIZE DEFAULT EQ TRUSTED NE"},
+        {"KEYSIZE GE 2048 EQ SSLPEER LK '*O=ACME*'", "KEYSIZE 2048 GE SSLPEER '*O=ACME*' LK EQ"},
+        {"1 LT 2 LT 3 EQ 4", "1 2 LT 3 LT 4 EQ"},
+        {"1 EQ 2 GT SSLPEER LK 'a'", "1 2 SSLPEER 'a' LK GT EQ"},
+        {"2048", "2048"},
+        {"", "error: No expression given"},
+        {" \t\n ", "error: No expression given"},
+        {"KEYSIZE 2048", "error: An operator was expected after operand at position 0"},
+        {"KEYSIZE GE 2048 5", "error: An operator was expected after operand at position 11"},
+        {"EQ 5", "error: Unexpected operator 'EQ' found at position 0"},
+        {"KEYSIZE ge gt 1", "error: Unexpected operator 'GT' found at position 11"},
+        {"KEYSIZE GT", "error: An operand was expected after 'GT' at position 8"},
+        {"NOSUCH EQ 1", "error: CVLA610E Unknown variable 'NOSUCH'"},
+        {"SSLPEER LK 5", "error: Operator 'LK' is only applicable to strings"},
+        {"KEYSIZE CT 'x'", "KEYSIZE 'x' CT"},
+        {"SSLPEER CT 5", "SSLPEER 5 CT"},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(Postfix(c.text), c.expected) << c.text;
+}
+
+TEST(ExprParser, TheRootOperatorIsTheHead) {
+    char *message = nullptr;
+    ExprContext *ctx = CompileExpression("KEYSIZE GE 2048", &Caller, &message);
+    ASSERT_NE(ctx, nullptr);
+    EXPECT_EQ(Describe(ctx->postfixHead), "OP GE@8");
+    EXPECT_EQ(Describe(ctx->postfixTail), "VAR KEYSIZE@0");
+    EXPECT_EQ(ctx->trial, 0);
+    EXPECT_EQ(ctx->options, static_cast<uint32_t>(EXPR_OPT_CASE_SENSITIVE));
+    FreeExpression(ctx);
+}
+
+TEST(ExprEval, AttributesReadFromTheCertificate) {
+    const CERTREC rec = Cert();
+    const std::vector<Case> cases = {
+        {"KEYSIZE GE 2048", "1"},
+        {"SSLPEER LK '*O=ACME*'", "1"},
+        {"SSLPEER LK '*o=acme*'", "0"},
+        {"SSLPEER NL '*O=ACME*'", "0"},
+        {"SSLCERTI LK 'CN=ACME CA*'", "1"},
+        {"CERT EQ 'ibmwebspheremqqm1'", "1"},
+        {"SERIAL EQ 5", "1"},
+        {"EXPIRYTI LT 1700000001", "1"},
+        {"ISSUETI EQ 1600000000", "1"},
+        {"LIFESPAN LT 30d", "1"},
+        {"LIFESPAN LT 4w", "0"},
+        {"TRUSTED EQ HIGH", "1"},
+        {"TRUSTED EQ 'HIGH'", "0"},
+        {"TRUSTED EQ 2", "1"},
+        {"DEFAULT EQ yes", "1"},
+        {"QMGRCERT EQ NO", "1"},
+        {"CERTUSAGE EQ PERSONAL", "1"},
+        {"CERTUSAGE NE CACERT", "1"},
+        {"CERTUSAGE GT ALL", "1"}, /* ALL is -1 here, not the attribute keyword */
+        {"CACERT EQ CERTUSAGE", "compile: CVLA610E Unknown variable 'CACERT'"},
+        {"HIGH EQ TRUSTED", "compile: CVLA610E Unknown variable 'HIGH'"},
+        {"EXP LT 0", "0"},
+        {"SSLC LK '*'", "1"},
+        {"K EQ 2048", "1"},
+        {"keysize eq 2048", "1"},
+        {"SSL EQ 'x'", "compile: CVLA611E Variable 'SSL' is ambiguous"},
+        {"C EQ 'x'", "compile: CVLA611E Variable 'C' is ambiguous"},
+        {"E EQ 1", "compile: CVLA611E Variable 'E' is ambiguous"},
+        {"ALL EQ 1", "compile: CVLA610E Unknown variable 'ALL'"},
+        {"WHERE EQ 1", "compile: CVLA610E Unknown variable 'WHERE'"},
+        {"_time EQ 1", "compile: CVLA610E Unknown variable '_time'"},
+        {"COMPRATE.long EQ 1", "compile: CVLA610E Unknown variable 'COMPRATE'"},
+        {"EVTTHRES EQ 14", "NULL"},
+        {"EVTTHRES NE 14", "NULL"},
+        {"EVTTHRES LK '*'", "0"},
+        {"SSLKEYR", "NULL"},
+        {"SSLPEER", "STR 'CN=qm1,O=ACME,C=GB'"},
+        {"0x'4142'", "STR 'AB'"},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(Eval(c.text, rec), c.expected) << c.text;
+}
+
+TEST(ExprEval, NotSetAttributesCompareFalse) {
+    CERTREC rec = Cert();
+    rec.keySize = INT32_MIN;
+    rec.notAfter = INT64_MIN;
+    for (const char *text : {"KEYSIZE EQ 5", "KEYSIZE NE 5", "5 LT KEYSIZE", "EXPIRYTI NE 0"})
+        EXPECT_EQ(Eval(text, rec), "NULL") << text;
+    rec = Cert();
+    rec.keySize = 0; /* the details gave no key size */
+    EXPECT_EQ(Eval("KEYSIZE GE 2048", rec), "0");
+}
+
+TEST(ExprEval, ComparisonsConvertMixedOperands) {
+    const CERTREC rec = Cert();
+    const std::vector<Case> cases = {
+        {"1 EQ 1.0", "1"},      {"2 GT 1.5", "1"},
+        {"1.5 LT 2", "1"},      {"'abc' EQ 3", "1"},
+        {"3 EQ 'abc'", "1"},    {"'abc' EQ 3.0", "1"},
+        {"2.5 LT 'abc'", "1"},  {"'abc' LT 'abd'", "1"},
+        {"'ab' LT 'abc'", "1"}, {"'abc' GE 'abc'", "1"},
+        {"'b' LE 'abc'", "0"},  {"0x'FF' GT 'a'", "1"},
+        {"'a' NE 'A'", "1"},    {"-1 EQ 1", "compile: Unrecognised token '-' at position 0"},
+        {"1 EQ 2 GT 1", "1"}, /* 1 EQ (2 GT 1) */
+        {"1 EQ 1 NE 0", "1"}, /* (1 EQ 1) NE 0 */
+        {"0 EQ 1 EQ 0", "1"}, /* (0 EQ 1) EQ 0 */
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(Eval(c.text, rec), c.expected) << c.text;
+}
+
+TEST(ExprEval, ContainsComparesWholeStringsAndToleratesTypesOnlyInTrial) {
+    const CERTREC rec = Cert();
+    const std::vector<Case> cases = {
+        {"SERIAL CT '0a1b2'", "1"},
+        {"SERIAL CTG '0a1b'", "0"},
+        {"SERIAL EX '0a1b2'", "0"},
+        {"SERIAL EXG 'x'", "1"},
+        {"KEYSIZE CT 'x'", "error: First operand to operator 'CT' should be a list or string"},
+        {"EVTTHRES EX 'x'", "error: First operand to operator 'EX' should be a list or string"},
+        {"SSLPEER CT 5", "error: Second operand to operator 'CT' should be a string"},
+        {"SSLPEER LK KEYSIZE", "compile: Operator 'LK' is only applicable to strings"},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(Eval(c.text, rec), c.expected) << c.text;
+}
+
+TEST(ExprEval, FixedWidthTextLosesItsTrailingBlanks) {
+    static MqscParamDef table[] = {
+        {"d ", 's', "LABEL", nullptr, 1, 0, static_cast<MQLONG>(offsetof(CERTREC, label)),
+         FIELD_TEXT, 0, 8},
+        {"d ", 'i', "ODD", nullptr, 2, 0, 0, 99, 0, 0},
+        {nullptr, 0, nullptr, nullptr, 0, 0, 0, FIELD_NONE, 0, 0},
+    };
+    const ExprCallerData caller = {nullptr, table, nullptr};
+    CERTREC rec = Cert();
+    memcpy(rec.label, "AB \t\r\n\0\0ZZ", 10);
+    char *message = nullptr;
+    ExprContext *ctx = CompileExpression("LABEL EQ 'AB'", &caller, &message);
+    ASSERT_NE(ctx, nullptr);
+    EXPECT_EQ(ExprMatches(ctx, &rec), 1);
+    FreeExpression(ctx);
+    EXPECT_EQ(CompileExpression("ODD EQ 1", &caller, &message), nullptr);
+    EXPECT_STREQ(message, "CVLA610E Unknown variable 'ODD'");
+    CSFreeMem(message);
+}
+
+TEST(ExprEval, TruthTakesLow32BitsTruncatedRealsAndStringLengths) {
+    Lexeme v;
+    memset(&v, 0, sizeof v);
+    EXPECT_FALSE(ExprIsTrue(&v)); /* LEX_NULL */
+    v.type = LEX_INTEGER;
+    v.value.integer = 0x100000000LL;
+    EXPECT_FALSE(ExprIsTrue(&v));
+    v.value.integer = -1;
+    EXPECT_TRUE(ExprIsTrue(&v));
+    v.type = LEX_REAL;
+    v.value.real = 0.9;
+    EXPECT_FALSE(ExprIsTrue(&v));
+    v.value.real = -1.5;
+    EXPECT_TRUE(ExprIsTrue(&v));
+    v.value.real = 1e300;
+    EXPECT_TRUE(ExprIsTrue(&v));
+    v.type = LEX_STRING_OWNED;
+    v.value.length = 0;
+    EXPECT_FALSE(ExprIsTrue(&v));
+    v.type = LEX_STRING;
+    v.value.length = 1;
+    EXPECT_TRUE(ExprIsTrue(&v));
+}
+
+TEST(ExprEval, FindParamByNameTakesUniqueAbbreviations) {
+    InitExpressionTables();
+    struct {
+        const char *name;
+        int mode;
+        const char *keyword; /* null: none */
+        int ambiguous;
+    } cases[] = {
+        {"EXP", FIND_ABBREV, "EXPIRYTI", 0},    {"SSLC", FIND_ABBREV, "SSLCERTI", 0},
+        {"k", FIND_ABBREV, "KEYSIZE", 0},       {"SSL", FIND_ABBREV, nullptr, 1},
+        {"C", FIND_ABBREV, nullptr, 1},         {"CERT", FIND_ABBREV, "CERT", 0},
+        {"CERTU", FIND_ABBREV, "CERTUSAGE", 0}, {"EXP", FIND_EXACT, nullptr, 0},
+        {"AL", FIND_ABBREV, "ALL", 0},          {"AL", FIND_ABBREV | FIND_SKIP_AQW, nullptr, 0},
+        {"KEYSIZES", FIND_ABBREV, nullptr, 0},
+    };
+    for (const auto &c : cases) {
+        int ambiguous = -1;
+        const MqscParamDef *row = FindParamByName(
+            CertParamTable, c.name, static_cast<int>(strlen(c.name)), c.mode, &ambiguous);
+        EXPECT_STREQ(row ? row->keyword : nullptr, c.keyword) << c.name;
+        EXPECT_EQ(ambiguous, c.ambiguous) << c.name;
+    }
+}
+
+TEST(ExprEval, WildcardCornerCases) {
+    struct {
+        const char *value, *pattern;
+        int match;
+    } cases[] = {
+        {"", "*", 1},        {"", "", 1},         {"a", "", 0},          {"", "?", 0},
+        {"ABC", "A?C", 1},   {"AC", "A?C", 0},    {"x", "**", 1},        {"", "**", 1},
+        {"abcbc", "*bc", 1}, {"abcbd", "*bc", 0}, {"aXbXc", "a*b*c", 1}, {"abc", "abc*", 1},
+        {"abc", "ab", 0},    {"ab", "abc", 0},    {"a*c", "a*c", 1},     {"abc", "*?", 1},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(WildcardMatch(c.value, static_cast<int>(strlen(c.value)), c.pattern,
+                                static_cast<int>(strlen(c.pattern))),
+                  c.match)
+            << c.value << " LK " << c.pattern;
+    /* Many stars against a long value neither recurse nor take long. */
+    const std::string value(20000, 'a');
+    std::string pattern;
+    for (int i = 0; i < 2000; i++)
+        pattern += "*a";
+    EXPECT_EQ(WildcardMatch(value.data(), 20000, (pattern + "b").data(),
+                            static_cast<int>(pattern.size()) + 1),
+              0);
+    EXPECT_EQ(WildcardMatch(value.data(), 20000, pattern.data(), static_cast<int>(pattern.size())),
+              1);
+}
+
+TEST(ExprEval, LongChainsEvaluateWithoutDeepRecursion) {
+    const CERTREC rec = Cert();
+    std::string chain = "KEYSIZE";
+    while (chain.size() < EXPR_MAX_TEXT - 16)
+        chain += " EQ KEYSIZE";
+    EXPECT_EQ(Eval(chain, rec), "0"); /* (2048 EQ 2048) EQ 2048 ... */
+    std::string ones = "1";
+    while (ones.size() < 1000)
+        ones += " EQ 1";
+    EXPECT_EQ(Eval(ones, rec), "1");
+    EXPECT_EQ(Eval(std::string(EXPR_MAX_TEXT + 1, ' '), rec),
+              "compile: Expression longer than 65535 characters");
+}
+
+TEST(ExprCompile, ReleasesEverythingAndSurvivesExhaustedMemory) {
+    const long before = CSMemBlocksInUse();
+    const char *text = "KEYSIZE GE 2048 EQ SSLPEER LK '*O=ACME*' NE 0x'41' EQ TRUSTED GT HIGH";
+    int failures = 0;
+    for (long n = 0; n < 40; n++) {
+        CSSetMemFailAfter(n);
+        char *message = nullptr;
+        ExprContext *ctx = CompileExpression(text, &Caller, &message);
+        CSSetMemFailAfter(-1);
+        if (ctx == nullptr) {
+            failures++;
+            if (message != nullptr) {
+                EXPECT_EQ(std::string(message).rfind("Can not allocate ", 0), 0u) << message;
+            }
+            CSFreeMem(message);
+        }
+        FreeExpression(ctx);
+        EXPECT_EQ(CSMemBlocksInUse(), before) << n;
+    }
+    EXPECT_GT(failures, 5);
+    char *message = nullptr;
+    ExprContext *ctx = CompileExpression(text, &Caller, &message);
+    EXPECT_EQ(message, nullptr);
+    EXPECT_NE(ctx, nullptr);
+    FreeExpression(ctx);
+    EXPECT_EQ(CSMemBlocksInUse(), before);
+}
+
+TEST(ExprCompile, RandomTokenSoupCompilesOrNamesAListedReason) {
+    const char *vocabulary[] = {
+        "KEYSIZE",
+        "SSLPEER",
+        "LIFESPAN",
+        "EVTTHRES",
+        "TRUSTED",
+        "HIGH",
+        "CERT",
+        "C",
+        "SSL",
+        "EQ",
+        "ne",
+        "GT",
+        "LT",
+        "LK",
+        "NL",
+        "CT",
+        "EXG",
+        "2048",
+        "30d",
+        "2w",
+        "1.5",
+        ".",
+        "'*O=ACME*'",
+        "''",
+        "'",
+        "\"x",
+        "0x1F",
+        "0xZZ",
+        "0x'41",
+        "CONST.MQRC_NONE",
+        "CONST.",
+        "CONST.NOPE",
+        "_time",
+        "_bad",
+        "COMPRATE.long",
+        "KEYSIZE.short",
+        "(",
+        ")",
+        "-",
+        "!=",
+        "\t",
+        "1234567890123456789",
+        "5m",
+        "NOSUCH",
+        "ALL",
+        "CACERT",
+        "eqx",
+        "EQ(",
+        "x.y",
+    };
+    const std::regex listed(
+        "Quote missing from string|No constant name provided|Unrecognised constant '.*'\\.|"
+        "Unrecognised system variable '.*' at position \\d+|'.*' is not an indicator at "
+        "position \\d+|Invalid hex number '.*' at position \\d+|Unexpected dot\\(\\.\\) found|"
+        "Number expected\\.|Unit type missing|Unrecognised unit '.*'\\.|Unit '.*' is ambiguous\\.|"
+        "Unrecognised token '.*' at position \\d+|No expression given|An operator was expected "
+        "after operand at position \\d+|Unexpected operator '.*' found at position \\d+|An "
+        "operand was expected after '.*' at position \\d+|CVLA610E Unknown variable '.*'|"
+        "CVLA611E Variable '.*' is ambiguous|Operator '.*' is only applicable to strings|"
+        "Second operand to operator '.*' should be a string|First operand to operator '.*' "
+        "should be a list or string");
+    std::mt19937 random(16);
+    const CERTREC rec = Cert();
+    int compiled = 0;
+    for (int i = 0; i < 3000; i++) {
+        std::string text;
+        const int count = static_cast<int>(random() % 9);
+        for (int t = 0; t < count && text.size() < 1000; t++) {
+            if (i % 2) { /* raw characters */
+                static const char chars[] = "aZ_.0x9'\" ()-!*?dwE QLTK\t";
+                text += chars[random() % (sizeof chars - 1)];
+                continue;
+            }
+            text += vocabulary[random() % (sizeof vocabulary / sizeof *vocabulary)];
+            text += (random() % 4) ? " " : "";
+        }
+        char *message = nullptr;
+        ExprContext *ctx = CompileExpression(text.c_str(), &Caller, &message);
+        if (ctx == nullptr) {
+            ASSERT_NE(message, nullptr) << text;
+            EXPECT_TRUE(std::regex_match(message, listed)) << text << " -> " << message;
+            CSFreeMem(message);
+            continue;
+        }
+        compiled++;
+        if (!ExprMatches(ctx, &rec)) {
+            EXPECT_TRUE(ctx->message == nullptr || std::regex_match(ctx->message, listed)) << text;
+        }
+        FreeExpression(ctx);
+    }
+    EXPECT_GT(compiled, 100);
+}

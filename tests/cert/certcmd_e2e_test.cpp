@@ -10,7 +10,6 @@
  */
 #include <gtest/gtest.h>
 
-#include <ctime>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -18,6 +17,7 @@
 
 #include "core/test_process.h"
 #include "core/test_support.h"
+#include "support/keyrepo.h"
 #include "platform/platform.h"
 #include "testbed/mqcmd_json.h"
 #include "testbed/mqsim_fixture.h"
@@ -64,16 +64,6 @@ long Value(const JVALUE &msg, long id) {
     return p == nullptr ? -999999 : Num(*p, "value");
 }
 
-/* A UTC time relative to now as runmqakm's YYYYMMDDHHMMSSZ. */
-std::string UtcStamp(int64_t offsetSeconds) {
-    time_t t = (time_t)(PLWallClockSeconds() + offsetSeconds);
-    struct tm tm;
-    gmtime_r(&t, &tm);
-    char buf[32];
-    strftime(buf, sizeof buf, "%Y%m%d%H%M%SZ", &tm);
-    return buf;
-}
-
 constexpr int64_t DAY = 86400;
 
 class CertEndToEnd : public ::testing::Test {
@@ -96,30 +86,28 @@ protected:
         qm.Stop();
     }
 
-    /* runmqakm with args; the test fails when it does. */
-    void Tool(std::vector<std::string> args) {
-        args.insert(args.begin(), BIN + "/runmqakm");
-        RESULT r = RunProgram(args, 60000);
-        ASSERT_EQ(r.rc, 0);
-        ASSERT_EQ(r.proc.exitCode, 0) << r.out;
-    }
     /* The repository of the tests: key.kdb with its stash. */
     void MakeRepository() {
-        const std::string db = dir.file("key.kdb");
-        Tool({"-keydb", "-create", "-db", db, "-pw", "s3cret", "-stash"});
-        auto create = [&](std::vector<std::string> extra) {
-            std::vector<std::string> a = {"-cert", "-create", "-db", db, "-stashed"};
-            a.insert(a.end(), extra.begin(), extra.end());
-            Tool(a);
+        int64_t now = PLWallClockSeconds();
+        auto cert = [&](const char *label, const char *dn, int64_t left) {
+            tvtest::TESTCERT c;
+            c.label = label;
+            c.dn = dn;
+            c.notAfter = now + left;
+            c.notBefore = now - 30 * DAY;
+            return c;
         };
-        create({"-label", "exp10", "-dn", "CN=exp10,O=ACME", "-expire", "10"});
-        create({"-label", "soon", "-dn", "CN=soon", "-notbefore", UtcStamp(-DAY), "-notafter",
-                UtcStamp(29 * DAY + 23 * 3600)});
-        create({"-label", "old", "-dn", "CN=old", "-notbefore", UtcStamp(-30 * DAY), "-notafter",
-                UtcStamp(-2 * DAY)});
-        create({"-label", "century", "-dn", "CN=century", "-expire", "36500"});
-        create({"-label", "rootca", "-dn", "CN=rootca", "-expire", "3650", "-ca", "true"});
-        create({"-label", "app client", "-dn", "CN=app", "-expire", "365", "-default_cert", "yes"});
+        std::vector<tvtest::TESTCERT> certs = {
+            cert("exp10", "CN=exp10,O=ACME", 10 * DAY),
+            cert("soon", "CN=soon", 29 * DAY + 23 * 3600),
+            cert("old", "CN=old", -2 * DAY),
+            cert("century", "CN=century", 36500 * DAY),
+            cert("rootca", "CN=rootca", 3650 * DAY),
+            cert("app client", "CN=app", 365 * DAY),
+        };
+        certs[4].ca = certs[4].signer = true;
+        certs[5].isDefault = true;
+        ASSERT_EQ(tvtest::MakeKeyRepository(dir.file("key.kdb"), certs), "");
     }
     void Mqsc(const std::string &text) {
         std::string out;
@@ -227,7 +215,7 @@ TEST_F(CertEndToEnd, DisplaysCertificatesAndWritesOneEventPerExpiringCertificate
         EXPECT_EQ(Text(e, 2049), dir.file("key.kdb"));
         EXPECT_EQ(Value(e, 20015), 30);
         EXPECT_LT(Value(e, 20008), 30 * DAY);
-        EXPECT_EQ(Value(e, 20009), 2048);
+        EXPECT_EQ(Value(e, 20009), 1024);
         evLabels.push_back(Text(e, 2121));
     }
     EXPECT_EQ(evLabels, (std::vector<std::string>{"exp10", "soon", "old"}));

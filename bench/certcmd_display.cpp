@@ -105,7 +105,7 @@ void BM_DisplayCertThroughAgent(benchmark::State &state) {
     std::vector<MQBYTE> buffer(65536);
     int64_t messages = 0, bytes = 0;
     for (auto _ : state) {
-        MQLONG reason = InquireAllQueues(in, AGENT_INPUT_Q, 120000, &buffer, &messages, &bytes);
+        MQLONG reason = InquireAllQueues(in, AGENT_INPUT_Q, 900000, &buffer, &messages, &bytes);
         if (reason != 0) {
             state.SkipWithError(
                 ("DISPLAY CERT failed with reason " + std::to_string(reason)).c_str());
@@ -244,8 +244,8 @@ void Teardown() {
 
 }  // namespace
 
-BENCHMARK(BM_DisplayCertThroughAgent)->Unit(benchmark::kMillisecond)->MinTime(5.0);
-BENCHMARK(BM_ToolRuns)->Unit(benchmark::kMillisecond)->MinTime(5.0);
+BENCHMARK(BM_DisplayCertThroughAgent)->Unit(benchmark::kMillisecond)->Iterations(2);
+BENCHMARK(BM_ToolRuns)->Unit(benchmark::kMillisecond)->Iterations(2);
 BENCHMARK(BM_AgentOwnWork)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char **argv) {

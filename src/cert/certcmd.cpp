@@ -397,7 +397,13 @@ static void ReportInquiryFailure(REQUEST *req, const MQCFH *cfh, MQBYTE *msg, MQ
 
 void CheckRepository(WORKERCALL *call) {
     REQUEST *req = (REQUEST *)call->argument;
-    ReadKeyRepository((CERTCMDCTX *)req->handlerContext);
+    CERTCMDCTX *ctx = (CERTCMDCTX *)req->handlerContext;
+    /* A queue manager without SSLKEYR (and no SSLKEYR given) has no
+     * repository: reported as the tool reports a missing one. */
+    if (CertRepositoryName(ctx)[0] == '\0')
+        memcpy(ctx->gskitId, "CTGSK3026W", sizeof(ctx->gskitId));
+    else
+        ReadKeyRepository(ctx);
 
     req->replyHandler = ProcessRepository;
     if (PutWakeUp(req->forwardedMsgId) != MQRC_NONE) {

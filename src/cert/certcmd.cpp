@@ -42,6 +42,7 @@ static MQLONG ReadDisplayParms(REQUEST *req, CERTCMDCTX *ctx, MQBYTE *msg, MQLON
 static MQLONG CheckStringParm(REQUEST *req, PCFCTX *pcf, MQLONG type, const MQBYTE *value,
                               MQLONG valueLength, int maxLength, char *out, size_t outSize);
 static MQLONG UnknownParmReason(MQLONG type);
+static void ParmError(REQUEST *req, const PCFCTX *pcf, MQLONG reason, const char *format);
 static void ReadQmgrAttrs(REQUEST *req, CERTCMDCTX *ctx, MQBYTE *msg, MQLONG length, int *stop);
 static void ReportInquiryFailure(REQUEST *req, const MQCFH *cfh, MQBYTE *msg, MQLONG length);
 static void ReportGskitError(REQUEST *req, const CERTCMDCTX *ctx);
@@ -214,7 +215,7 @@ static MQLONG ReadDisplayParms(REQUEST *req, CERTCMDCTX *ctx, MQBYTE *msg, MQLON
 static MQLONG CheckStringParm(REQUEST *req, PCFCTX *pcf, MQLONG type, const MQBYTE *value,
                               MQLONG valueLength, int maxLength, char *out, size_t outSize) {
     if (type != MQCFT_STRING) {
-        PCFParmError(req, pcf, MQRCCF_PARM_VALUE_ERROR, TextNotString);
+        ParmError(req, pcf, MQRCCF_PARM_VALUE_ERROR, TextNotString);
         return MQRCCF_PARM_VALUE_ERROR;
     }
     MQLONG start = 0, end = valueLength;
@@ -224,18 +225,25 @@ static MQLONG CheckStringParm(REQUEST *req, PCFCTX *pcf, MQLONG type, const MQBY
         end--;
     MQLONG n = end - start;
     if (n > maxLength || (size_t)n >= outSize) {
-        PCFParmError(req, pcf, MQRCCF_CFST_STRING_LENGTH_ERR, TextTooLong);
+        ParmError(req, pcf, MQRCCF_CFST_STRING_LENGTH_ERR, TextTooLong);
         return MQRCCF_CFST_STRING_LENGTH_ERR;
     }
     for (MQLONG i = start; i < end; i++) {
         if (!isprint(value[i])) {
-            PCFParmError(req, pcf, MQRCCF_PARM_VALUE_ERROR, TextNotPrintable);
+            ParmError(req, pcf, MQRCCF_PARM_VALUE_ERROR, TextNotPrintable);
             return MQRCCF_PARM_VALUE_ERROR;
         }
     }
     memcpy(out, value + start, (size_t)n);
     out[n] = '\0';
     return MQRC_NONE;
+}
+
+/* PCFParmError for a request with a requester; the expiry check has none
+ * and reports its failure itself. */
+static void ParmError(REQUEST *req, const PCFCTX *pcf, MQLONG reason, const char *format) {
+    if (HasRequester(req))
+        PCFParmError(req, pcf, reason, format);
 }
 
 /* Reason for a parameter the command does not know, by its structure. */
@@ -293,7 +301,11 @@ MQLONG BuildQmgrInquiry(MQBYTE *buffer, MQLONG capacity, MQLONG *length, MQMD *m
 void CertInquiryReply(REQUEST *req, MQBYTE *msg, MQLONG length) {
     CERTCMDCTX *ctx = (CERTCMDCTX *)req->handlerContext;
     if (length < MinPcfLength) {
-        PCFErrorResponse(req, req->command, MQRCCF_MSG_LENGTH_ERROR, 0, nullptr);
+        if (HasRequester(req))
+            PCFErrorResponse(req, req->command, MQRCCF_MSG_LENGTH_ERROR, 0, nullptr);
+        else
+            OutputMessage(0, OUTF_NORMAL, Settings.logStream,
+                          "CVLA229E Checking Certificates failed\n");
         FinishRequest(req);
         return;
     }
@@ -308,6 +320,9 @@ void CertInquiryReply(REQUEST *req, MQBYTE *msg, MQLONG length) {
         int stop = 0;
         ReadQmgrAttrs(req, ctx, msg, length, &stop);
         if (stop) {
+            if (!HasRequester(req))
+                OutputMessage(0, OUTF_NORMAL, Settings.logStream,
+                              "CVLA229E Checking Certificates failed\n");
             FinishRequest(req);
             return;
         }

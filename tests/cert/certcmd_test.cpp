@@ -221,7 +221,7 @@ std::vector<MQBYTE> QmgrReply(const std::string &keyr, const std::string &label,
                               MQLONG control = MQCFC_LAST) {
     return Pcf(MQCMD_INQUIRE_Q_MGR)
         .Control(control)
-        .Padded(MQCA_SSL_KEY_REPOSITORY, keyr, 256)
+        .Padded(MQCA_SSL_KEY_REPOSITORY, keyr, keyr.size() < 256 ? 256 : keyr.size())
         .Padded(MQCA_CERT_LABEL, label, 64)
         .Int(MQIA_SSL_EVENT, sslev)
         .bytes();
@@ -250,7 +250,17 @@ TEST_F(CertCommandTest, InquiryFailureGoesToTheRequesterOrEndsTheCheckWithCVLA22
                                       .Str(CVL_ATTR_ERROR_TEXT, "CVLA501E No response")
                                       .bytes());
     EXPECT_NE(Log().find("CVLA501E No response\n"), std::string::npos) << Log();
-    EXPECT_NE(Log().find("CVLA229E Checking Certificates failed\n"), std::string::npos);
+    EXPECT_EQ(tvtest::CountOf(Log(), "CVLA229E Checking Certificates failed\n"), 1);
+    EXPECT_EQ(RequestCount.load(), 0);
+
+    /* A queue manager attribute the check cannot use ends it the same way,
+     * with no reply put anywhere. */
+    ASSERT_EQ(StartCertCheckRequest(), MQRC_NONE);
+    inq = rtest::PutsTo("SYSTEM.ADMIN.COMMAND.QUEUE");
+    size_t putsBefore = rtest::Puts().size();
+    DeliverReply(inq.back().md.MsgId, QmgrReply(std::string(300, 'k'), "", 1));
+    EXPECT_EQ(tvtest::CountOf(Log(), "CVLA229E Checking Certificates failed\n"), 2);
+    EXPECT_EQ(rtest::Puts().size(), putsBefore);
     EXPECT_EQ(RequestCount.load(), 0);
 }
 

@@ -214,6 +214,17 @@ TEST_F(CertCommandTest, ForwardsTheQmgrInquiryAndKeepsTheFirst25Attributes) {
     EXPECT_EQ(rtest::TrimName(puts[0].md.ReplyToQ, 48), rtest::FakeReplyQName);
     EXPECT_EQ(memcmp(puts[0].md.Format, MQFMT_ADMIN, 8), 0);
     EXPECT_EQ(memcmp(req->forwardedMsgId, puts[0].md.MsgId, 24), 0);
+
+    /* A z/OS queue manager gets the command in its extended form. */
+    SetFlags(FLAG_ZOS);
+    MQBYTE zos[QMGR_INQUIRY_SIZE];
+    MQLONG length = 0;
+    MQMD zmd = MQMD_DEFAULT;
+    ASSERT_EQ(BuildQmgrInquiry(zos, sizeof zos, &length, &zmd), MQRC_NONE);
+    std::vector<MQBYTE> z(zos, zos + length);
+    EXPECT_EQ(Get(z, 0), MQCFT_COMMAND_XR);
+    EXPECT_EQ(Get(z, 8), MQCFH_VERSION_3);
+    EXPECT_EQ(length, 64);
 }
 
 /* The inquiry reply of the stand-in command server: blank-padded strings. */

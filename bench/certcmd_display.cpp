@@ -48,7 +48,8 @@ std::vector<std::vector<std::string>> DetailsOutput; /* lines of each details ru
 double TotalMs = 0, ToolMs = 0, OwnMs = 0;
 std::thread Agent; /* runs the agent until STOP */
 
-int Run(const std::vector<std::string> &args, std::string *out = nullptr) {
+int Run(const std::vector<std::string> &args, std::string *out = nullptr,
+        uint32_t timeoutMs = 120000) {
     std::vector<const char *> argv;
     for (const std::string &a : args)
         argv.push_back(a.c_str());
@@ -56,7 +57,7 @@ int Run(const std::vector<std::string> &args, std::string *out = nullptr) {
     std::vector<char> buf(1 << 20);
     PLPROCRESULT result;
     memset(&result, 0, sizeof result);
-    if (PLRunProcess(argv.data(), nullptr, buf.data(), buf.size(), 120000, &result) != 0)
+    if (PLRunProcess(argv.data(), nullptr, buf.data(), buf.size(), timeoutMs, &result) != 0)
         return -1;
     if (out != nullptr)
         out->assign(buf.data(), result.outLen);
@@ -214,7 +215,8 @@ bool Setup() {
     fprintf(cfg, "logpath = \"%s/log\"\ncertevent = no\n", StateDir.c_str());
     fclose(cfg);
     Agent = std::thread([] {
-        Run({BIN + "/torvik", "-m", QMGR, "-k", "-f", StateDir + "/torvik.cfg"});
+        Run({BIN + "/torvik", "-m", QMGR, "-k", "-f", StateDir + "/torvik.cfg"}, nullptr,
+            4 * 3600 * 1000);
     });
     for (int i = 0; i < 300; i++) {
         std::string log;

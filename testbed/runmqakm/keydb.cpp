@@ -23,7 +23,8 @@ constexpr int64_t MAX_DB_SIZE = 64 << 20;
 
 static int ReadWholeFile(const std::string &path, std::vector<unsigned char> *data);
 static int WriteWholeFile(const std::string &path, const unsigned char *data, size_t len);
-static int ReadBags(const STACK_OF(PKCS12_SAFEBAG) * bags, const std::string &password, KEYDB *db,
+static int ReadBags(const STACK_OF(PKCS12_SAFEBAG) * bags, const std::string &password,
+                    bool withKeys, KEYDB *db,
                     std::vector<std::pair<std::string, EVP_PKEY *>> *keys);
 static bool HasAttribute(const PKCS12_SAFEBAG *bag, const char *oid);
 
@@ -107,7 +108,8 @@ static bool HasAttribute(const PKCS12_SAFEBAG *bag, const char *oid) {
     return found;
 }
 
-static int ReadBags(const STACK_OF(PKCS12_SAFEBAG) * bags, const std::string &password, KEYDB *db,
+static int ReadBags(const STACK_OF(PKCS12_SAFEBAG) * bags, const std::string &password,
+                    bool withKeys, KEYDB *db,
                     std::vector<std::pair<std::string, EVP_PKEY *>> *keys) {
     for (int i = 0; i < sk_PKCS12_SAFEBAG_num(bags); i++) {
         PKCS12_SAFEBAG *bag = sk_PKCS12_SAFEBAG_value(bags, i);
@@ -125,6 +127,8 @@ static int ReadBags(const STACK_OF(PKCS12_SAFEBAG) * bags, const std::string &pa
             e.isDefault = HasAttribute(bag, ATTR_DEFAULT);
             e.trusted = !HasAttribute(bag, ATTR_UNTRUSTED);
             db->entries.push_back(e);
+        } else if ((nid == NID_pkcs8ShroudedKeyBag || nid == NID_keyBag) && !withKeys) {
+            keys->emplace_back(label, nullptr);
         } else if (nid == NID_pkcs8ShroudedKeyBag || nid == NID_keyBag) {
             EVP_PKEY *key = nullptr;
             if (nid == NID_keyBag) {
@@ -145,7 +149,7 @@ static int ReadBags(const STACK_OF(PKCS12_SAFEBAG) * bags, const std::string &pa
     return KEYDB_OK;
 }
 
-int LoadKeyDb(const std::string &dbFile, const std::string &password, KEYDB *db) {
+int LoadKeyDb(const std::string &dbFile, const std::string &password, bool withKeys, KEYDB *db) {
     FreeKeyDb(db);
     std::vector<unsigned char> data;
     if (ReadWholeFile(dbFile, &data) != 0 || data.empty())
@@ -175,13 +179,14 @@ int LoadKeyDb(const std::string &dbFile, const std::string &password, KEYDB *db)
             rc = KEYDB_NOT_FOUND;
             break;
         }
-        rc = ReadBags(bags, password, db, &keys);
+        rc = ReadBags(bags, password, withKeys, db, &keys);
         sk_PKCS12_SAFEBAG_pop_free(bags, PKCS12_SAFEBAG_free);
     }
     sk_PKCS7_pop_free(safes, PKCS7_free);
     for (auto &k : keys) {
         for (auto &e : db->entries) {
-            if (e.key == nullptr && e.label == k.first) {
+            if (!e.hasKey && e.label == k.first) {
+                e.hasKey = true;
                 e.key = k.second;
                 k.second = nullptr;
                 break;

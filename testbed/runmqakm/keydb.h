@@ -21,7 +21,8 @@
 struct KEYENTRY {
     std::string label;
     X509 *cert = nullptr;    /* owned */
-    EVP_PKEY *key = nullptr; /* owned; null for a signer certificate */
+    EVP_PKEY *key = nullptr; /* owned; null for a signer, or when keys were not loaded */
+    bool hasKey = false;     /* a personal certificate: its key is in the file */
     bool isDefault = false;  /* the default personal certificate */
     bool trusted = true;     /* a signer that is trusted for validation */
 };
@@ -49,9 +50,11 @@ int WriteStash(const std::string &dbFile, const std::string &password);
  * KEYDB_BAD_PASSWORD when there is no readable stash. */
 int ReadStash(const std::string &dbFile, std::string *password);
 
-/* Load every entry of dbFile into *db (emptied first). Returns KEYDB_OK,
+/* Load every entry of dbFile into *db (emptied first); the private keys
+ * are decrypted only withKeys (a listing needs to know only that they are
+ * there, and decrypting each costs a key derivation). Returns KEYDB_OK,
  * KEYDB_NOT_FOUND or KEYDB_BAD_PASSWORD (*db then empty). */
-int LoadKeyDb(const std::string &dbFile, const std::string &password, KEYDB *db);
+int LoadKeyDb(const std::string &dbFile, const std::string &password, bool withKeys, KEYDB *db);
 /* Write *db to dbFile with password (a new file replaces the old one only
  * once complete). Returns KEYDB_OK or KEYDB_WRITE_FAILED. */
 int SaveKeyDb(const std::string &dbFile, const std::string &password, const KEYDB *db);

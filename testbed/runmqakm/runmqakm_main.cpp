@@ -56,7 +56,7 @@ struct TOOLARGS {
 static int Fail(const char *fmt, ...) PL_PRINTF_FORMAT(1, 2);
 static int ParseArgs(int argc, char **argv, TOOLARGS *args);
 static std::string Opt(const TOOLARGS &args, const char *name);
-static int OpenDb(const TOOLARGS &args, KEYDB *db, std::string *password);
+static int OpenDb(const TOOLARGS &args, bool withKeys, KEYDB *db, std::string *password);
 static int SaveDb(const TOOLARGS &args, const KEYDB &db, const std::string &password);
 static KEYENTRY *FindEntry(KEYDB *db, const std::string &label);
 static int CheckLabel(const std::string &label);
@@ -125,7 +125,7 @@ static std::string Opt(const TOOLARGS &args, const char *name) {
 }
 
 /* Load the repository named by -db with the password of -pw or the stash. */
-static int OpenDb(const TOOLARGS &args, KEYDB *db, std::string *password) {
+static int OpenDb(const TOOLARGS &args, bool withKeys, KEYDB *db, std::string *password) {
     std::string file = Opt(args, "-db");
     if (file.empty())
         return Fail("CTGSK3001W The parameter \"-db\" is missing.");
@@ -136,7 +136,7 @@ static int OpenDb(const TOOLARGS &args, KEYDB *db, std::string *password) {
         *password = Opt(args, "-pw");
     else if (!args.stashed || ReadStash(file, password) != KEYDB_OK)
         return Fail("CTGSK2016W The database password is invalid.");
-    int rc = LoadKeyDb(file, *password, db);
+    int rc = LoadKeyDb(file, *password, withKeys, db);
     if (rc == KEYDB_BAD_PASSWORD)
         return Fail("CTGSK2016W The database password is invalid.");
     if (rc != KEYDB_OK)
@@ -333,7 +333,7 @@ static int CreateCert(const TOOLARGS &args) {
     std::string def = Opt(args, "-default_cert");
     KEYDB db;
     std::string password;
-    if (OpenDb(args, &db, &password) != EXIT_OK)
+    if (OpenDb(args, true, &db, &password) != EXIT_OK)
         return EXIT_ERROR;
     if (FindEntry(&db, label) != nullptr) {
         FreeKeyDb(&db);
@@ -376,6 +376,7 @@ static int CreateCert(const TOOLARGS &args) {
     e.label = label;
     e.cert = x;
     e.key = key;
+    e.hasKey = true;
     e.isDefault = def == "yes";
     if (e.isDefault)
         for (KEYENTRY &other : db.entries)
@@ -400,7 +401,7 @@ static int AddCert(const TOOLARGS &args) {
         return Fail("CTGSK3020W The file \"%s\" does not hold a certificate.", file.c_str());
     KEYDB db;
     std::string password;
-    if (OpenDb(args, &db, &password) != EXIT_OK) {
+    if (OpenDb(args, true, &db, &password) != EXIT_OK) {
         X509_free(x);
         return EXIT_ERROR;
     }
@@ -423,7 +424,7 @@ static int AddCert(const TOOLARGS &args) {
 static int ExtractCert(const TOOLARGS &args) {
     KEYDB db;
     std::string password;
-    if (OpenDb(args, &db, &password) != EXIT_OK)
+    if (OpenDb(args, false, &db, &password) != EXIT_OK)
         return EXIT_ERROR;
     std::string label = Opt(args, "-label");
     std::string target = Opt(args, "-target");
@@ -447,7 +448,7 @@ static int ExtractCert(const TOOLARGS &args) {
 static int DeleteCert(const TOOLARGS &args) {
     KEYDB db;
     std::string password;
-    if (OpenDb(args, &db, &password) != EXIT_OK)
+    if (OpenDb(args, true, &db, &password) != EXIT_OK)
         return EXIT_ERROR;
     std::string label = Opt(args, "-label");
     int rc = EXIT_OK;
@@ -471,13 +472,13 @@ static int ListCerts(const TOOLARGS &args) {
         return Fail("CTGSK3001W The value \"%s\" of -list is not valid.", kind.c_str());
     KEYDB db;
     std::string password;
-    if (OpenDb(args, &db, &password) != EXIT_OK)
+    if (OpenDb(args, false, &db, &password) != EXIT_OK)
         return EXIT_ERROR;
     printf("Certificates found\n");
     printf("* default, - personal, ! trusted, # secret key\n");
     int shown = 0;
     for (const KEYENTRY &e : db.entries) {
-        bool personal = e.key != nullptr;
+        bool personal = e.hasKey;
         if ((kind == "personal" && !personal) || (kind == "ca" && personal))
             continue;
         std::string markers;
@@ -508,7 +509,7 @@ static void PrintHexLines(const unsigned char *data, size_t len, const char *sep
 static int ShowDetails(const TOOLARGS &args) {
     KEYDB db;
     std::string password;
-    if (OpenDb(args, &db, &password) != EXIT_OK)
+    if (OpenDb(args, false, &db, &password) != EXIT_OK)
         return EXIT_ERROR;
     std::string label = Opt(args, "-label");
     KEYENTRY *e = FindEntry(&db, label);
@@ -553,7 +554,7 @@ static int ShowDetails(const TOOLARGS &args) {
         BASIC_CONSTRAINTS_free(bc);
     }
     printf("Signature Algorithm : SHA256WithRSASignature (1.2.840.113549.1.1.11)\n");
-    printf("Trust Status : %s\n", e->key != nullptr || e->trusted ? "Enabled" : "Disabled");
+    printf("Trust Status : %s\n", e->hasKey || e->trusted ? "Enabled" : "Disabled");
     FreeKeyDb(&db);
     return EXIT_OK;
 }

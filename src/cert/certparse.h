@@ -21,11 +21,23 @@ constexpr size_t CERT_GSKIT_ID_LENGTH = 10; /* "CTGSK3026W" */
 
 /* One certificate command or check. Allocated zero-filled with CSGetMem;
  * the records of its list are released with FreeCertList. */
+constexpr size_t CERT_PATTERN_SIZE = 65;  /* CERT label pattern, NUL */
+constexpr size_t CERT_FILTER_SIZE = 1025; /* WHERE text, NUL */
+constexpr int CERT_MAX_ATTRS = 25;        /* requested attribute ids kept */
+
 struct CERTCMDCTX {
     int32_t mode;                             /* 0 DISPLAY CERT, 1 expiry check */
+    char labelPattern[CERT_PATTERN_SIZE];     /* the CERT parameter; empty: every label */
     char keyRepository[CERT_REPOS_SIZE];      /* the SSLKEYR parameter; empty: the qmgr's */
+    char filterText[CERT_FILTER_SIZE];        /* the WHERE parameter; kept while compiled */
+    int32_t eventThreshold;                   /* days (EVTTHRES, or certthresh); 0 none */
+    int32_t usageFilter;                      /* CERTUSAGE; -1 all */
+    int32_t attrs[CERT_MAX_ATTRS];            /* requested attribute ids */
+    int32_t attrCount;                        /* ids used in attrs */
+    int32_t allAttrs;                         /* 1 when MQIACF_ALL was requested */
     char qmgrKeyRepository[CERT_REPOS_SIZE];  /* the queue manager's SSLKEYR, completed */
     char qmgrCertLabel[CERT_QMGR_LABEL_SIZE]; /* the queue manager's CERTLABL */
+    int32_t sslEvent;                         /* the queue manager's SSLEV; 0 disabled */
     CERTREC *certs;                           /* first record, in listing order */
     CERTREC *lastCert;                        /* last record: where the listing appends */
     char gskitId[CERT_GSKIT_ID_LENGTH + 1];   /* first GSKit message number seen, NUL */

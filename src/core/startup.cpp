@@ -10,8 +10,10 @@
 #include <cstddef>
 #include <cstring>
 
+#include "cert/certcmd.h"
 #include "config/settings.h"
 #include "core/agent.h"
+#include "core/workers.h"
 #include "log/status.h"
 #include "log/cs.h"
 #include "log/output.h"
@@ -37,6 +39,8 @@ static int VerbosityFromText(const char *value);
 static size_t TrimmedLength(const char *field, size_t len);
 static void CopyName(char *dst, size_t size, const char *src, size_t len);
 static void ReportConfigProblem(int problem, const char *text, int err);
+static MQLONG QueueCheckRepository(REQUEST *req);
+static void CheckRepositoryCall(WORKERCALL *call);
 
 const char *BuildDate(void) {
     return __DATE__;
@@ -308,6 +312,19 @@ void Shutdown(void) {
 
 /* SIGTERM, SIGINT, console close...: end as on STOP. Runs in a signal
  * handler: only the atomic store of the stop flag. */
+/* The certificate module's repository runs go to the worker pool. */
+static void CheckRepositoryCall(WORKERCALL *call) {
+    CheckRepository(static_cast<REQUEST *>(call->argument));
+}
+
+static MQLONG QueueCheckRepository(REQUEST *req) {
+    MQLONG rc = QueueCall(CheckRepositoryCall, req);
+    if (rc != MQRC_NONE)
+        OutputMessage(0, OUTF_NORMAL, "CVLA202E Can not allocate %d bytes for a '%s' structure\n",
+                      static_cast<int>(sizeof(WORKERCALL)), "WORKERCALL");
+    return rc;
+}
+
 static void StopOnRequest(void) {
     SetStopFlagFromSignal(); /* in a signal handler: the flag alone */
 }
@@ -360,6 +377,7 @@ int TorvikMain(int argc, char **argv) {
 
     /* The agent's own commands and MQSC replies, before consumption starts. */
     RegisterMqscHandlers();
+    RegisterCertCommand(QueueCheckRepository);
     StartAgent(configSet);
 
     Shutdown();

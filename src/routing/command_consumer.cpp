@@ -22,6 +22,11 @@
 
 std::atomic<int64_t> LastCertCheckStart{0};
 std::atomic<int32_t> StartCertOutstanding{0};
+static std::atomic<CERTCHECKSTARTER *> CertCheckStarter{nullptr};
+
+void SetCertCheckStarter(CERTCHECKSTARTER *starter) {
+    CertCheckStarter.store(starter, std::memory_order_relaxed);
+}
 
 /* Bytes of an unrecognised simple command shown by CVLA212E. */
 static const MQLONG SimpleCommandShown = 12;
@@ -40,6 +45,9 @@ void ResetRouting(void) {
 }
 
 void StartCertCheck(void) {
+    CERTCHECKSTARTER *start = CertCheckStarter.load(std::memory_order_relaxed);
+    if (start != nullptr)
+        start();
     LastCertCheckStart.store(PLWallClockSeconds(), std::memory_order_relaxed);
     StartCertOutstanding.store(0, std::memory_order_relaxed);
 }

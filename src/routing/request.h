@@ -28,6 +28,10 @@ struct REQUEST;
  * completion and its removal. */
 typedef void REPLYHANDLER(REQUEST *req, MQBYTE *msg, MQLONG length);
 
+/* Release hook of a request's handler data (handlerContext, cmdData):
+ * called by FreeRequest, however the request ends. */
+typedef void RELEASEHANDLER(REQUEST *req);
+
 struct REQUEST {
     REQUEST *next;        /* next newer in the table (or next of a list of aged requests); under
                              RequestLock */
@@ -56,6 +60,7 @@ struct REQUEST {
     MQLONG replyBytes;                      /* their total length as received */
     REPLYHANDLER *replyHandler;             /* internal requests only, else null */
     void *handlerContext;                   /* data of the reply handler */
+    RELEASEHANDLER *releaseHandler;         /* frees handlerContext and cmdData, or null */
     void *cmdData[3];                       /* DISPLAY CERT only: filter, its variables, the
                                                certificate being evaluated */
     MQLONG pendingMergeable;                /* 1 when pending is a well-formed PCF message (its
@@ -88,11 +93,12 @@ void AddRequest(REQUEST *req, const MQBYTE *msgId);
 REQUEST *FindRequest(const MQBYTE *msgId);
 
 /* Unlink req from the table (if it is there) and free it with its pending
- * reply. Takes RequestLock. Constant time. */
+ * reply and its handler data (releaseHandler). Takes RequestLock. Constant
+ * time. */
 void RemoveRequest(REQUEST *req);
 
-/* Free a request that is not in the table, with its pending reply. Null is
- * accepted. */
+/* Free a request that is not in the table, with its pending reply and its
+ * handler data (releaseHandler). Null is accepted. */
 void FreeRequest(REQUEST *req);
 
 /* The ageing pass. A request is expired when now - lastActivity > maxage and

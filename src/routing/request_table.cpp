@@ -107,6 +107,8 @@ void RemoveRequest(REQUEST *req) {
 void FreeRequest(REQUEST *req) {
     if (req == nullptr)
         return;
+    if (req->releaseHandler != nullptr)
+        req->releaseHandler(req);
     ReleasePending(req);
     CSFreeMem(req);
 }

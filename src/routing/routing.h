@@ -59,10 +59,16 @@ extern std::atomic<int64_t> LastCertCheckStart;
  * its put failed): at most one is ever waiting on the input queue. */
 extern std::atomic<int32_t> StartCertOutstanding;
 
-/* Start a certificate check (simple command STARTCERT, consumer thread).
- * For now it only records the start time, so that the main loop's timer
- * sends STARTCERT once per certfreq. */
+/* Start a certificate check (simple command STARTCERT, consumer thread):
+ * the registered starter forwards the check's inquiry; the start time is
+ * recorded even when it could not start (the step that failed has said
+ * why), so that the main loop's timer sends STARTCERT once per certfreq. */
 void StartCertCheck(void);
+
+/* The certificate check's starter: returns 0 or the reason of the step
+ * that failed. Registered at start-up by the certificate module. */
+typedef MQLONG CERTCHECKSTARTER(void);
+void SetCertCheckStarter(CERTCHECKSTARTER *starter);
 
 /* ---- request_hooks.cpp -- handlers registered from above ------------------
  * The MQSC translation, the escape unwrapping, TORVIK's own DISPLAY CERT

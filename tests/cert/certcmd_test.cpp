@@ -1,0 +1,479 @@
+/* certcmd_test.cpp -- DISPLAY CERT and the expiry check against the fake
+ * MQI of the routing tests: the parameter checks and their error
+ * responses, the queue manager inquiry, the selection and the responses,
+ * the 3312 response, the expiry test, the event message, the asqmgr switch,
+ * and the release of the command context however a request ends.
+ */
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "cert/certcmd.h"
+#include "core/test_support.h"
+#include "routing/routing_fakes.h"
+
+namespace {
+
+using rtest::Get;
+using rtest::Parm;
+using rtest::Pcf;
+using rtest::PutRecord;
+using rtest::ReadParms;
+
+constexpr int64_t DAY = 86400;
+
+class CertCommandTest : public rtest::RoutingTest {
+protected:
+    void SetUp() override {
+        RoutingTest::SetUp();
+        baseline_ = CSMemBlocksInUse();
+    }
+    void TearDown() override {
+        ClearRequests();
+        ForgetCachedHandles();
+        EXPECT_EQ(CSMemBlocksInUse(), baseline_) << "blocks left behind";
+        RoutingTest::TearDown();
+    }
+
+    /* A DISPLAY CERT request of a PCF requester, not yet in the table. */
+    REQUEST *CertRequester() {
+        REQUEST *req = Requester();
+        req->command = CVL_CMD_DISPLAY_CERTIFICATE;
+        return req;
+    }
+    /* Run DisplayCertCommand as the consumer does, then enter or free the
+     * request as the consumer would. Returns the handler's result. */
+    MQLONG Display(REQUEST *req, const std::vector<MQBYTE> &msg, MQMD *mdOut = nullptr) {
+        MQMD md = MQMD_DEFAULT;
+        memcpy(md.Format, MQFMT_ADMIN, 8);
+        std::vector<MQBYTE> buffer(msg);
+        MQLONG rc = DisplayCertCommand(req, &md, buffer.data(), (MQLONG)buffer.size());
+        if (rc != MQRC_NONE || req->complete)
+            FreeRequest(req);
+        else
+            AddRequest(req, md.MsgId);
+        if (mdOut != nullptr)
+            *mdOut = md;
+        return rc;
+    }
+    static Pcf Command() { return Pcf(CVL_CMD_DISPLAY_CERTIFICATE, MQCFT_COMMAND); }
+
+    /* A certificate record on ctx's list (appended). */
+    static CERTREC *AddCert(CERTCMDCTX *ctx, const char *label, int usage, int64_t secondsLeft) {
+        CERTREC *rec = (CERTREC *)CSGetMem(sizeof(CERTREC));
+        memset(rec, 0, sizeof(CERTREC));
+        InitCertRecord(rec);
+        CopyField(rec->label, sizeof rec->label, label);
+        CopyField(rec->subject, sizeof rec->subject, (std::string("CN=") + label).c_str());
+        CopyField(rec->issuer, sizeof rec->issuer, "CN=Issuer");
+        CopyField(rec->serial, sizeof rec->serial, "0A:1B");
+        rec->usage = usage;
+        rec->keySize = 2048;
+        rec->notBefore = 1700000000;
+        rec->notAfter = 1700000000 + secondsLeft;
+        rec->secondsLeft = secondsLeft;
+        CERTREC **link = &ctx->certs;
+        while (*link != nullptr)
+            link = &(*link)->next;
+        *link = rec;
+        return rec;
+    }
+
+    long baseline_ = 0;
+};
+
+/* The one failure response a request got: CompCode 2 and its parameters. */
+struct FAILURE {
+    MQLONG reason = -1;
+    MQLONG parmId = 0;
+    std::string text;
+};
+FAILURE ReadFailure(const PutRecord &put) {
+    FAILURE f;
+    EXPECT_EQ(Get(put.data, 24), MQCC_FAILED);
+    f.reason = Get(put.data, 28);
+    for (const Parm &p : ReadParms(put.data)) {
+        if (p.parameter == MQIACF_PARAMETER_ID)
+            f.parmId = p.value;
+        if (p.parameter == CVL_ATTR_ERROR_TEXT)
+            f.text = p.text;
+    }
+    return f;
+}
+
+struct PARMCASE {
+    const char *name;
+    Pcf msg;
+    MQLONG reason;
+    MQLONG parmId; /* MQIACF_PARAMETER_ID carried, 0 none */
+    const char *text;
+};
+
+TEST_F(CertCommandTest, AnswersEachParameterErrorWithOneResponseAndNoInquiry) {
+    std::string where1025(1025, 'x');
+    const PARMCASE cases[] = {
+        {"EVTTHRES string", Command().Str(CVL_ATTR_TORVIK_LIFESPAN_THRESHOLD, "30"), 3014, 20015,
+         "CVLA604E Parameter 'EVTTHRES' should be an integer"},
+        {"CERTUSAGE string", Command().Str(CVL_ATTR_TORVIK_CERT_USAGE, "1"), 3229, 20011,
+         "CVLA604E Parameter 'CERTUSAGE' should be an integer"},
+        {"CERTUSAGE 4", Command().Int(CVL_ATTR_TORVIK_CERT_USAGE, 4), 3229, 20011,
+         "CVLA605E Parameter 'CERTUSAGE' is not a recognised value"},
+        {"attribute list as integer", Command().Int(CVL_ATTR_TORVIK_CERT_ATTRS, 1009), 3229, 20003,
+         ""},
+        {"CERT integer", Command().Int(MQCA_CERT_LABEL, 1), 3229, 2121,
+         "CVLA606E Parameter 'CERT' should be a string"},
+        {"CERT 65", Command().Str(MQCA_CERT_LABEL, std::string(65, 'c')), 3011, 2121,
+         "CVLA602E Parameter 'CERT' is too long"},
+        {"CERT tab", Command().Str(MQCA_CERT_LABEL, "a\tb"), 3229, 2121,
+         "Parameter 'CERT' contains non-printable characters."},
+        {"SSLKEYR 257", Command().Str(MQCA_SSL_KEY_REPOSITORY, std::string(257, 'k')), 3011, 2049,
+         "CVLA602E Parameter 'SSLKEYR' is too long"},
+        {"SSLKEYR option", Command().Str(MQCA_SSL_KEY_REPOSITORY, " -stashed"), 3229, 2049,
+         "CVLA605E Parameter 'SSLKEYR' is not a recognised value"},
+        {"WHERE 1025", Command().Str(CVL_ATTR_TORVIK_WHERE, where1025), 3011, 20002,
+         "CVLA602E Parameter 'WHERE' is too long"},
+        {"WHERE unknown variable", Command().Str(CVL_ATTR_TORVIK_WHERE, "NOSUCH EQ 1"), 3229, 20002,
+         "CVLA610E"},
+        {"unknown string", Command().Str(MQCA_Q_NAME, "Q"), 3015, 2016, ""},
+        {"unknown integer", Command().Int(MQIA_CURRENT_Q_DEPTH, 1), 3014, 3, ""},
+        {"unknown integer list", Command().IntList(MQIACF_Q_ATTRS, {1}), 3047, 1002, ""},
+        {"unknown string list", Command().StrList(MQCACF_Q_NAMES, {"A"}, 4), 3033, 3011, ""},
+        {"unknown byte string", Command().Bytes(MQBACF_CONNECTION_ID, {1, 2}), 3256, 7006, ""},
+    };
+    for (const PARMCASE &c : cases) {
+        SCOPED_TRACE(c.name);
+        {
+            std::lock_guard<std::mutex> g(rtest::Fake().lock);
+            rtest::Fake().puts.clear();
+        }
+        REQUEST *req = CertRequester();
+        EXPECT_EQ(Display(req, c.msg.bytes()), MQRC_NONE);
+        std::vector<PutRecord> puts = rtest::Puts();
+        ASSERT_EQ(puts.size(), 1u);
+        EXPECT_EQ(puts[0].qName, "REQ.REPLY");
+        FAILURE f = ReadFailure(puts[0]);
+        EXPECT_EQ(f.reason, c.reason);
+        EXPECT_EQ(f.parmId, c.parmId);
+        EXPECT_EQ(f.text.substr(0, strlen(c.text)), c.text);
+        EXPECT_EQ(RequestCount.load(), 0);
+        ForgetCachedHandles();
+        EXPECT_EQ(CSMemBlocksInUse(), baseline_);
+    }
+}
+
+TEST_F(CertCommandTest, AnswersFunctionNotSupportedWhenCertdisplayIsOff) {
+    ClearFlags(FLAG_CERTDISPLAY);
+    EXPECT_EQ(Display(CertRequester(), Command().Str(MQCA_CERT_LABEL, "*").bytes()), MQRC_NONE);
+    std::vector<PutRecord> puts = rtest::PutsTo("REQ.REPLY");
+    ASSERT_EQ(puts.size(), 1u);
+    EXPECT_EQ(ReadFailure(puts[0]).reason, MQRC_FUNCTION_NOT_SUPPORTED);
+    EXPECT_TRUE(rtest::PutsTo("SYSTEM.ADMIN.COMMAND.QUEUE").empty());
+}
+
+TEST_F(CertCommandTest, ForwardsTheQmgrInquiryAndKeepsTheFirst25Attributes) {
+    std::vector<MQLONG> attrs;
+    for (int i = 0; i < 30; i++)
+        attrs.push_back(3000 + i);
+    REQUEST *req = CertRequester();
+    MQMD md;
+    Pcf msg = Command()
+                  .Str(MQCA_CERT_LABEL, "  qm*  ")
+                  .Str(MQCA_SSL_KEY_REPOSITORY, "/var/ssl.d/key")
+                  .Int(CVL_ATTR_TORVIK_CERT_USAGE, CERT_USAGE_CA)
+                  .Int(CVL_ATTR_TORVIK_LIFESPAN_THRESHOLD, 30)
+                  .IntList(CVL_ATTR_TORVIK_CERT_ATTRS, attrs);
+    ASSERT_EQ(Display(req, msg.bytes(), &md), MQRC_NONE);
+
+    CERTCMDCTX *ctx = (CERTCMDCTX *)req->handlerContext;
+    ASSERT_NE(ctx, nullptr);
+    EXPECT_STREQ(ctx->labelPattern, "qm*");
+    EXPECT_STREQ(ctx->keyRepository, "/var/ssl.d/key.kdb");
+    EXPECT_EQ(ctx->usageFilter, CERT_USAGE_CA);
+    EXPECT_EQ(ctx->eventThreshold, 30);
+    EXPECT_EQ(ctx->attrCount, 25);
+    EXPECT_EQ(ctx->attrs[24], 3024);
+    EXPECT_EQ(req->replyHandler, &CertInquiryReply);
+
+    std::vector<PutRecord> puts = rtest::PutsTo("SYSTEM.ADMIN.COMMAND.QUEUE");
+    ASSERT_EQ(puts.size(), 1u);
+    const std::vector<MQBYTE> &q = puts[0].data;
+    ASSERT_EQ(q.size(), 64u);
+    EXPECT_EQ(Get(q, 0), MQCFT_COMMAND);
+    EXPECT_EQ(Get(q, 8), MQCFH_VERSION_1);
+    EXPECT_EQ(Get(q, 12), MQCMD_INQUIRE_Q_MGR);
+    EXPECT_EQ(Get(q, 20), MQCFC_LAST);
+    EXPECT_EQ(Get(q, 32), 1);
+    const MQLONG list[] = {
+        MQCFT_INTEGER_LIST, 28, MQIACF_Q_MGR_ATTRS, 3, MQCA_SSL_KEY_REPOSITORY, MQCA_CERT_LABEL,
+        MQIA_SSL_EVENT};
+    for (int i = 0; i < 7; i++)
+        EXPECT_EQ(Get(q, 36 + 4 * i), list[i]) << i;
+    EXPECT_EQ(rtest::TrimName(puts[0].md.ReplyToQ, 48), rtest::FakeReplyQName);
+    EXPECT_EQ(memcmp(puts[0].md.Format, MQFMT_ADMIN, 8), 0);
+    EXPECT_EQ(memcmp(req->forwardedMsgId, puts[0].md.MsgId, 24), 0);
+
+    /* A z/OS queue manager gets the command in its extended form. */
+    SetFlags(FLAG_ZOS);
+    MQBYTE zos[QMGR_INQUIRY_SIZE];
+    MQLONG length = 0;
+    MQMD zmd = MQMD_DEFAULT;
+    ASSERT_EQ(BuildQmgrInquiry(zos, sizeof zos, &length, &zmd), MQRC_NONE);
+    std::vector<MQBYTE> z(zos, zos + length);
+    EXPECT_EQ(Get(z, 0), MQCFT_COMMAND_XR);
+    EXPECT_EQ(Get(z, 8), MQCFH_VERSION_3);
+    EXPECT_EQ(length, 64);
+}
+
+/* The inquiry reply of the stand-in command server: blank-padded strings. */
+std::vector<MQBYTE> QmgrReply(const std::string &keyr, const std::string &label, MQLONG sslev,
+                              MQLONG control = MQCFC_LAST) {
+    return Pcf(MQCMD_INQUIRE_Q_MGR)
+        .Control(control)
+        .Padded(MQCA_SSL_KEY_REPOSITORY, keyr, keyr.size() < 256 ? 256 : keyr.size())
+        .Padded(MQCA_CERT_LABEL, label, 64)
+        .Int(MQIA_SSL_EVENT, sslev)
+        .bytes();
+}
+
+TEST_F(CertCommandTest, InquiryFailureGoesToTheRequesterOrEndsTheCheckWithCVLA229E) {
+    REQUEST *req = CertRequester();
+    ASSERT_EQ(Display(req, Command().bytes()), MQRC_NONE);
+    DeliverReply(req->forwardedMsgId,
+                 Pcf(MQCMD_INQUIRE_Q_MGR).Control(MQCFC_LAST).CompCode(2).Reason(2035).bytes());
+    std::vector<PutRecord> puts = rtest::PutsTo("REQ.REPLY");
+    ASSERT_EQ(puts.size(), 1u);
+    EXPECT_EQ(ReadFailure(puts[0]).reason, 2035);
+    EXPECT_EQ(RequestCount.load(), 0);
+
+    ASSERT_EQ(StartCertCheckRequest(), MQRC_NONE);
+    ASSERT_EQ(RequestCount.load(), 1);
+    std::vector<PutRecord> inq = rtest::PutsTo("SYSTEM.ADMIN.COMMAND.QUEUE");
+    ASSERT_EQ(inq.size(), 2u);
+    EXPECT_EQ(inq[1].md.MsgType, MQMT_REQUEST);
+    EXPECT_EQ(inq[1].md.Report, MQRO_PASS_MSG_ID);
+    DeliverReply(inq[1].md.MsgId, Pcf(MQCMD_INQUIRE_Q_MGR)
+                                      .Control(MQCFC_LAST)
+                                      .CompCode(2)
+                                      .Reason(3238)
+                                      .Str(CVL_ATTR_ERROR_TEXT, "CVLA501E No response")
+                                      .bytes());
+    EXPECT_NE(Log().find("CVLA501E No response\n"), std::string::npos) << Log();
+    EXPECT_EQ(tvtest::CountOf(Log(), "CVLA229E Checking Certificates failed\n"), 1);
+    EXPECT_EQ(RequestCount.load(), 0);
+
+    /* A queue manager attribute the check cannot use ends it the same way,
+     * with no reply put anywhere. */
+    ASSERT_EQ(StartCertCheckRequest(), MQRC_NONE);
+    inq = rtest::PutsTo("SYSTEM.ADMIN.COMMAND.QUEUE");
+    size_t putsBefore = rtest::Puts().size();
+    DeliverReply(inq.back().md.MsgId, QmgrReply(std::string(300, 'k'), "", 1));
+    EXPECT_EQ(tvtest::CountOf(Log(), "CVLA229E Checking Certificates failed\n"), 2);
+    EXPECT_EQ(rtest::Puts().size(), putsBefore);
+    EXPECT_EQ(RequestCount.load(), 0);
+}
+
+TEST_F(CertCommandTest, AsqmgrSwitchReportsOnlyChangesAndEndsDisabledChecks) {
+    Settings.certEvent.store(CERTEVENT_ASQMGR);
+    const char disabled[] =
+        "CVLA223I Certificate Expiry Events are disabled\n"
+        "certevent config set to 'asqmgr' and SSLEV(DISABLED)\n";
+    for (int i = 0; i < 2; i++) {
+        ASSERT_EQ(StartCertCheckRequest(), MQRC_NONE);
+        std::vector<PutRecord> inq = rtest::PutsTo("SYSTEM.ADMIN.COMMAND.QUEUE");
+        DeliverReply(inq.back().md.MsgId, QmgrReply("/ssl/key", "", 0));
+        EXPECT_EQ(RequestCount.load(), 0);
+    }
+    EXPECT_EQ(tvtest::CountOf(Log(), disabled), 1) << Log();
+    EXPECT_TRUE(FlagIsSet(FLAG_CERTEV_DISABLED_NOTED));
+
+    /* Enabled: the switch lets the check go on, once reported. */
+    REQUEST *req = NewRequest(CVL_CMD_DISPLAY_CERTIFICATE);
+    CERTCMDCTX ctx{};
+    ctx.sslEvent = 1;
+    EXPECT_EQ(ApplyEventSwitch(req, &ctx), 1);
+    EXPECT_EQ(ApplyEventSwitch(req, &ctx), 1);
+    FreeRequest(req);
+    EXPECT_EQ(tvtest::CountOf(Log(),
+                              "CVLA223I Certificate Expiry Events are enabled\n"
+                              "certevent config set to 'asqmgr' and SSLEV(ENABLED)\n"),
+              1);
+    EXPECT_TRUE(FlagIsSet(FLAG_CERTEV_ENABLED_NOTED));
+    EXPECT_FALSE(FlagIsSet(FLAG_CERTEV_DISABLED_NOTED));
+}
+
+TEST_F(CertCommandTest, ExpiryTestIsStrictlyBelowTheThresholdIn64Bits) {
+    struct {
+        int64_t left;
+        int32_t days;
+        int expected;
+    } cases[] = {
+        {30 * DAY, 30, 0},
+        {30 * DAY - 1, 30, 1},
+        {-2 * DAY, 30, 1},
+        {0, 1, 1},
+        {-5 * DAY, 0, 0},
+        {100 * 365 * DAY, 30000, 0},
+        {100 * 365 * DAY, 40000, 1}, /* 40000 days overflow a 32-bit product */
+        {INT64_MIN, INT32_MAX, 1},
+        {INT64_MAX, INT32_MAX, 0},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(CertNearingExpiry(c.left, c.days), c.expected) << c.left << " " << c.days;
+}
+
+/* A requester's request that has got as far as the repository run, with
+ * three certificates. */
+class CertResponseTest : public CertCommandTest {
+protected:
+    REQUEST *Prepared(const Pcf &msg) {
+        REQUEST *req = CertRequester();
+        EXPECT_EQ(Display(req, msg.bytes()), MQRC_NONE);
+        ctx_ = (CERTCMDCTX *)req->handlerContext;
+        CopyField(ctx_->qmgrKeyRepository, sizeof ctx_->qmgrKeyRepository, "/ssl/key.kdb");
+        AddCert(ctx_, "qm1cert", CERT_USAGE_PERSONAL, 10 * DAY)->isDefault = 1;
+        AddCert(ctx_, "ca root", CERT_USAGE_CA, 100 * 365 * DAY)->trusted = 1;
+        AddCert(ctx_, "qm2cert", CERT_USAGE_PERSONAL, -2 * DAY);
+        return req;
+    }
+    void Process(REQUEST *req) {
+        rtest::Fake().puts.clear();
+        req->replyHandler = ProcessRepository;
+        DeliverReply(req->forwardedMsgId, Pcf(0, MQCFT_COMMAND).Control(MQCFC_LAST).bytes());
+        EXPECT_EQ(RequestCount.load(), 0);
+    }
+    CERTCMDCTX *ctx_ = nullptr;
+};
+
+TEST_F(CertResponseTest, SendsSelectedCertificatesWithParametersInOrderAndControlNotLast) {
+    ClearFlags(FLAG_COALESCE);
+    REQUEST *req = Prepared(Command()
+                                .Str(MQCA_CERT_LABEL, "qm?cert")
+                                .IntList(CVL_ATTR_TORVIK_CERT_ATTRS, {MQIACF_ALL}));
+    Process(req);
+    std::vector<PutRecord> puts = rtest::PutsTo("REQ.REPLY");
+    ASSERT_EQ(puts.size(), 2u);
+    EXPECT_EQ(Get(puts[0].data, 20), MQCFC_NOT_LAST);
+    EXPECT_EQ(Get(puts[1].data, 20), MQCFC_LAST);
+    const MQLONG order[] = {MQCA_CERT_LABEL,
+                            CVL_ATTR_TORVIK_CERT_USAGE,
+                            MQCACH_SSL_PEER_NAME,
+                            CVL_ATTR_TORVIK_CERT_SERIAL,
+                            MQCACH_SSL_CERT_ISSUER_NAME,
+                            MQCA_SSL_KEY_REPOSITORY,
+                            CVL_ATTR_TORVIK_CERT_ISSUE_TIME,
+                            CVL_ATTR_TORVIK_CERT_EXPIRY_TIME,
+                            CVL_ATTR_TORVIK_CERT_LIFESPAN,
+                            CVL_ATTR_TORVIK_CERT_KEYSIZE,
+                            CVL_ATTR_TORVIK_CERT_DEFAULT,
+                            CVL_ATTR_TORVIK_CERT_TRUSTED,
+                            CVL_ATTR_TORVIK_CERT_QMGR};
+    for (int r = 0; r < 2; r++) {
+        std::vector<Parm> parms = ReadParms(puts[r].data);
+        ASSERT_EQ(parms.size(), 13u);
+        for (size_t i = 0; i < parms.size(); i++)
+            EXPECT_EQ(parms[i].parameter, order[i]) << i;
+        EXPECT_EQ(Get(puts[r].data, 12), CVL_CMD_DISPLAY_CERTIFICATE);
+    }
+    EXPECT_EQ(ReadParms(puts[0].data)[0].text, "qm1cert");
+    EXPECT_EQ(ReadParms(puts[1].data)[0].text, "qm2cert");
+    EXPECT_EQ(ReadParms(puts[1].data)[5].text, "/ssl/key.kdb");
+}
+
+TEST_F(CertResponseTest, SendsLabelUsageAndLifespanAloneWithoutAttributes) {
+    REQUEST *req = Prepared(Command().Int(CVL_ATTR_TORVIK_CERT_USAGE, CERT_USAGE_CA));
+    Process(req);
+    std::vector<PutRecord> puts = rtest::PutsTo("REQ.REPLY");
+    ASSERT_EQ(puts.size(), 1u);
+    std::vector<Parm> parms = ReadParms(puts[0].data);
+    ASSERT_EQ(parms.size(), 3u);
+    EXPECT_EQ(parms[0].text, "ca root");
+    EXPECT_EQ(parms[1].value, CERT_USAGE_CA);
+    EXPECT_EQ(parms[2].parameter, CVL_ATTR_TORVIK_CERT_LIFESPAN);
+}
+
+TEST_F(CertResponseTest, AnswersUnknownObjectNameWhenNothingIsSelected) {
+    REQUEST *req = Prepared(Command().Str(MQCA_CERT_LABEL, "nomatch*"));
+    Process(req);
+    std::vector<PutRecord> puts = rtest::PutsTo("REQ.REPLY");
+    ASSERT_EQ(puts.size(), 1u);
+    ASSERT_EQ(puts[0].data.size(), 36u);
+    EXPECT_EQ(Get(puts[0].data, 12), CVL_CMD_DISPLAY_CERTIFICATE);
+    EXPECT_EQ(Get(puts[0].data, 24), MQCC_FAILED);
+    EXPECT_EQ(Get(puts[0].data, 28), MQRCCF_UNKNOWN_OBJECT_NAME);
+}
+
+TEST_F(CertResponseTest, WritesEventsForEveryCertificateInsideEvtthresSelectedOrNot) {
+    REQUEST *req =
+        Prepared(Command().Str(MQCA_CERT_LABEL, "ca*").Int(CVL_ATTR_TORVIK_LIFESPAN_THRESHOLD, 30));
+    Process(req);
+    EXPECT_EQ(rtest::PutsTo("REQ.REPLY").size(), 1u);
+    std::vector<PutRecord> events = rtest::PutsTo(CertEventQueueName);
+    ASSERT_EQ(events.size(), 2u);
+    EXPECT_NE(Log().find("CVLA228I Certificate event written for DN 'CN=qm1cert' with 10 days "
+                         "left\n"),
+              std::string::npos)
+        << Log();
+    EXPECT_NE(Log().find("CVLA228I Certificate event written for DN 'CN=qm2cert' with -2 days "
+                         "left\n"),
+              std::string::npos);
+
+    const PutRecord &e = events[0];
+    EXPECT_EQ(e.md.Version, MQMD_VERSION_1);
+    EXPECT_EQ(e.md.MsgType, MQMT_DATAGRAM);
+    EXPECT_EQ(e.md.Expiry, MQEI_UNLIMITED);
+    EXPECT_EQ(e.md.Encoding, MQENC_NATIVE);
+    EXPECT_EQ(e.md.CodedCharSetId, MQCCSI_Q_MGR);
+    EXPECT_EQ(memcmp(e.md.Format, MQFMT_EVENT, 8), 0);
+    EXPECT_EQ(e.md.Priority, MQPRI_PRIORITY_AS_Q_DEF);
+    EXPECT_EQ(e.md.Persistence, MQPER_PERSISTENCE_AS_Q_DEF);
+    EXPECT_EQ(e.md.Report, MQRO_NONE);
+    EXPECT_EQ(e.pmoOptions & MQPMO_NO_SYNCPOINT, MQPMO_NO_SYNCPOINT);
+    EXPECT_EQ(Get(e.data, 0), MQCFT_EVENT);
+    EXPECT_EQ(Get(e.data, 12), MQCMD_CHANNEL_EVENT);
+    EXPECT_EQ(Get(e.data, 20), MQCFC_LAST);
+    EXPECT_EQ(Get(e.data, 24), MQCC_WARNING);
+    EXPECT_EQ(Get(e.data, 28), CVLRC_CERTIFICATE_NEARING_EXPIRY);
+    std::vector<Parm> parms = ReadParms(e.data);
+    const MQLONG order[] = {MQCA_Q_MGR_NAME,
+                            MQCA_CERT_LABEL,
+                            MQCA_SSL_KEY_REPOSITORY,
+                            MQCACH_SSL_PEER_NAME,
+                            CVL_ATTR_TORVIK_CERT_SERIAL,
+                            MQCACH_SSL_CERT_ISSUER_NAME,
+                            CVL_ATTR_TORVIK_CERT_ISSUE_TIME,
+                            CVL_ATTR_TORVIK_CERT_EXPIRY_TIME,
+                            CVL_ATTR_TORVIK_LIFESPAN_THRESHOLD,
+                            CVL_ATTR_TORVIK_CERT_LIFESPAN,
+                            CVL_ATTR_TORVIK_CERT_KEYSIZE,
+                            CVL_ATTR_TORVIK_CERT_DEFAULT,
+                            CVL_ATTR_TORVIK_CERT_USAGE,
+                            CVL_ATTR_TORVIK_CERT_TRUSTED,
+                            CVL_ATTR_TORVIK_CERT_QMGR};
+    ASSERT_EQ(parms.size(), 15u);
+    for (size_t i = 0; i < parms.size(); i++)
+        EXPECT_EQ(parms[i].parameter, order[i]) << i;
+    EXPECT_EQ(parms[0].text, "QM1");
+    EXPECT_EQ(parms[1].text, "qm1cert");
+    EXPECT_EQ(parms[2].text, "/ssl/key.kdb");
+    EXPECT_EQ(parms[8].value, 30);
+    EXPECT_EQ(parms[11].value, 1);
+}
+
+TEST_F(CertCommandTest, ReleasesTheContextWhenARequesterIsAgedOut) {
+    Settings.maxAge = 0;
+    REQUEST *req = CertRequester();
+    ASSERT_EQ(Display(req, Command().Str(CVL_ATTR_TORVIK_WHERE, "KEYSIZE GT 0").bytes()),
+              MQRC_NONE);
+    ASSERT_NE(req->cmdData[0], nullptr);
+    AddCert((CERTCMDCTX *)req->handlerContext, "a", 1, DAY);
+    req->lastActivity -= 5;
+    CurrentTime.store(req->lastActivity + 10);
+    AgeRequests(1);
+    EXPECT_EQ(RequestCount.load(), 0);
+    /* TearDown checks that no block is left. */
+}
+
+}  // namespace

@@ -205,9 +205,7 @@ private:
             n++;
         return n;
     }
-}
 
-private : std::string dir_;
-std::vector<std::string> names_;
-}
-;
+    std::string dir_;
+    std::vector<std::string> names_;
+};

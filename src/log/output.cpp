@@ -33,12 +33,14 @@ void OutputMessage(int level, int flags, FILE *stream, const char *fmt, ...) {
     if (level > Settings.verbosity)
         return;
 
-    /* Rotation check: only for a log file, one thread at a time. */
+    /* Rotation check: only for a log file, one thread at a time. The flag
+     * is a lock: taken with acquire and given back with release, so one
+     * check's use of the stream happens before the next check closes it. */
     if (!(flags & OUTF_CONSOLE_ONLY) && stream != nullptr && stream != stdout) {
-        uint32_t before = Settings.flags.fetch_or(FLAG_ROTATING, std::memory_order_relaxed);
+        uint32_t before = Settings.flags.fetch_or(FLAG_ROTATING, std::memory_order_acquire);
         if (!(before & FLAG_ROTATING)) {
             CheckRotation();
-            ClearFlags(FLAG_ROTATING);
+            Settings.flags.fetch_and(~FLAG_ROTATING, std::memory_order_release);
         }
     }
 

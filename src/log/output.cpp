@@ -48,11 +48,13 @@ void OutputMessage(int level, int flags, const char *fmt, ...) {
         return;
     FILE *stream = LogStream.load();
 
-    /* Rotation check: only for a log file, one thread at a time. */
+    /* Rotation check: only for a log file, one thread at a time. The flag
+     * is a lock: taken with acquire and given back with release, so one
+     * check's use of the stream happens before the next check closes it. */
     if (!(flags & OUTF_CONSOLE_ONLY) && stream != nullptr && stream != stdout) {
-        if (Rotating.exchange(1, std::memory_order_relaxed) == 0) {
+        if (Rotating.exchange(1, std::memory_order_acquire) == 0) {
             CheckRotation();
-            Rotating.store(0, std::memory_order_relaxed);
+            Rotating.store(0, std::memory_order_release);
         }
     }
 

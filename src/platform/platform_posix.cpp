@@ -38,6 +38,7 @@ const char PL_EXE_SUFFIX[] = "";
 
 static void CopyText(char *dst, size_t size, const char *src);
 static void DeadlineAfter(uint32_t timeoutMs, struct timespec *ts);
+static int TimedLockMutex(pthread_mutex_t *mutex, uint32_t timeoutMs);
 
 /* ---- Threads ------------------------------------------------------------ */
 
@@ -138,24 +139,39 @@ int PLLockMutex(PLMUTEX mutex, uint32_t timeoutMs) {
         if (rc == EBUSY)
             return PL_WAIT_TIMEOUT;
     } else {
-#if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 30))
-        struct timespec ts;
-        DeadlineAfter(timeoutMs, &ts);
-        rc = pthread_mutex_clocklock(&mutex->mutex, CLOCK_MONOTONIC, &ts);
-#else
-        struct timespec now, ts;
-        clock_gettime(CLOCK_REALTIME, &now);
-        uint64_t ns = static_cast<uint64_t>(now.tv_nsec) + (timeoutMs % 1000) * 1000000ull;
-        ts.tv_sec = now.tv_sec + timeoutMs / 1000 + static_cast<time_t>(ns / 1000000000ull);
-        ts.tv_nsec = static_cast<long>(ns % 1000000000ull);
-        rc = pthread_mutex_timedlock(&mutex->mutex, &ts);
-#endif
+        rc = TimedLockMutex(&mutex->mutex, timeoutMs);
     }
     if (rc == 0)
         return PL_WAIT_OK;
     if (rc == ETIMEDOUT)
         return PL_WAIT_TIMEOUT;
     return PL_WAIT_FAILED;
+}
+
+/* pthread_mutex_timedlock for up to timeoutMs (not 0, not PL_INFINITE).
+ * Its deadline is on the wall clock, the one clock every thread tool
+ * (ThreadSanitizer and the other sanitizer runtimes) understands for timed
+ * locks; the time-out itself is measured on the monotonic clock, so a wall
+ * clock set forward during the wait does not end it early. (Set back, it
+ * lengthens the wait by the step.) Returns 0, ETIMEDOUT or an error code. */
+static int TimedLockMutex(pthread_mutex_t *mutex, uint32_t timeoutMs) {
+    struct timespec end;
+    DeadlineAfter(timeoutMs, &end);
+    for (;;) {
+        struct timespec now, wall;
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        int64_t leftNs = (static_cast<int64_t>(end.tv_sec) - now.tv_sec) * 1000000000LL +
+                         (end.tv_nsec - now.tv_nsec);
+        if (leftNs <= 0)
+            return ETIMEDOUT;
+        clock_gettime(CLOCK_REALTIME, &wall);
+        int64_t ns = wall.tv_nsec + leftNs;
+        wall.tv_sec += static_cast<time_t>(ns / 1000000000LL);
+        wall.tv_nsec = static_cast<long>(ns % 1000000000LL);
+        int rc = pthread_mutex_timedlock(mutex, &wall);
+        if (rc != ETIMEDOUT)
+            return rc;
+    }
 }
 
 void PLUnlockMutex(PLMUTEX mutex) {

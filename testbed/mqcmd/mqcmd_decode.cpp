@@ -124,6 +124,15 @@ static int CheckItem(PCFDUMP *dump, const MQBYTE *msg, PCFITEM *item) {
                 SetMalformed(dump, off, "StringLength %d of a string list is negative", each);
                 return 1;
             }
+            /* Empty strings take no bytes: without this bound a few bytes
+             * could declare billions of them for the display to list. */
+            if (each == 0 && inner > item->strucLength) {
+                SetMalformed(dump, off,
+                             "Count %d of a string list of empty strings exceeds its "
+                             "StrucLength %d",
+                             inner, item->strucLength);
+                return 1;
+            }
             item->count = inner;
             item->itemLength = each;
             fixed = 24;

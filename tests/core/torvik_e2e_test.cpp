@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "core/test_process.h"
 #include "core/test_support.h"
 #include "platform/platform.h"
 
@@ -33,20 +34,17 @@ struct RunResult {
 };
 
 RunResult RunProgram(const std::string &program, const std::vector<std::string> &args) {
-    std::vector<const char *> argv{program.c_str()};
-    for (const std::string &a : args)
-        argv.push_back(a.c_str());
-    argv.push_back(nullptr);
+    std::vector<std::string> argv{program};
+    argv.insert(argv.end(), args.begin(), args.end());
+    tvtest::PROGRAMRESULT result = tvtest::RunProgram(argv, 60000, "", 1 << 20);
     RunResult r;
-    std::string out(1 << 20, '\0');
-    PLPROCRESULT result;
-    r.rc = PLRunProcess(argv.data(), nullptr, &out[0], out.size(), 60000, &result);
-    out.resize(result.outLen);
+    r.rc = result.rc;
+    std::string out = result.out;
     /* A Windows program's standard output is text: its "\r\n" is a "\n". */
     for (size_t at = out.find("\r\n"); at != std::string::npos; at = out.find("\r\n", at))
         out.erase(at, 1);
     r.out = out;
-    r.exitCode = result.timedOut ? -2 : result.exitCode;
+    r.exitCode = result.proc.timedOut ? -2 : result.proc.exitCode;
     return r;
 }
 

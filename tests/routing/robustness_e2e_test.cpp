@@ -34,6 +34,7 @@
 #include <thread>
 #include <vector>
 
+#include "core/test_process.h"
 #include "core/test_support.h"
 #include "mqconst/mqi.h"
 #include "mqconst/mqpcf.h"
@@ -413,41 +414,20 @@ public:
 /* A program on a thread of the test until it ends or times out. */
 class Background {
 public:
-    explicit Background(std::vector<std::string> args, uint32_t timeoutMs = 300000) {
-        thread_ = std::thread([this, args, timeoutMs] {
-            std::vector<const char *> argv;
-            for (auto &a : args)
-                argv.push_back(a.c_str());
-            argv.push_back(nullptr);
-            std::vector<char> out(16 << 20);
-            rc_ = PLRunProcess(argv.data(), nullptr, out.data(), out.size(), timeoutMs, &proc_);
-            out_.assign(out.data(), rc_ == 0 ? proc_.outLen : 0);
-            done_ = 1;
-        });
-    }
-    ~Background() { Join(); }
-    bool Done() const { return done_.load() != 0; }
-    void Join() {
-        if (thread_.joinable())
-            thread_.join();
-    }
+    explicit Background(std::vector<std::string> args, uint32_t timeoutMs = 300000)
+        : program_(std::move(args), timeoutMs) {}
+    bool Done() const { return program_.Done(); }
+    void Join() { program_.Join(); }
     int ExitCode() {
-        Join();
-        return rc_ == 0 ? proc_.exitCode : -1000 + rc_;
+        const tvtest::PROGRAMRESULT &r = program_.Join();
+        return r.rc == 0 ? r.proc.exitCode : -1000 + r.rc;
     }
-    const std::string &Output() {
-        Join();
-        return out_;
-    }
+    const std::string &Output() { return program_.Join().out; }
     /* The output for a failure message, without waiting for the end. */
     std::string Shown() { return Done() ? Output().substr(0, 20000) : "(still running)"; }
 
 private:
-    std::thread thread_;
-    std::atomic<int> done_{0};
-    int rc_ = -1;
-    PLPROCRESULT proc_{};
-    std::string out_;
+    tvtest::BackgroundProgram program_;
 };
 
 /* One message taken off a queue. */

@@ -224,6 +224,14 @@ std::vector<BadCase> BadCases() {
         cases.push_back(c);
     }
     {
+        BadCase c{"string list of empty strings with a Count past its StrucLength", {}, 36, 0, 1};
+        c.msg.Header(MQCFT_RESPONSE, 13, 1, 0, 0, 1);
+        c.msg.StrList(MQCACF_Q_NAMES, {"A"}, 4);
+        c.msg.SetLong(52, 0x10000000);
+        c.msg.SetLong(56, 0);
+        cases.push_back(c);
+    }
+    {
         BadCase c{"bytes after the last parameter", {}, 52, 1, 1};
         c.msg.Header(MQCFT_RESPONSE, 13, 1, 0, 0, 1);
         c.msg.Integer(MQIA_CURRENT_Q_DEPTH, 1);

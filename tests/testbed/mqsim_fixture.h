@@ -14,6 +14,11 @@
  *   ... MQCONNX("QM1", ...) ...
  *   qm.Stop();
  *
+ * A daemon that died before Stop(), did not end when told to, left its log
+ * without its end line (a crash), or wrote a sanitizer report into any log
+ * of the directory fails the running test (TV_FIXTURE_FAIL, see
+ * core/test_process.h); so does an `mqsim` command that crashed or reported.
+ *
  * WaitUntil polls a condition until it holds or a deadline passes (no
  * fixed sleeps in tests). Needs TV_BIN_DIR and TV_SOURCE_DIR (tv_add_test).
  */
@@ -27,6 +32,7 @@
 #include <string>
 #include <vector>
 
+#include "core/test_process.h"
 #include "platform/net.h"
 #include "platform/platform.h"
 
@@ -98,8 +104,10 @@ public:
         PLPROCRESULT r;
         memset(&r, 0, sizeof r);
         int rc = PLRunProcess(argv.data(), nullptr, buf.data(), buf.size(), 60000, &r);
+        std::string text(buf.data(), rc == 0 ? r.outLen : 0);
+        tvtest::CheckProgramEnd("mqsim " + (args.empty() ? std::string() : args[0]), rc, r, text);
         if (out)
-            out->assign(buf.data(), rc == 0 ? r.outLen : 0);
+            *out = text;
         return rc == 0 ? r.exitCode : -1;
     }
 
@@ -151,12 +159,19 @@ public:
             int64_t pid;
             if (!PortFile(name, &port, &pid))
                 continue;
+            if (!PLProcessAlive(pid)) {
+                TV_FIXTURE_FAIL("queue manager " + name + " died" + Log(name));
+                continue;
+            }
             Run({"stop", name});
-            if (!WaitUntil([&] { return !PLProcessAlive(pid); }, 10000))
+            if (!WaitUntil([&] { return !PLProcessAlive(pid); }, 10000)) {
+                TV_FIXTURE_FAIL("queue manager " + name + " did not end when stopped" + Log(name));
                 PLKillProcess(pid);
+            }
         }
         names_.clear();
         if (!dir_.empty()) {
+            CheckLogs();
             std::error_code ec;
             std::filesystem::remove_all(dir_, ec);
             dir_.clear();
@@ -164,6 +179,33 @@ public:
     }
 
 private:
+    /* Every log of the directory: no sanitizer report, and each daemon that
+     * said it was running also said it ended. */
+    void CheckLogs() {
+        std::error_code ec;
+        for (auto &e : std::filesystem::directory_iterator(dir_, ec)) {
+            std::string f = e.path().filename().string();
+            if (f.size() <= 4 || f.compare(f.size() - 4, 4, ".log") != 0)
+                continue;
+            std::string name = f.substr(0, f.size() - 4);
+            std::string text = Log(name);
+            tvtest::CheckSanitizerOutput("the log " + f, text);
+            size_t runs = Count(text, "queue manager " + name + " running on ");
+            size_t ends = Count(text, "queue manager " + name + " ended");
+            if (runs != ends)
+                TV_FIXTURE_FAIL("queue manager " + name + " ended without its end line (" +
+                                std::to_string(runs) + " starts, " + std::to_string(ends) +
+                                " ends)" + text.substr(0, 8000));
+        }
+    }
+
+    static size_t Count(const std::string &text, const std::string &what) {
+        size_t n = 0;
+        for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+            n++;
+        return n;
+    }
+
     std::string dir_;
     std::vector<std::string> names_;
 };

@@ -1,0 +1,69 @@
+/* fuzz_consolidate.cpp -- a sequence of replies of any content delivered to
+ * one forwarded request, as the reply consumer receives them, through the
+ * in-process MQI fakes of the routing unit tests (routing_fakes.h):
+ * matching, ConsolidateReply's merging, size limits and error replies, and
+ * replies that arrive after the request completed.
+ *
+ * Input: byte 0 settings (bit 0 compress, bit 1 coalesce), bytes 1-2 the
+ * largest reply message (200 + value), then replies, each a 2-byte length
+ * (little-endian; the top bit marks a non-PCF MQSTR reply) and its bytes. */
+#include <cstdlib>
+#include <vector>
+
+#include "fuzz_support.h"
+#include "routing/routing_fakes.h"
+
+namespace {
+
+/* The routing unit tests' fixture, used for its set-up and helpers. */
+class Harness : public rtest::RoutingTest {
+public:
+    void TestBody() override {}
+    void Begin() {
+        SetUp();
+        QuietSettings();
+        SetFlags(FLAG_SERVICE);
+        CopyField(Settings.qmgrName, sizeof Settings.qmgrName, "QM1");
+        CopyField(Settings.actualReplyQName, sizeof Settings.actualReplyQName,
+                  rtest::FakeReplyQName);
+        Settings.retryInt = 0;
+    }
+    void End() { TearDown(); }
+    using RoutingTest::DeliverReply;
+    using RoutingTest::Requester;
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+    if (size < 3 || size > (1u << 18))
+        return 0;
+    static Harness *h = new Harness;
+    h->Begin();
+    if (data[0] & 1)
+        SetFlags(FLAG_COMPRESS);
+    else
+        ClearFlags(FLAG_COMPRESS);
+    if (data[0] & 2)
+        SetFlags(FLAG_COALESCE);
+    else
+        ClearFlags(FLAG_COALESCE);
+    Settings.maxMsgSize = 200 + (MQLONG)(data[1] | (data[2] << 8));
+    REQUEST *req = h->Requester();
+    MQBYTE id[MQ_MSG_ID_LENGTH];
+    memset(id, 0x5A, sizeof id);
+    AddRequest(req, id);
+    size_t pos = 3;
+    while (pos + 2 <= size) {
+        unsigned word = data[pos] | (data[pos + 1] << 8);
+        pos += 2;
+        size_t len = word & 0x7FFF;
+        if (len > size - pos)
+            len = size - pos;
+        std::vector<MQBYTE> reply(data + pos, data + pos + len);
+        pos += len;
+        h->DeliverReply(id, reply, (word & 0x8000) ? MQFMT_STRING : MQFMT_ADMIN);
+    }
+    h->End(); /* forgets a request still open */
+    return 0;
+}

@@ -1,0 +1,26 @@
+/* fuzz_mqcmd_decode.cpp -- mqcmd's PCF decoder over any message, and the
+ * text and JSON shown for it: nothing is read outside the message and a
+ * fault is reported at an offset inside it. */
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "mqcmd_decode.h"
+#include "mqcmd_format.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+    if (size > (1u << 20))
+        return 0;
+    std::vector<MQBYTE> msg(data, data + size); /* exact size: overruns are caught */
+    PCFDUMP dump;
+    DecodePcf(msg.data(), msg.size(), &dump);
+    if (dump.malformed && dump.malformedOffset > size)
+        abort();
+    MQMD md = MQMD_DEFAULT;
+    memcpy(md.Format, MQFMT_ADMIN, sizeof md.Format);
+    std::string text;
+    FormatMessageText(&text, 1, &md, msg.data(), msg.size());
+    FormatMessageJson(&text, 1, &md, msg.data(), msg.size());
+    return 0;
+}

@@ -1,0 +1,83 @@
+/* fuzz_mqsim_frame.cpp -- the stand-in's frame reader on any byte stream:
+ * the bytes arrive on a loopback connection, WireNextFrame cuts them into
+ * frames until the stream ends or a frame is bad, and each payload is read
+ * as the verbs read theirs (integers, blobs, strings, fixed fields) with
+ * the RBUF readers, whose reads past the end must only mark it bad.
+ *
+ * Input: the stream itself; its first payload byte of each frame also
+ * chooses the order of field reads. */
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/net.h"
+#include "platform/platform.h"
+#include "wire.h"
+
+namespace {
+
+PLSOCKET Listener = PL_NO_SOCKET;
+int Port = 0;
+
+void ReadPayload(const uint8_t *p, size_t len) {
+    RBUF r;
+    WireReadInit(&r, p, len);
+    unsigned plan = len > 0 ? p[0] : 0;
+    for (int i = 0; i < 16 && !r.bad; i++) {
+        switch ((plan >> (i % 4) * 2) & 3) {
+            case 0:
+                WireGetI32(&r);
+                break;
+            case 1: {
+                const uint8_t *b;
+                uint32_t n;
+                WireGetBlob(&r, &b, &n);
+                if (!r.bad && n > 0 && (b < p || b + n > p + len))
+                    abort();
+                break;
+            }
+            case 2: {
+                char s[49];
+                WireGetString(&r, s, sizeof s);
+                if (memchr(s, '\0', sizeof s) == nullptr)
+                    abort();
+                break;
+            }
+            default: {
+                char field[48], name[49];
+                WireGetBytes(&r, field, sizeof field);
+                WireGetField(name, field, sizeof field);
+                break;
+            }
+        }
+    }
+    WireReadComplete(&r);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+    if (size > 65536) /* fits the socket buffers: written before reading */
+        return 0;
+    if (Listener == PL_NO_SOCKET &&
+        (PLNetStart() != 0 || PLListenLoopback(0, &Listener, &Port) != 0))
+        abort();
+    PLSOCKET out, in;
+    if (PLConnectTcp("127.0.0.1", Port, 5000, &out) != 0 || PLAcceptSocket(Listener, &in) != 0)
+        abort();
+    if (size > 0 && PLSendAll(out, data, size) != 0)
+        abort();
+    PLShutdownSend(out);
+    WIREIN reader;
+    memset(&reader, 0, sizeof reader);
+    for (;;) {
+        WIREHDR h;
+        const uint8_t *payload;
+        if (WireNextFrame(in, &reader, &h, &payload) != 0)
+            break;
+        ReadPayload(payload, h.length);
+    }
+    WireInFree(&reader);
+    PLCloseSocket(in);
+    PLCloseSocket(out);
+    return 0;
+}

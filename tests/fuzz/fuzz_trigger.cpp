@@ -1,0 +1,48 @@
+/* fuzz_trigger.cpp -- a trigger message of any bytes (as TORVIK receives
+ * it: one argument, so it ends at the first NUL) made into an argument
+ * vector, and that vector read as options, as start-up does. Input that
+ * starts with '!' is instead split at NUL bytes into the argument vector
+ * itself, for the option reader alone. */
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "core/startup.h"
+#include "fuzz_support.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+    if (size > 8192)
+        return 0;
+    QuietSettings();
+    static char program[] = "torvik";
+    if (size > 0 && data[0] == '!') {
+        std::vector<std::string> words(1, "torvik");
+        std::string word;
+        for (size_t i = 1; i <= size; i++) {
+            if (i == size || data[i] == '\0') {
+                words.push_back(word);
+                word.clear();
+            } else {
+                word += (char)data[i];
+            }
+        }
+        std::vector<char *> argv;
+        for (std::string &w : words)
+            argv.push_back(&w[0]);
+        argv.push_back(nullptr);
+        ParseOptions((int)words.size(), argv.data());
+        return 0;
+    }
+    std::string trigger((const char *)data, size);
+    trigger = trigger.c_str(); /* an argument ends at its first NUL */
+    char *argvIn[] = {program, &trigger[0], nullptr};
+    int argc = 0;
+    char **argv = nullptr;
+    if (ParseTriggerMessage(trigger.c_str(), &argc, argvIn, &argv) != 1)
+        return 0;
+    if (argc < 1 || argv == nullptr)
+        abort();
+    ParseOptions(argc, argv);
+    FreeTriggerArgs(argv);
+    return 0;
+}

@@ -1,0 +1,66 @@
+# make_seeds.py -- writes the hand-made seed inputs of corpus/ (run from the
+# top of the tree). Inputs that libFuzzer found, and crash inputs kept as
+# regression tests, live beside them and are not made here.
+import struct, os
+C='tests/fuzz/corpus/'
+def w(target, name, data):
+    os.makedirs(C+target, exist_ok=True)
+    open(C+target+'/'+name,'wb').write(data)
+def cfh(cmd, params, control=1, seq=1, cc=0, reason=0, typ=2):
+    return struct.pack('<9i', typ, 36, 1, cmd, seq, control, cc, reason, len(params)) + b''.join(params)
+def cfin(p, v): return struct.pack('<4i', 3, 16, p, v)
+def cfst(p, s, pad=None):
+    s = s.encode()
+    if pad: s = s.ljust(pad)
+    body = s + b'\0'*((-len(s)) % 4)
+    return struct.pack('<5i', 4, 20+len(body), p, 0, len(s)) + body
+def cfil(p, vals): return struct.pack('<4i', 5, 16+4*len(vals), p, len(vals)) + b''.join(struct.pack('<i', v) for v in vals)
+def cfsl(p, strs, n):
+    body = b''.join(x.encode().ljust(n) for x in strs); body += b'\0'*((-len(body)) % 4)
+    return struct.pack('<6i', 6, 24+len(body), p, 0, len(strs), n) + body
+def cfbs(p, b):
+    body = b + b'\0'*((-len(b)) % 4)
+    return struct.pack('<4i', 9, 16+len(body), p, len(b)) + body
+def cfgr(p, items): return struct.pack('<4i', 20, 16, p, len(items)) + b''.join(items)
+INQ_Q=13; INQ_QMGR=2
+q = cfh(INQ_Q, [cfst(2016, 'APP.QUEUE.0001', 48), cfin(20, 1), cfst(2013, 'a description', 64), cfin(3, 42)], control=0)
+qlast = cfh(INQ_Q, [cfst(2016, 'APP.QUEUE.0002', 48), cfil(1001, [1,2,3]), cfsl(3001, ['A','BB'], 48)], control=1, seq=2)
+err = cfh(INQ_Q, [cfin(3008, 2085)], control=1, cc=2, reason=3008)
+grp = cfh(INQ_Q, [cfgr(8000, [cfin(1,2), cfst(2,'x',8)]), cfbs(7001, b'\x01\x02\x03')], control=1)
+lie = bytearray(q); struct.pack_into('<i', lie, 40, 3)
+for t in ['compress','mqcmd_decode']:
+    w(t,'inquire_q', q); w(t,'inquire_q_last', qlast); w(t,'error_reply', err); w(t,'group_bytes', grp); w(t,'lying_length', bytes(lie))
+    w(t,'header_only', cfh(INQ_QMGR, []))
+def seq(flags, maxsize, replies):
+    out = bytes([flags]) + struct.pack('<H', maxsize)
+    for r, s in replies:
+        out += struct.pack('<H', len(r) | (0x8000 if s else 0)) + r
+    return out
+w('consolidate','two_replies', seq(3, 4000, [(q,0),(qlast,0)]))
+w('consolidate','error_in_middle', seq(3, 100, [(q,0),(err,0),(qlast,0)]))
+w('consolidate','no_compress_no_coalesce', seq(0, 0, [(q,0),(grp,0)]))
+w('consolidate','text_reply', seq(1, 500, [(b'some text reply',1)]))
+w('consolidate','after_last', seq(3, 4000, [(qlast,0),(q,0)]))
+w('config','defaults', b'maxage 10\nmaxmsgsize = 1048576\ncompress yes\ncoalesce no\n')
+w('config','quoted', b'tempqpfx "CORVEL.TORVIK.*" ; comment\nlogpath "/tmp/log ~"q~"" # x\ncommandq=SYSTEM.ADMIN.COMMAND.QUEUE\n')
+w('config','units', b'maxage 2 min 3 sec\nmaxmsgsize 4MB\ndiscint 1 h\nretryint 100 ms\n')
+w('config','bad', b'nosuchkey 1\nmaxage "\nmaxmsgsize 12 furlongs\n=\n"unterminated')
+for name, text in [('bytes', b'\x00100 KB 3 B'), ('seconds', b'\x012 d 3 h 4 m'), ('dots', b'\x021.5.3 s'), ('ambiguous', b'\x03 12 m'), ('empty', b'\x04')]:
+    w('units', name, text)
+def tmc2(qname, data, user, qmgr):
+    return (b'TMC ' + b'   2' + qname.ljust(48) + b'PROCESS'.ljust(48) + data.ljust(64) + b'APPTYPE'.ljust(4) + b'torvik'.ljust(256) + b'ENV'.ljust(128) + user.ljust(128) + qmgr.ljust(48))
+w('trigger','trigger', tmc2(b'CORVEL.TORVIK.COMMAND.QUEUE', b'-v high', b'-f /tmp/x.cfg', b'QM1'))
+w('trigger','trigger_words', tmc2(b'Q', b'-kvh -mQM2 extra', b'/q:INPUT -?', b'QM1'))
+w('trigger','short', b'TMC    2SOMEQ')
+w('trigger','options', b'!-m\0QM1\0-q\0IN.Q\0-v\0Med\0-k')
+w('trigger','options_grouped', b'!-kvh\0-mQM1\0/f:file\0word')
+def frame(typ, payload, tag=1, ver=2, magic=b'MQSW'):
+    return magic + struct.pack('<HHII', ver, typ, tag, len(payload)) + payload
+def blob(b): return struct.pack('<I', len(b)) + b
+conn = frame(1, blob(b'QM1') + struct.pack('<ii', 0, 1))
+opn = frame(3, struct.pack('<i', 1) + b'SYSTEM.ADMIN.COMMAND.QUEUE'.ljust(48) + blob(b'x'))
+w('mqsim_frame','connect_open', conn + opn)
+w('mqsim_frame','bad_magic', frame(1, b'', magic=b'XXXX'))
+w('mqsim_frame','cut_short', conn[:-3])
+w('mqsim_frame','lying_length', frame(5, b'abc')[:12] + struct.pack('<I', 1000) + b'abc')
+w('mqsim_frame','many_small', b''.join(frame(k, bytes([k])*k, tag=k) for k in range(1, 20)))

@@ -1,0 +1,72 @@
+/* trigger_e2e_test.cpp -- a triggered start end to end: the objects of
+ * samples/torvik.mqsc with triggering switched on, the stand-in queue
+ * manager's trigger monitor starting torvik with the trigger message, the
+ * message that triggered it served, and the agent ending by itself when its
+ * disconnect interval (discint 1) runs out.
+ */
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "core/test_process.h"
+#include "core/test_support.h"
+#include "testbed/mqsim_fixture.h"
+
+using tvtest::CountOf;
+using tvtest::ReadFile;
+using tvtest::TempDir;
+using tvtest::WriteFile;
+
+namespace {
+
+TEST(TriggeredStart, EndsByItsDisconnectInterval) {
+    TempDir dir;
+    const std::string cfg = dir.file("t.cfg");
+    WriteFile(cfg, "logpath \"" + dir.path() + "\"\ndiscint 1\n");
+    ASSERT_LT(cfg.size() + 3, 128u) << "USERDATA holds 128 characters";
+    const std::string torvik = std::string(TV_BIN_DIR) + "/torvik";
+
+    /* The daemon, and so the program it starts, finds the MQI library here. */
+    PLSetEnv("MQM_DLL_PATH", TV_LIB_DIR);
+    MqsimQueueManager qm;
+    ASSERT_EQ(qm.Start("TRIGQM", {"--mqsc", MqsimQueueManager::Sample("torvik.mqsc")}), "");
+    std::string out;
+    ASSERT_EQ(qm.Run({"mqsc", "TRIGQM",
+                      "ALTER PROCESS(CORVEL.TORVIK.PROCESS) APPLICID('" + torvik +
+                          "') USERDATA('-f " + cfg + "')"},
+                     &out),
+              0)
+        << out;
+    ASSERT_EQ(qm.Run({"mqsc", "TRIGQM",
+                      "ALTER QLOCAL(CORVEL.TORVIK.COMMAND.QUEUE) TRIGGER TRIGDATA('-v High')"},
+                     &out),
+              0)
+        << out;
+
+    /* The first message on the empty input queue starts the agent; it is a
+     * REPORT, which the agent serves once it runs. */
+    tvtest::PROGRAMRESULT put = tvtest::RunProgram(
+        {std::string(TV_BIN_DIR) + "/mqcmd", "put", "-q", "CORVEL.TORVIK.COMMAND.QUEUE", "-m",
+         "TRIGQM", "REPORT"},
+        60000);
+    ASSERT_EQ(put.rc, 0);
+    ASSERT_EQ(put.proc.exitCode, 0) << put.out;
+
+    const std::string log = dir.file("TORVIK_Log01.txt");
+    ASSERT_TRUE(WaitUntil([&] { return CountOf(ReadFile(log), "CVLA080I") >= 1; }, 60000))
+        << ReadFile(log) << qm.Log("TRIGQM");
+    /* One minute without work, then the orderly end. */
+    ASSERT_TRUE(WaitUntil([&] { return CountOf(ReadFile(log), "CVLA099I") == 1; }, 180000))
+        << ReadFile(log);
+    std::string text = ReadFile(log);
+    EXPECT_EQ(CountOf(text, "CVLA003I Program Triggered\n"), 1) << text;
+    EXPECT_EQ(CountOf(text, "CVLA020I Disconnect Interval, 1 minutes, expired\n"), 1) << text;
+    EXPECT_EQ(CountOf(text, "CVLA021I"), 0) << text;
+    EXPECT_LT(text.find("CVLA020I"), text.find("CVLA099I"));
+    /* The trigger monitor saw its program end. */
+    EXPECT_TRUE(WaitUntil([&] { return CountOf(qm.Log("TRIGQM"), ") ended") == 1; }, 30000))
+        << qm.Log("TRIGQM");
+}
+
+}  // namespace

@@ -46,10 +46,10 @@ TEST(TriggeredStart, EndsByItsDisconnectInterval) {
 
     /* The first message on the empty input queue starts the agent; it is a
      * REPORT, which the agent serves once it runs. */
-    tvtest::PROGRAMRESULT put = tvtest::RunProgram(
-        {std::string(TV_BIN_DIR) + "/mqcmd", "put", "-q", "CORVEL.TORVIK.COMMAND.QUEUE", "-m",
-         "TRIGQM", "REPORT"},
-        60000);
+    tvtest::PROGRAMRESULT put =
+        tvtest::RunProgram({std::string(TV_BIN_DIR) + "/mqcmd", "put", "-q",
+                            "CORVEL.TORVIK.COMMAND.QUEUE", "-m", "TRIGQM", "REPORT"},
+                           60000);
     ASSERT_EQ(put.rc, 0);
     ASSERT_EQ(put.proc.exitCode, 0) << put.out;
 

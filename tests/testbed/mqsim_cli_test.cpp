@@ -1,5 +1,6 @@
 /* mqsim_cli_test.cpp -- the mqsim command: start, stop, status, mqsc, and
  * its errors, each against a daemon in the test's own state directory. */
+#include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -9,6 +10,31 @@
 #include "mqsim_util.h"
 
 namespace {
+
+/* The harness itself: a fault of a program or daemon a test started fails
+ * the test, whatever the test asserts (how sanitizer reports and crashes
+ * of children are never lost). */
+TEST(TestHarness, ADaemonThatDiedFailsTheTest) {
+    EXPECT_NONFATAL_FAILURE(
+        {
+            MqsimQueueManager qm;
+            ASSERT_EQ(qm.Start("QMDIES"), "");
+            int port;
+            int64_t pid;
+            ASSERT_TRUE(qm.PortFile("QMDIES", &port, &pid));
+            PLKillProcess(pid);
+            ASSERT_TRUE(WaitUntil([&] { return !PLProcessAlive(pid); }));
+            qm.Stop();
+        },
+        "queue manager QMDIES died");
+}
+
+TEST(TestHarness, ASanitizerReportOrADeathBySignalFailsTheTest) {
+    EXPECT_NONFATAL_FAILURE(tvtest::RunProgram({"/bin/echo", "==1==ERROR: AddressSanitizer: x"}),
+                            "reported a fault");
+    EXPECT_NONFATAL_FAILURE(tvtest::RunProgram({"/bin/sh", "-c", "kill -ABRT $$"}),
+                            "died by a signal");
+}
 
 TEST(MqsimCli, StartsWithTheSampleScriptQuicklyAndStopRemovesThePortFile) {
     MqsimQueueManager qm;

@@ -24,6 +24,7 @@
  */
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -150,8 +151,11 @@ public:
             std::error_code ec;
             for (auto &e : std::filesystem::directory_iterator(dir_, ec)) {
                 std::string f = e.path().filename().string();
-                if (f.size() > 5 && f.compare(f.size() - 5, 5, ".port") == 0)
-                    names_.push_back(f.substr(0, f.size() - 5));
+                if (f.size() > 5 && f.compare(f.size() - 5, 5, ".port") == 0) {
+                    std::string name = f.substr(0, f.size() - 5);
+                    if (std::find(names_.begin(), names_.end(), name) == names_.end())
+                        names_.push_back(name);
+                }
             }
         }
         for (auto &name : names_) {
@@ -161,6 +165,7 @@ public:
                 continue;
             if (!PLProcessAlive(pid)) {
                 TV_FIXTURE_FAIL("queue manager " + name + " died" + Log(name));
+                dead_.push_back(name); /* reported once */
                 continue;
             }
             Run({"stop", name});
@@ -176,6 +181,7 @@ public:
             std::filesystem::remove_all(dir_, ec);
             dir_.clear();
         }
+        dead_.clear();
     }
 
 private:
@@ -190,6 +196,8 @@ private:
             std::string name = f.substr(0, f.size() - 4);
             std::string text = Log(name);
             tvtest::CheckSanitizerOutput("the log " + f, text);
+            if (std::find(dead_.begin(), dead_.end(), name) != dead_.end())
+                continue;
             size_t runs = Count(text, "queue manager " + name + " running on ");
             size_t ends = Count(text, "queue manager " + name + " ended");
             if (runs != ends)
@@ -208,4 +216,5 @@ private:
 
     std::string dir_;
     std::vector<std::string> names_;
+    std::vector<std::string> dead_; /* found dead by Stop */
 };

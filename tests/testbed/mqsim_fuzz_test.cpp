@@ -45,14 +45,8 @@ const char *const QueueNames[] = {
 
 /* Text that says what happened to the daemon when it is gone. */
 std::string SanitizerReport(const std::string &log) {
-    static const char *const marks[] = {"AddressSanitizer", "LeakSanitizer",
-                                        "UndefinedBehaviorSanitizer", "runtime error:"};
-    for (const char *m : marks) {
-        size_t at = log.find(m);
-        if (at != std::string::npos)
-            return log.substr(at > 200 ? at - 200 : 0, 4000);
-    }
-    return "";
+    size_t at = tvtest::FindSanitizerReport(log);
+    return at == std::string::npos ? "" : log.substr(at > 200 ? at - 200 : 0, 4000);
 }
 
 /* One fuzzing thread's generator and the frames it builds. */

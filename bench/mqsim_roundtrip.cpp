@@ -18,7 +18,7 @@
 #include "mqconst/mqi.h"
 /* A fault of the daemon is printed (no test to fail here). */
 #define TV_FIXTURE_FAIL(text) fprintf(stderr, "%s\n", std::string(text).c_str())
-#include "testbed/mqsim_fixture.h"
+#include "support/process.h"
 #include "testbed/mqsim_util.h"
 
 namespace {

@@ -9,9 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "core/test_process.h"
 #include "core/test_support.h"
-#include "testbed/mqsim_fixture.h"
+#include "support/process.h"
 
 using tvtest::CountOf;
 using tvtest::ReadFile;

@@ -1,39 +1,22 @@
 /* mqaccess_e2e_test.cpp -- the agent brought up on the stand-in queue
  * manager and ended every way it can end: STOP from mqcmd and from
- * torvik -c, REPORT, a broken or quiescing queue manager, connection
- * events, a GET(DISABLED) input queue, failed MQI calls at start-up, older
- * and client connections, z/OS, and Q then Y on a terminal.
- *
- * Each test has its own temporary directory: mqsim's state ($MQSIM_DIR),
- * the configuration file and the log. The processes run through the
- * platform layer (PLRunProcess on a thread of the test) and are ended by
- * the test even when an assertion fails.
+ * torvik -c, REPORT, whatever the queue manager does to it (a table of
+ * causes, each with the one message it gives and an orderly end), failed
+ * MQI calls at start-up it carries on after, client connections, the
+ * certificate timer, Q then Y on a terminal and termination signals.
  */
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <filesystem>
-#include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include "core/test_process.h"
-#include "core/test_support.h"
-#include "platform/net.h"
-#include "platform/platform.h"
-#include "testbed/mqsim_fixture.h"
+#include "support/harness.h"
 
 namespace {
 
-const std::string BIN = TV_BIN_DIR;
-const std::string LIB = TV_LIB_DIR;
-const char QM[] = "QME2E";
-const char INPUT_Q[] = "CORVEL.TORVIK.COMMAND.QUEUE";
-
-using RESULT = tvtest::PROGRAMRESULT;
-using Background = tvtest::BackgroundProgram;
-using tvtest::RunProgram;
+using namespace tvtest;
 
 /* The since-start figure of "Commands Received" in the report at from. */
 int CommandsSinceStart(const std::string &log, size_t from) {
@@ -46,82 +29,167 @@ int CommandsSinceStart(const std::string &log, size_t from) {
  * message of a day. */
 int MessageLines(const std::string &out) {
     int n = 0;
-    for (auto &line : tvtest::SplitLines(out))
+    for (auto &line : SplitLines(out))
         n += line.find("CVLA002I Current Date: ") == std::string::npos;
     return n;
 }
 
-class AgentOnQueueManager : public ::testing::Test {
-protected:
-    void SetUp() override {
-        ASSERT_FALSE(dir.path().empty());
-        ASSERT_EQ(qm.Prepare(), "");
-        PLSetEnv("MQM_DLL_PATH", LIB.c_str());
-        PLSetEnv("MQ_INSTALLATION_PATH", nullptr);
-        std::filesystem::create_directories(dir.file("log"));
-        WriteConfig("certevent = no\n");
-    }
-    void TearDown() override {
-        qm.Stop();
-        agent.reset(); /* ends with the queue manager, or at its time-out */
-    }
+class AgentOnQueueManager : public AgentTest {};
 
-    void WriteConfig(const std::string &extra) {
-        tvtest::WriteFile(dir.file("torvik.cfg"),
-                          "logpath = \"" + dir.file("log") + "\"\n" + extra);
-    }
-    void StartQueueManager(std::vector<std::string> options = {}) {
-        options.insert(options.begin(), {"--mqsc", MqsimQueueManager::Sample("torvik.mqsc")});
-        ASSERT_EQ(qm.Start(QM, options), "");
-    }
-    void Mqsim(const std::vector<std::string> &args) {
-        std::string out;
-        ASSERT_EQ(qm.Run(args, &out), 0) << out;
-    }
-    void StartAgent(std::vector<std::string> extra = {}) {
-        std::vector<std::string> args = {BIN + "/torvik",       "-m", QM, "-k", "-f",
-                                         dir.file("torvik.cfg")};
-        args.insert(args.end(), extra.begin(), extra.end());
-        agent = std::make_unique<Background>(args);
-    }
-    std::string Log() { return tvtest::ReadFile(dir.file("log/TORVIK_Log01.txt")); }
-    bool LogHas(const std::string &what) {
-        return tvtest::WaitFor([&] { return Log().find(what) != std::string::npos; },
-                               std::chrono::seconds(30));
-    }
-    /* The agent is up: consumption started and the loop running. */
-    void WaitUntilUp() { ASSERT_TRUE(LogHas("CVLA004I Parameters in effect:")) << Log(); }
-    /* The agent ended by itself, in order, with exit code 0. */
-    void ExpectOrderlyEnd() {
-        ASSERT_TRUE(tvtest::WaitFor([&] { return agent->Done(); }, std::chrono::seconds(60)))
-            << Log();
-        const RESULT &r = agent->Join();
-        EXPECT_EQ(r.rc, 0);
-        EXPECT_EQ(r.proc.timedOut, 0);
-        EXPECT_EQ(r.proc.exitCode, 0);
-        std::string log = Log();
-        EXPECT_EQ(tvtest::CountOf(log, "CVLA099I TORVIK Agent shutting down"), 1) << log;
-        EXPECT_NE(log.find("CVLA080I TORVIK Status Report"), std::string::npos);
-        /* The separator line closes the run in the log. */
-        size_t end = log.find("CVLA099I TORVIK Agent shutting down\n");
-        ASSERT_NE(end, std::string::npos);
-        std::string next = log.substr(log.find('\n', end) + 1);
-        EXPECT_EQ(next.substr(next.find(' ') + 1), std::string(39, '-') + "\n") << log;
-    }
-    RESULT Mqcmd(std::vector<std::string> args) {
-        args.insert(args.begin(), {BIN + "/mqcmd", "-m", QM});
-        return RunProgram(args);
-    }
-
-    tvtest::TempDir dir;
-    MqsimQueueManager qm;
-    std::unique_ptr<Background> agent;
+/* What the queue manager does to a running or starting agent, and the
+ * message it ends with. */
+struct STOPCAUSE {
+    const char *name;
+    std::vector<std::string> qmOptions; /* mqsim start options */
+    std::string config;                 /* configuration lines */
+    std::vector<std::string> before;    /* mqsim command before the agent starts */
+    std::vector<std::string> after;     /* mqsim command once it is up ("" QM: the name) */
+    std::string message;                /* the one message in the log */
+    int cvla199e;                       /* CVLA199E lines expected */
 };
+
+}  // namespace
+
+/* Each cause ends the agent by itself, in order, with exit code 0 and one
+ * message naming it. */
+TEST_F(AgentOnQueueManager, WhatTheQueueManagerDoesEndsTheAgentInOrderWithOneMessage) {
+    const std::string inputQ = INPUT_Q;
+    const STOPCAUSE causes[] = {
+        {"broken connection",
+         {},
+         "",
+         {},
+         {"break", "QM"},
+         "CVLA199E TORVIK received reason code 2009 (",
+         1},
+        {"quiescing queue manager",
+         {},
+         "",
+         {},
+         {"stop", "QM", "--quiesce"},
+         "CVLA199E TORVIK received reason code 2161 (",
+         1},
+        {"connection event",
+         {},
+         "",
+         {},
+         {"fault", "QM", "event", "2202"},
+         "CVLA199E TORVIK received reason code 2202 (",
+         1},
+        {"input queue GET(DISABLED)",
+         {},
+         "",
+         {},
+         {"mqsc", "QM", "ALTER QLOCAL(" + inputQ + ") GET(DISABLED)"},
+         "CVLA120E Queue '" + inputQ + "' has been GET(INHIBITED)",
+         0},
+        {"missing command queue",
+         {},
+         "commandq = NO.SUCH.COMMAND.QUEUE\n",
+         {},
+         {},
+         "CVLA104E MQOPEN of queue 'NO.SUCH.COMMAND.QUEUE' failed with reason 2085",
+         0},
+        {"failed MQCTL",
+         {},
+         "",
+         {"fault", "QM", "call", "MQCTL", "*", "2012", "1"},
+         {},
+         "CVLA106E MQCTL on queue manager 'QMTEST' failed with reason 2012 (",
+         0},
+    };
+    for (const STOPCAUSE &c : causes) {
+        SCOPED_TRACE(c.name);
+        auto named = [&](std::vector<std::string> args) {
+            for (std::string &a : args)
+                a = a == "QM" ? std::string(QM) : a;
+            return args;
+        };
+        StartQueueManager(c.qmOptions);
+        if (!c.before.empty())
+            Mqsim(named(c.before));
+        WriteConfig("certevent = no\n" + c.config);
+        LaunchAgent();
+        if (!c.after.empty()) {
+            WaitUntilUp();
+            Mqsim(named(c.after));
+        }
+        ExpectOrderlyEnd();
+        std::string log = Log();
+        EXPECT_EQ(CountOf(log, c.message), 1) << log;
+        EXPECT_EQ(CountOf(log, "CVLA199E"), c.cvla199e) << log;
+        if (!c.config.empty()) { /* no command queue: the start ends before consuming */
+            EXPECT_EQ(log.find("CVLA004I"), std::string::npos) << log;
+        }
+        agent.reset();
+        qm.Stop();
+    }
+}
+
+/* Each of these the agent reports (or gets past) and serves on until STOP. */
+TEST_F(AgentOnQueueManager, StartUpTroublesAreReportedAndTheAgentServesOn) {
+    struct CASE {
+        const char *name;
+        std::vector<std::string> qmOptions;
+        std::string config;
+        std::vector<std::string> fault; /* mqsim fault arguments after the name */
+        std::string seen;               /* in the log ("" none) */
+        std::string notSeen;            /* never in the log */
+    } cases[] = {
+        {"version 7 connect refused", {"--refuse-cno-v7"}, "", {}, "", "CVLA101E"},
+        {"z/OS command queue",
+         {"--platform", "zos"},
+         "commandq = NO.SUCH.COMMAND.QUEUE\n",
+         {},
+         "",
+         "CVLA104E"},
+        {"queue manager object open fails",
+         {},
+         "",
+         {"call", "MQOPEN", "QMGR", "2035", "1"},
+         "CVLA102E MQOPEN of queue manager object failed with reason 2035 (",
+         ""},
+        {"queue manager inquiry fails",
+         {},
+         "",
+         {"call", "MQINQ", "QMGR", "2035", "1"},
+         "CVLA103E MQINQ of queue manager object failed with reason 2035 (",
+         ""},
+        {"configuration error of a service",
+         {},
+         "maxmsgsize 64 KB\n",
+         {},
+         "CVLA007E Unrecognised parameter 'KB'",
+         ""},
+    };
+    for (const CASE &c : cases) {
+        SCOPED_TRACE(c.name);
+        StartQueueManager(c.qmOptions);
+        if (!c.fault.empty()) {
+            std::vector<std::string> args = {"fault", QM};
+            args.insert(args.end(), c.fault.begin(), c.fault.end());
+            Mqsim(args);
+        }
+        StartAgent("certevent = no\n" + c.config);
+        std::string log = Log();
+        if (!c.seen.empty()) {
+            EXPECT_NE(log.find(c.seen), std::string::npos) << log;
+            /* before the banner when it comes before the connection */
+            if (c.seen.rfind("CVLA007E", 0) == 0) {
+                EXPECT_LT(log.find(c.seen), log.find("CVLA001I"));
+            }
+        }
+        if (!c.notSeen.empty()) {
+            EXPECT_EQ(log.find(c.notSeen), std::string::npos) << log;
+        }
+        StopAgent();
+        qm.Stop();
+    }
+}
 
 TEST_F(AgentOnQueueManager, ComesUpReportsAndStopsOnTheStopCommand) {
     StartQueueManager();
-    StartAgent();
-    WaitUntilUp();
+    StartAgent("certevent = no\n");
     std::string log = Log();
     EXPECT_NE(log.find("CVLA001I Corvel Software TORVIK : Command Server Agent for IBM MQ"),
               std::string::npos);
@@ -134,16 +202,13 @@ TEST_F(AgentOnQueueManager, ComesUpReportsAndStopsOnTheStopCommand) {
     EXPECT_NE(log.find("CVLA005I"), std::string::npos); /* the file set keys */
 
     /* REPORT: a status report now, the agent runs on. */
-    RESULT report = Mqcmd({"--simple", "REPORT"});
+    PROGRAMRESULT report = Mqcmd({"--simple", "REPORT"});
     ASSERT_EQ(report.proc.exitCode, 0) << report.out;
     ASSERT_TRUE(LogHas("CVLA080I TORVIK Status Report")) << Log();
     EXPECT_FALSE(agent->Done());
 
-    RESULT stop = Mqcmd({"--simple", "STOP"});
-    ASSERT_EQ(stop.proc.exitCode, 0) << stop.out;
-    ExpectOrderlyEnd();
+    StopAgent();
     log = Log();
-    EXPECT_NE(log.find("CVLA021I STOP command received"), std::string::npos);
     /* REPORT is counted after its report: the final one shows REPORT and
      * STOP in both columns. */
     size_t last = log.rfind("CVLA080I");
@@ -159,13 +224,13 @@ TEST_F(AgentOnQueueManager, ComesUpReportsAndStopsOnTheStopCommand) {
     /* The dynamic reply queue went with the connection. */
     std::string status;
     EXPECT_EQ(qm.Run({"status", QM}, &status), 0);
-    EXPECT_EQ(tvtest::CountOf(status, "QUEUE(CORVEL.TORVIK."), 1) << status; /* input queue */
+    /* the input queue and the initiation queue of a triggered start */
+    EXPECT_EQ(CountOf(status, "QUEUE(CORVEL.TORVIK."), 2) << status;
 }
 
 TEST_F(AgentOnQueueManager, TorvikMinusCStopsARunningAgentAndWritesNothing) {
     StartQueueManager();
-    StartAgent();
-    WaitUntilUp();
+    StartAgent("certevent = no\n");
 
     /* A copy of the program in a directory of its own shows that -c makes
      * no log file beside the executable. */
@@ -173,7 +238,7 @@ TEST_F(AgentOnQueueManager, TorvikMinusCStopsARunningAgentAndWritesNothing) {
     std::filesystem::create_directories(copyDir);
     std::filesystem::copy_file(BIN + "/torvik" + PL_EXE_SUFFIX,
                                copyDir + "/torvik" + PL_EXE_SUFFIX);
-    RESULT c = RunProgram({copyDir + "/torvik", "-c", "STOP", "-m", QM}, 60000, copyDir);
+    PROGRAMRESULT c = RunProgram({copyDir + "/torvik", "-c", "STOP", "-m", QM}, 60000, copyDir);
     ASSERT_EQ(c.rc, 0);
     EXPECT_EQ(c.proc.exitCode, 0);
     EXPECT_EQ(c.out, "");
@@ -193,7 +258,8 @@ TEST_F(AgentOnQueueManager, TorvikMinusCStopsARunningAgentAndWritesNothing) {
 
 TEST_F(AgentOnQueueManager, TorvikMinusCReportsOnlyAFailedConnect) {
     StartQueueManager();
-    RESULT c = RunProgram({BIN + "/torvik", "-c", "STOP", "-m", "NOSUCHQM"}, 60000, dir.path());
+    PROGRAMRESULT c =
+        RunProgram({BIN + "/torvik", "-c", "STOP", "-m", "NOSUCHQM"}, 60000, dir.path());
     ASSERT_EQ(c.rc, 0);
     EXPECT_EQ(c.proc.exitCode, 0);
     EXPECT_NE(c.out.find("CVLA101E MQCONN to queue manager 'NOSUCHQM' failed with reason "),
@@ -214,75 +280,15 @@ TEST_F(AgentOnQueueManager, TorvikMinusCReportsOnlyAFailedConnect) {
     EXPECT_EQ(MessageLines(c.out), 1) << c.out;
 }
 
-TEST_F(AgentOnQueueManager, ABrokenConnectionGivesOneMessageAndAnOrderlyEnd) {
-    StartQueueManager();
-    StartAgent();
-    WaitUntilUp();
-    Mqsim({"break", QM});
-    ExpectOrderlyEnd();
-    std::string log = Log();
-    EXPECT_EQ(tvtest::CountOf(log, "CVLA199E"), 1) << log;
-    EXPECT_NE(log.find("CVLA199E TORVIK received reason code 2009 ("), std::string::npos) << log;
-}
-
-TEST_F(AgentOnQueueManager, AQuiescingQueueManagerGivesOneMessageAndAnOrderlyEnd) {
-    StartQueueManager();
-    StartAgent();
-    WaitUntilUp();
-    Mqsim({"stop", QM, "--quiesce"});
-    ExpectOrderlyEnd();
-    std::string log = Log();
-    EXPECT_EQ(tvtest::CountOf(log, "CVLA199E"), 1) << log;
-    EXPECT_NE(log.find("CVLA199E TORVIK received reason code 2161 ("), std::string::npos) << log;
-}
-
-TEST_F(AgentOnQueueManager, AConnectionEventStopsTheAgentOnce) {
-    StartQueueManager();
-    StartAgent();
-    WaitUntilUp();
-    Mqsim({"fault", QM, "event", "2202"});
-    ExpectOrderlyEnd();
-    std::string log = Log();
-    EXPECT_EQ(tvtest::CountOf(log, "CVLA199E"), 1) << log;
-    EXPECT_NE(log.find("CVLA199E TORVIK received reason code 2202 ("), std::string::npos) << log;
-}
-
-TEST_F(AgentOnQueueManager, AGetDisabledInputQueueStopsTheAgent) {
-    StartQueueManager();
-    StartAgent();
-    WaitUntilUp();
-    Mqsim({"mqsc", QM, "ALTER QLOCAL(" + std::string(INPUT_Q) + ") GET(DISABLED)"});
-    ExpectOrderlyEnd();
-    std::string log = Log();
-    EXPECT_NE(log.find("CVLA120E Queue '" + std::string(INPUT_Q) + "' has been GET(INHIBITED)"),
-              std::string::npos)
-        << log;
-    EXPECT_EQ(tvtest::CountOf(log, "CVLA199E"), 0) << log;
-}
-
-TEST_F(AgentOnQueueManager, ConnectsAtTheSecondAttemptWhenVersion7IsRefused) {
-    StartQueueManager({"--refuse-cno-v7"});
-    StartAgent();
-    WaitUntilUp();
-    EXPECT_EQ(Log().find("CVLA101E"), std::string::npos);
-    RESULT stop = Mqcmd({"--simple", "STOP"});
-    ASSERT_EQ(stop.proc.exitCode, 0) << stop.out;
-    ExpectOrderlyEnd();
-}
-
 TEST_F(AgentOnQueueManager, AClientConnectionDisablesCertificateEvents) {
-    WriteConfig(""); /* certevent asqmgr: only the client connection disables it */
     StartQueueManager({"--client-channel", "TORVIK.SVRCONN"});
-    StartAgent();
-    WaitUntilUp();
+    StartAgent(""); /* certevent asqmgr: only the client connection disables it */
     std::string log = Log();
     EXPECT_NE(log.find("CVLA112I A client-connection was made using channel 'TORVIK.SVRCONN'. "
                        "Certificate Event checking disabled"),
               std::string::npos)
         << log;
-    RESULT stop = Mqcmd({"--simple", "STOP"});
-    ASSERT_EQ(stop.proc.exitCode, 0) << stop.out;
-    ExpectOrderlyEnd();
+    StopAgent();
     /* certevent is Disabled: the timer never sent STARTCERT, so STOP was
      * the only command. */
     log = Log();
@@ -291,32 +297,28 @@ TEST_F(AgentOnQueueManager, AClientConnectionDisablesCertificateEvents) {
     EXPECT_NE(log.find("  Commands Received         :           1 :           1\n", last),
               std::string::npos)
         << log.substr(last);
-    EXPECT_EQ(tvtest::CountOf(log, "CVLA112I"), 1) << log;
+    EXPECT_EQ(CountOf(log, "CVLA112I"), 1) << log;
 }
 
 TEST_F(AgentOnQueueManager, TheCertificateTimerSendsStartCertOnce) {
-    WriteConfig(""); /* certevent asqmgr */
     StartQueueManager();
-    StartAgent();
-    WaitUntilUp();
+    StartAgent(""); /* certevent asqmgr */
     /* REPORT until a report shows more commands than the REPORTs before
      * it: the timer's STARTCERT has been taken. */
     int reports = 0;
     bool seen = false;
     while (!seen && reports < 30) {
-        RESULT report = Mqcmd({"--simple", "REPORT"});
+        PROGRAMRESULT report = Mqcmd({"--simple", "REPORT"});
         ASSERT_EQ(report.proc.exitCode, 0) << report.out;
         reports++;
-        ASSERT_TRUE(tvtest::WaitFor([&] { return tvtest::CountOf(Log(), "CVLA080I") == reports; },
-                                    std::chrono::seconds(30)))
+        ASSERT_TRUE(WaitFor([&] { return CountOf(Log(), "CVLA080I") == reports; },
+                            std::chrono::seconds(30)))
             << Log();
         std::string log = Log();
         seen = CommandsSinceStart(log, log.rfind("CVLA080I")) > reports - 1;
     }
     ASSERT_TRUE(seen) << Log();
-    RESULT stop = Mqcmd({"--simple", "STOP"});
-    ASSERT_EQ(stop.proc.exitCode, 0) << stop.out;
-    ExpectOrderlyEnd();
+    StopAgent();
     std::string log = Log();
     EXPECT_EQ(log.find("CVLA212E"), std::string::npos) << log;
     /* Besides the REPORTs (6 bytes) and STOP (4) the agent got k STARTCERT
@@ -329,69 +331,6 @@ TEST_F(AgentOnQueueManager, TheCertificateTimerSendsStartCertOnce) {
     EXPECT_LE(k, 3) << log.substr(last);
     std::string bytes = std::to_string(9 * k + 6 * reports + 4) + "B :";
     EXPECT_NE(log.find(bytes, last), std::string::npos) << log.substr(last);
-}
-
-TEST_F(AgentOnQueueManager, AZosQueueManagerSwitchesTheCommandQueue) {
-    /* commandq names a queue that does not exist: only the switch to
-     * SYSTEM.COMMAND.INPUT lets the agent come up. */
-    WriteConfig("commandq = NO.SUCH.COMMAND.QUEUE\n");
-    StartQueueManager({"--platform", "zos"});
-    StartAgent();
-    WaitUntilUp();
-    EXPECT_EQ(Log().find("CVLA104E"), std::string::npos) << Log();
-    RESULT stop = Mqcmd({"--simple", "STOP"});
-    ASSERT_EQ(stop.proc.exitCode, 0) << stop.out;
-    ExpectOrderlyEnd();
-}
-
-TEST_F(AgentOnQueueManager, WithoutZosAMissingCommandQueueEndsTheStart) {
-    WriteConfig("commandq = NO.SUCH.COMMAND.QUEUE\n");
-    StartQueueManager();
-    StartAgent();
-    ExpectOrderlyEnd();
-    std::string log = Log();
-    EXPECT_NE(log.find("CVLA104E MQOPEN of queue 'NO.SUCH.COMMAND.QUEUE' failed with reason 2085"),
-              std::string::npos)
-        << log;
-    EXPECT_EQ(log.find("CVLA004I"), std::string::npos);
-}
-
-TEST_F(AgentOnQueueManager, FailedQueueManagerObjectCallsAreReportedAndTheAgentCarriesOn) {
-    StartQueueManager();
-    Mqsim({"fault", QM, "call", "MQOPEN", "QMGR", "2035", "1"});
-    StartAgent();
-    WaitUntilUp();
-    EXPECT_NE(Log().find("CVLA102E MQOPEN of queue manager object failed with reason 2035 ("),
-              std::string::npos)
-        << Log();
-    RESULT stop = Mqcmd({"--simple", "STOP"});
-    ASSERT_EQ(stop.proc.exitCode, 0) << stop.out;
-    ExpectOrderlyEnd();
-}
-
-TEST_F(AgentOnQueueManager, AFailedInquiryIsReportedAndTheAgentCarriesOn) {
-    StartQueueManager();
-    Mqsim({"fault", QM, "call", "MQINQ", "QMGR", "2035", "1"});
-    StartAgent();
-    WaitUntilUp();
-    EXPECT_NE(Log().find("CVLA103E MQINQ of queue manager object failed with reason 2035 ("),
-              std::string::npos)
-        << Log();
-    RESULT stop = Mqcmd({"--simple", "STOP"});
-    ASSERT_EQ(stop.proc.exitCode, 0) << stop.out;
-    ExpectOrderlyEnd();
-}
-
-TEST_F(AgentOnQueueManager, AFailedMqctlEndsTheStartInOrder) {
-    StartQueueManager();
-    Mqsim({"fault", QM, "call", "MQCTL", "*", "2012", "1"});
-    StartAgent();
-    ExpectOrderlyEnd();
-    std::string log = Log();
-    EXPECT_NE(log.find("CVLA106E MQCTL on queue manager '" + std::string(QM) +
-                       "' failed with reason 2012 ("),
-              std::string::npos)
-        << log;
 }
 
 TEST_F(AgentOnQueueManager, QThenYOnTheConsoleEndsTheAgent) {
@@ -410,9 +349,9 @@ TEST_F(AgentOnQueueManager, QThenYOnTheConsoleEndsTheAgent) {
                        "' 'Are you sure'; printf Y; w '" + log + "' CVLA099I )";
     std::string agentCmd = BIN + "/torvik -m " + QM + " -f " + dir.file("torvik.cfg");
     std::string shell = keys + " | script -qfec '" + agentCmd + "' '" + typescript + "'";
-    agent = std::make_unique<Background>(std::vector<std::string>{"/bin/sh", "-c", shell});
+    agent = std::make_unique<BackgroundProgram>(std::vector<std::string>{"/bin/sh", "-c", shell});
     ExpectOrderlyEnd();
-    std::string screen = tvtest::ReadFile(typescript);
+    std::string screen = ReadFile(typescript);
     EXPECT_NE(screen.find("Unrecognised command 'q'."), std::string::npos) << screen;
     EXPECT_NE(screen.find("Are you sure you want to quit?  "), std::string::npos) << screen;
     /* On a terminal the status line is shown. */
@@ -428,23 +367,21 @@ TEST_F(AgentOnQueueManager, StartedInTheBackgroundOfATerminalItKeepsServing) {
     /* A shell with job control on a pseudo-terminal starts the agent as a
      * background job, as "torvik ... &" at a prompt does. */
     std::string job = dir.file("job.sh");
-    tvtest::WriteFile(job, "set -m\n" + BIN + "/torvik -m " + QM + " -f " + dir.file("torvik.cfg") +
-                               " &\nwait $!\n");
+    WriteFile(job, "set -m\n" + BIN + "/torvik -m " + QM + " -f " + dir.file("torvik.cfg") +
+                       " &\nwait $!\n");
     std::string log = dir.file("log/TORVIK_Log01.txt");
     std::string keepInputOpen = "( i=0; until grep -q CVLA099I '" + log +
                                 "' 2>/dev/null; do sleep 0.1; i=$((i+1)); "
                                 "[ $i -gt 600 ] && exit 1; done )";
     std::string shell =
         keepInputOpen + " | script -qfec 'bash " + job + "' '" + dir.file("typescript") + "'";
-    agent = std::make_unique<Background>(std::vector<std::string>{"/bin/sh", "-c", shell});
+    agent = std::make_unique<BackgroundProgram>(std::vector<std::string>{"/bin/sh", "-c", shell});
     WaitUntilUp();
     /* A request is served and STOP is taken. */
-    RESULT report = Mqcmd({"--simple", "REPORT"});
+    PROGRAMRESULT report = Mqcmd({"--simple", "REPORT"});
     ASSERT_EQ(report.proc.exitCode, 0) << report.out;
     ASSERT_TRUE(LogHas("CVLA080I TORVIK Status Report")) << Log();
-    RESULT stop = Mqcmd({"--simple", "STOP"});
-    ASSERT_EQ(stop.proc.exitCode, 0) << stop.out;
-    ExpectOrderlyEnd();
+    StopAgent();
 }
 
 TEST_F(AgentOnQueueManager, TerminationSignalsEndTheAgentAsStopDoes) {
@@ -456,31 +393,16 @@ TEST_F(AgentOnQueueManager, TerminationSignalsEndTheAgentAsStopDoes) {
         std::filesystem::remove(pidFile);
         std::string script = "echo $$ > " + pidFile + "; exec " + BIN + "/torvik -m " + QM +
                              " -k -f " + dir.file("torvik.cfg");
-        agent = std::make_unique<Background>(std::vector<std::string>{"/bin/sh", "-c", script});
+        agent =
+            std::make_unique<BackgroundProgram>(std::vector<std::string>{"/bin/sh", "-c", script});
         WaitUntilUp();
-        std::string pid = tvtest::ReadFile(pidFile);
+        std::string pid = ReadFile(pidFile);
         while (!pid.empty() && (pid.back() == '\n' || pid.back() == ' '))
             pid.pop_back();
         ASSERT_FALSE(pid.empty());
-        RESULT kill = RunProgram({"kill", signal, pid});
+        PROGRAMRESULT kill = RunProgram({"kill", signal, pid});
         ASSERT_EQ(kill.proc.exitCode, 0) << kill.out;
         ExpectOrderlyEnd();
         agent.reset();
     }
 }
-
-TEST_F(AgentOnQueueManager, ConfigurationErrorsOfAServiceReachTheLogFile) {
-    StartQueueManager();
-    WriteConfig("certevent = no\nmaxmsgsize 64 KB\n");
-    StartAgent();
-    WaitUntilUp();
-    std::string log = Log();
-    EXPECT_NE(log.find("CVLA007E Unrecognised parameter 'KB'"), std::string::npos) << log;
-    /* Before the banner, as they happened. */
-    EXPECT_LT(log.find("CVLA007E"), log.find("CVLA001I"));
-    RESULT stop = Mqcmd({"--simple", "STOP"});
-    ASSERT_EQ(stop.proc.exitCode, 0) << stop.out;
-    ExpectOrderlyEnd();
-}
-
-} /* namespace */

@@ -22,57 +22,27 @@
  */
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <chrono>
 #include <climits>
-#include <cstdlib>
-#include <filesystem>
-#include <memory>
+#include <cstring>
 #include <random>
-#include <set>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include "core/test_process.h"
-#include "core/test_support.h"
 #include "mqconst/mqi.h"
 #include "mqconst/mqpcf.h"
-#include "platform/net.h"
-#include "platform/platform.h"
-#include "testbed/mqsim_fixture.h"
+#include "support/harness.h"
 #include "testbed/mqsim_util.h"
 
 namespace {
 
-const std::string BIN = TV_BIN_DIR;
-const std::string LIB = TV_LIB_DIR;
-const char QM[] = "QMROBUST";
-const char INPUT_Q[] = "CORVEL.TORVIK.COMMAND.QUEUE";
+using namespace tvtest;
+
 const char COMMAND_Q[] = "SYSTEM.ADMIN.COMMAND.QUEUE";
 
 constexpr MQLONG PARM_RESPONSE_DELIMITER = 40000;
 constexpr MQLONG PARM_TORVIK_CMDLEVEL = 20000;
 constexpr MQLONG CONTROL_MERGED = 0x10000; /* Control bit of a merged reply */
-
-uint64_t FuzzSeed() {
-    const char *env = getenv("TORVIK_FUZZ_SEED");
-    if (env != nullptr && *env != '\0')
-        return strtoull(env, nullptr, 0);
-    return (uint64_t)std::chrono::steady_clock::now().time_since_epoch().count();
-}
-
-/* The first sanitizer report in text, with some context, or "". */
-std::string SanitizerReport(const std::string &text) {
-    static const char *const marks[] = {"AddressSanitizer", "LeakSanitizer",
-                                        "UndefinedBehaviorSanitizer", "runtime error:"};
-    for (const char *m : marks) {
-        size_t at = text.find(m);
-        if (at != std::string::npos)
-            return text.substr(at > 200 ? at - 200 : 0, 4000);
-    }
-    return "";
-}
 
 MQLONG LongAt(const std::string &s, size_t at) {
     MQLONG v = 0;
@@ -411,90 +381,25 @@ public:
     std::mt19937_64 rng_;
 };
 
-/* A program on a thread of the test until it ends or times out. */
-class Background {
-public:
-    explicit Background(std::vector<std::string> args, uint32_t timeoutMs = 300000)
-        : program_(std::move(args), timeoutMs) {}
-    bool Done() const { return program_.Done(); }
-    void Join() { program_.Join(); }
-    int ExitCode() {
-        const tvtest::PROGRAMRESULT &r = program_.Join();
-        return r.rc == 0 ? r.proc.exitCode : -1000 + r.rc;
-    }
-    const std::string &Output() { return program_.Join().out; }
-    /* The output for a failure message, without waiting for the end. */
-    std::string Shown() { return Done() ? Output().substr(0, 20000) : "(still running)"; }
-
-private:
-    tvtest::BackgroundProgram program_;
-};
-
 /* One message taken off a queue. */
 struct GOTMSG {
     MQMD md;
     std::string body;
 };
 
-class RoutingRobustness : public ::testing::Test {
+class RoutingRobustness : public AgentTest {
 protected:
-    void SetUp() override {
-        ASSERT_FALSE(dir.path().empty());
-        ASSERT_EQ(qm.Prepare(), "");
-        PLSetEnv("MQM_DLL_PATH", LIB.c_str());
-        PLSetEnv("MQ_INSTALLATION_PATH", nullptr);
-        std::filesystem::create_directories(dir.file("log"));
-    }
     void TearDown() override {
         if (hConn != MQHC_UNUSABLE_HCONN)
             Disconnect(&hConn);
-        if (agent && !agent->Done()) {
-            PutStop();
-            tvtest::WaitFor([&] { return agent->Done(); }, std::chrono::seconds(30));
-        }
-        qm.Stop(); /* an agent still running ends with its connection */
-        agent.reset();
+        AgentTest::TearDown();
     }
 
-    void StartQueueManager(const std::vector<std::string> &mqsc) {
-        ASSERT_EQ(qm.Start(QM, {"--mqsc", MqsimQueueManager::Sample("torvik.mqsc")}), "");
-        for (const std::string &cmd : mqsc) {
-            std::string out;
-            ASSERT_EQ(qm.Run({"mqsc", QM, cmd}, &out), 0) << cmd << "\n" << out;
-        }
-        int port;
-        ASSERT_TRUE(qm.PortFile(QM, &port, &qmPid));
-    }
-    void Mqsim(const std::vector<std::string> &args) {
-        std::string out;
-        ASSERT_EQ(qm.Run(args, &out), 0) << out;
-    }
-    /* Start the agent with these configuration lines; wait until it runs,
-     * then connect the test. */
-    void StartAgent(const std::string &config) {
-        tvtest::WriteFile(dir.file("torvik.cfg"),
-                          "logpath = \"" + dir.file("log") + "\"\n" + config);
-        agent = std::make_unique<Background>(std::vector<std::string>{
-            BIN + "/torvik", "-m", QM, "-k", "-f", dir.file("torvik.cfg"), "-v", "High"});
-        ASSERT_TRUE(LogHas("CVLA004I Parameters in effect:")) << Log() << agent->Shown();
+    /* The agent at high detail, then the test's own connection. */
+    void StartAgentAndConnect(const std::string &config) {
+        StartAgent(config, {"-v", "High"});
         ASSERT_EQ(Connect(QM, &hConn), 0);
     }
-    std::string Log() { return tvtest::ReadFile(dir.file("log/TORVIK_Log01.txt")); }
-    bool LogHas(const std::string &what, int seconds = 30) {
-        return tvtest::WaitFor([&] { return Log().find(what) != std::string::npos; },
-                               std::chrono::seconds(seconds));
-    }
-    /* The agent's dynamic reply queue, from its parameters. */
-    std::string ActualReplyQueue() {
-        std::string log = Log();
-        const std::string label = "  Actual Reply Queue   : ";
-        size_t at = log.find(label);
-        if (at == std::string::npos)
-            return "";
-        at += label.size();
-        return log.substr(at, log.find('\n', at) - at);
-    }
-
     MQLONG PutRaw(const char *qName, MQMD *md, const std::string &body) {
         MQOD od = MQOD_DEFAULT;
         SetName(od.ObjectName, sizeof od.ObjectName, qName);
@@ -503,15 +408,6 @@ protected:
         MQLONG cc, rc;
         MQPUT1(hConn, &od, md, &pmo, (MQLONG)body.size(), (PMQVOID)body.data(), &cc, &rc);
         return rc;
-    }
-    void PutStop() {
-        MQHCONN h = MQHC_UNUSABLE_HCONN;
-        if (Connect(QM, &h) != 0)
-            return;
-        MQMD md = MQMD_DEFAULT;
-        memcpy(md.Format, MQFMT_STRING, 8);
-        Put1(h, INPUT_Q, "STOP", &md);
-        Disconnect(&h);
     }
     /* Every message on a queue now, waiting at most waitMs for the first. */
     std::vector<GOTMSG> Drain(MQHOBJ o, MQLONG waitMs) {
@@ -570,18 +466,12 @@ protected:
         std::vector<std::string> args = {BIN + "/mqcmd", "get", "-q", qName, "-m", QM};
         if (json)
             args.push_back("--json");
-        std::vector<const char *> argv;
-        for (auto &a : args)
-            argv.push_back(a.c_str());
-        argv.push_back(nullptr);
-        std::vector<char> buf(64 << 20);
-        PLPROCRESULT r{};
-        ASSERT_EQ(PLRunProcess(argv.data(), nullptr, buf.data(), buf.size(), 120000, &r), 0);
-        std::string out(buf.data(), r.outLen);
-        EXPECT_EQ(r.exitCode, 0) << out.substr(0, 4000);
-        EXPECT_FALSE(r.overflow);
-        EXPECT_EQ(SanitizerReport(out), "");
-        std::vector<std::string> lines = tvtest::SplitLines(out);
+        PROGRAMRESULT r = RunProgram(args, 120000);
+        const std::string &out = r.out;
+        ASSERT_EQ(r.rc, 0);
+        EXPECT_EQ(r.proc.exitCode, 0) << out.substr(0, 4000);
+        EXPECT_FALSE(r.proc.overflow);
+        std::vector<std::string> lines = SplitLines(out);
         if (json) {
             size_t objects = 0;
             for (const std::string &l : lines)
@@ -596,30 +486,17 @@ protected:
         }
     }
 
-    /* The agent ends in order on STOP, with exit code 0 and no sanitizer
-     * report, and the queue manager still serves. */
+    /* The queue manager still serves and the agent ends in order on STOP
+     * (a crash or sanitizer report of either fails the test anyway). */
     void ExpectOrderlyEnd() {
-        ASSERT_FALSE(agent->Done()) << agent->Shown();
+        ASSERT_FALSE(agent->Done()) << agent->Join().out.substr(0, 20000);
         std::string out;
         ASSERT_EQ(qm.Run({"status", QM}, &out), 0) << out;
         EXPECT_NE(out.find("RUNNING"), std::string::npos) << out;
         Disconnect(&hConn);
-        PutStop();
-        ASSERT_TRUE(tvtest::WaitFor([&] { return agent->Done(); }, std::chrono::seconds(60)))
-            << Log().substr(0, 3000);
-        EXPECT_EQ(agent->ExitCode(), 0) << agent->Output().substr(0, 20000);
-        EXPECT_EQ(SanitizerReport(agent->Output()), "");
-        std::string log = Log();
-        EXPECT_NE(log.find("CVLA021I STOP command received"), std::string::npos);
-        EXPECT_NE(log.find("CVLA099I TORVIK Agent shutting down"), std::string::npos);
-        EXPECT_TRUE(PLProcessAlive(qmPid));
-        EXPECT_EQ(SanitizerReport(qm.Log(QM)), "");
+        StopAgent();
     }
 
-    tvtest::TempDir dir;
-    MqsimQueueManager qm;
-    int64_t qmPid = 0;
-    std::unique_ptr<Background> agent;
     MQHCONN hConn = MQHC_UNUSABLE_HCONN;
 };
 
@@ -634,11 +511,11 @@ struct REPLYTO {
 TEST_F(RoutingRobustness, LyingRequestsOnTheInputQueueNeitherCrashNorHangTheAgent) {
     const uint64_t seed = FuzzSeed();
     SCOPED_TRACE("TORVIK_FUZZ_SEED=" + std::to_string(seed));
-    StartQueueManager({"DEFINE QLOCAL(FUZZ.REPLY) MAXDEPTH(100000)",
-                       "DEFINE QLOCAL(FUZZ.SMALL) MAXMSGL(100) MAXDEPTH(3)",
-                       "DEFINE QLOCAL(FUZZ.NOPUT) PUT(DISABLED)", "DEFINE QLOCAL(REMOTEQM)",
-                       "DEFINE QREMOTE(FUZZ.VIA) RNAME(Q) RQMNAME(REMOTEQM) XMITQ(REMOTEQM)"});
-    StartAgent(
+    StartQueueManager({}, {"DEFINE QLOCAL(FUZZ.REPLY) MAXDEPTH(100000)",
+                           "DEFINE QLOCAL(FUZZ.SMALL) MAXMSGL(100) MAXDEPTH(3)",
+                           "DEFINE QLOCAL(FUZZ.NOPUT) PUT(DISABLED)", "DEFINE QLOCAL(REMOTEQM)",
+                           "DEFINE QREMOTE(FUZZ.VIA) RNAME(Q) RQMNAME(REMOTEQM) XMITQ(REMOTEQM)"});
+    StartAgentAndConnect(
         "certevent = no\nretrycount = 0\nmaxage = 2\nreqchkdelay = 1\nhobjttl = 1\n"
         "hobjchkdelay = 1\nmaxmsgsize = 32768\n");
 
@@ -700,7 +577,8 @@ TEST_F(RoutingRobustness, LyingRequestsOnTheInputQueueNeitherCrashNorHangTheAgen
         ASSERT_EQ(rc, 0) << "put " << i;
         sent++;
         if (i % 100 == 99) {
-            ASSERT_FALSE(agent->Done()) << "after " << i << " messages\n" << agent->Shown();
+            ASSERT_FALSE(agent->Done()) << "after " << i << " messages\n"
+                                        << agent->Join().out.substr(0, 20000);
         }
     }
     EXPECT_GT(sent, 50) << "the fuzzing did not get going";
@@ -733,10 +611,11 @@ TEST_F(RoutingRobustness, LyingRepliesToPendingRequestsNeitherCrashNorHangTheAge
     const uint64_t seed = FuzzSeed();
     SCOPED_TRACE("TORVIK_FUZZ_SEED=" + std::to_string(seed));
     const MQLONG maxMsgSize = 65536;
-    StartQueueManager({"DEFINE QLOCAL(FUZZ.REPLY) MAXDEPTH(100000)",
-                       "DEFINE QLOCAL(FUZZ.SEEN) MAXDEPTH(100000)"});
-    StartAgent("certevent = no\nretrycount = 0\nmaxage = 3\nreqchkdelay = 1\nmaxmsgsize = " +
-               std::to_string(maxMsgSize) + "\n");
+    StartQueueManager({}, {"DEFINE QLOCAL(FUZZ.REPLY) MAXDEPTH(100000)",
+                           "DEFINE QLOCAL(FUZZ.SEEN) MAXDEPTH(100000)"});
+    StartAgentAndConnect(
+        "certevent = no\nretrycount = 0\nmaxage = 3\nreqchkdelay = 1\nmaxmsgsize = " +
+        std::to_string(maxMsgSize) + "\n");
     const std::string agentReplyQ = ActualReplyQueue();
     ASSERT_FALSE(agentReplyQ.empty()) << Log();
     Mqsim({"cmdserver", QM, "stop"});
@@ -838,7 +717,8 @@ TEST_F(RoutingRobustness, LyingRepliesToPendingRequestsNeitherCrashNorHangTheAge
         }
         std::vector<GOTMSG> now = Drain(replies, 0);
         received.insert(received.end(), now.begin(), now.end());
-        ASSERT_FALSE(agent->Done()) << "in round " << round << "\n" << agent->Shown();
+        ASSERT_FALSE(agent->Done()) << "in round " << round << "\n"
+                                    << agent->Join().out.substr(0, 20000);
     }
     EXPECT_GT(sentReplies.size(), 20u) << "the fuzzing did not get going";
 
@@ -875,7 +755,7 @@ TEST_F(RoutingRobustness, LyingRepliesToPendingRequestsNeitherCrashNorHangTheAge
         }
     }
     std::string log = Log();
-    EXPECT_GE(tvtest::CountOf(log, "CVLA302E Unrecognised reply received MsgId: "), strays);
+    EXPECT_GE(CountOf(log, "CVLA302E Unrecognised reply received MsgId: "), strays);
 
     /* The requester reads all of it, and every lying reply too, without
      * harm: one line per message and the summary, in JSON and in text. */

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "core/test_process.h"
+#include "support/process.h"
 #include "platform/net.h"
 
 namespace tvtest {

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "cmdsrv_util.h"
-#include "mqsim_fixture.h"
+#include "support/process.h"
 
 namespace {
 

@@ -18,7 +18,6 @@ tv_add_test(NAME mqcmd_unit_test
 if(NOT WIN32) # needs the Linux mqsim daemon
   tv_add_test(NAME mqcmd_e2e_test
     SOURCES
-      ${CMAKE_CURRENT_LIST_DIR}/mqcmd_cmdserver_test.cpp
       ${CMAKE_CURRENT_LIST_DIR}/mqcmd_e2e_test.cpp
     LIBS mqcmd_lib mqm
     TIMEOUT 300)

@@ -2,7 +2,8 @@
  * queue manager: put and get, requests answered by a responder in the test
  * (completion at the last bit, the linger interval, identifiers by report
  * options, context), z/OS and plain text replies, a silent queue (exit code 2),
- * --simple, failures (exit code 1), and the command server itself. */
+ * --simple, failures (exit code 1), and a reply larger than the first buffer
+ * from the command server. */
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -318,3 +319,21 @@ TEST_F(MqcmdE2E, FailuresExitWithCode1AndSaySo) {
 }
 
 } /* namespace */
+
+TEST(MqcmdCommandServer, AReplyLargerThanTheFirstBufferIsReadWhole) {
+    MqsimQueueManager qm;
+    ASSERT_EQ(qm.Start("QM4", {"--queues", "3000"}), "");
+    MqcmdResult r = RunMqcmd({"-m", "QM4", "-q", "SYSTEM.ADMIN.COMMAND.QUEUE", "--json", "--pcf",
+                              "INQUIRE_Q_NAMES", "MQCA_Q_NAME=APP.*"});
+    ASSERT_EQ(r.exitCode, 0) << r.out.substr(0, 2000);
+    ASSERT_EQ(r.lines.size(), 2u);
+    EXPECT_GT(r.lines[0].Get("length")->number, 65536);
+    const JVALUE *params = r.lines[0].Get("pcf")->Get("params");
+    const JVALUE *names = nullptr;
+    for (const JVALUE &p : params->items)
+        if (p.Get("type")->number == MQCFT_STRING_LIST)
+            names = p.Get("value");
+    ASSERT_NE(names, nullptr);
+    EXPECT_EQ(names->items.size(), 3000u);
+    EXPECT_EQ(r.lines[0].Get("pcf")->Get("malformed"), nullptr);
+}

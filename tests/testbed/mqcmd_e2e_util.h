@@ -10,52 +10,12 @@
 #include <vector>
 
 #include "mqconst/mqi.h"
-#include "mqcmd_json.h"
-#include "mqsim_fixture.h"
+#include "support/harness.h"
 
 constexpr MQLONG RESPONDER_WAIT_MS = 20000;
 
-struct MqcmdResult {
-    int exitCode = -1;
-    std::string out;                  /* standard output and error together */
-    std::vector<JVALUE> lines;        /* the JSON objects among the output lines */
-    std::vector<std::string> notJson; /* lines that start with '{' but do not parse */
-};
-
-/* Run build/bin/mqcmd with args and parse each output line that begins
- * with '{' as JSON. */
-inline MqcmdResult RunMqcmd(const std::vector<std::string> &args) {
-    std::string prog = std::string(TV_BIN_DIR) + "/mqcmd";
-    std::vector<const char *> argv{prog.c_str()};
-    for (const std::string &a : args)
-        argv.push_back(a.c_str());
-    argv.push_back(nullptr);
-    std::vector<char> buf(8 << 20);
-    PLPROCRESULT r;
-    memset(&r, 0, sizeof r);
-    MqcmdResult result;
-    int rc = PLRunProcess(argv.data(), nullptr, buf.data(), buf.size(), 120000, &r);
-    if (rc != 0)
-        return result;
-    result.exitCode = r.exitCode;
-    result.out.assign(buf.data(), r.outLen);
-    size_t start = 0;
-    while (start < result.out.size()) {
-        size_t end = result.out.find('\n', start);
-        if (end == std::string::npos)
-            end = result.out.size();
-        std::string line = result.out.substr(start, end - start);
-        if (!line.empty() && line[0] == '{') {
-            JVALUE v;
-            if (JsonReader::Parse(line, &v, nullptr))
-                result.lines.push_back(v);
-            else
-                result.notJson.push_back(line);
-        }
-        start = end + 1;
-    }
-    return result;
-}
+using MqcmdResult = tvtest::ANSWER;
+using tvtest::RunMqcmd;
 
 inline std::string Hex(const MQBYTE *b, size_t n) {
     static const char digits[] = "0123456789ABCDEF";

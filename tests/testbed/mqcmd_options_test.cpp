@@ -39,56 +39,6 @@ TEST(MqcmdOptions, DefaultsOfTheRequester) {
     EXPECT_EQ(p.opts.formatGiven, 0);
 }
 
-TEST(MqcmdOptions, EveryOptionOfTheRequester) {
-    Parsed p = Parse({"-m",
-                      "QM1",
-                      "-q",
-                      "SYSTEM.ADMIN.COMMAND.QUEUE",
-                      "--wait",
-                      "2.5",
-                      "--reply-q",
-                      "MY.REPLY",
-                      "--reply-qmgr",
-                      "QM2",
-                      "--report",
-                      "PASS_MSG_ID,PASS_CORREL_ID",
-                      "--msgid",
-                      "0A0B",
-                      "--correlid=FF",
-                      "--json",
-                      "--linger",
-                      "50",
-                      "--user",
-                      "alice",
-                      "--format",
-                      "NONE",
-                      "--pcf",
-                      "INQUIRE_Q",
-                      "MQCA_Q_NAME=APP.*",
-                      "--json",
-                      "MQIACF_Q_ATTRS=MQIACF_ALL"});
-    ASSERT_EQ(p.rc, 0) << p.err;
-    EXPECT_EQ(p.opts.mode, MQCMD_MODE_PCF);
-    EXPECT_STREQ(p.opts.qmgrName, "QM1");
-    EXPECT_STREQ(p.opts.queueName, "SYSTEM.ADMIN.COMMAND.QUEUE");
-    EXPECT_EQ(p.opts.waitMs, 2500u);
-    EXPECT_STREQ(p.opts.replyQName, "MY.REPLY");
-    EXPECT_STREQ(p.opts.replyQMgr, "QM2");
-    EXPECT_EQ(p.opts.report, MQRO_PASS_MSG_ID | MQRO_PASS_CORREL_ID);
-    EXPECT_EQ(p.opts.msgId[0], 0x0A);
-    EXPECT_EQ(p.opts.msgId[1], 0x0B);
-    EXPECT_EQ(p.opts.correlId[0], 0xFF);
-    EXPECT_EQ(p.opts.json, 1);
-    EXPECT_EQ(p.opts.lingerMs, 50u);
-    EXPECT_STREQ(p.opts.user, "alice");
-    EXPECT_EQ(p.opts.formatGiven, 1);
-    EXPECT_EQ(memcmp(p.opts.format, "        ", 8), 0);
-    EXPECT_STREQ(p.opts.pcfCommand, "INQUIRE_Q");
-    ASSERT_EQ(p.opts.params.size(), 2u);
-    EXPECT_STREQ(p.opts.params[0], "MQCA_Q_NAME=APP.*");
-    EXPECT_STREQ(p.opts.params[1], "MQIACF_Q_ATTRS=MQIACF_ALL");
-}
-
 TEST(MqcmdOptions, TheOtherCommandForms) {
     Parsed p = Parse({"--escape", "DISPLAY QLOCAL(*)"});
     ASSERT_EQ(p.rc, 0) << p.err;

@@ -6,7 +6,7 @@
 #include <chrono>
 #include <string>
 
-#include "mqsim_fixture.h"
+#include "support/process.h"
 #include "mqsim_util.h"
 
 namespace {

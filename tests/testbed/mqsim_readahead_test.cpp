@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "mqsim_fixture.h"
+#include "support/process.h"
 #include "mqsim_util.h"
 
 namespace {

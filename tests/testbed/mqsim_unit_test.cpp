@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "admin.h"
-#include "mqsim_fixture.h"
+#include "support/process.h"
 #include "qmgr.h"
 #include "wire.h"
 

@@ -1,41 +1,140 @@
-/* mqsim_fixture.h -- a private stand-in queue manager for end-to-end tests.
+/* process.h -- the processes of end-to-end tests: a program of the build run
+ * to its end (RunProgram) or on a thread of the test (BackgroundProgram),
+ * and a private stand-in queue manager (MqsimQueueManager). Arguments go to
+ * programs as they are, never through a shell; output (standard output and
+ * error together) is kept up to outCap bytes.
  *
- * MqsimQueueManager makes a fresh state directory (its own $MQSIM_DIR,
- * also set in this process so that the MQI library linked into the test
- * finds the daemon), starts `mqsim start QM ...` there, runs control
- * commands, and on Stop() or destruction stops the daemon (killing it if it
- * does not end) and removes the directory, so a failed assertion leaves
- * nothing behind. Tests in different processes run side by side.
+ * A program that dies by a signal (other than at its time-out) or whose
+ * output holds a sanitizer report fails the running test, whatever the test
+ * asserts (CheckProgramEnd); so does a queue manager that died before its
+ * stop, did not end when told to, left its log without its end line, or
+ * wrote a sanitizer report into a log of its directory. In the sanitizer
+ * builds a fault in a child is never lost. TV_FIXTURE_FAIL(text) reports
+ * it; a program without GoogleTest (a benchmark) defines it before
+ * including this header.
  *
  *   MqsimQueueManager qm;
  *   ASSERT_EQ(qm.Start("QM1", {"--mqsc", qm.Sample("torvik.mqsc")}), "");
- *   std::string out;
  *   ASSERT_EQ(qm.Run({"fault", "QM1", "put", "Q", "2053", "3"}, &out), 0) << out;
- *   ... MQCONNX("QM1", ...) ...
- *   qm.Stop();
+ *   ... MQCONNX("QM1", ...) ...   (MQSIM_DIR is set in this process too)
+ *   qm.Stop();                   (or its destructor)
  *
- * A daemon that died before Stop(), did not end when told to, left its log
- * without its end line (a crash), or wrote a sanitizer report into any log
- * of the directory fails the running test (TV_FIXTURE_FAIL, see
- * core/test_process.h); so does an `mqsim` command that crashed or reported.
- *
- * WaitUntil polls a condition until it holds or a deadline passes (no
- * fixed sleeps in tests). Needs TV_BIN_DIR and TV_SOURCE_DIR (tv_add_test).
+ * WaitUntil polls a condition until it holds or a generous deadline passes
+ * (no fixed sleeps in tests). Needs TV_BIN_DIR and TV_SOURCE_DIR
+ * (tv_add_test). Threads: RunProgram from any thread; the rest belongs to
+ * the test thread.
  */
 #pragma once
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
-#include "core/test_process.h"
 #include "platform/net.h"
 #include "platform/platform.h"
+
+#ifndef TV_FIXTURE_FAIL
+#include <gtest/gtest.h>
+#define TV_FIXTURE_FAIL(text) ADD_FAILURE() << (text)
+#endif
+
+namespace tvtest {
+
+/* The offset of the first sanitizer report in text (AddressSanitizer,
+ * LeakSanitizer, UndefinedBehaviorSanitizer, ThreadSanitizer), or npos. */
+inline size_t FindSanitizerReport(const std::string &text) {
+    static const char *const marks[] = {
+        "ERROR: AddressSanitizer", "ERROR: LeakSanitizer", "WARNING: ThreadSanitizer",
+        "ERROR: ThreadSanitizer",  "runtime error: ",      "ERROR: UndefinedBehaviorSanitizer"};
+    size_t first = std::string::npos;
+    for (const char *m : marks)
+        first = std::min(first, text.find(m));
+    return first;
+}
+
+/* Fail the running test when output (of the program named what) holds a
+ * sanitizer report; the report goes into the failure message. */
+inline void CheckSanitizerOutput(const std::string &what, const std::string &output) {
+    size_t at = FindSanitizerReport(output);
+    if (at != std::string::npos)
+        TV_FIXTURE_FAIL(what + " reported a fault:\n" +
+                        output.substr(at > 200 ? at - 200 : 0, 8000));
+}
+
+/* Fail the running test when a program ended by a signal without being
+ * killed at its time-out (a crash, an abort), or reported a sanitizer
+ * fault. rc is PLRunProcess's result. */
+inline void CheckProgramEnd(const std::string &what, int rc, const PLPROCRESULT &proc,
+                            const std::string &output) {
+    if (rc == 0 && proc.exitCode == -1 && !proc.timedOut)
+        TV_FIXTURE_FAIL(what + " died by a signal:\n" + output.substr(0, 8000));
+    CheckSanitizerOutput(what, output);
+}
+
+struct PROGRAMRESULT {
+    int rc = -100; /* PLRunProcess's result; proc and out are valid when 0 */
+    PLPROCRESULT proc{};
+    std::string out;
+};
+
+inline PROGRAMRESULT RunProgram(const std::vector<std::string> &args, uint32_t timeoutMs = 120000,
+                                const std::string &workDir = "", size_t outCap = 64 << 20) {
+    std::vector<const char *> argv;
+    for (auto &a : args)
+        argv.push_back(a.c_str());
+    argv.push_back(nullptr);
+    PROGRAMRESULT r;
+    std::vector<char> out(outCap);
+    r.rc = PLRunProcess(argv.data(), workDir.empty() ? nullptr : workDir.c_str(), out.data(),
+                        out.size(), timeoutMs, &r.proc);
+    r.out.assign(out.data(), r.rc == 0 ? r.proc.outLen : 0);
+    CheckProgramEnd(args.empty() ? std::string("a program") : args[0], r.rc, r.proc, r.out);
+    return r;
+}
+
+/* A program running on a thread of the test until it ends by itself or is
+ * killed at its time-out; the destructor waits for it. */
+class BackgroundProgram {
+public:
+    explicit BackgroundProgram(std::vector<std::string> args, uint32_t timeoutMs = 300000) {
+        thread_ = std::thread([this, args, timeoutMs] {
+            result_ = RunProgram(args, timeoutMs);
+            done_ = 1;
+        });
+    }
+    ~BackgroundProgram() { Join(); }
+    bool Done() const { return done_.load() != 0; }
+    const PROGRAMRESULT &Join() {
+        if (thread_.joinable())
+            thread_.join();
+        return result_;
+    }
+
+private:
+    std::thread thread_;
+    std::atomic<int> done_{0};
+    PROGRAMRESULT result_;
+};
+
+/* The seed of a randomised test: TORVIK_FUZZ_SEED when set (to replay a
+ * failure), else the clock. Tests show it in every failure. */
+inline uint64_t FuzzSeed() {
+    const char *env = getenv("TORVIK_FUZZ_SEED");
+    if (env != nullptr && *env != '\0')
+        return strtoull(env, nullptr, 0);
+    return (uint64_t)std::chrono::steady_clock::now().time_since_epoch().count();
+}
+
+}  // namespace tvtest
 
 /* Poll cond every few milliseconds until it is true or timeoutMs passed.
  * Returns the last value of cond. */
@@ -96,20 +195,12 @@ public:
     /* Run `mqsim args...`; output (standard output and error) into *out.
      * Returns the exit code, or -1 when it could not run. */
     int Run(const std::vector<std::string> &args, std::string *out = nullptr) {
-        std::string prog = Program();
-        std::vector<const char *> argv{prog.c_str()};
-        for (auto &a : args)
-            argv.push_back(a.c_str());
-        argv.push_back(nullptr);
-        std::vector<char> buf(1 << 20);
-        PLPROCRESULT r;
-        memset(&r, 0, sizeof r);
-        int rc = PLRunProcess(argv.data(), nullptr, buf.data(), buf.size(), 60000, &r);
-        std::string text(buf.data(), rc == 0 ? r.outLen : 0);
-        tvtest::CheckProgramEnd("mqsim " + (args.empty() ? std::string() : args[0]), rc, r, text);
+        std::vector<std::string> argv{Program()};
+        argv.insert(argv.end(), args.begin(), args.end());
+        tvtest::PROGRAMRESULT r = tvtest::RunProgram(argv, 60000, "", 1 << 20);
         if (out)
-            *out = text;
-        return rc == 0 ? r.exitCode : -1;
+            *out = r.out;
+        return r.rc == 0 ? r.proc.exitCode : -1;
     }
 
     /* The daemon's log of queue manager name (for failure messages). */

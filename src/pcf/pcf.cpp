@@ -450,9 +450,7 @@ done:
 
 /* ---- Responses ----------------------------------------------------------- */
 
-MQLONG PCFBuildErrorResponse(MQBYTE *buffer, MQLONG capacity, MQLONG command, MQLONG reason,
-                             MQLONG parmId, const char *text) {
-    MQCFH cfh = MQCFH_DEFAULT;
+int PCFCommandIsEvent(MQLONG command) {
     switch (command) {
         case MQCMD_CONFIG_EVENT:
         case MQCMD_Q_MGR_EVENT:
@@ -460,12 +458,16 @@ MQLONG PCFBuildErrorResponse(MQBYTE *buffer, MQLONG capacity, MQLONG command, MQ
         case MQCMD_CHANNEL_EVENT:
         case MQCMD_LOGGER_EVENT:
         case MQCMD_COMMAND_EVENT:
-            cfh.Type = MQCFT_EVENT;
-            break;
+            return 1;
         default:
-            cfh.Type = MQCFT_COMMAND;
-            break;
+            return 0;
     }
+}
+
+MQLONG PCFBuildErrorResponse(MQBYTE *buffer, MQLONG capacity, MQLONG command, MQLONG reason,
+                             MQLONG parmId, const char *text) {
+    MQCFH cfh = MQCFH_DEFAULT;
+    cfh.Type = PCFCommandIsEvent(command) ? MQCFT_EVENT : MQCFT_COMMAND;
     cfh.StrucLength = MQCFH_STRUC_LENGTH;
     cfh.Version = MQCFH_VERSION_1;
     cfh.Command = command;

@@ -93,6 +93,10 @@ MQBYTE *PCFAddParm(PCFCTX *ctx, MQLONG type, MQLONG parmId, const void *value, M
 void PCFNextParm(PCFCTX *ctx, MQLONG *type, MQLONG *parmId, const MQBYTE **value, MQLONG *length,
                  MQLONG *count, MQLONG *compCode, MQLONG *reason);
 
+/* 1 for the commands whose messages are events (the event message types):
+ * their replies, failure replies included, are typed MQCFT_EVENT. */
+int PCFCommandIsEvent(MQLONG command);
+
 /* Build a failure response into buffer (capacity bytes, at least 36):
  * MQCFH Type MQCFT_EVENT for the event commands, else MQCFT_COMMAND,
  * Command command, Control MQCFC_LAST, CompCode 2, Reason reason; MQCFIN

@@ -21,6 +21,7 @@
 #include "mqconst/mqpcf.h"
 #include "mq/queues.h"
 #include "mqconst/mqconst.h"
+#include "pcf/pcf.h"
 #include "routing/routing.h"
 
 CSLOCK RequestLock;
@@ -43,7 +44,6 @@ static const char NoResponseText[] = "CVLA501E No response from IBM MQ Command S
 static const MQLONG NoResponseBufferSize = 1000;
 static const MQLONG NoResponseCcsid = 850;
 
-static int CommandIsEvent(MQLONG command);
 static REQUEST **BucketOf(const MQBYTE *msgId);
 static void GrowIndex(void);
 static void UnlinkRequest(REQUEST *req);
@@ -286,7 +286,7 @@ MQLONG BuildNoResponseReply(REQUEST *req, MQMD *md, MQBYTE **msg, MQLONG *length
     }
 
     MQCFH cfh = MQCFH_DEFAULT;
-    cfh.Type = CommandIsEvent(req->command) ? MQCFT_EVENT : MQCFT_COMMAND;
+    cfh.Type = PCFCommandIsEvent(req->command) ? MQCFT_EVENT : MQCFT_COMMAND;
     cfh.Command = req->command;
     cfh.MsgSeqNumber = 1;
     cfh.Control = MQCFC_LAST;
@@ -324,22 +324,6 @@ MQLONG BuildNoResponseReply(REQUEST *req, MQMD *md, MQBYTE **msg, MQLONG *length
 }
 
 /* ---- Helpers ---------------------------------------------------------- */
-
-/* 1 for the commands whose messages are events (the event message types),
- * whose failure reply is typed MQCFT_EVENT. */
-static int CommandIsEvent(MQLONG command) {
-    switch (command) {
-        case MQCMD_CONFIG_EVENT:
-        case MQCMD_Q_MGR_EVENT:
-        case MQCMD_PERFM_EVENT:
-        case MQCMD_CHANNEL_EVENT:
-        case MQCMD_LOGGER_EVENT:
-        case MQCMD_COMMAND_EVENT:
-            return 1;
-        default:
-            return 0;
-    }
-}
 
 const char *FormatMsgIdHex(char *out, const MQBYTE *msgId) {
     static const char digits[] = "0123456789ABCDEF";

@@ -3,7 +3,7 @@
  * text is never joined to a PCF message nor a PCF reply merged into text,
  * each message goes out in the format it came in, and nothing pending is
  * lost when a reply of no known format ends the request. */
-#include "routing_fakes.h"
+#include "routing_fixture.h"
 
 using namespace rtest;
 

@@ -4,26 +4,13 @@
 #include <random>
 
 #include "routing_fixture.h"
-#include "../core/test_support.h"
+#include "core/test_support.h"
 
 using namespace rtest;
 
 namespace {
 
-class ConsolidateTest : public RoutingTest {
-protected:
-    /* A forwarded request in the table, its forwarded MsgId filled with b. */
-    REQUEST *Forwarded(MQBYTE b, const char *replyQ = "REQ.REPLY",
-                       MQLONG command = MQCMD_INQUIRE_Q) {
-        REQUEST *req = Requester(replyQ);
-        req->command = command;
-        MQBYTE id[MQ_MSG_ID_LENGTH];
-        memset(id, b, sizeof id);
-        AddRequest(req, id);
-        return req;
-    }
-    static std::vector<MQBYTE> Id(MQBYTE b) { return std::vector<MQBYTE>(MQ_MSG_ID_LENGTH, b); }
-};
+class ConsolidateTest : public RoutingTest {};
 
 /* An INQUIRE_Q reply of about 1 KB (compressing to a little less). */
 std::vector<MQBYTE> KiloReply(int i, bool last = false) {

@@ -71,6 +71,7 @@ protected:
     void TearDown() override {
         ClearRequests();
         ForgetCachedHandles();
+        LogStream.store(stdout); /* nothing closes the captured log but its owner */
         CSSetMemFailAfter(-1);
     }
 
@@ -89,6 +90,18 @@ protected:
         req->requestType = REQTYPE_PCF;
         return req;
     }
+
+    /* A forwarded request in the table, its forwarded MsgId filled with b. */
+    REQUEST *Forwarded(MQBYTE b, const char *replyQ = "REQ.REPLY",
+                       MQLONG command = MQCMD_INQUIRE_Q) {
+        REQUEST *req = Requester(replyQ);
+        req->command = command;
+        MQBYTE id[MQ_MSG_ID_LENGTH];
+        memset(id, b, sizeof id);
+        AddRequest(req, id);
+        return req;
+    }
+    static std::vector<MQBYTE> Id(MQBYTE b) { return std::vector<MQBYTE>(MQ_MSG_ID_LENGTH, b); }
 
     /* A consumer call for a message of len bytes. */
     static MQCBC MessageCall(MQLONG len) {

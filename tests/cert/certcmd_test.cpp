@@ -13,7 +13,7 @@
 
 #include "cert/certcmd.h"
 #include "core/test_support.h"
-#include "routing/routing_fakes.h"
+#include "routing/routing_fixture.h"
 
 namespace {
 
@@ -146,14 +146,14 @@ TEST_F(CertCommandTest, AnswersEachParameterErrorWithOneResponseAndNoInquiry) {
     for (const PARMCASE &c : cases) {
         SCOPED_TRACE(c.name);
         {
-            std::lock_guard<std::mutex> g(rtest::Fake().lock);
-            rtest::Fake().puts.clear();
+            std::lock_guard<std::mutex> g(fakemq::State().lock);
+            fakemq::State().puts.clear();
         }
         REQUEST *req = CertRequester();
         EXPECT_EQ(Display(req, c.msg.bytes()), MQRC_NONE);
         std::vector<PutRecord> puts = rtest::Puts();
         ASSERT_EQ(puts.size(), 1u);
-        EXPECT_EQ(puts[0].qName, "REQ.REPLY");
+        EXPECT_EQ(puts[0].name, "REQ.REPLY");
         FAILURE f = ReadFailure(puts[0]);
         EXPECT_EQ(f.reason, c.reason);
         EXPECT_EQ(f.parmId, c.parmId);
@@ -211,7 +211,7 @@ TEST_F(CertCommandTest, ForwardsTheQmgrInquiryAndKeepsTheFirst25Attributes) {
         MQIA_SSL_EVENT};
     for (int i = 0; i < 7; i++)
         EXPECT_EQ(Get(q, 36 + 4 * i), list[i]) << i;
-    EXPECT_EQ(rtest::TrimName(puts[0].md.ReplyToQ, 48), rtest::FakeReplyQName);
+    EXPECT_EQ(fakemq::Field(puts[0].md.ReplyToQ, 48), rtest::FakeReplyQName);
     EXPECT_EQ(memcmp(puts[0].md.Format, MQFMT_ADMIN, 8), 0);
     EXPECT_EQ(memcmp(req->forwardedMsgId, puts[0].md.MsgId, 24), 0);
 
@@ -339,7 +339,7 @@ protected:
         return req;
     }
     void Process(REQUEST *req) {
-        rtest::Fake().puts.clear();
+        fakemq::State().puts.clear();
         req->replyHandler = ProcessRepository;
         DeliverReply(req->forwardedMsgId, Pcf(0, MQCFT_COMMAND).Control(MQCFC_LAST).bytes());
         EXPECT_EQ(RequestCount.load(), 0);
@@ -430,7 +430,7 @@ TEST_F(CertResponseTest, WritesEventsForEveryCertificateInsideEvtthresSelectedOr
     EXPECT_EQ(e.md.Priority, MQPRI_PRIORITY_AS_Q_DEF);
     EXPECT_EQ(e.md.Persistence, MQPER_PERSISTENCE_AS_Q_DEF);
     EXPECT_EQ(e.md.Report, MQRO_NONE);
-    EXPECT_EQ(e.pmoOptions & MQPMO_NO_SYNCPOINT, MQPMO_NO_SYNCPOINT);
+    EXPECT_EQ(e.pmo.Options & MQPMO_NO_SYNCPOINT, MQPMO_NO_SYNCPOINT);
     EXPECT_EQ(Get(e.data, 0), MQCFT_EVENT);
     EXPECT_EQ(Get(e.data, 12), MQCMD_CHANNEL_EVENT);
     EXPECT_EQ(Get(e.data, 20), MQCFC_LAST);

@@ -8,7 +8,7 @@
 #include "log/status.h"
 #include "core/workers.h"
 #include "mq/hobjcache.h"
-#include "mq/mqaccess_fakemq.h"
+#include "support/fake_mqi.h"
 #include "routing/routing.h"
 
 namespace {
@@ -33,7 +33,7 @@ protected:
     int CertPuts() {
         int n = 0;
         for (auto &put : fakemq::Puts())
-            n += put.data == "STARTCERT";
+            n += put.text() == "STARTCERT";
         return n;
     }
     int64_t now = 0;

@@ -14,21 +14,14 @@
 #include <vector>
 
 #include "config/settings.h"
+#include "core/test_support.h"
 #include "core/agent.h"
 #include "core/workers.h"
 #include "log/cs.h"
 
 namespace {
 
-bool WaitFor(const std::function<bool()> &cond, int seconds = 20) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-    while (!cond()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::microseconds(200));
-    }
-    return true;
-}
+using tvtest::WaitFor;
 
 /* A call that blocks until its gate opens. */
 struct GATE {

@@ -1,6 +1,6 @@
 /* fuzz_consolidate.cpp -- a sequence of replies of any content delivered to
  * one forwarded request, as the reply consumer receives them, through the
- * in-process MQI fakes of the routing unit tests (routing_fakes.h):
+ * in-process MQI fakes of the routing unit tests (tests/support/fake_mqi.h):
  * matching, ConsolidateReply's merging, size limits and error replies, and
  * replies that arrive after the request completed.
  *
@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "fuzz_support.h"
-#include "routing/routing_fakes.h"
+#include "routing/routing_fixture.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include "core/workers.h"
 #include "log/cs.h"
 #include "mq/hobjcache.h"
-#include "mqaccess_fakemq.h"
+#include "support/fake_mqi.h"
 
 namespace {
 
@@ -195,7 +195,7 @@ TEST_F(HandleCache, MainThreadCheckOnlyAsksTheConsumerToClose) {
     ASSERT_EQ(puts.size(), 1u);
     EXPECT_EQ(puts[0].hConn, fakemq::SECONDARY_HCONN);
     EXPECT_EQ(puts[0].name, "CORVEL.TORVIK.COMMAND.QUEUE");
-    EXPECT_EQ(puts[0].data, "CHECKHOBJ");
+    EXPECT_EQ(puts[0].text(), "CHECKHOBJ");
     EXPECT_TRUE(fakemq::Closes().empty());
     EXPECT_EQ(Got("REPLY.Q", "QM1", 528), entry);
 }

@@ -10,7 +10,7 @@
 #include "core/workers.h"
 #include "mq/hobjcache.h"
 #include "mq/queues.h"
-#include "mqaccess_fakemq.h"
+#include "support/fake_mqi.h"
 #include "routing/request.h"
 #include "routing/routing.h"
 
@@ -171,7 +171,7 @@ TEST_F(Puts, RepliesCarryTheIdentifiersTheRequesterAskedFor) {
         EXPECT_EQ(put.md.CorrelId[0], Id(c.correlId)) << c.report;
         EXPECT_EQ(put.md.CorrelId[23], Id(c.correlId)) << c.report;
         EXPECT_EQ(put.pmo.Options, MQPMO_NO_SYNCPOINT);
-        EXPECT_EQ(put.data, "reply");
+        EXPECT_EQ(put.text(), "reply");
     }
     /* One open serves all four replies; all four are counted. */
     EXPECT_EQ(fakemq::Opens().size(), 1u);
@@ -215,7 +215,7 @@ TEST_F(Puts, SimpleCommandsAndWakeUpsUseTheSecondaryConnection) {
     auto put = fakemq::Puts().back();
     EXPECT_EQ(put.hConn, fakemq::SECONDARY_HCONN);
     EXPECT_EQ(put.name, "CORVEL.TORVIK.COMMAND.QUEUE");
-    EXPECT_EQ(put.data, "STOP"); /* no terminating zero */
+    EXPECT_EQ(put.text(), "STOP"); /* no terminating zero */
     EXPECT_EQ(std::string(put.md.Format, 8), "MQSTR   ");
     EXPECT_EQ(put.md.ReplyToQ[0], ' ');
     EXPECT_EQ(put.md.ReplyToQMgr[0], ' ');
@@ -279,7 +279,7 @@ TEST_F(Puts, WorkerCallsPutTheirTextOneAfterAnother) {
     ASSERT_TRUE(fakemq::WaitFor([] { return fakemq::Puts().size() == 3; }));
     std::vector<std::string> seen;
     for (auto &put : fakemq::Puts())
-        seen.push_back(put.data);
+        seen.push_back(put.text());
     std::sort(seen.begin(), seen.end());
     EXPECT_EQ(seen, (std::vector<std::string>{"CHECKHOBJ", "CHECKREPL", "STARTCERT"}));
 }

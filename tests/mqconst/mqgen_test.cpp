@@ -3,64 +3,20 @@
  * Runs the build's mqgen as a child process on the project's data and on
  * small data sets of its own, each test in its own temporary directory.
  */
-#include <filesystem>
-#include <fstream>
-#include <random>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "core/test_support.h"
 #include "platform/platform.h"
 
 namespace {
 
-/* A private directory under the system's temporary directory, removed with
- * its content when the object goes. */
-class ScratchDir {
-public:
-    ScratchDir() {
-        std::random_device rd;
-        std::mt19937_64 gen(rd());
-        std::filesystem::path base = std::filesystem::temp_directory_path();
-        for (int i = 0; i < 100 && path_.empty(); i++) {
-            std::filesystem::path p = base / ("torvik-mqgen-" + std::to_string(gen()));
-            std::error_code ec;
-            if (std::filesystem::create_directory(p, ec)) {
-                path_ = p.string();
-            }
-        }
-    }
-    ~ScratchDir() {
-        std::error_code ec;
-        if (!path_.empty()) {
-            std::filesystem::remove_all(path_, ec);
-        }
-    }
-    std::string File(const std::string &name) const { return path_ + "/" + name; }
-    bool Ok() const { return !path_.empty(); }
-
-private:
-    std::string path_;
-};
-
-std::string ReadAll(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-void WriteAll(const std::string &path, const std::string &text) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
-}
-
-bool Exists(const std::string &path) {
-    std::error_code ec;
-    return std::filesystem::exists(path, ec);
-}
+using tvtest::FileExists;
+using tvtest::ReadFile;
+using tvtest::TempDir;
+using tvtest::WriteFile;
 
 std::string Data(const char *name) {
     return std::string(TV_SOURCE_DIR) + "/src/mqconst/data/" + name;
@@ -95,53 +51,53 @@ RUN Tables(const std::string &constants, const std::string &descs, const std::st
 }  // namespace
 
 TEST(Mqgen, GeneratingTwiceGivesTheSameTablesAsTheBuildCompiled) {
-    ScratchDir dir;
-    ASSERT_TRUE(dir.Ok());
+    TempDir dir;
+    ASSERT_FALSE(dir.path().empty());
     for (const char *name : {"a.cpp", "b.cpp"}) {
         RUN r = Tables(Data("constants.tsv"), Data("descriptions.tsv"), Data("mqsc.tsv"),
-                       Data("own.tsv"), dir.File(name));
+                       Data("own.tsv"), dir.file(name));
         ASSERT_EQ(r.exitCode, 0) << r.output;
     }
-    std::string a = ReadAll(dir.File("a.cpp"));
+    std::string a = ReadFile(dir.file("a.cpp"));
     EXPECT_GT(a.size(), 100000u);
-    EXPECT_EQ(a, ReadAll(dir.File("b.cpp")));
-    EXPECT_EQ(a, ReadAll(TV_MQCONST_TABLES));
+    EXPECT_EQ(a, ReadFile(dir.file("b.cpp")));
+    EXPECT_EQ(a, ReadFile(TV_MQCONST_TABLES));
 }
 
 TEST(Mqgen, TheKeptConstantsOfMqiHAreWhatTheGeneratorGives) {
-    ScratchDir dir;
-    ASSERT_TRUE(dir.Ok());
+    TempDir dir;
+    ASSERT_FALSE(dir.path().empty());
     for (const char *name : {"a.inc", "b.inc"}) {
-        RUN r = RunMqgen({"mqi", Data("constants.tsv"), Data("strings.tsv"), dir.File(name)});
+        RUN r = RunMqgen({"mqi", Data("constants.tsv"), Data("strings.tsv"), dir.file(name)});
         ASSERT_EQ(r.exitCode, 0) << r.output;
     }
-    std::string a = ReadAll(dir.File("a.inc"));
-    EXPECT_EQ(a, ReadAll(dir.File("b.inc")));
-    EXPECT_EQ(a, ReadAll(std::string(TV_SOURCE_DIR) + "/src/mqconst/mqconstants.inc"))
+    std::string a = ReadFile(dir.file("a.inc"));
+    EXPECT_EQ(a, ReadFile(dir.file("b.inc")));
+    EXPECT_EQ(a, ReadFile(std::string(TV_SOURCE_DIR) + "/src/mqconst/mqconstants.inc"))
         << "src/mqconst/mqconstants.inc is out of date: build the target mqconst_regenerate";
 
     std::string layouts = std::string(TV_SOURCE_DIR) + "/tests/mq/data/layouts.tsv";
     std::string verbs = std::string(TV_SOURCE_DIR) + "/tests/mq/data/verbs.tsv";
     for (const char *name : {"a.chk", "b.chk"}) {
         RUN r = RunMqgen(
-            {"checks", Data("constants.tsv"), Data("strings.tsv"), layouts, verbs, dir.File(name)});
+            {"checks", Data("constants.tsv"), Data("strings.tsv"), layouts, verbs, dir.file(name)});
         ASSERT_EQ(r.exitCode, 0) << r.output;
     }
-    EXPECT_EQ(ReadAll(dir.File("a.chk")), ReadAll(dir.File("b.chk")));
+    EXPECT_EQ(ReadFile(dir.file("a.chk")), ReadFile(dir.file("b.chk")));
 }
 
 TEST(Mqgen, WritesLiteralsAndMasksAsCppDeclarations) {
-    ScratchDir dir;
-    ASSERT_TRUE(dir.Ok());
-    WriteAll(dir.File("c.tsv"),
-             "# comment\nMQX_ONE\t1\r\nMQX_NEG\t-2147483648\nMQX_MASK\t4294901760\n"
-             "MQX_BIG\t8589934592\n");
-    WriteAll(dir.File("s.tsv"),
-             "MQX_TEXT\t\"a\\x01\\\"b\\\\\"\nMQX_ZERO\t\"\\0\\0\\0\"\nMQX_CHAR\t'\\x19'\n"
-             "MQX_BLANK\t' '\nMQX_DIGIT\t\"\\0001\"\n");
-    RUN r = RunMqgen({"mqi", dir.File("c.tsv"), dir.File("s.tsv"), dir.File("out.inc")});
+    TempDir dir;
+    ASSERT_FALSE(dir.path().empty());
+    WriteFile(dir.file("c.tsv"),
+              "# comment\nMQX_ONE\t1\r\nMQX_NEG\t-2147483648\nMQX_MASK\t4294901760\n"
+              "MQX_BIG\t8589934592\n");
+    WriteFile(dir.file("s.tsv"),
+              "MQX_TEXT\t\"a\\x01\\\"b\\\\\"\nMQX_ZERO\t\"\\0\\0\\0\"\nMQX_CHAR\t'\\x19'\n"
+              "MQX_BLANK\t' '\nMQX_DIGIT\t\"\\0001\"\n");
+    RUN r = RunMqgen({"mqi", dir.file("c.tsv"), dir.file("s.tsv"), dir.file("out.inc")});
     ASSERT_EQ(r.exitCode, 0) << r.output;
-    std::string inc = ReadAll(dir.File("out.inc"));
+    std::string inc = ReadFile(dir.file("out.inc"));
     EXPECT_NE(inc.find("constexpr MQLONG MQX_ONE = 1;\n"), std::string::npos) << inc;
     EXPECT_NE(inc.find("constexpr MQLONG MQX_NEG = (-2147483647 - 1);\n"), std::string::npos);
     EXPECT_NE(inc.find("constexpr MQLONG MQX_MASK = -65536; /* 4294901760 as unsigned */\n"),
@@ -156,20 +112,20 @@ TEST(Mqgen, WritesLiteralsAndMasksAsCppDeclarations) {
 }
 
 TEST(Mqgen, BuildsTablesFamilyByFamilyWithBoundsLastAndOwnRowsAppended) {
-    ScratchDir dir;
-    ASSERT_TRUE(dir.Ok());
-    WriteAll(dir.File("c.tsv"),
-             "MQIA_FIRST\t1\nMQIA_APPL_TYPE\t1\nMQIA_LAST_USED\t279\nMQCA_Q_MGR_NAME\t2015\n"
-             "MQRC_NONE\t0\nMQRC_Q_FULL\t2053\nMQRC_SSL_INITIALIZATION_ERROR\t2393\n"
-             "MQFB_NONE\t0\nMQFB_QUIT\t256\nMQCMD_NONE\t0\nMQQT_LOCAL\t1\nMQAT_CICS\t1\n");
-    WriteAll(dir.File("d.tsv"), "MQRC_Q_FULL\tQueue full\n");
-    WriteAll(dir.File("k.tsv"), "MQIA_APPL_TYPE\tAPPLTYPE\n");
-    WriteAll(dir.File("o.tsv"),
-             "parameters\t20000\tCVL_X\tAgent \"X\"\tAX\nreasons\t10000\tCVL_R\tOwn\t\n");
-    RUN r = Tables(dir.File("c.tsv"), dir.File("d.tsv"), dir.File("k.tsv"), dir.File("o.tsv"),
-                   dir.File("t.cpp"));
+    TempDir dir;
+    ASSERT_FALSE(dir.path().empty());
+    WriteFile(dir.file("c.tsv"),
+              "MQIA_FIRST\t1\nMQIA_APPL_TYPE\t1\nMQIA_LAST_USED\t279\nMQCA_Q_MGR_NAME\t2015\n"
+              "MQRC_NONE\t0\nMQRC_Q_FULL\t2053\nMQRC_SSL_INITIALIZATION_ERROR\t2393\n"
+              "MQFB_NONE\t0\nMQFB_QUIT\t256\nMQCMD_NONE\t0\nMQQT_LOCAL\t1\nMQAT_CICS\t1\n");
+    WriteFile(dir.file("d.tsv"), "MQRC_Q_FULL\tQueue full\n");
+    WriteFile(dir.file("k.tsv"), "MQIA_APPL_TYPE\tAPPLTYPE\n");
+    WriteFile(dir.file("o.tsv"),
+              "parameters\t20000\tCVL_X\tAgent \"X\"\tAX\nreasons\t10000\tCVL_R\tOwn\t\n");
+    RUN r = Tables(dir.file("c.tsv"), dir.file("d.tsv"), dir.file("k.tsv"), dir.file("o.tsv"),
+                   dir.file("t.cpp"));
     ASSERT_EQ(r.exitCode, 0) << r.output;
-    std::string t = ReadAll(dir.File("t.cpp"));
+    std::string t = ReadFile(dir.file("t.cpp"));
     size_t appl = t.find("{1, \"MQIA_APPL_TYPE\", \"Appl type\", \"APPLTYPE\"},");
     size_t mgr = t.find("{2015, \"MQCA_Q_MGR_NAME\", \"QMgr name\", nullptr},");
     size_t own = t.find("{20000, \"CVL_X\", \"Agent \\\"X\\\"\", \"AX\"},");
@@ -196,12 +152,12 @@ TEST(Mqgen, BuildsTablesFamilyByFamilyWithBoundsLastAndOwnRowsAppended) {
 }
 
 TEST(Mqgen, RefusesMalformedDataWithoutWritingOutput) {
-    ScratchDir dir;
-    ASSERT_TRUE(dir.Ok());
+    TempDir dir;
+    ASSERT_FALSE(dir.path().empty());
     std::string good = "MQRC_Q_FULL\t2053\n";
-    WriteAll(dir.File("good.tsv"), good);
-    WriteAll(dir.File("empty.tsv"), "");
-    WriteAll(dir.File("own.tsv"), "");
+    WriteFile(dir.file("good.tsv"), good);
+    WriteFile(dir.file("empty.tsv"), "");
+    WriteFile(dir.file("own.tsv"), "");
     const struct {
         const char *what;
         const char *constants;
@@ -222,32 +178,32 @@ TEST(Mqgen, RefusesMalformedDataWithoutWritingOutput) {
         {"own row without keyword column", nullptr, nullptr, nullptr, "reasons\t1\tCVL_W\tW\n"},
     };
     for (const auto &c : cases) {
-        std::string out = dir.File("out");
-        std::string cpath = dir.File("good.tsv");
+        std::string out = dir.file("out");
+        std::string cpath = dir.file("good.tsv");
         if (c.constants != nullptr) {
-            cpath = dir.File("c.tsv");
-            WriteAll(cpath, c.constants);
+            cpath = dir.file("c.tsv");
+            WriteFile(cpath, c.constants);
         }
         RUN r;
         if (c.strings != nullptr) {
-            WriteAll(dir.File("s.tsv"), c.strings);
-            r = RunMqgen({"mqi", cpath, dir.File("s.tsv"), out});
+            WriteFile(dir.file("s.tsv"), c.strings);
+            r = RunMqgen({"mqi", cpath, dir.file("s.tsv"), out});
         } else if (c.descs != nullptr || c.own != nullptr) {
-            WriteAll(dir.File("d.tsv"), c.descs != nullptr ? c.descs : "");
-            WriteAll(dir.File("o.tsv"), c.own != nullptr ? c.own : "");
-            r = Tables(cpath, dir.File("d.tsv"), dir.File("empty.tsv"), dir.File("o.tsv"), out);
+            WriteFile(dir.file("d.tsv"), c.descs != nullptr ? c.descs : "");
+            WriteFile(dir.file("o.tsv"), c.own != nullptr ? c.own : "");
+            r = Tables(cpath, dir.file("d.tsv"), dir.file("empty.tsv"), dir.file("o.tsv"), out);
         } else {
-            r = RunMqgen({"mqi", cpath, dir.File("empty.tsv"), out});
+            r = RunMqgen({"mqi", cpath, dir.file("empty.tsv"), out});
         }
         EXPECT_EQ(r.exitCode, 1) << c.what;
         EXPECT_NE(r.output.find("mqgen: "), std::string::npos) << c.what << ": " << r.output;
-        EXPECT_FALSE(Exists(out)) << c.what;
+        EXPECT_FALSE(FileExists(out)) << c.what;
     }
     /* a missing file, a wrong mode, a wrong argument count */
     EXPECT_EQ(
-        RunMqgen({"mqi", dir.File("none.tsv"), dir.File("empty.tsv"), dir.File("out")}).exitCode,
+        RunMqgen({"mqi", dir.file("none.tsv"), dir.file("empty.tsv"), dir.file("out")}).exitCode,
         1);
     EXPECT_EQ(RunMqgen({"everything"}).exitCode, 1);
-    EXPECT_EQ(RunMqgen({"tables", dir.File("good.tsv")}).exitCode, 1);
-    EXPECT_FALSE(Exists(dir.File("out")));
+    EXPECT_EQ(RunMqgen({"tables", dir.file("good.tsv")}).exitCode, 1);
+    EXPECT_FALSE(FileExists(dir.file("out")));
 }

@@ -4,7 +4,7 @@
 #include "mqsc/mqsc_render.h"
 
 #include "mqsc/mqsc_tables.h"
-#include "routing/routing_fakes.h"
+#include "routing/routing_fixture.h"
 
 using namespace rtest;
 
@@ -178,7 +178,7 @@ TEST_F(MqscRenderTest, FailureResponsesNameTheParameterWithoutInterpretingTheTex
     EXPECT_EQ(Get(puts[0].data, 28), 3011);
 
     /* PCFParmError names the parameter last read */
-    Fake().puts.clear();
+    fakemq::State().puts.clear();
     std::vector<MQBYTE> cmd = Cert().Str(20002, "x").bytes();
     PCFCTX ctx;
     PCFStartRead(&ctx, cmd.data(), (MQLONG)cmd.size());

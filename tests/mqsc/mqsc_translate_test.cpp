@@ -6,7 +6,7 @@
 
 #include "mqsc/mqsc_render.h"
 #include "mqsc/mqsc_tables.h"
-#include "routing/routing_fakes.h"
+#include "routing/routing_fixture.h"
 
 using namespace rtest;
 
@@ -135,7 +135,7 @@ TEST_F(MqscTranslateTest, SyntaxErrorsShowTheSegmentThenTheHelp) {
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.text.substr(0, 60));
-        Fake().puts.clear();
+        fakemq::State().puts.clear();
         MQMD md = MQMD_DEFAULT;
         REQUEST *req = Req(REQTYPE_MQSC);
         EXPECT_EQ(TranslateMqscCommand(req, &md, c.text.data(), (MQLONG)c.text.size()), 0);
@@ -154,7 +154,7 @@ TEST_F(MqscTranslateTest, BadIntegersAreAnsweredWithCvla603e) {
     for (const char *text : {"DIS CERT(X) EVTTHRES(3x)", "DIS CERT(X) EVTTHRES(-)",
                              "DIS CERT(X) EVTTHRES()", "DIS CERT(X) EVTTHRES(99999999999)"}) {
         SCOPED_TRACE(text);
-        Fake().puts.clear();
+        fakemq::State().puts.clear();
         EXPECT_EQ(Translate(text), 0);
         std::vector<PutRecord> puts = PutsTo("REQ.REPLY");
         ASSERT_EQ(puts.size(), 1u);
@@ -165,7 +165,7 @@ TEST_F(MqscTranslateTest, BadIntegersAreAnsweredWithCvla603e) {
 
 TEST_F(MqscTranslateTest, LongSegmentsKeepTheirEndWithinOneReply) {
     std::string text = "DIS CERT(X)" + std::string(200000, ' ') + "BAD";
-    Fake().puts.clear();
+    fakemq::State().puts.clear();
     EXPECT_EQ(Translate(text, REQTYPE_ESCAPE), 0);
     std::vector<PutRecord> puts = PutsTo("REQ.REPLY");
     ASSERT_EQ(puts.size(), 2u);

@@ -6,7 +6,7 @@
 #include <set>
 
 #include "core/mainloop.h"
-#include "routing_fakes.h"
+#include "routing_fixture.h"
 #include "../core/test_support.h"
 
 using namespace rtest;
@@ -149,11 +149,11 @@ TEST_F(CommandConsumerTest, RequestIsForwardedWithTheRequestersContextAndRecorde
     std::vector<PutRecord> fwd = Forwarded();
     ASSERT_EQ(fwd.size(), 1u);
     EXPECT_EQ(fwd[0].data, msg) << "the body goes unchanged";
-    EXPECT_EQ(TrimName(fwd[0].md.ReplyToQ, 48), FakeReplyQName);
+    EXPECT_EQ(fakemq::Field(fwd[0].md.ReplyToQ, 48), FakeReplyQName);
     EXPECT_EQ(fwd[0].md.ReplyToQMgr[0], '\0');
     EXPECT_EQ(fwd[0].md.Report, MQRO_PASS_CORREL_ID | 0x08000080);
-    EXPECT_EQ(fwd[0].pmoOptions, 516);
-    EXPECT_EQ(fwd[0].pmoContext, FakeInputQ);
+    EXPECT_EQ(fwd[0].pmo.Options, 516);
+    EXPECT_EQ(fwd[0].pmo.Context, FakeInputQ);
     EXPECT_EQ(0, memcmp(fwd[0].md.Format, MQFMT_ADMIN, 8));
     MQBYTE cc[24];
     memset(cc, 0xCC, sizeof cc);
@@ -228,17 +228,16 @@ TEST_F(CommandConsumerTest, RequestOfFormatNoneIsDroppedSilently) {
     EXPECT_EQ(StatValue(STAT_SINCE_START, STAT_COMMANDS), 0);
     EXPECT_EQ(Log(), "");
     EXPECT_EQ(CSMemBlocksInUse(), blocks);
-    EXPECT_EQ(Fake().opens.size(), 0u);
+    EXPECT_EQ(fakemq::State().opens.size(), 0u);
 }
 
 TEST_F(CommandConsumerTest, FailedForwardDropsTheRequestAfterItsRetries) {
     Settings.retryCount = 2;
     Settings.verbosity = VERBOSITY_HIGH;
-    Fake().putFailures = 3;
-    Fake().putFailReason = MQRC_Q_FULL;
+    fakemq::State().putFailures.assign(3, MQRC_Q_FULL);
     long blocks = CSMemBlocksInUse();
     Send(InquireQ(), MQFMT_ADMIN, "REQ.REPLY");
-    EXPECT_EQ(Fake().putAttempts, 3);
+    EXPECT_EQ(Puts().size(), 3u);
     EXPECT_EQ(tvtest::CountOf(Log(), "CVLA108E"), 2);
     EXPECT_NE(Log().find("CVLA107E MQPUT to queue 'SYSTEM.ADMIN.COMMAND.QUEUE' failed with reason "
                          "2053 ("),
@@ -252,8 +251,8 @@ TEST_F(CommandConsumerTest, FailedForwardDropsTheRequestAfterItsRetries) {
 
 TEST_F(CommandConsumerTest, SmallReplyQueueLowersTheLimitAndIsReportedOnce) {
     Settings.maxMsgSize = 1048576;
-    Fake().maxMsgLength["REQ.SMALL"] = 65536;
-    Fake().defType["REQ.SMALL"] = MQQDT_PERMANENT_DYNAMIC;
+    fakemq::State().maxMsgLength["REQ.SMALL"] = 65536;
+    fakemq::State().defType["REQ.SMALL"] = MQQDT_PERMANENT_DYNAMIC;
     Send(InquireQ(), MQFMT_ADMIN, "REQ.SMALL", "QM1", MQRO_NONE, 1);
     Send(InquireQ(), MQFMT_ADMIN, "REQ.SMALL", "QM1", MQRO_NONE, 2);
     Send(InquireQ(), MQFMT_ADMIN, "REQ.BIG", "QM1", MQRO_NONE, 3);

@@ -2,7 +2,7 @@
  * whose lengths and counts lie, and on randomly corrupted replies. */
 #include <random>
 
-#include "routing_fakes.h"
+#include "routing_fixture.h"
 
 using namespace rtest;
 

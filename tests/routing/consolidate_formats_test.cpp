@@ -3,7 +3,7 @@
  * text is never joined to a PCF message nor a PCF reply merged into text,
  * each message goes out in the format it came in, and nothing pending is
  * lost when a reply of no known format ends the request. */
-#include "routing_fakes.h"
+#include "routing_fixture.h"
 
 using namespace rtest;
 
@@ -11,14 +11,6 @@ namespace {
 
 class ConsolidateFormatsTest : public RoutingTest {
 protected:
-    /* A forwarded request in the table, its forwarded MsgId filled with b. */
-    void Forwarded(MQBYTE b) {
-        REQUEST *req = Requester("REQ.REPLY");
-        MQBYTE id[MQ_MSG_ID_LENGTH];
-        memset(id, b, sizeof id);
-        AddRequest(req, id);
-    }
-    static std::vector<MQBYTE> Id(MQBYTE b) { return std::vector<MQBYTE>(MQ_MSG_ID_LENGTH, b); }
     static std::vector<MQBYTE> Text(const std::string &s) {
         return std::vector<MQBYTE>(s.begin(), s.end());
     }

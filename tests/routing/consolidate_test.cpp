@@ -3,27 +3,14 @@
  * replies, allocation failures and untrusted replies. */
 #include <random>
 
-#include "routing_fakes.h"
-#include "../core/test_support.h"
+#include "routing_fixture.h"
+#include "core/test_support.h"
 
 using namespace rtest;
 
 namespace {
 
-class ConsolidateTest : public RoutingTest {
-protected:
-    /* A forwarded request in the table, its forwarded MsgId filled with b. */
-    REQUEST *Forwarded(MQBYTE b, const char *replyQ = "REQ.REPLY",
-                       MQLONG command = MQCMD_INQUIRE_Q) {
-        REQUEST *req = Requester(replyQ);
-        req->command = command;
-        MQBYTE id[MQ_MSG_ID_LENGTH];
-        memset(id, b, sizeof id);
-        AddRequest(req, id);
-        return req;
-    }
-    static std::vector<MQBYTE> Id(MQBYTE b) { return std::vector<MQBYTE>(MQ_MSG_ID_LENGTH, b); }
-};
+class ConsolidateTest : public RoutingTest {};
 
 /* An INQUIRE_Q reply of about 1 KB (compressing to a little less). */
 std::vector<MQBYTE> KiloReply(int i, bool last = false) {
@@ -90,8 +77,8 @@ TEST_F(ConsolidateTest, HundredRepliesBecomeFewMessagesWithinTheLimit) {
         }
         EXPECT_EQ(Get(msg, 16), (MQLONG)next);
         /* Replies passed on carry the command server's context. */
-        EXPECT_EQ(puts[m].pmoOptions, MQPMO_NO_SYNCPOINT | MQPMO_PASS_ALL_CONTEXT);
-        EXPECT_EQ(puts[m].pmoContext, FakeReplyQ);
+        EXPECT_EQ(puts[m].pmo.Options, MQPMO_NO_SYNCPOINT | MQPMO_PASS_ALL_CONTEXT);
+        EXPECT_EQ(puts[m].pmo.Context, FakeReplyQ);
     }
     EXPECT_EQ(next, sent.size());
 
@@ -253,7 +240,6 @@ TEST_F(ConsolidateTest, MediumDetailSummarisesEachCompletedRequest) {
     /* Only at exactly Medium: neither at High (which shows every reply as
      * it comes) nor at Low. */
     for (int v : {VERBOSITY_LOW, VERBOSITY_HIGH}) {
-        fflush(log_);
         Settings.verbosity = v;
         size_t before = tvtest::CountOf(Log(), "CVLA404I");
         Forwarded(0x43);
@@ -352,8 +338,8 @@ TEST_F(ConsolidateTest, AllocationFailuresLoseNoReplyAndLeakNothing) {
     Forwarded(0x40);
     DeliverReply(Id(0x40).data(), KiloReply(0, true));
     {
-        std::lock_guard<std::mutex> g(Fake().lock);
-        Fake().puts.clear();
+        std::lock_guard<std::mutex> g(fakemq::State().lock);
+        fakemq::State().puts.clear();
     }
     long baseline = CSMemBlocksInUse();
     Forwarded(0x3F);
@@ -386,8 +372,8 @@ TEST_F(ConsolidateTest, RandomSeriesKeepTheLimitAndLoseNothing) {
     for (int round = 0; round < 300; round++) {
         SCOPED_TRACE(round);
         {
-            std::lock_guard<std::mutex> g(Fake().lock);
-            Fake().puts.clear();
+            std::lock_guard<std::mutex> g(fakemq::State().lock);
+            fakemq::State().puts.clear();
         }
         Settings.maxMsgSize = 200 + (MQLONG)(rng() % 6000);
         MQBYTE b = (MQBYTE)(round % 250 + 1);
@@ -510,8 +496,8 @@ TEST_F(ConsolidateTest, OneWalkSendsWhatCompressThenConsolidateSends) {
         int before301 = tvtest::CountOf(Log(), "CVLA301E");
         /* Through the reply consumer. */
         {
-            std::lock_guard<std::mutex> g(Fake().lock);
-            Fake().puts.clear();
+            std::lock_guard<std::mutex> g(fakemq::State().lock);
+            fakemq::State().puts.clear();
         }
         Forwarded(b);
         for (const std::vector<MQBYTE> &r : series)
@@ -521,8 +507,8 @@ TEST_F(ConsolidateTest, OneWalkSendsWhatCompressThenConsolidateSends) {
         b++;
         /* Compressed first, then consolidated. */
         {
-            std::lock_guard<std::mutex> g(Fake().lock);
-            Fake().puts.clear();
+            std::lock_guard<std::mutex> g(fakemq::State().lock);
+            fakemq::State().puts.clear();
         }
         REQUEST *req = Forwarded(b);
         for (std::vector<MQBYTE> r : series) {

@@ -1,7 +1,7 @@
 /* request_table_test.cpp -- the request table, ageing and the No-response
  * reply. */
 #include "core/workers.h"
-#include "routing_fakes.h"
+#include "routing_fixture.h"
 #include "../core/test_support.h"
 
 using namespace rtest;
@@ -142,7 +142,7 @@ TEST_F(RequestTableTest, AgesOutARequestIdleForMoreThanMaxAgeOnly) {
     std::vector<PutRecord> puts = PutsTo("AGED.REPLY");
     ASSERT_EQ(puts.size(), 1u);
     EXPECT_EQ(puts[0].data.size(), 104u);
-    EXPECT_EQ(puts[0].pmoOptions, MQPMO_NO_SYNCPOINT) << "no context passed";
+    EXPECT_EQ(puts[0].pmo.Options, MQPMO_NO_SYNCPOINT) << "no context passed";
     EXPECT_EQ(PutsTo("KEPT.REPLY").size(), 0u);
     EXPECT_EQ(PutsTo("BUSY.REPLY").size(), 0u);
 

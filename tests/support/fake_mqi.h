@@ -1,23 +1,26 @@
-/* mqaccess_fakemq.h -- a scripted stand-in for the MQI entry points, put
- * into MQEntryPoints by unit tests of the MQ access modules: it records
- * each call and answers with the reasons a test has queued.
+/* fake_mqi.h -- an in-process stand-in for the MQI entry points and a
+ * captured log, for the unit tests of the modules that call MQ.
  *
- * Threads: the fake's state is guarded by its own mutex, since workers
- * call MQPUT1 while the test thread looks.
+ * Install() puts the fake verbs into MQEntryPoints with both connections
+ * "open" and nothing recorded. The verbs record every call (opens, closes,
+ * puts with their descriptor, options and bytes) and answer with the
+ * reasons a test has queued; MQOPEN hands out handles and remembers the
+ * name of each, MQINQ answers MAXMSGL and DEFTYPE per queue name.
+ * Threads: workers call the verbs while the test thread looks, so the
+ * state is kept under its own mutex.
  */
 #pragma once
 
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <deque>
-#include <functional>
+#include <map>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "config/settings.h"
+#include "core/test_support.h"
 #include "log/output.h"
 #include "mq/connect.h"
 #include "mq/mqload.h"
@@ -36,26 +39,33 @@ struct OPENCALL {
 };
 
 struct PUTCALL {
-    MQHCONN hConn;
-    MQHOBJ hObj;      /* MQPUT */
-    std::string name; /* MQPUT1 */
-    MQMD md;
-    MQPMO pmo;
-    std::string data;
+    MQHCONN hConn = 0;
+    MQHOBJ hObj = 0;  /* MQPUT: the handle; MQPUT1: 0 */
+    std::string name; /* MQPUT1: the object; MQPUT: the name the handle was opened for */
+    MQMD md{};        /* the descriptor as the put left it */
+    MQPMO pmo{};
+    std::vector<MQBYTE> data;
+    MQLONG reason = 0; /* what the put answered */
+    std::string text() const { return std::string(data.begin(), data.end()); }
 };
 
 struct STATE {
     std::mutex lock;
     std::vector<OPENCALL> opens;
     std::deque<MQLONG> openFailures; /* reasons of the next opens; 0: succeed */
+    std::map<MQHOBJ, std::string> handleNames;
     std::vector<MQHOBJ> closes;
     MQLONG closeReason = 0;
     int inquiries = 0;
     MQLONG inqReason = 0;
-    MQLONG inqMaxMsgLen = 65536;
+    MQLONG inqMaxMsgLen = 65536; /* unless maxMsgLength names the queue */
     MQLONG inqDefType = MQQDT_PREDEFINED;
-    std::vector<PUTCALL> puts;      /* MQPUT and MQPUT1 */
+    std::map<std::string, MQLONG> maxMsgLength;
+    std::map<std::string, MQLONG> defType;
+    std::vector<PUTCALL> puts;      /* MQPUT and MQPUT1, failed ones too */
     std::deque<MQLONG> putFailures; /* reasons of the next puts; 0: succeed */
+    bool assignMsgIds = false;      /* give a put without MsgId one, as MQ does */
+    uint32_t nextMsgId = 1;
     int disconnects = 0;
     MQHOBJ nextHObj = 100;
 };
@@ -65,6 +75,7 @@ inline STATE &State() {
     return state;
 }
 
+/* A blank- or NUL-padded name field without its padding. */
 inline std::string Field(const MQCHAR *field, size_t size) {
     size_t len = strnlen(field, size);
     while (len > 0 && field[len - 1] == ' ')
@@ -94,6 +105,8 @@ inline void MQENTRY Open(MQHCONN, PMQOD od, MQLONG options, PMQHOBJ hObj, PMQLON
                   Field(od->ObjectQMgrName, sizeof od->ObjectQMgrName), options,
                   failure == 0 ? s.nextHObj++ : MQHO_UNUSABLE_HOBJ};
     s.opens.push_back(call);
+    if (failure == 0)
+        s.handleNames[call.hObj] = call.name;
     *hObj = call.hObj;
     Result(failure, compCode, reason);
 }
@@ -107,34 +120,57 @@ inline void MQENTRY Close(MQHCONN, PMQHOBJ hObj, MQLONG, PMQLONG compCode, PMQLO
     Result(s.closeReason, compCode, reason);
 }
 
-inline void MQENTRY Inq(MQHCONN, MQHOBJ, MQLONG count, PMQLONG selectors, MQLONG intCount,
+inline void MQENTRY Inq(MQHCONN, MQHOBJ hObj, MQLONG count, PMQLONG selectors, MQLONG intCount,
                         PMQLONG ints, MQLONG, PMQCHAR, PMQLONG compCode, PMQLONG reason) {
     STATE &s = State();
     std::lock_guard<std::mutex> guard(s.lock);
     s.inquiries++;
-    if (s.inqReason == 0) {
-        for (MQLONG i = 0; i < count && i < intCount; i++)
-            ints[i] = selectors[i] == MQIA_MAX_MSG_LENGTH ? s.inqMaxMsgLen : s.inqDefType;
+    const std::string &name = s.handleNames[hObj];
+    for (MQLONG i = 0; s.inqReason == 0 && i < count && i < intCount; i++) {
+        if (selectors[i] == MQIA_MAX_MSG_LENGTH)
+            ints[i] = s.maxMsgLength.count(name) ? s.maxMsgLength[name] : s.inqMaxMsgLen;
+        else if (selectors[i] == MQIA_DEFINITION_TYPE)
+            ints[i] = s.defType.count(name) ? s.defType[name] : s.inqDefType;
+        else
+            ints[i] = 0;
     }
     Result(s.inqReason, compCode, reason);
 }
 
+inline void Record(MQHCONN hConn, MQHOBJ hObj, std::string name, PMQMD md, PMQPMO pmo,
+                   MQLONG length, PMQVOID buffer, PMQLONG compCode, PMQLONG reason) {
+    STATE &s = State();
+    PUTCALL call;
+    call.reason = NextFailure(s.putFailures);
+    if (call.reason == 0 && s.assignMsgIds && memcmp(md->MsgId, MQMI_NONE, MQ_MSG_ID_LENGTH) == 0) {
+        uint32_t n = s.nextMsgId++;
+        memcpy(md->MsgId, "FAKEMSGID", 9);
+        memcpy(md->MsgId + 20, &n, sizeof n);
+    }
+    call.hConn = hConn;
+    call.hObj = hObj;
+    call.name = std::move(name);
+    call.md = *md;
+    call.pmo = *pmo;
+    const MQBYTE *p = static_cast<const MQBYTE *>(buffer);
+    call.data.assign(p, p + length);
+    s.puts.push_back(call);
+    Result(call.reason, compCode, reason);
+}
+
 inline void MQENTRY Put(MQHCONN hConn, MQHOBJ hObj, PMQMD md, PMQPMO pmo, MQLONG length,
                         PMQVOID buffer, PMQLONG compCode, PMQLONG reason) {
-    STATE &s = State();
-    std::lock_guard<std::mutex> guard(s.lock);
-    s.puts.push_back(
-        PUTCALL{hConn, hObj, "", *md, *pmo, std::string(static_cast<char *>(buffer), length)});
-    Result(NextFailure(s.putFailures), compCode, reason);
+    std::lock_guard<std::mutex> guard(State().lock);
+    auto it = State().handleNames.find(hObj);
+    Record(hConn, hObj, it == State().handleNames.end() ? "" : it->second, md, pmo, length, buffer,
+           compCode, reason);
 }
 
 inline void MQENTRY Put1(MQHCONN hConn, PMQOD od, PMQMD md, PMQPMO pmo, MQLONG length,
                          PMQVOID buffer, PMQLONG compCode, PMQLONG reason) {
-    STATE &s = State();
-    std::lock_guard<std::mutex> guard(s.lock);
-    s.puts.push_back(PUTCALL{hConn, 0, Field(od->ObjectName, sizeof od->ObjectName), *md, *pmo,
-                             std::string(static_cast<char *>(buffer), length)});
-    Result(NextFailure(s.putFailures), compCode, reason);
+    std::lock_guard<std::mutex> guard(State().lock);
+    Record(hConn, 0, Field(od->ObjectName, sizeof od->ObjectName), md, pmo, length, buffer,
+           compCode, reason);
 }
 
 inline void MQENTRY Disc(PMQHCONN hConn, PMQLONG compCode, PMQLONG reason) {
@@ -153,14 +189,18 @@ inline void Install() {
         std::lock_guard<std::mutex> guard(s.lock);
         s.opens.clear();
         s.openFailures.clear();
+        s.handleNames.clear();
         s.closes.clear();
         s.closeReason = 0;
         s.inquiries = 0;
         s.inqReason = 0;
         s.inqMaxMsgLen = 65536;
         s.inqDefType = MQQDT_PREDEFINED;
+        s.maxMsgLength.clear();
+        s.defType.clear();
         s.puts.clear();
         s.putFailures.clear();
+        s.assignMsgIds = false;
         s.disconnects = 0;
         s.nextHObj = 100;
     }
@@ -189,16 +229,17 @@ inline std::vector<MQHOBJ> Closes() {
     return State().closes;
 }
 
-/* Poll until cond holds or seconds pass. */
-inline bool WaitFor(const std::function<bool()> &cond, int seconds = 20) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-    while (!cond()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return true;
+/* The puts made to the queue of that name. */
+inline std::vector<PUTCALL> PutsTo(const std::string &name) {
+    std::vector<PUTCALL> out;
+    for (const PUTCALL &p : Puts())
+        if (p.name == name)
+            out.push_back(p);
+    return out;
 }
+
+using tvtest::CountOf;
+using tvtest::WaitFor;
 
 /* Messages written from Start() on, while it lives, go to a temporary
  * log stream; Text() gives what was written. Start it after InitSettings,
@@ -235,12 +276,5 @@ private:
     FILE *file_ = nullptr;
     FILE *previous_ = nullptr;
 };
-
-inline int CountOf(const std::string &text, const std::string &what) {
-    int n = 0;
-    for (size_t pos = text.find(what); pos != std::string::npos; pos = text.find(what, pos + 1))
-        n++;
-    return n;
-}
 
 } /* namespace fakemq */

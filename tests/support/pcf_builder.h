@@ -1,0 +1,164 @@
+/* pcf_builder.h -- builds PCF messages byte by byte (header first, then
+ * parameters in order, lying lengths on request) and reads the parameters
+ * of a sound one back, for the tests of everything that reads or writes
+ * PCF.
+ */
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "mqconst/mqpcf.h"
+
+namespace tvtest {
+
+inline MQLONG Get(const std::vector<MQBYTE> &m, size_t at) {
+    MQLONG v = 0;
+    if (at + 4 <= m.size())
+        memcpy(&v, m.data() + at, 4);
+    return v;
+}
+inline void Set(std::vector<MQBYTE> &m, size_t at, MQLONG v) {
+    memcpy(m.data() + at, &v, 4);
+}
+
+/* Builds one PCF message: header first, then parameters in order. */
+class Pcf {
+public:
+    explicit Pcf(MQLONG command, MQLONG type = MQCFT_RESPONSE) {
+        MQCFH cfh = MQCFH_DEFAULT;
+        cfh.Type = type;
+        cfh.Command = command;
+        cfh.Control = MQCFC_NOT_LAST;
+        Append(&cfh, sizeof cfh);
+    }
+    Pcf &Control(MQLONG v) { return Field(20, v); }
+    Pcf &Seq(MQLONG v) { return Field(16, v); }
+    Pcf &CompCode(MQLONG v) { return Field(24, v); }
+    Pcf &Reason(MQLONG v) { return Field(28, v); }
+    Pcf &Count(MQLONG v) { return Field(32, v); }
+    Pcf &Int(MQLONG parameter, MQLONG value) {
+        MQLONG s[4] = {MQCFT_INTEGER, 16, parameter, value};
+        Append(s, sizeof s);
+        return Bump();
+    }
+    /* A string of exactly value's bytes, padded to a multiple of 4 with zeros. */
+    Pcf &Str(MQLONG parameter, const std::string &value) {
+        MQLONG len = (MQLONG)value.size();
+        MQLONG struc = (20 + len + 3) & ~3;
+        MQLONG s[5] = {MQCFT_STRING, struc, parameter, 0, len};
+        Append(s, sizeof s);
+        Append(value.data(), value.size());
+        Pad(struc - 20 - len);
+        return Bump();
+    }
+    /* A string blank-padded to width bytes, as the command server sends. */
+    Pcf &Padded(MQLONG parameter, const std::string &value, size_t width) {
+        std::string v = value;
+        v.resize(width, ' ');
+        return Str(parameter, v);
+    }
+    Pcf &IntList(MQLONG parameter, const std::vector<MQLONG> &values) {
+        MQLONG s[4] = {MQCFT_INTEGER_LIST, (MQLONG)(16 + 4 * values.size()), parameter,
+                       (MQLONG)values.size()};
+        Append(s, sizeof s);
+        Append(values.data(), 4 * values.size());
+        return Bump();
+    }
+    Pcf &StrList(MQLONG parameter, const std::vector<std::string> &values, MQLONG width) {
+        MQLONG struc = (24 + width * (MQLONG)values.size() + 3) & ~3;
+        MQLONG s[6] = {MQCFT_STRING_LIST, struc, parameter, 0, (MQLONG)values.size(), width};
+        Append(s, sizeof s);
+        for (const std::string &v : values) {
+            std::string p = v;
+            p.resize((size_t)width, ' ');
+            Append(p.data(), p.size());
+        }
+        Pad(struc - 24 - width * (MQLONG)values.size());
+        return Bump();
+    }
+    Pcf &Bytes(MQLONG parameter, const std::vector<MQBYTE> &value) {
+        MQLONG len = (MQLONG)value.size();
+        MQLONG struc = (16 + len + 3) & ~3;
+        MQLONG s[4] = {MQCFT_BYTE_STRING, struc, parameter, len};
+        Append(s, sizeof s);
+        Append(value.data(), value.size());
+        Pad(struc - 16 - len);
+        return Bump();
+    }
+    Pcf &Int64(MQLONG parameter, int64_t value) {
+        MQLONG s[4] = {MQCFT_INTEGER64, 24, parameter, 0};
+        Append(s, sizeof s);
+        Append(&value, sizeof value);
+        return Bump();
+    }
+    /* Raw bytes, counted as no parameter (for lying messages). */
+    Pcf &Raw(const std::vector<MQBYTE> &bytes) {
+        Append(bytes.data(), bytes.size());
+        return *this;
+    }
+    std::vector<MQBYTE> bytes() const { return m_; }
+
+private:
+    Pcf &Field(size_t at, MQLONG v) {
+        Set(m_, at, v);
+        return *this;
+    }
+    Pcf &Bump() { return Field(32, Get(m_, 32) + 1); }
+    void Append(const void *p, size_t n) {
+        const MQBYTE *b = static_cast<const MQBYTE *>(p);
+        m_.insert(m_.end(), b, b + n);
+    }
+    void Pad(MQLONG n) { m_.insert(m_.end(), (size_t)n, 0); }
+    std::vector<MQBYTE> m_;
+};
+
+/* One parameter read back from a message. */
+struct Parm {
+    MQLONG type = 0;
+    MQLONG strucLength = 0;
+    MQLONG parameter = 0;
+    MQLONG value = 0; /* MQCFIN */
+    std::string text; /* MQCFST */
+    MQLONG stringLength = 0;
+};
+
+/* The parameters of a sound PCF message (fails the test when it is not). */
+inline std::vector<Parm> ReadParms(const std::vector<MQBYTE> &m) {
+    std::vector<Parm> out;
+    EXPECT_GE(m.size(), 36u);
+    if (m.size() < 36)
+        return out;
+    size_t pos = 36;
+    MQLONG count = Get(m, 32);
+    for (MQLONG i = 0; i < count; i++) {
+        EXPECT_LE(pos + 8, m.size()) << "parameter " << i << " of " << count;
+        if (pos + 8 > m.size())
+            return out;
+        Parm p;
+        p.type = Get(m, pos);
+        p.strucLength = Get(m, pos + 4);
+        p.parameter = Get(m, pos + 8);
+        EXPECT_GE(p.strucLength, 12);
+        EXPECT_EQ(p.strucLength % 4, 0);
+        EXPECT_LE(pos + (size_t)p.strucLength, m.size());
+        if (p.strucLength < 12 || pos + (size_t)p.strucLength > m.size())
+            return out;
+        if (p.type == MQCFT_INTEGER)
+            p.value = Get(m, pos + 12);
+        if (p.type == MQCFT_STRING) {
+            p.stringLength = Get(m, pos + 16);
+            p.text.assign((const char *)m.data() + pos + 20, (size_t)p.stringLength);
+        }
+        out.push_back(p);
+        pos += (size_t)p.strucLength;
+    }
+    EXPECT_EQ(pos, m.size()) << "bytes after the last counted parameter";
+    return out;
+}
+
+}  // namespace tvtest

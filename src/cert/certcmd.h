@@ -17,7 +17,7 @@
 #include <cstdint>
 
 #include "cert/certparse.h"
-#include "cert/certrec.h"
+#include "mqsc/certrec.h"
 #include "mqconst/mqi.h"
 #include "routing/request.h"
 

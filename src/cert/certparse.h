@@ -13,7 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "cert/certrec.h"
+#include "mqsc/certrec.h"
 
 constexpr size_t CERT_REPOS_SIZE = 261;     /* 256 characters as given, ".kdb", NUL */
 constexpr size_t CERT_QMGR_LABEL_SIZE = 65; /* the queue manager's CERTLABL, NUL */

@@ -17,7 +17,7 @@
 
 #include <cstdint>
 
-#include "cert/certrec.h"
+#include "mqsc/certrec.h"
 #include "mqsc/mqsc_tables.h"
 #include "platform/platform.h"
 

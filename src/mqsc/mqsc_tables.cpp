@@ -13,7 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "cert/certrec.h"
+#include "mqsc/certrec.h"
 #include "mqconst/mqconst.h"
 
 const ValueNameDef YesNoNames[] = {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "cert/certrec.h"
+#include "mqsc/certrec.h"
 #include "mqconst/mqconst.h"
 #include "mqsc/mqsc_tables.h"
 

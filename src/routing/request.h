@@ -118,7 +118,7 @@ void ExpireRequests(REQUEST *list);
  * "CVLA501E No response from IBM MQ Command Server") and set md's MsgType,
  * Format, Encoding, CodedCharSetId, Priority, Persistence, Expiry and Report
  * for it. On 0 *msg is a block from CSGetMem that the caller frees and
- * *length its length (after RenderReplyAsMqsc). On failure *msg is null:
+ * *length its length (after RenderReplyForRequester). On failure *msg is null:
  * 2071 when no memory (CVLA201E written, stop flag set). */
 MQLONG BuildNoResponseReply(REQUEST *req, MQMD *md, MQBYTE **msg, MQLONG *length);
 
@@ -139,4 +139,4 @@ const char *FormatMsgIdHex(char *out, const MQBYTE *msgId);
  * becomes MQFMT_STRING for MQSC text (escape responses stay MQFMT_ADMIN).
  * Without a renderer, for other types, or when rendering fails, the reply
  * stays PCF, so the requester always gets an answer. Returns 0. */
-MQLONG RenderReplyAsMqsc(REQUEST *req, MQMD *md, MQBYTE **msg, MQLONG *length);
+MQLONG RenderReplyForRequester(REQUEST *req, MQMD *md, MQBYTE **msg, MQLONG *length);

@@ -40,7 +40,7 @@ void SetReplyRenderer(REPLYRENDERER *renderer) {
     Renderer.store(renderer, std::memory_order_relaxed);
 }
 
-MQLONG RenderReplyAsMqsc(REQUEST *req, MQMD *md, MQBYTE **msg, MQLONG *length) {
+MQLONG RenderReplyForRequester(REQUEST *req, MQMD *md, MQBYTE **msg, MQLONG *length) {
     if (req->requestType != REQTYPE_MQSC && req->requestType != REQTYPE_ESCAPE)
         return MQRC_NONE;
     REPLYRENDERER *render = Renderer.load(std::memory_order_relaxed);

@@ -320,7 +320,7 @@ MQLONG BuildNoResponseReply(REQUEST *req, MQMD *md, MQBYTE **msg, MQLONG *length
 
     *msg = buffer;
     *length = MQCFH_STRUC_LENGTH + strucLength;
-    return RenderReplyAsMqsc(req, md, msg, length);
+    return RenderReplyForRequester(req, md, msg, length);
 }
 
 /* ---- Helpers ---------------------------------------------------------- */

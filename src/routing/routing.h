@@ -96,7 +96,7 @@ void SetRequestHandler(int which, REQUESTHANDLER *handler);
  * is registered (the request goes to the command server as it came). */
 MQLONG CallRequestHandler(int which, REQUEST *req, MQMD *md, MQBYTE *msg, MQLONG length);
 
-/* Register (or remove) the renderer RenderReplyAsMqsc uses. */
+/* Register (or remove) the renderer RenderReplyForRequester uses. */
 void SetReplyRenderer(REPLYRENDERER *renderer);
 
 /* Remove every handler and the renderer (ResetRouting). */

@@ -1,24 +1,35 @@
-/* bench_support.h -- the requester side the inquiry benchmarks share.
+/* bench_support.h -- what the benchmarks that drive real processes share.
  *
- * A connection with a temporary dynamic reply queue and an INQUIRE_Q of every
- * queue with every attribute, sent to a command queue and drained to the end
- * of its reply set.
+ * The requester side: a connection with a temporary dynamic reply queue and
+ * an INQUIRE_Q of every queue with every attribute, sent to a command queue
+ * and drained to the end of its reply set.
+ * The agent side: programs of the build run to their end (RunBenchProgram),
+ * a TORVIK agent started as a service on a thread and waited for until it is
+ * up (StartBenchAgent), stopped with `torvik -c STOP` (StopBenchAgent), and
+ * its process found and its memory read through /proc (FindAgentPid,
+ * ProcStatusKb; 0 or -1 where there is no /proc).
  */
 #ifndef TV_BENCH_SUPPORT_H
 #define TV_BENCH_SUPPORT_H
 
 #include <benchmark/benchmark.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "mqconst/mqi.h"
 #include "mqconst/mqpcf.h"
 #include "mqcmd_build.h"
 #include "mqcmd_replyset.h"
+#include "platform/platform.h"
 
 inline void SetName(MQCHAR *field, size_t size, const char *name) {
     size_t len = strlen(name);
@@ -134,6 +145,157 @@ inline MQLONG InquireAllQueues(const INQUIRER &in, const char *target, MQLONG wa
         if (ReplyCompletesSet(rmd.Format, buffer->data(), (size_t)length))
             return 0;
     }
+}
+
+/* ---- Programs and the agent ---------------------------------------------- */
+
+/* Run a program (no shell) to its end or until timeoutMs; its output
+ * (standard output and error) into *out. Returns its exit code, or -1 when
+ * it could not be run. */
+inline int RunBenchProgram(const std::vector<std::string> &args, std::string *out = nullptr,
+                           uint32_t timeoutMs = 120000) {
+    std::vector<const char *> argv;
+    for (const std::string &a : args)
+        argv.push_back(a.c_str());
+    argv.push_back(nullptr);
+    std::vector<char> buf(1 << 20);
+    PLPROCRESULT result;
+    memset(&result, 0, sizeof result);
+    if (PLRunProcess(argv.data(), nullptr, buf.data(), buf.size(), timeoutMs, &result) != 0)
+        return -1;
+    if (out != nullptr)
+        out->assign(buf.data(), result.outLen);
+    return result.exitCode;
+}
+
+/* A TORVIK agent run as a service (-k) on a thread of the benchmark. */
+struct BENCHAGENT {
+    std::string program; /* the torvik program */
+    std::string qmgr;
+    std::string logDir; /* its logpath */
+    std::thread thread; /* runs the agent to its end */
+    std::atomic<int> done{0};
+    std::atomic<int> exitCode{-1};
+    std::atomic<int64_t> endNs{0}; /* steady clock at its end */
+    long pid = 0;                  /* 0 where it cannot be found */
+};
+
+/* The pid of the process whose command line holds program's file name, the
+ * queue manager name qmgr and "-k", or 0. Reads /proc. */
+inline long FindAgentPid(const std::string &program, const std::string &qmgr) {
+    std::string name = std::filesystem::path(program).filename().string();
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it("/proc", ec), end; !ec && it != end;
+         it.increment(ec)) {
+        std::string entry = it->path().filename().string();
+        char *stop = nullptr;
+        long pid = strtol(entry.c_str(), &stop, 10);
+        if (pid <= 0 || *stop != '\0')
+            continue;
+        FILE *f = fopen((it->path() / "cmdline").string().c_str(), "r");
+        if (f == nullptr)
+            continue;
+        char cmd[4096];
+        size_t n = fread(cmd, 1, sizeof cmd, f);
+        fclose(f);
+        /* NUL-separated arguments */
+        std::vector<std::string> args;
+        for (size_t at = 0; at < n;) {
+            size_t len = strnlen(cmd + at, n - at);
+            args.emplace_back(cmd + at, len);
+            at += len + 1;
+        }
+        bool isAgent = !args.empty() && args[0].size() >= name.size() &&
+                       args[0].compare(args[0].size() - name.size(), name.size(), name) == 0;
+        bool hasQmgr = false, service = false;
+        for (const std::string &a : args) {
+            hasQmgr = hasQmgr || a == qmgr;
+            service = service || a == "-k";
+        }
+        if (isAgent && hasQmgr && service)
+            return pid;
+    }
+    return 0;
+}
+
+/* A field of /proc/PID/status in kilobytes ("VmRSS", "VmHWM"), or -1. */
+inline long ProcStatusKb(long pid, const char *field) {
+    FILE *f = fopen(("/proc/" + std::to_string(pid) + "/status").c_str(), "r");
+    if (f == nullptr)
+        return -1;
+    char line[256];
+    long kb = -1;
+    size_t len = strlen(field);
+    while (fgets(line, sizeof line, f) != nullptr)
+        if (strncmp(line, field, len) == 0 && line[len] == ':') {
+            kb = strtol(line + len + 1, nullptr, 10);
+            break;
+        }
+    fclose(f);
+    return kb;
+}
+
+/* Write a configuration file at cfgPath (logpath = logDir, certevent = no,
+ * then the lines of extraConfig), start program -m
+ * qmgr -k -f cfgPath on a thread and wait (up to a minute) until its log
+ * shows the parameters report (CVLA004I). Returns false when it did not
+ * come up; the thread is left for StopBenchAgent to join. */
+inline bool StartBenchAgent(BENCHAGENT *a, const std::string &program, const std::string &qmgr,
+                            const std::string &logDir, const std::string &cfgPath,
+                            const std::string &extraConfig = "") {
+    a->program = program;
+    a->qmgr = qmgr;
+    a->logDir = logDir;
+    a->done = 0;
+    a->exitCode = -1;
+    a->pid = 0;
+    std::error_code ec;
+    std::filesystem::create_directories(logDir, ec);
+    FILE *f = fopen(cfgPath.c_str(), "w");
+    if (f == nullptr)
+        return false;
+    fprintf(f, "logpath = \"%s\"\ncertevent = no\n%s", logDir.c_str(), extraConfig.c_str());
+    fclose(f);
+    std::string log = logDir + "/TORVIK_Log01.txt";
+    remove(log.c_str());
+    std::vector<std::string> args = {program, "-m", qmgr, "-k", "-f", cfgPath};
+    a->thread = std::thread([a, args] {
+        a->exitCode = RunBenchProgram(args, nullptr, 24 * 3600 * 1000);
+        a->endNs = std::chrono::steady_clock::now().time_since_epoch().count();
+        a->done = 1;
+    });
+    for (int i = 0; i < 6000 && !a->done; i++) {
+        FILE *l = fopen(log.c_str(), "r");
+        if (l != nullptr) {
+            char line[512];
+            bool up = false;
+            while (fgets(line, sizeof line, l) != nullptr)
+                up = up || strstr(line, "CVLA004I") != nullptr;
+            fclose(l);
+            if (up) {
+                a->pid = FindAgentPid(program, qmgr);
+                return true;
+            }
+        }
+        PLSleep(10);
+    }
+    return false;
+}
+
+/* STOP the agent with `torvik -m QM -c STOP` and wait (up to 30 s) for it
+ * to end; then join its thread. An agent that does not end is left to end
+ * with its queue manager: stop that before calling this again. Returns
+ * whether it ended. */
+inline bool StopBenchAgent(BENCHAGENT *a) {
+    if (!a->thread.joinable())
+        return false;
+    RunBenchProgram({a->program, "-m", a->qmgr, "-c", "STOP"});
+    for (int i = 0; i < 30000 && !a->done; i++)
+        PLSleep(1);
+    bool ended = a->done != 0;
+    if (ended)
+        a->thread.join();
+    return ended;
 }
 
 #endif

@@ -46,23 +46,7 @@ std::string Repository;
 std::vector<std::string> ListOutput;                 /* lines of the listing */
 std::vector<std::vector<std::string>> DetailsOutput; /* lines of each details run */
 double TotalMs = 0, ToolMs = 0, OwnMs = 0;
-std::thread Agent; /* runs the agent until STOP */
-
-int Run(const std::vector<std::string> &args, std::string *out = nullptr,
-        uint32_t timeoutMs = 120000) {
-    std::vector<const char *> argv;
-    for (const std::string &a : args)
-        argv.push_back(a.c_str());
-    argv.push_back(nullptr);
-    std::vector<char> buf(1 << 20);
-    PLPROCRESULT result;
-    memset(&result, 0, sizeof result);
-    if (PLRunProcess(argv.data(), nullptr, buf.data(), buf.size(), timeoutMs, &result) != 0)
-        return -1;
-    if (out != nullptr)
-        out->assign(buf.data(), result.outLen);
-    return result.exitCode;
-}
+BENCHAGENT Agent; /* runs the agent until STOP */
 
 std::vector<std::string> Lines(const std::string &text) {
     std::vector<std::string> lines;
@@ -76,13 +60,14 @@ std::vector<std::string> Lines(const std::string &text) {
  * certificate. Keeps their output when keep is set. */
 void RunTools(bool keep) {
     std::string out;
-    Run({BIN + "/runmqakm", "-cert", "-list", "all", "-db", Repository, "-stashed", "-locale",
-         "en"},
-        &out);
+    RunBenchProgram({BIN + "/runmqakm", "-cert", "-list", "all", "-db", Repository, "-stashed",
+                     "-locale", "en"},
+                    &out);
     if (keep)
         ListOutput = Lines(out);
     for (int i = 0; i < CERT_COUNT; i++) {
-        Run({BIN + "/runmqakm", "-cert", "-details", "-label", "cert" + std::to_string(i), "-db",
+        RunBenchProgram(
+            {BIN + "/runmqakm", "-cert", "-details", "-label", "cert" + std::to_string(i), "-db",
              Repository, "-stashed", "-locale", "en"},
             &out);
         if (keep)
@@ -193,53 +178,33 @@ bool Setup() {
     std::string path = BIN + ":" + (getenv("PATH") != nullptr ? getenv("PATH") : "/usr/bin:/bin");
     PLSetEnv("PATH", path.c_str());
     Repository = StateDir + "/key.kdb";
-    if (Run({BIN + "/runmqakm", "-keydb", "-create", "-db", Repository, "-pw", "pw", "-stash"}) !=
-        0)
+    if (RunBenchProgram({BIN + "/runmqakm", "-keydb", "-create", "-db", Repository, "-pw", "pw",
+                         "-stash"}) != 0)
         return false;
     fprintf(stderr, "making %d certificates...\n", CERT_COUNT);
     for (int i = 0; i < CERT_COUNT; i++) {
         std::string label = "cert" + std::to_string(i);
-        if (Run({BIN + "/runmqakm", "-cert", "-create", "-db", Repository, "-stashed", "-label",
-                 label, "-dn", "CN=" + label + ",O=Bench", "-size", "1024", "-expire",
-                 std::to_string(1 + i)}) != 0)
+        if (RunBenchProgram({BIN + "/runmqakm", "-cert", "-create", "-db", Repository, "-stashed",
+                             "-label", label, "-dn", "CN=" + label + ",O=Bench", "-size", "1024",
+                             "-expire", std::to_string(1 + i)}) != 0)
             return false;
     }
-    if (Run({BIN + "/mqsim", "start", QMGR, "--mqsc",
-             std::string(TV_SOURCE_DIR) + "/samples/torvik.mqsc"}) != 0)
+    if (RunBenchProgram({BIN + "/mqsim", "start", QMGR, "--mqsc",
+                         std::string(TV_SOURCE_DIR) + "/samples/torvik.mqsc"}) != 0)
         return false;
-    Run({BIN + "/mqsim", "mqsc", QMGR, "ALTER QMGR SSLKEYR('" + Repository + "')"});
-    std::filesystem::create_directories(StateDir + "/log");
-    FILE *cfg = fopen((StateDir + "/torvik.cfg").c_str(), "w");
-    if (cfg == nullptr)
+    RunBenchProgram({BIN + "/mqsim", "mqsc", QMGR, "ALTER QMGR SSLKEYR('" + Repository + "')"});
+    if (!StartBenchAgent(&Agent, BIN + "/torvik", QMGR, StateDir + "/log",
+                         StateDir + "/torvik.cfg"))
         return false;
-    fprintf(cfg, "logpath = \"%s/log\"\ncertevent = no\n", StateDir.c_str());
-    fclose(cfg);
-    Agent = std::thread([] {
-        Run({BIN + "/torvik", "-m", QMGR, "-k", "-f", StateDir + "/torvik.cfg"}, nullptr,
-            4 * 3600 * 1000);
-    });
-    for (int i = 0; i < 300; i++) {
-        std::string log;
-        FILE *f = fopen((StateDir + "/log/TORVIK_Log01.txt").c_str(), "r");
-        if (f != nullptr) {
-            char line[512];
-            while (fgets(line, sizeof line, f) != nullptr)
-                log += line;
-            fclose(f);
-        }
-        if (log.find("CVLA004I") != std::string::npos)
-            break;
-        PLSleep(100);
-    }
     RunTools(true);
     return true;
 }
 
 void Teardown() {
-    Run({BIN + "/mqcmd", "-m", QMGR, "--simple", "STOP"});
-    if (Agent.joinable())
-        Agent.join();
-    Run({BIN + "/mqsim", "stop", QMGR});
+    StopBenchAgent(&Agent);
+    RunBenchProgram({BIN + "/mqsim", "stop", QMGR});
+    if (Agent.thread.joinable()) /* it ends with its queue manager */
+        Agent.thread.join();
     std::error_code ec;
     std::filesystem::remove_all(StateDir, ec);
 }

@@ -24,7 +24,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <dirent.h>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -37,7 +36,6 @@
 
 namespace {
 
-constexpr uint32_t CONTROL_TIMEOUT_MS = 120000;
 constexpr MQLONG REPLY_WAIT_MS = 120000;
 constexpr char AGENT_INPUT_Q[] = "CORVEL.TORVIK.COMMAND.QUEUE";
 constexpr char COMMAND_Q[] = "SYSTEM.ADMIN.COMMAND.QUEUE";
@@ -54,53 +52,7 @@ double MsSince(Clock::time_point start) {
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
 
-int RunProgram(const std::vector<std::string> &args, std::string *out = nullptr,
-               uint32_t timeoutMs = CONTROL_TIMEOUT_MS) {
-    std::vector<const char *> argv;
-    for (const std::string &a : args)
-        argv.push_back(a.c_str());
-    argv.push_back(nullptr);
-    std::vector<char> buf(65536);
-    PLPROCRESULT result;
-    memset(&result, 0, sizeof result);
-    if (PLRunProcess(argv.data(), nullptr, buf.data(), buf.size(), timeoutMs, &result) != 0)
-        return -1;
-    if (out != nullptr)
-        out->assign(buf.data(), result.outLen);
-    return result.exitCode;
-}
-
 /* ---- The agent's CPU time, from /proc ------------------------------------ */
-
-/* The pid of the torvik process serving QmgrName, or 0. */
-long FindAgentPid(void) {
-    DIR *proc = opendir("/proc");
-    if (proc == nullptr)
-        return 0;
-    long found = 0;
-    while (struct dirent *e = readdir(proc)) {
-        char *end = nullptr;
-        long pid = strtol(e->d_name, &end, 10);
-        if (pid <= 0 || *end != '\0')
-            continue;
-        std::string path = "/proc/" + std::string(e->d_name) + "/cmdline";
-        FILE *f = fopen(path.c_str(), "r");
-        if (f == nullptr)
-            continue;
-        char cmd[4096];
-        size_t n = fread(cmd, 1, sizeof cmd - 1, f);
-        fclose(f);
-        cmd[n] = '\0';
-        std::string args(cmd, n);
-        if (strstr(cmd, "torvik") != nullptr && args.find(QmgrName) != std::string::npos &&
-            args.find(std::string("-k")) != std::string::npos) {
-            found = pid;
-            break;
-        }
-    }
-    closedir(proc);
-    return found;
-}
 
 /* User plus system CPU time of pid in milliseconds, or -1. */
 double CpuMs(long pid) {
@@ -124,60 +76,29 @@ double CpuMs(long pid) {
 
 /* ---- The agent ----------------------------------------------------------- */
 
-std::thread AgentThread;
-std::atomic<int> AgentDone{0};
-std::atomic<int64_t> AgentEndNs{0};
+BENCHAGENT Agent;
 long AgentPid = 0;
 
 bool StartAgent(void) {
-    std::string cfg = StateDir + "/torvik.cfg";
-    FILE *f = fopen(cfg.c_str(), "w");
-    if (f == nullptr)
-        return false;
-    fprintf(f, "logpath = \"%s\"\ncertevent = no\n", StateDir.c_str());
-    fclose(f);
-    remove((StateDir + "/TORVIK_Log01.txt").c_str());
-    AgentDone = 0;
-    std::vector<std::string> args = {TorvikProgram, "-m", QmgrName, "-k", "-f", cfg};
-    AgentThread = std::thread([args] {
-        RunProgram(args, nullptr, 3600 * 1000);
-        AgentEndNs = Clock::now().time_since_epoch().count();
-        AgentDone = 1;
-    });
-    /* Up once its parameters are in the log. */
-    std::string log = StateDir + "/TORVIK_Log01.txt";
-    for (int i = 0; i < 3000 && !AgentDone; i++) {
-        FILE *l = fopen(log.c_str(), "r");
-        if (l != nullptr) {
-            char line[512];
-            bool up = false;
-            while (fgets(line, sizeof line, l))
-                up = up || strstr(line, "CVLA004I") != nullptr;
-            fclose(l);
-            if (up) {
-                AgentPid = FindAgentPid();
-                return true;
-            }
-        }
-        PLSleep(10);
-    }
-    return false;
+    bool up = StartBenchAgent(&Agent, TorvikProgram, QmgrName, StateDir, StateDir + "/torvik.cfg");
+    AgentPid = Agent.pid;
+    return up;
 }
 
 /* STOP the agent with `torvik -c STOP`, timing its return and the agent's
  * exit. An agent that does not end ends with its queue manager. */
 void StopAgent(double *stopReturnMs, double *agentExitMs) {
     *stopReturnMs = *agentExitMs = -1;
-    if (!AgentThread.joinable())
+    if (!Agent.thread.joinable())
         return;
     Clock::time_point start = Clock::now();
-    RunProgram({TorvikProgram, "-m", QmgrName, "-c", "STOP"});
+    RunBenchProgram({TorvikProgram, "-m", QmgrName, "-c", "STOP"});
     *stopReturnMs = MsSince(start);
-    for (int i = 0; i < 30000 && !AgentDone; i++)
+    for (int i = 0; i < 30000 && !Agent.done; i++)
         PLSleep(1);
-    if (AgentDone)
+    if (Agent.done)
         *agentExitMs = std::chrono::duration<double, std::milli>(
-                           Clock::duration(AgentEndNs.load()) - start.time_since_epoch())
+                           Clock::duration(Agent.endNs.load()) - start.time_since_epoch())
                            .count();
 }
 
@@ -287,9 +208,9 @@ bool RunSize(int queues, bool withLoad) {
     std::string mqsim = std::string(TV_BIN_DIR) + "/mqsim";
     std::string out;
     snprintf(QmgrName, sizeof QmgrName, "RB%lldQ%d", (long long)PLProcessId(), queues);
-    if (RunProgram({mqsim, "start", QmgrName, "--queues", std::to_string(queues), "--mqsc",
-                    std::string(TV_SOURCE_DIR) + "/samples/torvik.mqsc"},
-                   &out) != 0) {
+    if (RunBenchProgram({mqsim, "start", QmgrName, "--queues", std::to_string(queues), "--mqsc",
+                         std::string(TV_SOURCE_DIR) + "/samples/torvik.mqsc"},
+                        &out) != 0) {
         fprintf(stderr, "routing_e2e: the queue manager did not start: %s\n", out.c_str());
         return false;
     }
@@ -331,9 +252,9 @@ bool RunSize(int queues, bool withLoad) {
             "agent ended after %.1f ms (target < 50)\n",
             queues, stopReturn, agentExit);
     fflush(stdout);
-    RunProgram({mqsim, "stop", QmgrName});
-    if (AgentThread.joinable())
-        AgentThread.join();
+    RunBenchProgram({mqsim, "stop", QmgrName});
+    if (Agent.thread.joinable())
+        Agent.thread.join();
     return ok;
 }
 

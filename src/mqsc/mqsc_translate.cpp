@@ -70,7 +70,7 @@ static const MqscParamDef *FindKeyword(const MqscCommandDef *cmd, const char *wo
 static int SameWord(const char *word, int length, const char *keyword);
 static int IsToken(const char *token, int length, char c);
 static int EqualNoCase(const char *a, const char *b, int length);
-static void SendReplyText(REQUEST *req, MQBYTE *buffer, MQLONG textLength);
+static void SendReplyText(REQUEST *req, MQBYTE *buffer, MQLONG textLength, MQLONG seq, int last);
 static MQLONG ReplyHeaderSize(const REQUEST *req);
 
 static inline MQLONG GetLong(const MQBYTE *p) {
@@ -455,13 +455,13 @@ MQLONG ReplySyntaxError(REQUEST *req, const char *text, MQLONG length, const cha
     memcpy(out, SyntaxErrorText, (size_t)prefix);
     memcpy(out + prefix, start, (size_t)segment);
     out[prefix + segment] = '\n';
-    SendReplyText(req, buffer, prefix + segment + 1);
+    SendReplyText(req, buffer, prefix + segment + 1, 1, 0);
 
     MQLONG helpLength = (MQLONG)strlen(helpText);
     if (helpLength > PCF_MESSAGE_SIZE - base)
         helpLength = PCF_MESSAGE_SIZE - base;
     memcpy(out, helpText, (size_t)helpLength);
-    SendReplyText(req, buffer, helpLength);
+    SendReplyText(req, buffer, helpLength, 2, 1);
 
     CSFreeMem(buffer);
     req->complete = 1;
@@ -480,7 +480,7 @@ MQLONG ReplyErrorText(REQUEST *req, const char *text) {
     if (textLength > PCF_MESSAGE_SIZE - base)
         textLength = PCF_MESSAGE_SIZE - base;
     memcpy(buffer + base, text, (size_t)textLength);
-    SendReplyText(req, buffer, textLength);
+    SendReplyText(req, buffer, textLength, 1, 1);
     CSFreeMem(buffer);
     req->complete = 1;
     return MQRC_NONE;
@@ -494,12 +494,17 @@ static MQLONG ReplyHeaderSize(const REQUEST *req) {
 
 /* Put one error reply whose text lies at buffer + ReplyHeaderSize(req):
  * for an escape request behind a failed escape-response header (Command 0,
- * Reason MQRCCF_COMMAND_FAILED), else as MQSC text. PutReply reports its
- * own failures. */
-static void SendReplyText(REQUEST *req, MQBYTE *buffer, MQLONG textLength) {
+ * Reason MQRCCF_COMMAND_FAILED) with MsgSeqNumber seq, else as MQSC text.
+ * Only the last reply of the set (last 1) carries MQCFC_LAST, so that a
+ * requester reads on to it. PutReply reports its own failures. */
+static void SendReplyText(REQUEST *req, MQBYTE *buffer, MQLONG textLength, MQLONG seq, int last) {
     const int escape = req->requestType == REQTYPE_ESCAPE;
-    if (escape)
+    if (escape) {
         PCFEscapeHeader(buffer, textLength, 0, MQRCCF_COMMAND_FAILED);
+        MQLONG control = last ? MQCFC_LAST : MQCFC_NOT_LAST;
+        memcpy(buffer + offsetof(MQCFH, MsgSeqNumber), &seq, sizeof seq);
+        memcpy(buffer + offsetof(MQCFH, Control), &control, sizeof control);
+    }
     MQMD md;
     InitLocalReplyMd(&md, escape ? REQTYPE_ESCAPE : REQTYPE_MQSC);
     PutReply(req, &md, buffer, ReplyHeaderSize(req) + textLength, 0);

@@ -209,6 +209,7 @@ TEST_F(MqscTranslateTest, EscapeCommandsAreUnwrappedOrRefused) {
     EXPECT_TRUE(Puts().empty());
 }
 
+/* Response 1 of 2, then the last one: only it carries MQCFC_LAST. */
 TEST_F(MqscTranslateTest, EscapeSyntaxErrorsComeAsTwoFailedEscapeResponses) {
     EXPECT_EQ(Unwrap(Escape("DIS CERT")), 0);
     std::vector<PutRecord> puts = PutsTo("REQ.REPLY");
@@ -217,8 +218,8 @@ TEST_F(MqscTranslateTest, EscapeSyntaxErrorsComeAsTwoFailedEscapeResponses) {
     for (int i = 0; i < 2; i++) {
         const std::vector<MQBYTE> &m = puts[i].data;
         const MQLONG len = (MQLONG)texts[i].size();
-        const MQLONG head[18] = {1, 36, 1,    0, 1, 1,        2,    3008, 2,
-                                 3, 16, 1017, 1, 4, len + 20, 3014, 0,    len};
+        const MQLONG head[18] = {1, 36, 1,    0, i + 1, i,        2,    3008, 2,
+                                 3, 16, 1017, 1, 4,     len + 20, 3014, 0,    len};
         ASSERT_EQ(m.size(), 72 + texts[i].size());
         EXPECT_EQ(memcmp(m.data(), head, sizeof head), 0);
         EXPECT_EQ(Body(puts[i], 72), texts[i]);

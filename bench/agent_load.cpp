@@ -202,8 +202,12 @@ void Requester(int index, uint64_t seed, Clock::time_point end, std::atomic<int>
     std::vector<std::vector<MQBYTE>> bodies(KIND_COUNT);
     int total = 0;
     for (int k = 0; k < KIND_COUNT; k++) {
-        if (!BuildRequest(Kinds[k], &bodies[(size_t)k]))
+        if (!BuildRequest(Kinds[k], &bodies[(size_t)k])) {
+            t->putFailures++;
+            MQCLOSE(in.hconn, &hInput, MQCO_NONE, &cc, &rc);
+            CloseInquirer(&in);
             return;
+        }
         total += Kinds[k].weight;
     }
     std::mt19937_64 rng(seed);

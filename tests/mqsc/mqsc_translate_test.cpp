@@ -209,8 +209,7 @@ TEST_F(MqscTranslateTest, EscapeCommandsAreUnwrappedOrRefused) {
     EXPECT_TRUE(Puts().empty());
 }
 
-/* Response 1 of 2, then the last one: only it carries MQCFC_LAST. */
-TEST_F(MqscTranslateTest, EscapeSyntaxErrorsComeAsTwoFailedEscapeResponses) {
+TEST_F(MqscTranslateTest, EscapeSyntaxErrorsComeAsTwoFailedEscapeResponsesOnlyTheSecondLast) {
     EXPECT_EQ(Unwrap(Escape("DIS CERT")), 0);
     std::vector<PutRecord> puts = PutsTo("REQ.REPLY");
     ASSERT_EQ(puts.size(), 2u);

@@ -151,10 +151,7 @@ TEST_F(CertCommandTest, AnswersEachParameterErrorWithOneResponseAndNoInquiry) {
     };
     for (const PARMCASE &c : cases) {
         SCOPED_TRACE(c.name);
-        {
-            std::lock_guard<std::mutex> g(fakemq::State().lock);
-            fakemq::State().puts.clear();
-        }
+        fakemq::State().puts.clear();
         REQUEST *req = CertRequester();
         EXPECT_EQ(Display(req, c.msg.bytes()), MQRC_NONE);
         std::vector<PutRecord> puts = rtest::Puts();

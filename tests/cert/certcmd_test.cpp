@@ -46,7 +46,7 @@ protected:
     }
     /* Run DisplayCertCommand as the consumer does, then enter or free the
      * request as the consumer would. Returns the handler's result. */
-    MQLONG Display(REQUEST *req, const std::vector<MQBYTE> &msg, MQMD *mdOut = nullptr) {
+    MQLONG Display(REQUEST *req, const std::vector<MQBYTE> &msg) {
         MQMD md = MQMD_DEFAULT;
         memcpy(md.Format, MQFMT_ADMIN, 8);
         std::vector<MQBYTE> buffer(msg);
@@ -55,8 +55,6 @@ protected:
             FreeRequest(req);
         else
             AddRequest(req, md.MsgId);
-        if (mdOut != nullptr)
-            *mdOut = md;
         return rc;
     }
     static Pcf Command() { return Pcf(CVL_CMD_DISPLAY_CERTIFICATE, MQCFT_COMMAND); }
@@ -181,14 +179,13 @@ TEST_F(CertCommandTest, ForwardsTheQmgrInquiryAndKeepsTheFirst25Attributes) {
     for (int i = 0; i < 30; i++)
         attrs.push_back(3000 + i);
     REQUEST *req = CertRequester();
-    MQMD md;
     Pcf msg = Command()
                   .Str(MQCA_CERT_LABEL, "  qm*  ")
                   .Str(MQCA_SSL_KEY_REPOSITORY, "/var/ssl.d/key")
                   .Int(CVL_ATTR_TORVIK_CERT_USAGE, CERT_USAGE_CA)
                   .Int(CVL_ATTR_TORVIK_LIFESPAN_THRESHOLD, 30)
                   .IntList(CVL_ATTR_TORVIK_CERT_ATTRS, attrs);
-    ASSERT_EQ(Display(req, msg.bytes(), &md), MQRC_NONE);
+    ASSERT_EQ(Display(req, msg.bytes()), MQRC_NONE);
 
     CERTCMDCTX *ctx = (CERTCMDCTX *)req->handlerContext;
     ASSERT_NE(ctx, nullptr);

@@ -172,7 +172,6 @@ TEST_F(MqscTest, EveryFormBuildsExactlyItsPcfMessage) {
         {"DISP CERT(X) EVTTHRES(-5)", Cert().Str(2121, "X").Int(20015, -5).bytes()},
         {"DIS CERT(X) EVTTHRES('30')", Cert().Str(2121, "X").Int(20015, 30).bytes()},
         {"DIS CERT(X) CERTUSAGE(cacert)", Cert().Str(2121, "X").Int(20011, 2).bytes()},
-        {"DIS CERT(X) CERTUSAGE(2)", Cert().Str(2121, "X").Int(20011, 2).bytes()},
         {"DIS CERT(X", Cert().Str(2121, "X").bytes()},
         {"DIS CERT(X) SSLKEYR(c:\\var\\k", Cert().Str(2121, "X").Str(2049, "C:\\VAR\\K").bytes()},
         {"dis\tcert(abc*)\nsslkeyr('/var/Key') certusage sslkeyr serial serial",

@@ -304,27 +304,16 @@ TEST(ExprEval, FixedWidthTextLosesItsTrailingBlanks) {
 }
 
 TEST(ExprEval, TruthTakesLow32BitsTruncatedRealsAndStringLengths) {
-    struct {
-        uint16_t type;
-        LEXVALUE value;
-        bool truth;
-    } cases[] = {
-        {LEX_NULL, {0}, false},    {LEX_INTEGER, {0x100000000LL}, false},
-        {LEX_INTEGER, {-1}, true}, {LEX_STRING_OWNED, {0}, false},
-        {LEX_STRING, {1}, true},
-    };
+    const CERTREC rec = Cert();
+    const std::pair<const char *, int> cases[] = {{"0x100000000", 0}, {"0xffffffff", 1}, {"0.9", 0},
+                                                  {"1.5", 1},         {"''", 0},         {"'a'", 1},
+                                                  {"SSLKEYR", 0},     {"0x'00'", 1}};
     for (const auto &c : cases) {
-        Lexeme v{};
-        v.type = c.type;
-        v.value = c.value;
-        EXPECT_EQ(ExprIsTrue(&v) != 0, c.truth) << c.type << " " << c.value.integer;
-    }
-    const std::pair<double, bool> reals[] = {{0.9, false}, {-1.5, true}, {1e300, true}};
-    for (const auto &r : reals) {
-        Lexeme v{};
-        v.type = LEX_REAL;
-        v.value.real = r.first;
-        EXPECT_EQ(ExprIsTrue(&v) != 0, r.second) << r.first;
+        char *message = nullptr;
+        ExprContext *ctx = CompileExpression(c.first, &Caller, &message);
+        ASSERT_NE(ctx, nullptr) << c.first;
+        EXPECT_EQ(ExprMatches(ctx, &rec), c.second) << c.first;
+        FreeExpression(ctx);
     }
 }
 

@@ -12,6 +12,8 @@
 
 #include <atomic>
 #include <cctype>
+#include <cstddef>
+#include <cstdio>
 #include <cstring>
 
 #include "cert/keytool.h"
@@ -38,9 +40,33 @@ static const char TextNotPrintable[] = "Parameter '%s' contains non-printable ch
 /* The header of a message shorter than this is not read. */
 static const MQLONG MinPcfLength = MQCFH_STRUC_LENGTH;
 
+/* A string parameter: its id, its longest value and the field of
+ * CERTCMDCTX that takes it. */
+struct STRINGPARM {
+    MQLONG parmId;
+    int maxLength;
+    size_t field;
+    size_t size;
+};
+#define CTX_FIELD(f) offsetof(CERTCMDCTX, f), sizeof(CERTCMDCTX::f)
+
+/* The strings of DISPLAY CERT, and those of the queue manager's reply. */
+static const STRINGPARM CommandStrings[] = {
+    {MQCA_SSL_KEY_REPOSITORY, CERTCMD_KEYREPOS_MAX, CTX_FIELD(keyRepository)},
+    {MQCA_CERT_LABEL, CERTCMD_LABEL_MAX, CTX_FIELD(labelPattern)},
+    {CVL_ATTR_TORVIK_WHERE, CERTCMD_FILTER_MAX, CTX_FIELD(filterText)},
+    {0, 0, 0, 0},
+};
+static const STRINGPARM QmgrStrings[] = {
+    {MQCA_SSL_KEY_REPOSITORY, CERTCMD_KEYREPOS_MAX, CTX_FIELD(qmgrKeyRepository)},
+    {MQCA_CERT_LABEL, CERTCMD_LABEL_MAX, CTX_FIELD(qmgrCertLabel)},
+    {0, 0, 0, 0},
+};
+
 static MQLONG ReadDisplayParms(REQUEST *req, CERTCMDCTX *ctx, MQBYTE *msg, MQLONG length);
-static MQLONG CheckStringParm(REQUEST *req, PCFCTX *pcf, MQLONG type, const MQBYTE *value,
-                              MQLONG valueLength, int maxLength, char *out, size_t outSize);
+static const STRINGPARM *FindStringParm(const STRINGPARM *table, MQLONG parmId);
+static MQLONG CheckStringParm(REQUEST *req, PCFCTX *pcf, const PCFPARM *parm, const STRINGPARM *row,
+                              CERTCMDCTX *ctx);
 static MQLONG UnknownParmReason(MQLONG type);
 static void ParmError(REQUEST *req, const PCFCTX *pcf, MQLONG reason, const char *format);
 static void ReadQmgrAttrs(REQUEST *req, CERTCMDCTX *ctx, MQBYTE *msg, MQLONG length, int *stop);
@@ -128,106 +154,103 @@ MQLONG DisplayCertCommand(REQUEST *req, MQMD *md, MQBYTE *msg, MQLONG length) {
  * the reason of the error response sent. */
 static MQLONG ReadDisplayParms(REQUEST *req, CERTCMDCTX *ctx, MQBYTE *msg, MQLONG length) {
     PCFCTX pcf;
+    PCFPARM parm;
     PCFStartRead(&pcf, msg, length);
-    for (;;) {
-        MQLONG type = 0, id = 0, valueLength = 0, count = 0, compCode = 0, reason = 0;
-        const MQBYTE *value = nullptr;
-        PCFNextParm(&pcf, &type, &id, &value, &valueLength, &count, &compCode, &reason);
-        if (reason != MQRC_NONE)
-            return MQRC_NONE; /* the end, or a malformed message: the list ends */
-        if (type == PCF_GROUP_END)
+    /* The end, or a malformed message: the list ends. */
+    while (PCFNext(&pcf, &parm)) {
+        if (parm.type == PCF_GROUP_END)
             continue;
+        const STRINGPARM *string = FindStringParm(CommandStrings, parm.id);
+        if (string != nullptr) {
+            MQLONG rc = CheckStringParm(req, &pcf, &parm, string, ctx);
+            if (rc != MQRC_NONE)
+                return rc;
+            if (parm.id != MQCA_SSL_KEY_REPOSITORY)
+                continue;
+            /* The name becomes one argument of the tool: one that begins
+             * with '-' would be read as an option. */
+            rc = CompleteKeyRepository(ctx->keyRepository, sizeof(ctx->keyRepository));
+            if (rc != MQRC_NONE) {
+                PCFParmError(req, &pcf, rc,
+                             rc == MQRCCF_PARM_VALUE_ERROR ? TextNotRecognised : TextTooLong);
+                return rc;
+            }
+            continue;
+        }
 
         MQLONG intValue = 0;
-        switch (id) {
+        switch (parm.id) {
             case CVL_ATTR_TORVIK_LIFESPAN_THRESHOLD:
-                if (type != MQCFT_INTEGER) {
+                if (parm.type != MQCFT_INTEGER) {
                     PCFParmError(req, &pcf, MQRCCF_CFIN_PARM_ID_ERROR, TextNotInteger);
                     return MQRCCF_CFIN_PARM_ID_ERROR;
                 }
-                memcpy(&intValue, value, sizeof(intValue));
+                memcpy(&intValue, parm.value, sizeof(intValue));
                 ctx->eventThreshold = intValue;
                 break;
-            case CVL_ATTR_TORVIK_CERT_USAGE:
-                if (type != MQCFT_INTEGER) {
+            case CVL_ATTR_TORVIK_CERT_USAGE: {
+                if (parm.type != MQCFT_INTEGER) {
                     PCFParmError(req, &pcf, MQRCCF_PARM_VALUE_ERROR, TextNotInteger);
                     return MQRCCF_PARM_VALUE_ERROR;
                 }
-                memcpy(&intValue, value, sizeof(intValue));
-                if (intValue != CERT_USAGE_PERSONAL && intValue != CERT_USAGE_CA &&
-                    intValue != CERT_USAGE_VALIDATION && intValue != -1) {
+                memcpy(&intValue, parm.value, sizeof(intValue));
+                char digits[16];
+                const int n = snprintf(digits, sizeof(digits), "%d", (int)intValue);
+                if (LookupValueName(CertUsageNames, digits, n) == nullptr) {
                     PCFParmError(req, &pcf, MQRCCF_PARM_VALUE_ERROR, TextNotRecognised);
                     return MQRCCF_PARM_VALUE_ERROR;
                 }
                 ctx->usageFilter = intValue;
                 break;
+            }
             case CVL_ATTR_TORVIK_CERT_ATTRS: {
-                if (type != MQCFT_INTEGER_LIST) {
-                    PCFErrorResponse(req, pcf.command, MQRCCF_PARM_VALUE_ERROR, id, nullptr);
+                if (parm.type != MQCFT_INTEGER_LIST) {
+                    PCFErrorResponse(req, pcf.command, MQRCCF_PARM_VALUE_ERROR, parm.id, nullptr);
                     return MQRCCF_PARM_VALUE_ERROR;
                 }
-                MQLONG n = count < CERT_MAX_ATTRS ? count : CERT_MAX_ATTRS;
-                if (n > valueLength / (MQLONG)sizeof(MQLONG))
-                    n = valueLength / (MQLONG)sizeof(MQLONG);
-                memcpy(ctx->attrs, value, (size_t)n * sizeof(MQLONG));
+                MQLONG n = parm.count < CERT_MAX_ATTRS ? parm.count : CERT_MAX_ATTRS;
+                if (n > parm.length / (MQLONG)sizeof(MQLONG))
+                    n = parm.length / (MQLONG)sizeof(MQLONG);
+                memcpy(ctx->attrs, parm.value, (size_t)n * sizeof(MQLONG));
                 ctx->attrCount = n < 0 ? 0 : n;
                 break;
             }
-            case MQCA_SSL_KEY_REPOSITORY: {
-                MQLONG rc =
-                    CheckStringParm(req, &pcf, type, value, valueLength, CERTCMD_KEYREPOS_MAX,
-                                    ctx->keyRepository, sizeof(ctx->keyRepository));
-                if (rc != MQRC_NONE)
-                    return rc;
-                /* The name becomes one argument of the tool: one that
-                 * begins with '-' would be read as an option. */
-                rc = CompleteKeyRepository(ctx->keyRepository, sizeof(ctx->keyRepository));
-                if (rc != MQRC_NONE) {
-                    PCFParmError(req, &pcf, rc,
-                                 rc == MQRCCF_PARM_VALUE_ERROR ? TextNotRecognised : TextTooLong);
-                    return rc;
-                }
-                break;
-            }
-            case MQCA_CERT_LABEL: {
-                MQLONG rc = CheckStringParm(req, &pcf, type, value, valueLength, CERTCMD_LABEL_MAX,
-                                            ctx->labelPattern, sizeof(ctx->labelPattern));
-                if (rc != MQRC_NONE)
-                    return rc;
-                break;
-            }
-            case CVL_ATTR_TORVIK_WHERE: {
-                MQLONG rc = CheckStringParm(req, &pcf, type, value, valueLength, CERTCMD_FILTER_MAX,
-                                            ctx->filterText, sizeof(ctx->filterText));
-                if (rc != MQRC_NONE)
-                    return rc;
-                break;
-            }
             default: {
-                MQLONG rc = UnknownParmReason(type);
-                PCFErrorResponse(req, pcf.command, rc, id, nullptr);
+                MQLONG rc = UnknownParmReason(parm.type);
+                PCFErrorResponse(req, pcf.command, rc, parm.id, nullptr);
                 return rc;
             }
         }
     }
+    return MQRC_NONE;
+}
+
+/* The row of table for parmId, or null. */
+static const STRINGPARM *FindStringParm(const STRINGPARM *table, MQLONG parmId) {
+    for (const STRINGPARM *row = table; row->parmId != 0; row++) {
+        if (row->parmId == parmId)
+            return row;
+    }
+    return nullptr;
 }
 
 /* A string parameter: of type MQCFST, trimmed of blanks at both ends, at
- * most maxLength characters, all printable; copied into out. Returns 0 or
- * the reason of the error response sent. */
-static MQLONG CheckStringParm(REQUEST *req, PCFCTX *pcf, MQLONG type, const MQBYTE *value,
-                              MQLONG valueLength, int maxLength, char *out, size_t outSize) {
-    if (type != MQCFT_STRING) {
+ * most row->maxLength characters, all printable; copied into row's field
+ * of ctx. Returns 0 or the reason of the error response sent. */
+static MQLONG CheckStringParm(REQUEST *req, PCFCTX *pcf, const PCFPARM *parm, const STRINGPARM *row,
+                              CERTCMDCTX *ctx) {
+    if (parm->type != MQCFT_STRING) {
         ParmError(req, pcf, MQRCCF_PARM_VALUE_ERROR, TextNotString);
         return MQRCCF_PARM_VALUE_ERROR;
     }
-    MQLONG start = 0, end = valueLength;
+    const MQBYTE *value = parm->value;
+    MQLONG start = 0, end = parm->length;
     while (start < end && value[start] == ' ')
         start++;
     while (end > start && value[end - 1] == ' ')
         end--;
     MQLONG n = end - start;
-    if (n > maxLength || (size_t)n >= outSize) {
+    if (n > row->maxLength || (size_t)n >= row->size) {
         ParmError(req, pcf, MQRCCF_CFST_STRING_LENGTH_ERR, TextTooLong);
         return MQRCCF_CFST_STRING_LENGTH_ERR;
     }
@@ -237,6 +260,7 @@ static MQLONG CheckStringParm(REQUEST *req, PCFCTX *pcf, MQLONG type, const MQBY
             return MQRCCF_PARM_VALUE_ERROR;
         }
     }
+    char *out = (char *)ctx + row->field;
     memcpy(out, value + start, (size_t)n);
     out[n] = '\0';
     return MQRC_NONE;
@@ -354,34 +378,20 @@ void CertInquiryReply(REQUEST *req, MQBYTE *msg, MQLONG length) {
  * requester). */
 static void ReadQmgrAttrs(REQUEST *req, CERTCMDCTX *ctx, MQBYTE *msg, MQLONG length, int *stop) {
     PCFCTX pcf;
+    PCFPARM parm;
     PCFStartRead(&pcf, msg, length);
-    for (;;) {
-        MQLONG type = 0, id = 0, valueLength = 0, count = 0, compCode = 0, reason = 0;
-        const MQBYTE *value = nullptr;
-        PCFNextParm(&pcf, &type, &id, &value, &valueLength, &count, &compCode, &reason);
-        if (reason == PCF_END_OF_PARMS)
-            return;
-        if (reason != MQRC_NONE) {
+    while (PCFNext(&pcf, &parm)) {
+        const STRINGPARM *string = FindStringParm(QmgrStrings, parm.id);
+        if (parm.id == MQIA_SSL_EVENT && parm.type == MQCFT_INTEGER) {
+            memcpy(&ctx->sslEvent, parm.value, sizeof(ctx->sslEvent));
+        } else if (string != nullptr &&
+                   CheckStringParm(req, &pcf, &parm, string, ctx) != MQRC_NONE) {
             *stop = 1;
             return;
         }
-        if (id == MQIA_SSL_EVENT && type == MQCFT_INTEGER) {
-            memcpy(&ctx->sslEvent, value, sizeof(ctx->sslEvent));
-        } else if (id == MQCA_SSL_KEY_REPOSITORY) {
-            if (CheckStringParm(req, &pcf, type, value, valueLength, CERTCMD_KEYREPOS_MAX,
-                                ctx->qmgrKeyRepository,
-                                sizeof(ctx->qmgrKeyRepository)) != MQRC_NONE) {
-                *stop = 1;
-                return;
-            }
-        } else if (id == MQCA_CERT_LABEL) {
-            if (CheckStringParm(req, &pcf, type, value, valueLength, CERTCMD_LABEL_MAX,
-                                ctx->qmgrCertLabel, sizeof(ctx->qmgrCertLabel)) != MQRC_NONE) {
-                *stop = 1;
-                return;
-            }
-        }
     }
+    if (parm.reason != PCF_END_OF_PARMS)
+        *stop = 1;
 }
 
 /* The inquiry failed: the requester gets the command server's reason; a
@@ -392,15 +402,11 @@ static void ReportInquiryFailure(REQUEST *req, const MQCFH *cfh, MQBYTE *msg, MQ
         return;
     }
     PCFCTX pcf;
+    PCFPARM parm;
     PCFStartRead(&pcf, msg, length);
-    for (;;) {
-        MQLONG type = 0, id = 0, valueLength = 0, count = 0, compCode = 0, reason = 0;
-        const MQBYTE *value = nullptr;
-        PCFNextParm(&pcf, &type, &id, &value, &valueLength, &count, &compCode, &reason);
-        if (reason != MQRC_NONE)
-            break;
-        if (id == CVL_ATTR_ERROR_TEXT && type == MQCFT_STRING)
-            OutputMessage(0, OUTF_NORMAL, "%.*s\n", (int)valueLength, (const char *)value);
+    while (PCFNext(&pcf, &parm)) {
+        if (parm.id == CVL_ATTR_ERROR_TEXT && parm.type == MQCFT_STRING)
+            OutputMessage(0, OUTF_NORMAL, "%.*s\n", (int)parm.length, (const char *)parm.value);
     }
     OutputMessage(0, OUTF_NORMAL, "CVLA229E Checking Certificates failed\n");
 }

@@ -97,21 +97,17 @@ MQLONG RenderReplyAsMqsc(REQUEST *req, MQBYTE **msg, MQLONG *length) {
 static void RenderAttributes(TEXTOUT *out, const MQBYTE *msg, MQLONG length,
                              const MqscCommandDef *row) {
     PCFCTX ctx;
+    PCFPARM parm;
     PCFStartRead(&ctx, msg, length);
-    for (;;) {
-        MQLONG type, id, len, count, cc, rc;
-        const MQBYTE *value;
-        PCFNextParm(&ctx, &type, &id, &value, &len, &count, &cc, &rc);
-        if (cc != MQCC_OK || out->full)
-            return;
-        const MqscParamDef *param = FindParamRow(row != nullptr ? row->params : nullptr, id);
+    while (PCFNext(&ctx, &parm) && !out->full) {
+        const MqscParamDef *param = FindParamRow(row != nullptr ? row->params : nullptr, parm.id);
         char name[24];
         const char *keyword = param != nullptr ? param->keyword : name;
         if (param == nullptr)
-            snprintf(name, sizeof(name), "ATTR%d", (int)id);
-        switch (type) {
+            snprintf(name, sizeof(name), "ATTR%d", (int)parm.id);
+        switch (parm.type) {
             case MQCFT_INTEGER: {
-                const MQLONG v = GetLong(value);
+                const MQLONG v = GetLong(parm.value);
                 const ValueNameDef *vn = param != nullptr ? param->names : nullptr;
                 while (vn != nullptr && vn->keyword[0] != '\0' && vn->value != v)
                     vn++;
@@ -122,17 +118,17 @@ static void RenderAttributes(TEXTOUT *out, const MQBYTE *msg, MQLONG length,
                 break;
             }
             case MQCFT_STRING:
-                if (len == 0)
+                if (parm.length == 0)
                     AppendItem(out, keyword, (MQLONG)strlen(keyword), "( ", 2, ") ", 2);
                 else {
                     char open[64];
                     int n = snprintf(open, sizeof(open), "%s(", keyword);
-                    AppendItem(out, open, n, (const char *)value, len, ") ", 2);
+                    AppendItem(out, open, n, (const char *)parm.value, parm.length, ") ", 2);
                 }
                 break;
             case MQCFT_INTEGER64: {
                 int64_t v;
-                memcpy(&v, value, sizeof(v));
+                memcpy(&v, parm.value, sizeof(v));
                 int y, mo, d, h, mi, s;
                 if (param == nullptr || param->type != 't')
                     AppendFormatted(out, "%s(%" PRId64 ") ", keyword, v);
@@ -157,18 +153,14 @@ static void RenderError(TEXTOUT *out, const MQBYTE *msg, MQLONG length, MQLONG r
     const MQBYTE *errorText = nullptr;
     MQLONG errorLength = 0;
     PCFCTX ctx;
+    PCFPARM parm;
     PCFStartRead(&ctx, msg, length);
-    for (;;) {
-        MQLONG type, id, len, count, cc, rc;
-        const MQBYTE *value;
-        PCFNextParm(&ctx, &type, &id, &value, &len, &count, &cc, &rc);
-        if (cc != MQCC_OK)
-            break;
-        if (type == MQCFT_INTEGER && id == MQIACF_PARAMETER_ID)
-            parmId = GetLong(value);
-        else if (type == MQCFT_STRING && id == CVL_ATTR_ERROR_TEXT) {
-            errorText = value;
-            errorLength = len;
+    while (PCFNext(&ctx, &parm)) {
+        if (parm.type == MQCFT_INTEGER && parm.id == MQIACF_PARAMETER_ID)
+            parmId = GetLong(parm.value);
+        else if (parm.type == MQCFT_STRING && parm.id == CVL_ATTR_ERROR_TEXT) {
+            errorText = parm.value;
+            errorLength = parm.length;
         }
     }
     if (errorText != nullptr) {

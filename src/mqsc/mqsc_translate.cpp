@@ -402,29 +402,23 @@ MQLONG UnwrapEscapeCommand(REQUEST *req, MQMD *md, MQBYTE *msg, MQLONG length) {
     const MQBYTE *text = nullptr;
     MQLONG textLength = 0;
     PCFCTX ctx;
+    PCFPARM parm;
     PCFStartRead(&ctx, msg, length);
-    for (;;) {
-        MQLONG type, id, len, count, cc, rc;
-        const MQBYTE *value;
-        PCFNextParm(&ctx, &type, &id, &value, &len, &count, &cc, &rc);
-        if (rc == PCF_END_OF_PARMS)
-            break;
-        if (cc != MQCC_OK)
-            return MQRCCF_UNEXPECTED_ERROR;
-        if (type == PCF_GROUP_END)
+    while (PCFNext(&ctx, &parm)) {
+        if (parm.type == PCF_GROUP_END)
             continue;
-        if (type >= PCFT_BARE && type <= PCFT_STRING_LIST)
+        if (parm.type >= PCFT_BARE && parm.type <= PCFT_STRING_LIST)
             return MQRCCF_UNEXPECTED_ERROR;
-        if (id == MQCACF_ESCAPE_TEXT) {
-            if (type != MQCFT_STRING)
+        if (parm.id == MQCACF_ESCAPE_TEXT) {
+            if (parm.type != MQCFT_STRING)
                 return MQRCCF_UNEXPECTED_ERROR;
-            text = value;
-            textLength = len;
-        } else if (id != MQIACF_ESCAPE_TYPE) {
+            text = parm.value;
+            textLength = parm.length;
+        } else if (parm.id != MQIACF_ESCAPE_TYPE) {
             return MQRCCF_UNEXPECTED_ERROR;
         }
     }
-    if (text == nullptr)
+    if (parm.reason != PCF_END_OF_PARMS || text == nullptr)
         return MQRCCF_UNEXPECTED_ERROR;
     return TranslateMqscCommand(req, md, (const char *)text, textLength);
 }

@@ -448,6 +448,12 @@ done:
     ctx->lastReason = rc;
 }
 
+int PCFNext(PCFCTX *ctx, PCFPARM *parm) {
+    PCFNextParm(ctx, &parm->type, &parm->id, &parm->value, &parm->length, &parm->count,
+                &parm->compCode, &parm->reason);
+    return parm->compCode == MQCC_OK;
+}
+
 /* ---- Responses ----------------------------------------------------------- */
 
 int PCFCommandIsEvent(MQLONG command) {

@@ -93,6 +93,17 @@ MQBYTE *PCFAddParm(PCFCTX *ctx, MQLONG type, MQLONG parmId, const void *value, M
 void PCFNextParm(PCFCTX *ctx, MQLONG *type, MQLONG *parmId, const MQBYTE **value, MQLONG *length,
                  MQLONG *count, MQLONG *compCode, MQLONG *reason);
 
+/* One parameter as PCFNextParm reads it. */
+struct PCFPARM {
+    MQLONG type, id, length, count, compCode, reason;
+    const MQBYTE *value;
+};
+
+/* PCFNextParm into *parm: 1 when a parameter (or the end of a group) was
+ * read, 0 when the reading ended (parm->reason: PCF_END_OF_PARMS at the
+ * normal end, else the reason of the malformed structure). */
+int PCFNext(PCFCTX *ctx, PCFPARM *parm);
+
 /* 1 for the commands whose messages are events (the event message types):
  * their replies, failure replies included, are typed MQCFT_EVENT. */
 int PCFCommandIsEvent(MQLONG command);

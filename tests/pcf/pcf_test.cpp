@@ -156,24 +156,18 @@ TEST(PcfBuild, GroupsCountTheirMembersAndNestTenDeep) {
 /* Read every parameter of a message as "type:id:length:count" items. */
 std::vector<std::string> ReadAll(const MQBYTE *m, MQLONG len, MQLONG *lastReason) {
     PCFCTX ctx;
+    PCFPARM p;
     PCFStartRead(&ctx, m, len);
     std::vector<std::string> out;
-    for (int guard = 0; guard < 100; guard++) {
-        MQLONG type, id, length, count, cc, rc;
-        const MQBYTE *value;
-        PCFNextParm(&ctx, &type, &id, &value, &length, &count, &cc, &rc);
-        if (cc != MQCC_OK) {
-            *lastReason = rc;
-            return out;
+    for (int guard = 0; guard < 100 && PCFNext(&ctx, &p); guard++) {
+        if (p.value != nullptr) {
+            EXPECT_GE(p.value, m);
+            EXPECT_LE(p.value + p.length, m + len);
         }
-        if (value != nullptr) {
-            EXPECT_GE(value, m);
-            EXPECT_LE(value + length, m + len);
-        }
-        out.push_back(std::to_string(type) + ":" + std::to_string(id) + ":" +
-                      std::to_string(length) + ":" + std::to_string(count));
+        out.push_back(std::to_string(p.type) + ":" + std::to_string(p.id) + ":" +
+                      std::to_string(p.length) + ":" + std::to_string(p.count));
     }
-    *lastReason = -1;
+    *lastReason = p.compCode == MQCC_OK ? -1 : p.reason;
     return out;
 }
 

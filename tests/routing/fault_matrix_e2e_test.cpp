@@ -1,21 +1,23 @@
 /* fault_matrix_e2e_test.cpp -- what the agent does with PCF requests in
  * flight when something fails under it: the command server, a reply queue,
- * the queue manager, the log, the key tool or the request itself.
+ * the queue manager, the log, the key tool, its start or the request
+ * itself.
  *
- * One table: each fault on a queue manager and agent of its own. The
- * requests are put by the test itself (so that a thousand go at once) with
- * reply queue FM.REPLY; their replies are gathered by CorrelId. Where the
- * agent serves on, every request that the fault does not drop gets a reply
- * set ending in exactly one message with MQCFC_LAST and nothing after it
- * (gathered again after STOP), and no request is left pending at the end.
- * Where the agent must end, it ends in order with exit code 0 and reports
- * each request it drops.
+ * One table; each fault on a queue manager and agent of its own. The test
+ * puts the requests itself (so that a thousand go at once), reply queue
+ * FM.REPLY, and gathers their replies by CorrelId. Where the agent serves
+ * on, every request that the fault does not drop gets a reply set ending
+ * in exactly one message with MQCFC_LAST and nothing after it (gathered
+ * again after STOP), and none is left pending at the end. Where the agent
+ * must end, it ends in order with exit code 0 and reports each request it
+ * drops.
  */
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -29,221 +31,221 @@
 namespace {
 
 using namespace tvtest;
-using PCFMSG = class tvtest::Pcf; /* the builder (Pcf alone is the JSON reader) */
+using PCFMSG = class tvtest::Pcf; /* the builder (Pcf alone reads mqcmd's JSON) */
 
-const char REPLY_Q[] = "FM.REPLY";
-const char FAIL_Q[] = "FM.FAIL"; /* request 0's reply queue where a case says so */
-const char COMMAND_Q[] = "SYSTEM.ADMIN.COMMAND.QUEUE";
 const char DROPPED[] = "CVLA305E Dropping request for ReplyQ '";
 
-class FaultMatrix;
-using STEP = void (*)(FaultMatrix &);
-using BODY = std::vector<MQBYTE> (*)(FaultMatrix &, int);
-
+/* Steps are separated by ';': "forwarded" (the requests wait on the
+ * command queue), "depth Q" (a message is on Q), "log" (the log directory
+ * removed, a file in its place, then a REPORT to write), "keytool" or
+ * "nokeytool" (on PATH or not), "badstash" (key.kdb with a wrong stash),
+ * else an mqsim command ("QM" the queue manager; after "mqsc QM" one
+ * command text). Requests: "qmgr", "queues" (APP.*, all attributes),
+ * "names" (APP.*), "cert FILE" (DISPLAY CERT of repository FILE),
+ * "malformed" (four kinds in turn). Request 0 goes to FM.FAIL when the
+ * fault names that queue. */
 struct FAULT {
     const char *name;
-    std::vector<std::string> qmOptions; /* mqsim start options */
-    std::string config;                 /* configuration lines */
-    STEP before;                        /* before the agent starts (or null) */
-    BODY request;                       /* the body of request i */
-    int inFlight;                       /* requests put before the fault */
-    STEP fault;                         /* with the requests in flight (or null) */
-    bool agentEnds;                     /* the fault ends the agent */
-    std::string logged;                 /* in the log once the fault has acted */
-    int loggedTimes;                    /* exactly so often (-1: at least once) */
-    int unanswered;                     /* requests the fault leaves without a set */
-    MQLONG reason;                      /* Reason of every last message (-1: any) */
-    int messagesEach;                   /* messages in every set (0: any) */
-    size_t longerThan = 0;              /* every last message is longer */
+    const char *qmOptions; /* mqsim start options */
+    const char *config;    /* configuration lines */
+    const char *before;    /* steps before the agent starts */
+    const char *request;
+    int inFlight;       /* requests put before the fault */
+    const char *fault;  /* steps with the requests in flight */
+    bool agentEnds;     /* the fault ends the agent */
+    const char *logged; /* in the log once the fault has acted... */
+    int loggedTimes;    /* ...exactly so often (-1: at least once) */
+    int unanswered;     /* requests the fault leaves without a whole set */
+    MQLONG reason;      /* Reason of every last message (-1: any) */
+    int messagesEach;   /* messages in every set (0: any) */
+    size_t longerThan;  /* every last message is longer */
 };
 
-std::vector<MQBYTE> InquireQmgr(FaultMatrix &, int) {
-    return PCFMSG(MQCMD_INQUIRE_Q_MGR, MQCFT_COMMAND).Control(MQCFC_LAST).bytes();
-}
-std::vector<MQBYTE> InquireQueues(FaultMatrix &, int) {
-    return PCFMSG(MQCMD_INQUIRE_Q, MQCFT_COMMAND)
-        .Control(MQCFC_LAST)
-        .Str(MQCA_Q_NAME, "APP.*")
-        .IntList(MQIACF_Q_ATTRS, {MQIACF_ALL})
-        .bytes();
+void PrintTo(const FAULT &f, std::ostream *os) {
+    *os << f.name; /* the name alone in test listings */
 }
 
-/* Where the reply sets of requests gather, by CorrelId (the request's
- * MsgId): the Control of each message in arrival order. */
-struct REPLYSETS {
-    std::map<std::string, std::vector<long>> controls;
-    std::map<std::string, std::vector<std::string>> bodies;
-};
+std::vector<std::string> Words(const std::string &text, char separator = ' ') {
+    std::vector<std::string> words;
+    std::istringstream in(text);
+    for (std::string w; std::getline(in, w, separator);)
+        if (!w.empty())
+            words.push_back(w[0] == ' ' ? w.substr(1) : w);
+    return words;
+}
 
 class FaultMatrix : public AgentTest, public ::testing::WithParamInterface<FAULT> {
-public:
-    using AgentTest::dir;
+protected:
     void TearDown() override {
         if (hConn != MQHC_UNUSABLE_HCONN)
             Disconnect(&hConn);
+        PLSetEnv("PATH", path.c_str());
         AgentTest::TearDown();
     }
 
     void Run(const FAULT &c) {
-        StartQueueManager(c.qmOptions, {"DEFINE QLOCAL(FM.REPLY)", "DEFINE QLOCAL(FM.FAIL)"});
-        if (c.before != nullptr)
-            c.before(*this);
-        WriteConfig("certevent = no\n" + c.config);
+        StartQueueManager(Words(c.qmOptions),
+                          {"DEFINE QLOCAL(FM.REPLY)", "DEFINE QLOCAL(FM.FAIL)"});
+        Steps(c.before);
+        WriteConfig(std::string("certevent = no\n") + c.config);
         LaunchAgent({"-v", "Medium"});
         /* (a log that turns over at every line does not keep the start) */
-        if ((c.inFlight > 0 || !c.agentEnds) && c.config.find("maxlogsize") == std::string::npos)
+        if ((c.inFlight > 0 || !c.agentEnds) && strstr(c.config, "maxlogsize") == nullptr)
             WaitUntilUp();
         ASSERT_EQ(Connect(QM, &hConn), 0);
         for (int i = 0; i < c.inFlight; i++)
-            Send(c.request(*this, i), i == 0 && c.request == FirstToFailQ ? FAIL_Q : REPLY_Q);
-        if (c.fault != nullptr)
-            c.fault(*this);
+            Send(Request(c.request, i),
+                 i == 0 && strstr(c.fault, "FM.FAIL") ? "FM.FAIL" : "FM.REPLY");
+        Steps(c.fault);
+        auto logged = [&] { return CountOf(Log(), c.logged); };
         if (c.agentEnds) {
             ExpectOrderlyEnd();
             std::string log = Log();
-            if (c.loggedTimes < 0) {
-                EXPECT_GE(CountOf(log, c.logged), 1) << log;
-            } else {
-                EXPECT_EQ(CountOf(log, c.logged), c.loggedTimes) << log;
-            }
+            EXPECT_EQ(logged(), c.loggedTimes) << log;
             EXPECT_LE(CountOf(log, "CVLA199E"), 1) << log;
             EXPECT_EQ(CountOf(log, DROPPED), c.inFlight) << log;
             for (const std::string &id : sent)
                 EXPECT_NE(log.find(" MsgId: " + id + "\n"), std::string::npos) << log;
             return;
         }
-        /* Every set that the fault leaves whole completes. */
         int whole = c.inFlight - c.unanswered;
         EXPECT_TRUE(WaitUntil([&] { return Gather() >= whole; }, 120000))
-            << Gather() << " of " << whole << " sets complete " << sets.controls.size() << "\n"
+            << Gather() << " of " << whole << " sets whole\n"
             << Log().substr(0, 8000);
-        const int times = c.loggedTimes < 0 ? 1 : c.loggedTimes;
         const std::string file = dir.file("log/TORVIK_Log01.txt");
-        EXPECT_TRUE(WaitUntil([&] { return Logged(c) >= times || !FileExists(file); }, 60000))
-            << Log();
+        int times = c.loggedTimes < 0 ? 1 : c.loggedTimes;
+        EXPECT_TRUE(WaitUntil([&] { return logged() >= times || !FileExists(file); }, 60000));
         StopAgent();
         Gather(); /* nothing more may come */
         std::string log = Log();
-        if (c.loggedTimes >= 0) {
-            EXPECT_EQ(Logged(c), c.loggedTimes) << log;
-        }
+        EXPECT_TRUE(c.loggedTimes < 0 ? logged() >= 1 : logged() == c.loggedTimes) << log;
         EXPECT_EQ(CountOf(log, DROPPED), 0) << "no request is left pending\n" << log;
         int complete = 0;
         for (const std::string &id : sent) {
-            const std::vector<long> &set = sets.controls[id];
+            const std::vector<long> &set = controls[id];
             if (set.empty() || (set.back() & MQCFC_LAST) == 0) {
-                EXPECT_EQ(CountBit(set, MQCFC_LAST), 0) << id;
+                for (long control : set)
+                    EXPECT_EQ(control & MQCFC_LAST, 0) << "request " << id;
                 continue;
             }
             complete++;
             EXPECT_TRUE(EndsWithOneLast(set)) << "request " << id;
-            const std::string &last = sets.bodies[id].back();
-            if (c.reason >= 0) {
-                EXPECT_EQ(LongAt(last, 28), c.reason) << "request " << id;
-            }
-            if (c.messagesEach > 0) {
-                EXPECT_EQ((int)set.size(), c.messagesEach) << "request " << id;
-            }
+            const std::string &last = bodies[id].back();
+            EXPECT_TRUE(c.reason < 0 || LongAt(last, 28) == c.reason) << LongAt(last, 28);
+            EXPECT_TRUE(c.messagesEach == 0 || (int)set.size() == c.messagesEach) << set.size();
             EXPECT_GT(last.size(), c.longerThan) << "request " << id;
         }
         EXPECT_EQ(complete, whole);
     }
 
+    void Steps(const char *steps) {
+        for (const std::string &step : Words(steps, ';')) {
+            std::vector<std::string> w = Words(step);
+            if (w[0] == "forwarded")
+                WaitDepth("SYSTEM.ADMIN.COMMAND.QUEUE", (MQLONG)sent.size());
+            else if (w[0] == "depth")
+                WaitDepth(w[1].c_str(), 1);
+            else if (w[0] == "log")
+                BreakTheLog();
+            else if (w[0] == "keytool" || w[0] == "nokeytool")
+                PLSetEnv("PATH", (w[0] == "keytool" ? BIN + ":" + path : dir.file("none")).c_str());
+            else if (w[0] == "badstash") {
+                ASSERT_EQ(MakeKeyRepository(dir.file("key.kdb"), {}), "");
+                WriteFile(dir.file("key.sth"), "not the password\n");
+            } else {
+                for (std::string &a : w)
+                    a = a == "QM" ? std::string(QM) : a;
+                if (w[0] == "mqsc")
+                    w = {"mqsc", QM, step.substr(step.find("QM ") + 3)};
+                Mqsim(w);
+            }
+        }
+    }
+
+    std::vector<MQBYTE> Request(const std::string &kind, int i) {
+        PCFMSG qmgr(MQCMD_INQUIRE_Q_MGR, MQCFT_COMMAND);
+        PCFMSG queues(MQCMD_INQUIRE_Q, MQCFT_COMMAND);
+        PCFMSG names(MQCMD_INQUIRE_Q_NAMES, MQCFT_COMMAND);
+        PCFMSG cert(9500, MQCFT_COMMAND);
+        cert.Control(MQCFC_LAST).Str(MQCA_CERT_LABEL, "*");
+        cert.Str(MQCA_SSL_KEY_REPOSITORY, dir.file(kind.size() > 5 ? kind.substr(5) : "key"));
+        if (kind == "queues")
+            return queues.Control(MQCFC_LAST)
+                .Str(MQCA_Q_NAME, "APP.*")
+                .IntList(MQIACF_Q_ATTRS, {MQIACF_ALL})
+                .bytes();
+        if (kind == "names")
+            return names.Control(MQCFC_LAST).Str(MQCA_Q_NAME, "APP.*").bytes();
+        if (kind.rfind("cert", 0) == 0)
+            return cert.bytes();
+        if (kind == "malformed" && i % 4 == 0) /* shorter than a header */
+            return {1, 0, 0, 0, 36, 0, 0, 0, 1, 0};
+        if (kind == "malformed" && i % 4 == 1) /* three parameters promised, none there */
+            return queues.Control(MQCFC_LAST).Count(3).bytes();
+        if (kind == "malformed" && i % 4 == 2) { /* a string longer than its message */
+            std::vector<MQBYTE> m = cert.bytes();
+            Set(m, 36 + 16, 4000);
+            return m;
+        }
+        return qmgr.Control(MQCFC_LAST).bytes();
+    }
+
     /* Put one PCF request to the agent; its MsgId is kept. */
-    void Send(const std::vector<MQBYTE> &body, const char *replyQ,
-              const char *format = MQFMT_ADMIN) {
+    void Send(const std::vector<MQBYTE> &body, const char *replyQ) {
         MQMD md = MQMD_DEFAULT;
         md.MsgType = MQMT_REQUEST;
-        memcpy(md.Format, format, 8);
+        memcpy(md.Format, MQFMT_ADMIN, 8);
         SetName(md.ReplyToQ, sizeof md.ReplyToQ, replyQ);
         ASSERT_EQ(Put1(hConn, INPUT_Q, std::string(body.begin(), body.end()), &md), 0);
         sent.push_back(Hex(md.MsgId));
     }
 
-    /* Take every reply waiting on both reply queues into sets; returns the
-     * number of requests whose set has a message with MQCFC_LAST. */
+    /* Take every reply waiting on the reply queues into the sets; returns
+     * the number of requests whose set has a message with MQCFC_LAST. */
     int Gather() {
-        for (const char *q : {REPLY_Q, FAIL_Q}) {
+        for (const char *q : {"FM.REPLY", "FM.FAIL"}) {
             MQHOBJ o = MQHO_UNUSABLE_HOBJ;
             if (Open(hConn, q, MQOO_INPUT_SHARED, &o) != 0)
                 continue;
-            for (;;) {
-                MQMD md = MQMD_DEFAULT;
-                std::string body;
-                if (Get(hConn, o, &body, &md, MQGMO_NO_SYNCPOINT, 0, 4 << 20) != 0)
-                    break;
-                std::string id = Hex(md.CorrelId);
-                sets.controls[id].push_back(body.size() >= 24 ? LongAt(body, 20) : -1);
-                sets.bodies[id].push_back(body);
+            MQMD md = MQMD_DEFAULT;
+            std::string body;
+            while (Get(hConn, o, &body, &md, MQGMO_NO_SYNCPOINT, 0, 4 << 20) == 0) {
+                controls[Hex(md.CorrelId)].push_back(body.size() >= 24 ? LongAt(body, 20) : -1);
+                bodies[Hex(md.CorrelId)].push_back(body);
+                md = MQMD_DEFAULT;
             }
             Close(hConn, &o);
         }
-        int complete = 0;
+        int whole = 0;
         for (const std::string &id : sent)
-            complete += CountBit(sets.controls[id], MQCFC_LAST) > 0;
-        return complete;
+            for (long control : controls[id])
+                whole += control >= 0 && (control & MQCFC_LAST) != 0;
+        return whole;
     }
 
-    /* The requests have reached the command queue (the command server is
-     * stopped). */
-    void WaitForwarded() {
-        const int n = (int)sent.size();
-        MQHOBJ o = MQHO_UNUSABLE_HOBJ;
-        ASSERT_EQ(Open(hConn, COMMAND_Q, MQOO_INQUIRE, &o), 0);
-        std::vector<MQLONG> depth;
-        EXPECT_TRUE(WaitUntil(
-            [&] { return InqInts(hConn, o, {MQIA_CURRENT_Q_DEPTH}, &depth) == 0 && depth[0] >= n; },
-            60000));
-        Close(hConn, &o);
-    }
-    /* The depth of queue q reached n. */
-    void WaitDepth(const char *q, int n) {
+    /* At least n messages on queue q. */
+    void WaitDepth(const char *q, MQLONG n) {
         MQHOBJ o = MQHO_UNUSABLE_HOBJ;
         ASSERT_EQ(Open(hConn, q, MQOO_INQUIRE, &o), 0);
-        std::vector<MQLONG> depth;
+        std::vector<MQLONG> d;
         EXPECT_TRUE(WaitUntil(
-            [&] { return InqInts(hConn, o, {MQIA_CURRENT_Q_DEPTH}, &depth) == 0 && depth[0] >= n; },
+            [&] { return InqInts(hConn, o, {MQIA_CURRENT_Q_DEPTH}, &d) == 0 && d[0] >= n; },
             60000));
         Close(hConn, &o);
     }
 
-    int Logged(const FAULT &c) { return CountOf(Log(), c.logged); }
-
-    /* The log directory removed, a file in its place so that it cannot be
-     * made again, and a REPORT that writes enough to need a new file. */
     void BreakTheLog() {
         std::filesystem::remove_all(dir.file("log"));
         WriteFile(dir.file("log"), "not a directory\n");
         PROGRAMRESULT r = Mqcmd({"--simple", "REPORT"});
         ASSERT_EQ(r.proc.exitCode, 0) << r.out;
     }
-    void Stop(const std::vector<std::string> &args) {
-        std::vector<std::string> a = args;
-        for (std::string &s : a)
-            s = s == "QM" ? std::string(QM) : s;
-        Mqsim(a);
-    }
-    void UseKeyTool(bool onPath) {
-        std::string path = onPath ? BIN + ":/usr/bin:/bin" : dir.file("nothing");
-        PLSetEnv("PATH", path.c_str());
-    }
-    std::vector<MQBYTE> DisplayCert(const std::string &repository) {
-        return PCFMSG(CVL_DISPLAY_CERT, MQCFT_COMMAND)
-            .Control(MQCFC_LAST)
-            .Str(MQCA_CERT_LABEL, "*")
-            .Str(MQCA_SSL_KEY_REPOSITORY, dir.file(repository))
-            .bytes();
-    }
-
-    static std::vector<MQBYTE> FirstToFailQ(FaultMatrix &t, int i) { return InquireQueues(t, i); }
 
     static std::string Hex(const MQBYTE *id) {
         static const char digits[] = "0123456789ABCDEF";
         std::string h;
-        for (int i = 0; i < MQ_MSG_ID_LENGTH; i++) {
-            h += digits[id[i] >> 4];
-            h += digits[id[i] & 15];
-        }
+        for (int i = 0; i < MQ_MSG_ID_LENGTH; i++)
+            h += std::string(1, digits[id[i] >> 4]) + digits[id[i] & 15];
         return h;
     }
     static MQLONG LongAt(const std::string &s, size_t at) {
@@ -252,304 +254,71 @@ public:
             memcpy(&v, s.data() + at, 4);
         return v;
     }
-    static int CountBit(const std::vector<long> &set, long bit) {
-        int n = 0;
-        for (long control : set)
-            n += control >= 0 && (control & bit) != 0;
-        return n;
-    }
 
-    static constexpr MQLONG CVL_DISPLAY_CERT = 9500;
+    const std::string path = getenv("PATH") != nullptr ? getenv("PATH") : "/usr/bin:/bin";
     MQHCONN hConn = MQHC_UNUSABLE_HCONN;
-    std::vector<std::string> sent; /* MsgIds of the requests, in hex */
-    REPLYSETS sets;
+    std::vector<std::string> sent;                          /* MsgIds of the requests, in hex */
+    std::map<std::string, std::vector<long>> controls;      /* by CorrelId, in order */
+    std::map<std::string, std::vector<std::string>> bodies; /* the same messages */
 };
 
-/* Commands of a fault, in steps. */
-void StopCommandServer(FaultMatrix &t) {
-    t.Stop({"cmdserver", "QM", "stop"});
-}
-
-std::vector<MQBYTE> Malformed(FaultMatrix &t, int i) {
-    switch (i % 4) {
-        case 0: /* shorter than a header */
-            return {1, 0, 0, 0, 36, 0, 0, 0, 1, 0};
-        case 1: /* three parameters promised, none there */
-            return PCFMSG(MQCMD_INQUIRE_Q, MQCFT_COMMAND).Control(MQCFC_LAST).Count(3).bytes();
-        case 2: { /* the agent's own command with a string longer than its message */
-            std::vector<MQBYTE> m = t.DisplayCert("key");
-            Set(m, 36 + 16, 4000);
-            return m;
-        }
-        default:
-            return InquireQmgr(t, i);
-    }
-}
+const char AGED[] = "CVLA303E Ageing out request for ReplyQ 'FM.REPLY'";
+const char LOG_LOST[] = "CVLA204E Unable to open error log file";
 
 const FAULT FAULTS[] = {
-    {"CommandServerStopped",
-     {},
-     "maxage = 2\nreqchkdelay = 1\n",
-     StopCommandServer,
-     InquireQmgr,
-     3,
-     nullptr,
-     false,
-     "CVLA303E Ageing out request for ReplyQ 'FM.REPLY'",
-     3,
-     0,
-     3238,
-     1},
-    {"CommandServerSlow",
-     {"--queues", "8"},
-     "",
-     nullptr,
-     InquireQueues,
-     3,
-     [](FaultMatrix &t) {
-         t.Stop({"cmdserver", "QM", "delay", "40"});
-     },
-     false,
-     "CVLA404I Received 8 reply messages",
-     3,
-     0,
-     0,
-     1},
-    {"ReplyQueueFull",
-     {},
-     "retrycount = 2\nretryint = 1\n",
-     [](FaultMatrix &t) {
-         t.Stop({"fault", "QM", "put", "FM.REPLY", "2053", "3"});
-     },
-     InquireQmgr,
-     3,
-     nullptr,
-     false,
-     "CVLA107E MQPUT to queue 'QMTEST/FM.REPLY' failed with reason 2053",
-     1,
-     1,
-     0,
-     1},
-    {"ReplyQueueFailsForGoodMidSeries",
-     {"--queues", "40"},
-     "maxmsgsize = 4096\nretrycount = 0\n",
-     [](FaultMatrix &t) {
-         t.Stop({"cmdserver", "QM", "delay", "20"});
-     },
-     FaultMatrix::FirstToFailQ,
-     3,
-     [](FaultMatrix &t) {
-         t.WaitDepth(FAIL_Q, 1);
-         t.Stop({"fault", "QM", "put", "FM.FAIL", "2052", "-1"});
-     },
-     false,
-     "CVLA107E MQPUT to queue 'QMTEST/FM.FAIL' failed with reason 2052",
-     -1,
-     1,
-     0,
+    /* The agent serves on. */
+    {"CommandServerStopped", "", "maxage = 2\nreqchkdelay = 1\n", "cmdserver QM stop", "qmgr", 3,
+     "", false, AGED, 3, 0, 3238, 1, 0},
+    {"CommandServerSlow", "--queues 8", "", "", "queues", 3, "cmdserver QM delay 40", false,
+     "CVLA404I Received 8 reply messages", 3, 0, 0, 1, 0},
+    {"ReplyQueueFull", "", "retrycount = 2\nretryint = 1\n", "fault QM put FM.REPLY 2053 3", "qmgr",
+     3, "", false, "CVLA107E MQPUT to queue 'QMTEST/FM.REPLY' failed with reason 2053", 1, 1, 0, 1,
      0},
-    {"MalformedRequests", {}, "", nullptr, Malformed, 8, nullptr, false, "CVLA401I", -1, 0, -1, 1},
-    {"ReplyLongerThanMaxmsgsize",
-     {"--queues", "30000"},
-     "maxmsgsize = 65536\n",
-     nullptr,
-     [](FaultMatrix &, int) {
-         return PCFMSG(MQCMD_INQUIRE_Q_NAMES, MQCFT_COMMAND)
-             .Control(MQCFC_LAST)
-             .Str(MQCA_Q_NAME, "APP.*")
-             .bytes();
-     },
-     2,
-     nullptr,
-     false,
-     "CVLA403I Received reply message of length 14400",
-     2,
-     0,
-     0,
-     1,
-     65536},
-    {"AThousandRequestsAtOnce",
-     {},
-     "",
-     nullptr,
-     InquireQmgr,
-     1000,
-     nullptr,
-     false,
-     "CVLA401I Received PCF",
-     1000,
-     0,
-     0,
-     1},
-    {"LogDirectoryRemovedLogFailFatalNo",
-     {},
-     "logfailfatal = no\nmaxlogsize = 1\n",
-     StopCommandServer,
-     InquireQmgr,
-     3,
-     [](FaultMatrix &t) {
-         t.WaitForwarded();
-         t.BreakTheLog();
-         t.Stop({"cmdserver", "QM", "start"});
-     },
-     false,
-     "CVLA204E Unable to open error log file",
-     -1,
-     0,
-     0,
-     1},
-    {"KeyToolMissingFromPath",
-     {},
-     "",
-     [](FaultMatrix &t) { t.UseKeyTool(false); },
-     [](FaultMatrix &t, int) { return t.DisplayCert("key"); },
-     2,
-     nullptr,
-     false,
-     "CVLA225E Unable to open",
-     2,
-     0,
-     MQRC_KEY_REPOSITORY_ERROR,
-     1},
-    {"KeyRepositoryMissing",
-     {},
-     "",
-     [](FaultMatrix &t) { t.UseKeyTool(true); },
-     [](FaultMatrix &t, int) { return t.DisplayCert("missing"); },
-     2,
-     nullptr,
-     false,
-     "CVLA226E The key repository '",
-     2,
-     0,
-     MQRC_KEY_REPOSITORY_ERROR,
-     1},
-    {"WrongStash",
-     {},
-     "",
-     [](FaultMatrix &t) {
-         t.UseKeyTool(true);
-         ASSERT_EQ(MakeKeyRepository(t.dir.file("key.kdb"), {}), "");
-         WriteFile(t.dir.file("key.sth"), "not the password\n");
-     },
-     [](FaultMatrix &t, int) { return t.DisplayCert("key"); },
-     2,
-     nullptr,
-     false,
-     "CVLA227E An invalid key repository password was encountered for '",
-     2,
-     0,
-     MQRC_KEY_REPOSITORY_ERROR,
-     1},
+    {"ReplyQueueFailsForGoodMidSeries", "--queues 40", "maxmsgsize = 4096\nretrycount = 0\n",
+     "cmdserver QM delay 20", "queues", 3, "depth FM.FAIL; fault QM put FM.FAIL 2052 -1", false,
+     "CVLA107E MQPUT to queue 'QMTEST/FM.FAIL' failed with reason 2052", -1, 1, 0, 0, 0},
+    {"MalformedRequests", "", "", "", "malformed", 8, "", false, "CVLA401I", -1, 0, -1, 1, 0},
+    {"ReplyLongerThanMaxmsgsize", "--queues 30000", "maxmsgsize = 65536\n", "", "names", 2, "",
+     false, "CVLA403I Received reply message of length 14400", 2, 0, 0, 1, 65536},
+    {"AThousandRequestsAtOnce", "", "", "", "qmgr", 1000, "", false, "CVLA401I Received PCF", 1000,
+     0, 0, 1, 0},
+    {"LogDirectoryRemovedLogFailFatalNo", "", "logfailfatal = no\nmaxlogsize = 1\n",
+     "cmdserver QM stop", "qmgr", 3, "forwarded; log; cmdserver QM start", false, LOG_LOST, 1, 0, 0,
+     1, 0},
+    {"KeyToolMissingFromPath", "", "", "nokeytool", "cert key", 2, "", false,
+     "CVLA225E Unable to open", 2, 0, MQRC_KEY_REPOSITORY_ERROR, 1, 0},
+    {"KeyRepositoryMissing", "", "", "keytool", "cert missing", 2, "", false,
+     "CVLA226E The key repository '", 2, 0, MQRC_KEY_REPOSITORY_ERROR, 1, 0},
+    {"WrongStash", "", "", "keytool; badstash", "cert key", 2, "", false,
+     "CVLA227E An invalid key repository password", 2, 0, MQRC_KEY_REPOSITORY_ERROR, 1, 0},
+    /* Troubles at start-up that the agent reports (or gets past). */
+    {"ConnectVersion7Refused", "--refuse-cno-v7", "", "", "qmgr", 3, "", false, "CVLA101E", 0, 0, 0,
+     1, 0},
+    {"ZosCommandQueue", "--platform zos", "commandq = NO.SUCH.COMMAND.QUEUE\n", "", "qmgr", 3, "",
+     false, "CVLA104E", 0, 0, 0, 0, 0},
+    {"QueueManagerOpenFails", "", "", "fault QM call MQOPEN QMGR 2035 1", "qmgr", 3, "", false,
+     "CVLA102E MQOPEN of queue manager object failed with reason 2035 (", 1, 0, 0, 1, 0},
+    {"QueueManagerInquiryFails", "", "", "fault QM call MQINQ QMGR 2035 1", "qmgr", 3, "", false,
+     "CVLA103E MQINQ of queue manager object failed with reason 2035 (", 1, 0, 0, 1, 0},
+    {"ConfigurationErrorOfAService", "", "maxmsgsize 64 KB\n", "", "qmgr", 3, "", false,
+     "CVLA007E Unrecognised parameter 'KB'", 1, 0, 0, 1, 0},
     /* The agent ends. */
-    {"BrokenConnection",
-     {},
-     "",
-     StopCommandServer,
-     InquireQmgr,
-     3,
-     [](FaultMatrix &t) {
-         t.WaitForwarded();
-         t.Stop({"break", "QM"});
-     },
-     true,
-     "CVLA199E TORVIK received reason code 2009 (",
-     1,
-     3,
-     -1,
-     0},
-    {"QuiescingQueueManager",
-     {},
-     "",
-     StopCommandServer,
-     InquireQmgr,
-     3,
-     [](FaultMatrix &t) {
-         t.WaitForwarded();
-         t.Stop({"stop", "QM", "--quiesce"});
-     },
-     true,
-     "CVLA199E TORVIK received reason code 2161 (",
-     1,
-     3,
-     -1,
-     0},
-    {"ConnectionEvent",
-     {},
-     "",
-     StopCommandServer,
-     InquireQmgr,
-     3,
-     [](FaultMatrix &t) {
-         t.WaitForwarded();
-         t.Stop({"fault", "QM", "event", "2202"});
-     },
-     true,
-     "CVLA199E TORVIK received reason code 2202 (",
-     1,
-     3,
-     -1,
-     0},
-    {"InputQueueGetDisabled",
-     {},
-     "",
-     StopCommandServer,
-     InquireQmgr,
-     3,
-     [](FaultMatrix &t) {
-         t.WaitForwarded();
-         t.Stop({"mqsc", "QM", "ALTER QLOCAL(CORVEL.TORVIK.COMMAND.QUEUE) GET(DISABLED)"});
-     },
-     true,
-     "CVLA120E Queue 'CORVEL.TORVIK.COMMAND.QUEUE' has been GET(INHIBITED)",
-     1,
-     3,
-     -1,
-     0},
-    {"LogDirectoryRemovedLogFailFatalYes",
-     {},
-     "logfailfatal = yes\nmaxlogsize = 1\n",
-     StopCommandServer,
-     InquireQmgr,
-     3,
-     [](FaultMatrix &t) {
-         t.WaitForwarded();
-         t.BreakTheLog();
-     },
-     true,
-     "CVLA204E Unable to open error log file",
-     1,
-     3,
-     -1,
-     0},
-    {"MissingCommandQueue",
-     {},
-     "commandq = NO.SUCH.COMMAND.QUEUE\n",
-     nullptr,
-     InquireQmgr,
-     0,
-     nullptr,
-     true,
-     "CVLA104E MQOPEN of queue 'NO.SUCH.COMMAND.QUEUE' failed with reason 2085",
-     1,
-     0,
-     -1,
-     0},
-    {"FailedMqctl",
-     {},
-     "",
-     [](FaultMatrix &t) {
-         t.Stop({"fault", "QM", "call", "MQCTL", "*", "2012", "1"});
-     },
-     InquireQmgr,
-     0,
-     nullptr,
-     true,
-     "CVLA106E MQCTL on queue manager 'QMTEST' failed with reason 2012 (",
-     1,
-     0,
-     -1,
-     0},
+    {"BrokenConnection", "", "", "cmdserver QM stop", "qmgr", 3, "forwarded; break QM", true,
+     "CVLA199E TORVIK received reason code 2009 (", 1, 3, -1, 0, 0},
+    {"QuiescingQueueManager", "", "", "cmdserver QM stop", "qmgr", 3,
+     "forwarded; stop QM --quiesce", true, "CVLA199E TORVIK received reason code 2161 (", 1, 3, -1,
+     0, 0},
+    {"ConnectionEvent", "", "", "cmdserver QM stop", "qmgr", 3, "forwarded; fault QM event 2202",
+     true, "CVLA199E TORVIK received reason code 2202 (", 1, 3, -1, 0, 0},
+    {"InputQueueGetDisabled", "", "", "cmdserver QM stop", "qmgr", 3,
+     "forwarded; mqsc QM ALTER QLOCAL(CORVEL.TORVIK.COMMAND.QUEUE) GET(DISABLED)", true,
+     "CVLA120E Queue 'CORVEL.TORVIK.COMMAND.QUEUE' has been GET(INHIBITED)", 1, 3, -1, 0, 0},
+    {"LogDirectoryRemovedLogFailFatalYes", "", "logfailfatal = yes\nmaxlogsize = 1\n",
+     "cmdserver QM stop", "qmgr", 3, "forwarded; log", true, LOG_LOST, 1, 3, -1, 0, 0},
+    {"MissingCommandQueue", "", "commandq = NO.SUCH.COMMAND.QUEUE\n", "", "qmgr", 0, "", true,
+     "CVLA104E MQOPEN of queue 'NO.SUCH.COMMAND.QUEUE' failed with reason 2085", 1, 0, -1, 0, 0},
+    {"FailedMqctl", "", "", "fault QM call MQCTL * 2012 1", "qmgr", 0, "", true,
+     "CVLA106E MQCTL on queue manager 'QMTEST' failed with reason 2012 (", 1, 0, -1, 0, 0},
 };
 
 }  // namespace

@@ -203,7 +203,6 @@ protected:
         ASSERT_EQ(stop.proc.exitCode, 0) << stop.out;
         ExpectOrderlyEnd();
         EXPECT_NE(Log().find("CVLA021I STOP command received"), std::string::npos);
-        agent.reset();
     }
 
     /* The log file; once the agent has ended without one, its standard

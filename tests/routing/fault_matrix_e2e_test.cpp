@@ -269,7 +269,7 @@ const FAULT FAULTS[] = {
     /* The agent serves on. */
     {"CommandServerStopped", "", "maxage = 2\nreqchkdelay = 1\n", "cmdserver QM stop", "qmgr", 3,
      "", false, AGED, 3, 0, 3238, 1, 0},
-    {"CommandServerSlow", "--queues 8", "", "", "queues", 3, "cmdserver QM delay 40", false,
+    {"CommandServerSlow", "--queues 8", "", "cmdserver QM delay 40", "queues", 3, "", false,
      "CVLA404I Received 8 reply messages", 3, 0, 0, 1, 0},
     {"ReplyQueueFull", "", "retrycount = 2\nretryint = 1\n", "fault QM put FM.REPLY 2053 3", "qmgr",
      3, "", false, "CVLA107E MQPUT to queue 'QMTEST/FM.REPLY' failed with reason 2053", 1, 1, 0, 1,

@@ -438,7 +438,7 @@ void ProcessRepository(REQUEST *req, MQBYTE *msg, MQLONG length) {
     (void)msg;
     (void)length;
     CERTCMDCTX *ctx = (CERTCMDCTX *)req->handlerContext;
-    if (ctx->gskitId[0] != '\0') {
+    if (ctx->gskitId[0] != '\0' || ctx->listingFailure != 0) {
         ReportGskitError(req, ctx);
     } else {
         if (HasRequester(req))

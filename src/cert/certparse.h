@@ -41,6 +41,7 @@ struct CERTCMDCTX {
     CERTREC *certs;                           /* first record, in listing order */
     CERTREC *lastCert;                        /* last record: where the listing appends */
     char gskitId[CERT_GSKIT_ID_LENGTH + 1];   /* first GSKit message number seen, NUL */
+    int32_t listingFailure;                   /* the listing run's failure code, 0 */
 };
 
 /* ---- Listing and details lines ------------------------------------------ */

@@ -115,8 +115,10 @@ int ReadKeyRepository(CERTCMDCTX *ctx) {
         return MQRCCF_PARM_VALUE_ERROR;
     const char *list[] = {KEY_TOOL_PROGRAM, "-cert",   "-list", "all",  "-db", repos,
                           "-stashed",       "-locale", "en",    nullptr};
-    RunTool(list, ctx, ListLineHandler);
-    if (ctx->gskitId[0] != '\0')
+    /* A listing that could not be had (no tool, output beyond the buffer)
+     * is an error of the repository, not an empty one. */
+    ctx->listingFailure = RunTool(list, ctx, ListLineHandler);
+    if (ctx->gskitId[0] != '\0' || ctx->listingFailure != 0)
         return 0; /* nothing of this repository is reported */
     for (CERTREC *rec = ctx->certs; rec != nullptr; rec = rec->next) {
         const char *details[] = {KEY_TOOL_PROGRAM, "-cert", "-details", "-label",
@@ -131,9 +133,14 @@ int ReadKeyRepository(CERTCMDCTX *ctx) {
 
 int ReportKeyRepositoryError(const CERTCMDCTX *ctx) {
     const char *id = ctx->gskitId;
+    const char *repos = CertRepositoryName(ctx);
+    if (id[0] == '\0' && ctx->listingFailure != 0) {
+        OutputMessage(0, OUTF_NORMAL, "CVLA225E Unable to open '%s'\n%s could not be run (%d)\n",
+                      repos, KEY_TOOL_PROGRAM, (int)ctx->listingFailure);
+        return 1;
+    }
     if (id[0] == '\0')
         return 0;
-    const char *repos = CertRepositoryName(ctx);
     if (strcmp(id, "CTGSK2016W") == 0)
         OutputMessage(0, OUTF_NORMAL,
                       "CVLA227E An invalid key repository password was encountered for '%s'\n",

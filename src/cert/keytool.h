@@ -81,5 +81,6 @@ int ReadKeyRepository(CERTCMDCTX *ctx);
 /* When the listing kept a GSKit message number, write the operator message
  * for it (level 0) with the repository name: CVLA227E for a wrong password,
  * CVLA226E for a missing repository, CVLA225E with the number otherwise;
- * return 1. Return 0 (nothing written) when no number was kept. */
+ * when the listing run itself failed, CVLA225E with the failure code;
+ * return 1. Return 0 (nothing written) when neither happened. */
 int ReportKeyRepositoryError(const CERTCMDCTX *ctx);

@@ -20,6 +20,7 @@
 #include "mqconst/mqi.h"
 #include "mqsc/mqsc_render.h"
 #include "platform/platform.h"
+#include "routing/request.h"
 
 /* The trigger's option words and the vector that points into them. At most
  * one word per two bytes of the text, plus the program name and a null. */
@@ -300,6 +301,7 @@ void ReportConfigOverrides(void) {
 
 void Shutdown(void) {
     ShutdownConnections();
+    ReportDroppedRequests(); /* nothing answers them from here on */
     if (!FlagIsSet(FLAG_SIMPLE_COMMAND) && !UsageShown.load(std::memory_order_relaxed)) {
         StatusReport(1);
         OutputMessage(0, OUTF_NORMAL, "CVLA099I TORVIK Agent shutting down\n");

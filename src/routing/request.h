@@ -125,6 +125,13 @@ MQLONG BuildNoResponseReply(REQUEST *req, MQMD *md, MQBYTE **msg, MQLONG *length
 /* Clear the table, freeing every request (tests and shutdown). */
 void ClearRequests(void);
 
+/* At the end of the agent, once consumption has stopped: write
+ * "CVLA305E Dropping request for ReplyQ '%s' issued at %.8s MsgId: %s"
+ * (level 0) for each request of a requester still waiting for replies, so
+ * that no request goes unreported. The table is left as it is (a worker
+ * may still hold a certificate request). Returns the number written. */
+int ReportDroppedRequests(void);
+
 /* A 24-byte message identifier as 48 upper-case hexadecimal digits and a
  * zero into out (MSGID_HEX_SIZE bytes). Returns out. */
 constexpr int MSGID_HEX_SIZE = 2 * MQ_MSG_ID_LENGTH + 1;

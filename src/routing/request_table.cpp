@@ -234,6 +234,18 @@ void AgeRequests(int giveUp) {
     QueueSimpleCommand(checkRepl);
 }
 
+/* The operator's line for a request of a requester given up: format has
+ * the reply queue, the time the request came and its MsgId. */
+static void ReportRequest(const REQUEST *req, const char *format) {
+    struct tm lt;
+    char timeText[16] = "00:00:00";
+    if (PLLocalTime(req->created, &lt) == 0)
+        strftime(timeText, sizeof(timeText), "%H:%M:%S", &lt);
+    char hex[MSGID_HEX_SIZE];
+    FormatMsgIdHex(hex, req->msgId);
+    OutputMessage(0, OUTF_NORMAL, format, req->replyQName, timeText, hex);
+}
+
 void ExpireRequests(REQUEST *list) {
     while (list != nullptr) {
         REQUEST *req = list;
@@ -245,15 +257,8 @@ void ExpireRequests(REQUEST *list) {
         MQLONG length = 0;
 
         if (req->replyQName[0] != '\0') {
-            struct tm lt;
-            char timeText[16] = "00:00:00";
-            if (PLLocalTime(req->created, &lt) == 0)
-                strftime(timeText, sizeof(timeText), "%H:%M:%S", &lt);
-            char hex[MSGID_HEX_SIZE];
-            FormatMsgIdHex(hex, req->msgId);
-            OutputMessage(0, OUTF_NORMAL,
-                          "CVLA303E Ageing out request for ReplyQ '%s' issued at %.8s MsgId: %s\n",
-                          req->replyQName, timeText, hex);
+            ReportRequest(req,
+                          "CVLA303E Ageing out request for ReplyQ '%s' issued at %.8s MsgId: %s\n");
             if (BuildNoResponseReply(req, &md, &msg, &length) == 0 && msg != nullptr) {
                 PutReply(req, &md, msg, length, 0);
                 CSFreeMem(msg);
@@ -270,6 +275,19 @@ void ExpireRequests(REQUEST *list) {
             FreeRequest(req);
         }
     }
+}
+
+int ReportDroppedRequests(void) {
+    int dropped = 0;
+    CSLockLock(&RequestLock);
+    for (const REQUEST *req = OldestRequest; req != nullptr; req = req->next) {
+        if (req->replyQName[0] == '\0')
+            continue;
+        ReportRequest(req, "CVLA305E Dropping request for ReplyQ '%s' issued at %.8s MsgId: %s\n");
+        dropped++;
+    }
+    CSUnlockLock(&RequestLock);
+    return dropped;
 }
 
 /* ---- The No-response reply -------------------------------------------- */

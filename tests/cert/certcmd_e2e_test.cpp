@@ -1,8 +1,8 @@
 /* certcmd_e2e_test.cpp -- DISPLAY CERT and the certificate-expiry check
  * through the stand-in queue manager, a running TORVIK, mqcmd and the
- * runmqakm stand-in: the command in MQSC, escape and PCF form, repository
- * errors, the periodic check with its events
- * and the certevent asqmgr switch.
+ * runmqakm stand-in: the command in MQSC, escape and PCF form, the
+ * periodic check with its events (the certevent asqmgr switch is tested
+ * on the module, repository errors in the fault matrix).
  *
  * Each test has its own temporary directory holding mqsim's state, the key
  * repositories, the configuration file and the log; the agent and the queue
@@ -11,7 +11,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -181,46 +180,4 @@ TEST_F(CertEndToEnd, DisplaysCertificatesAndWritesOneEventPerExpiringCertificate
     }
     EXPECT_EQ(display, 6);
     EXPECT_EQ(check, 3);
-}
-
-TEST_F(CertEndToEnd, ReportsRepositoryErrorsAndFollowsSslevWithCertthreshZero) {
-    MakeRepository();
-    WriteFile(dir.file("bad.sth"), "not the password\n");
-    std::filesystem::copy_file(dir.file("key.kdb"), dir.file("bad.kdb"));
-    Mqsc("ALTER QMGR SSLKEYR('" + dir.file("key") + "') SSLEV(DISABLED)");
-    StartAgent("certevent = asqmgr\ncertthresh = 0\ncertfreqasmins = yes\ncertfreq = 1\n",
-               {"-v", "High"});
-
-    const std::string disabled =
-        "CVLA223I Certificate Expiry Events are disabled\n"
-        "certevent config set to 'asqmgr' and SSLEV(DISABLED)\n";
-    const std::string enabled =
-        "CVLA223I Certificate Expiry Events are enabled\n"
-        "certevent config set to 'asqmgr' and SSLEV(ENABLED)\n";
-    ASSERT_TRUE(LogHas(disabled)) << Log();
-
-    /* Missing repository: 2381 to the requester, CVLA226E to the operator;
-     * a wrong stash: CVLA227E. */
-    std::vector<JVALUE> msgs =
-        AskMsgs({"--pcf", "9500", "2121:string=*", "2049:string=" + dir.file("missing")});
-    ASSERT_EQ(msgs.size(), 1u);
-    EXPECT_EQ(Num(Pcf(msgs[0]), "reason"), 2381);
-    EXPECT_TRUE(
-        LogHas("CVLA226E The key repository '" + dir.file("missing.kdb") + "' does not exist"))
-        << Log();
-    msgs = AskMsgs({"--pcf", "9500", "2121:string=*", "2049:string=" + dir.file("bad.kdb")});
-    ASSERT_EQ(msgs.size(), 1u);
-    EXPECT_EQ(Num(Pcf(msgs[0]), "reason"), 2381);
-    EXPECT_TRUE(LogHas("CVLA227E An invalid key repository password was encountered for '" +
-                       dir.file("bad.kdb") + "'"))
-        << Log();
-
-    /* SSLEV enabled: the next check says so once and runs, writing no
-     * event with certthresh 0. */
-    Mqsc("ALTER QMGR SSLEV(ENABLED)");
-    ASSERT_TRUE(LogHas(enabled, 1, 150)) << Log();
-    ASSERT_TRUE(LogHas("CVLA224I", 1)) << Log();
-    EXPECT_EQ(CountOf(Log(), disabled), 1);
-    EXPECT_EQ(CountOf(Log(), "CVLA228I"), 0);
-    EXPECT_TRUE(Events().empty());
 }

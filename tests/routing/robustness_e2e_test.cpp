@@ -400,15 +400,6 @@ protected:
         StartAgent(config, {"-v", "High"});
         ASSERT_EQ(Connect(QM, &hConn), 0);
     }
-    MQLONG PutRaw(const char *qName, MQMD *md, const std::string &body) {
-        MQOD od = MQOD_DEFAULT;
-        SetName(od.ObjectName, sizeof od.ObjectName, qName);
-        MQPMO pmo = MQPMO_DEFAULT;
-        pmo.Options = MQPMO_NO_SYNCPOINT;
-        MQLONG cc, rc;
-        MQPUT1(hConn, &od, md, &pmo, (MQLONG)body.size(), (PMQVOID)body.data(), &cc, &rc);
-        return rc;
-    }
     /* Every message on a queue now, waiting at most waitMs for the first. */
     std::vector<GOTMSG> Drain(MQHOBJ o, MQLONG waitMs) {
         std::vector<GOTMSG> got;
@@ -423,67 +414,19 @@ protected:
         }
     }
 
-    /* A normal INQUIRE_Q_MGR through the agent, answered with one correct
+    /* A normal INQUIRE_Q_MGR through the agent gets one whole, correct
      * reply that carries the queue manager's name and the agent's level. */
-    void ExpectInquireQmgrAnswered(MQHOBJ replyQ, const std::string &replyQName) {
-        MQCFH cfh = MQCFH_DEFAULT;
-        cfh.Command = MQCMD_INQUIRE_Q_MGR;
-        std::string body((const char *)&cfh, sizeof cfh);
-        MQMD md = MQMD_DEFAULT;
-        memcpy(md.Format, MQFMT_ADMIN, 8);
-        md.MsgType = MQMT_REQUEST;
-        SetName(md.ReplyToQ, sizeof md.ReplyToQ, replyQName.c_str());
-        ASSERT_EQ(PutRaw(INPUT_Q, &md, body), 0);
-        GOTMSG reply;
-        reply.md = MQMD_DEFAULT;
-        memcpy(reply.md.CorrelId, md.MsgId, sizeof md.MsgId);
-        ASSERT_EQ(
-            Get(hConn, replyQ, &reply.body, &reply.md, MQGMO_NO_SYNCPOINT, 30000, 1048576, nullptr),
-            0)
-            << Log().substr(0, 3000);
-        const std::string &m = reply.body;
-        ASSERT_TRUE(SoundPcf(m)) << m.size() << " bytes";
-        EXPECT_EQ(LongAt(m, 12), MQCMD_INQUIRE_Q_MGR);
-        EXPECT_EQ(LongAt(m, 24), MQCC_OK);
-        EXPECT_EQ(LongAt(m, 20) & MQCFC_LAST, MQCFC_LAST);
-        std::string qmName;
-        MQLONG level = 0;
-        for (size_t pos = sizeof(MQCFH); pos + 16 <= m.size(); pos += (size_t)LongAt(m, pos + 4)) {
-            MQLONG type = LongAt(m, pos), id = LongAt(m, pos + 8);
-            if (type == MQCFT_STRING && id == MQCA_Q_MGR_NAME)
-                qmName = m.substr(pos + 20, (size_t)LongAt(m, pos + 16));
-            if (type == MQCFT_INTEGER && id == PARM_TORVIK_CMDLEVEL)
-                level = LongAt(m, pos + 12);
-        }
-        EXPECT_EQ(qmName, QM);
-        EXPECT_EQ(level, 940);
-    }
-
-    /* `mqcmd get` of a queue holding count messages ends normally, prints
-     * each message (and, with json, one object per message and the
-     * summary) and no sanitizer report. */
-    void ExpectRequesterReadsEverything(const char *qName, size_t count, bool json) {
-        std::vector<std::string> args = {BIN + "/mqcmd", "get", "-q", qName, "-m", QM};
-        if (json)
-            args.push_back("--json");
-        PROGRAMRESULT r = RunProgram(args, 120000);
-        const std::string &out = r.out;
-        ASSERT_EQ(r.rc, 0);
-        EXPECT_EQ(r.proc.exitCode, 0) << out.substr(0, 4000);
-        EXPECT_FALSE(r.proc.overflow);
-        std::vector<std::string> lines = SplitLines(out);
-        if (json) {
-            size_t objects = 0;
-            for (const std::string &l : lines)
-                objects += !l.empty() && l[0] == '{';
-            EXPECT_EQ(objects, count + 1) << out.substr(0, 4000);
-            ASSERT_FALSE(lines.empty());
-            EXPECT_EQ(lines.back().rfind("{\"summary\":", 0), 0u) << lines.back();
-        } else {
-            ASSERT_FALSE(lines.empty());
-            EXPECT_EQ(lines.back().rfind(std::to_string(count) + " messages, ", 0), 0u)
-                << lines.back();
-        }
+    void ExpectInquireQmgrAnswered() {
+        ANSWER a = Ask({"--pcf", "INQUIRE_Q_MGR"});
+        ASSERT_EQ(a.exitCode, 0) << a.out << Log().substr(0, 3000);
+        ASSERT_EQ(a.msgs.size(), 1u) << a.out;
+        EXPECT_TRUE(EndsWithOneLast(a));
+        EXPECT_EQ(Num(Pcf(a.msgs[0]), "compCode"), MQCC_OK);
+        const JVALUE *name = Param(a.msgs[0], MQCA_Q_MGR_NAME);
+        const JVALUE *level = Param(a.msgs[0], PARM_TORVIK_CMDLEVEL);
+        ASSERT_TRUE(name != nullptr && level != nullptr) << a.out;
+        EXPECT_EQ(Str(*name, "value"), QM);
+        EXPECT_EQ(Num(*level, "value"), 940);
     }
 
     /* The queue manager still serves and the agent ends in order on STOP
@@ -568,11 +511,11 @@ TEST_F(RoutingRobustness, LyingRequestsOnTheInputQueueNeitherCrashNorHangTheAgen
             memcpy(md.CorrelId, liar.Bytes(24).data(), 24);
         if (liar.OneIn(5))
             md.Expiry = 1 + (MQLONG)liar.Below(100);
-        MQLONG rc = PutRaw(INPUT_Q, &md, body);
+        MQLONG rc = Put1(hConn, INPUT_Q, body, &md);
         if (rc == MQRC_OPTIONS_ERROR || rc == MQRC_MD_ERROR || rc == MQRC_REPORT_OPTIONS_ERROR ||
             rc == MQRC_EXPIRY_ERROR) {
             md.Report = MQRO_NONE; /* the queue manager refused the descriptor */
-            rc = PutRaw(INPUT_Q, &md, body);
+            rc = Put1(hConn, INPUT_Q, body, &md);
         }
         ASSERT_EQ(rc, 0) << "put " << i;
         sent++;
@@ -593,14 +536,7 @@ TEST_F(RoutingRobustness, LyingRequestsOnTheInputQueueNeitherCrashNorHangTheAgen
         << "depth " << (depth.empty() ? -1 : depth[0]);
     Close(hConn, &input);
 
-    /* It still answers a normal request correctly. */
-    MQHOBJ check = MQHO_UNUSABLE_HOBJ;
-    MQOD od;
-    ASSERT_EQ(
-        Open(hConn, "SYSTEM.DEFAULT.MODEL.QUEUE", MQOO_INPUT_EXCLUSIVE, &check, &od, "", "CHECK.*"),
-        0);
-    ExpectInquireQmgrAnswered(check, GetName(od.ObjectName, sizeof od.ObjectName));
-    Close(hConn, &check);
+    ExpectInquireQmgrAnswered(); /* it still answers a normal request */
 
     std::string log = Log();
     EXPECT_NE(log.find("CVLA212E"), std::string::npos) << "no simple command was refused";
@@ -611,8 +547,7 @@ TEST_F(RoutingRobustness, LyingRepliesToPendingRequestsNeitherCrashNorHangTheAge
     const uint64_t seed = FuzzSeed();
     SCOPED_TRACE("TORVIK_FUZZ_SEED=" + std::to_string(seed));
     const MQLONG maxMsgSize = 65536;
-    StartQueueManager({}, {"DEFINE QLOCAL(FUZZ.REPLY) MAXDEPTH(100000)",
-                           "DEFINE QLOCAL(FUZZ.SEEN) MAXDEPTH(100000)"});
+    StartQueueManager({}, {"DEFINE QLOCAL(FUZZ.REPLY) MAXDEPTH(100000)"});
     StartAgentAndConnect(
         "certevent = no\nretrycount = 0\nmaxage = 3\nreqchkdelay = 1\nmaxmsgsize = " +
         std::to_string(maxMsgSize) + "\n");
@@ -633,7 +568,6 @@ TEST_F(RoutingRobustness, LyingRepliesToPendingRequestsNeitherCrashNorHangTheAge
                                           MQFMT_STRING, MQFMT_NONE,      "\xff\x01garb\x7f"};
     Liar liar(seed);
     std::vector<std::string> sentReplies; /* every reply that matched a request */
-    std::vector<GOTMSG> lies;             /* the same with their descriptors */
     int strays = 0;                       /* replies that match nothing */
     std::vector<GOTMSG> received;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
@@ -652,7 +586,7 @@ TEST_F(RoutingRobustness, LyingRepliesToPendingRequestsNeitherCrashNorHangTheAge
             SetName(md.ReplyToQ, sizeof md.ReplyToQ, "FUZZ.REPLY");
             if (liar.OneIn(2))
                 md.Report = MQRO_PASS_MSG_ID | MQRO_PASS_CORREL_ID;
-            ASSERT_EQ(PutRaw(INPUT_Q, &md, std::string((const char *)&cfh, sizeof cfh)), 0);
+            ASSERT_EQ(Put1(hConn, INPUT_Q, std::string((const char *)&cfh, sizeof cfh), &md), 0);
             commandOf.push_back(command);
         }
         for (int i = 0; i < n; i++) {
@@ -698,9 +632,8 @@ TEST_F(RoutingRobustness, LyingRepliesToPendingRequestsNeitherCrashNorHangTheAge
                 } else {
                     body = liar.Bytes(liar.OneIn(10) ? 70000 : liar.Below(500));
                 }
-                ASSERT_EQ(PutRaw(agentReplyQ.c_str(), &md, body), 0);
+                ASSERT_EQ(Put1(hConn, agentReplyQ.c_str(), body, &md), 0);
                 sentReplies.push_back(body);
-                lies.push_back(GOTMSG{md, body});
             }
             if (liar.OneIn(4)) {
                 /* a reply that matches nothing */
@@ -708,10 +641,9 @@ TEST_F(RoutingRobustness, LyingRepliesToPendingRequestsNeitherCrashNorHangTheAge
                 md.MsgType = MQMT_REPLY;
                 memcpy(md.MsgId, liar.Bytes(24).data(), 24);
                 memcpy(md.Format, MQFMT_ADMIN, 8);
-                ASSERT_EQ(PutRaw(agentReplyQ.c_str(), &md,
-                                 liar.Pcf(MQCFT_RESPONSE, MQCMD_INQUIRE_Q, MQCFC_LAST, 0,
-                                          liar.OneIn(2), liar.Below(3000))),
-                          0);
+                std::string stray = liar.Pcf(MQCFT_RESPONSE, MQCMD_INQUIRE_Q, MQCFC_LAST, 0,
+                                             liar.OneIn(2), liar.Below(3000));
+                ASSERT_EQ(Put1(hConn, agentReplyQ.c_str(), stray, &md), 0);
                 strays++;
             }
         }
@@ -757,21 +689,9 @@ TEST_F(RoutingRobustness, LyingRepliesToPendingRequestsNeitherCrashNorHangTheAge
     std::string log = Log();
     EXPECT_GE(CountOf(log, "CVLA302E Unrecognised reply received MsgId: "), strays);
 
-    /* The requester reads all of it, and every lying reply too, without
-     * harm: one line per message and the summary, in JSON and in text. */
-    std::vector<GOTMSG> corpus = received;
-    corpus.insert(corpus.end(), lies.begin(), lies.end());
-    for (GOTMSG &g : corpus)
-        ASSERT_EQ(PutRaw("FUZZ.SEEN", &g.md, g.body), 0);
-    ExpectRequesterReadsEverything("FUZZ.SEEN", corpus.size(), true);
-    for (GOTMSG &g : corpus)
-        ASSERT_EQ(PutRaw("FUZZ.SEEN", &g.md, g.body), 0);
-    ExpectRequesterReadsEverything("FUZZ.SEEN", corpus.size(), false);
-
     /* The command server back: a normal request is answered correctly. */
     Mqsim({"cmdserver", QM, "start"});
-    Drain(replies, 0);
-    ExpectInquireQmgrAnswered(replies, "FUZZ.REPLY");
+    ExpectInquireQmgrAnswered();
     Close(hConn, &replies);
     Close(hConn, &commands);
     ExpectOrderlyEnd();

@@ -102,6 +102,28 @@ inline int CountParam(const JVALUE &msg, long id) {
     return n;
 }
 
+/* A reply set is whole when it ends in exactly one message with the
+ * MQCFC_LAST bit (Control & 1; a merged reply carries more bits) and
+ * nothing comes after it. controls: the Control of each message of one
+ * request in arrival order (-1 for a message that is not PCF). */
+inline ::testing::AssertionResult EndsWithOneLast(const std::vector<long> &controls) {
+    std::string shown;
+    int lasts = 0;
+    for (long c : controls) {
+        shown += " " + std::to_string(c);
+        lasts += c >= 0 && (c & 1) != 0;
+    }
+    if (lasts == 1 && controls.back() >= 0 && (controls.back() & 1) != 0)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "reply set of Controls" << shown;
+}
+inline ::testing::AssertionResult EndsWithOneLast(const ANSWER &a) {
+    std::vector<long> controls;
+    for (const JVALUE &m : a.msgs)
+        controls.push_back(Pcf(m).Get("control") != nullptr ? Num(Pcf(m), "control") : -1);
+    return EndsWithOneLast(controls);
+}
+
 /* TORVIK on a private stand-in queue manager named QM. */
 class AgentTest : public ::testing::Test {
 protected:
@@ -181,10 +203,14 @@ protected:
         ASSERT_EQ(stop.proc.exitCode, 0) << stop.out;
         ExpectOrderlyEnd();
         EXPECT_NE(Log().find("CVLA021I STOP command received"), std::string::npos);
-        agent.reset();
     }
 
-    std::string Log() { return ReadFile(dir.file("log/TORVIK_Log01.txt")); }
+    /* The log file; once the agent has ended without one, its standard
+     * output (where the log goes when its file cannot be had). */
+    std::string Log() {
+        std::string log = ReadFile(dir.file("log/TORVIK_Log01.txt"));
+        return log.empty() && agent && agent->Done() ? agent->Join().out : log;
+    }
     /* At least count occurrences of what in the log, waiting for them. */
     bool LogHas(const std::string &what, int count = 1, int seconds = 60) {
         return WaitFor([&] { return CountOf(Log(), what) >= count; },

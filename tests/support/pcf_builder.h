@@ -155,6 +155,9 @@ private:
     std::vector<MQBYTE> m_;
 };
 
+/* The builder's name where harness.h's Pcf(msg) hides the class. */
+using PcfBuilder = class Pcf;
+
 /* One parameter read back from a message. */
 struct Parm {
     MQLONG type = 0;

@@ -8,7 +8,7 @@
 
 #include "mqcmd_build.h"
 #include "mqcmd_decode.h"
-#include "mqcmd_pcfbytes.h"
+#include "support/pcf_builder.h"
 
 namespace {
 
@@ -25,12 +25,11 @@ std::vector<MQBYTE> Command(MQLONG command, const std::vector<const char *> &wor
 TEST(MqcmdBuild, InquireQueueWordsGiveTheWireMessage) {
     std::vector<MQBYTE> msg =
         Command(MQCMD_INQUIRE_Q, {"MQCA_Q_NAME=APP.*", "MQIACF_Q_ATTRS=MQIACF_ALL"});
-    PcfBytes expected;
-    expected.Header(MQCFT_COMMAND, MQCMD_INQUIRE_Q, MQCFC_LAST, 0, 0, 2);
-    expected.String(MQCA_Q_NAME, "APP.*");
-    expected.IntList(MQIACF_Q_ATTRS, {MQIACF_ALL});
-    EXPECT_EQ(msg, expected.b);
-    EXPECT_EQ(msg.size(), 36u + 28u + 20u); /* MQCFST 20 + 5 rounded up to 28 */
+    EXPECT_EQ(msg, tvtest::Pcf(MQCMD_INQUIRE_Q, MQCFT_COMMAND)
+                       .Control(MQCFC_LAST)
+                       .Str(MQCA_Q_NAME, "APP.*")
+                       .IntList(MQIACF_Q_ATTRS, {MQIACF_ALL})
+                       .bytes());
 }
 
 TEST(MqcmdBuild, EachWordBecomesItsStructure) {
@@ -163,11 +162,11 @@ TEST(MqcmdBuild, CommandsByShortNameFullNameOrNumber) {
 TEST(MqcmdBuild, EscapeCarriesMqscTypeAndText) {
     std::vector<MQBYTE> msg;
     BuildEscapeCommand(&msg, "DISPLAY QMGR", 12);
-    PcfBytes expected;
-    expected.Header(MQCFT_COMMAND, MQCMD_ESCAPE, MQCFC_LAST, 0, 0, 2);
-    expected.Integer(MQIACF_ESCAPE_TYPE, MQET_MQSC);
-    expected.String(MQCACF_ESCAPE_TEXT, "DISPLAY QMGR");
-    EXPECT_EQ(msg, expected.b);
+    EXPECT_EQ(msg, tvtest::Pcf(MQCMD_ESCAPE, MQCFT_COMMAND)
+                       .Control(MQCFC_LAST)
+                       .Int(MQIACF_ESCAPE_TYPE, MQET_MQSC)
+                       .Str(MQCACF_ESCAPE_TEXT, "DISPLAY QMGR")
+                       .bytes());
 }
 
 TEST(MqcmdBuild, IdentifiersFormatsAndReportOptions) {

@@ -24,21 +24,6 @@ Parsed Parse(std::vector<const char *> words) {
     return p;
 }
 
-TEST(MqcmdOptions, DefaultsOfTheRequester) {
-    Parsed p = Parse({"--mqsc", "DISPLAY QMGR"});
-    ASSERT_EQ(p.rc, 0) << p.err;
-    EXPECT_EQ(p.opts.mode, MQCMD_MODE_MQSC);
-    EXPECT_STREQ(p.opts.text, "DISPLAY QMGR");
-    EXPECT_STREQ(p.opts.queueName, "CORVEL.TORVIK.COMMAND.QUEUE");
-    EXPECT_STREQ(p.opts.qmgrName, "");
-    EXPECT_STREQ(p.opts.replyQName, "");
-    EXPECT_EQ(p.opts.waitMs, 30000u);
-    EXPECT_EQ(p.opts.lingerMs, 500u);
-    EXPECT_EQ(p.opts.json, 0);
-    EXPECT_EQ(p.opts.report, MQRO_NONE);
-    EXPECT_EQ(p.opts.formatGiven, 0);
-}
-
 TEST(MqcmdOptions, TheOtherCommandForms) {
     Parsed p = Parse({"--escape", "DISPLAY QLOCAL(*)"});
     ASSERT_EQ(p.rc, 0) << p.err;

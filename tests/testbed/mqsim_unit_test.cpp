@@ -312,30 +312,4 @@ TEST_F(MqsimEngine, InternalGetsWaitAndCanBeInterrupted) {
     EXPECT_EQ(GetMessageWait(qm, "W.Q", 0, &md, &data, &len), MQRC_GET_INHIBITED);
 }
 
-TEST_F(MqsimEngine, FaultsCountDownAndMatchObjects) {
-    FAULT *f = new FAULT();
-    snprintf(f->verb, sizeof f->verb, "MQPUT");
-    snprintf(f->object, sizeof f->object, "Q1");
-    f->anyPut = 1;
-    f->reason = 2053;
-    f->count = 2;
-    FAULT *g = new FAULT();
-    snprintf(g->verb, sizeof g->verb, "MQOPEN");
-    snprintf(g->object, sizeof g->object, "*");
-    g->reason = 2035;
-    g->count = -1;
-    f->next = g;
-    qm->faults = f;
-    std::lock_guard<std::mutex> lock(qm->lock);
-    EXPECT_EQ(CheckFault(qm, "MQPUT", "Q2"), 0);
-    EXPECT_EQ(CheckFault(qm, "MQPUT1", "Q1"), 2053);
-    EXPECT_EQ(CheckFault(qm, "MQPUT", "Q1"), 2053);
-    EXPECT_EQ(CheckFault(qm, "MQPUT", "Q1"), 0) << "the count is spent";
-    for (int i = 0; i < 3; i++)
-        EXPECT_EQ(CheckFault(qm, "MQOPEN", "ANY"), 2035) << "-1: until cleared";
-    EXPECT_EQ(CheckFault(qm, "MQGET", "ANY"), 0);
-    ClearFaults(qm);
-    EXPECT_EQ(CheckFault(qm, "MQOPEN", "ANY"), 0);
-}
-
 }  // namespace

@@ -1,9 +1,9 @@
 /* mqcmd_e2e_test.cpp -- the requester as a program against a private stand-in
  * queue manager: put and get, requests answered by a responder in the test
  * (completion at the last bit, the linger interval, identifiers by report
- * options, context), z/OS and plain text replies, a silent queue (exit code 2),
- * --simple, failures (exit code 1), and a reply larger than the first buffer
- * from the command server. */
+ * options, context), a silent queue (exit code 2), --simple, failures (exit
+ * code 1), and a reply larger than the first buffer from the command server.
+ * When text replies complete is the reply-set rule's unit test. */
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -68,10 +68,6 @@ std::vector<MQBYTE> PcfReply(MQLONG control, MQLONG seq, const std::string &qnam
         .Padded(MQCA_Q_NAME, qname, 48)
         .Int(MQIA_CURRENT_Q_DEPTH, seq)
         .bytes();
-}
-
-std::vector<MQBYTE> Bytes(const std::string &s) {
-    return std::vector<MQBYTE>(s.begin(), s.end());
 }
 
 /* A responder on a thread of the test: takes one request from a queue and
@@ -261,46 +257,6 @@ TEST_F(MqcmdE2E, ReportOptionsUserAndIdentifiersReachTheRequestAndMatchTheReplie
     ASSERT_EQ(Connect("QMC", &c), 0);
     EXPECT_EQ(Depth(c, "MY.REPLY"), 1);
     Disconnect(&c);
-}
-
-TEST_F(MqcmdE2E, TextRepliesCompleteAtAZosCompletionLineOrWhenSilent) {
-    /* z/OS: complete at CSQ9022I, so a short --wait is no obstacle */
-    {
-        const std::string last = "CSQ9022I QMC CSQMDRTS ' DISPLAY QUEUE' NORMAL COMPLETION";
-        Responder responder(
-            "QMC", "REQ.Q", [&](MQHCONN hconn, const MQMD &md, const std::vector<MQBYTE> &body) {
-                EXPECT_EQ(std::string(body.begin(), body.end()), "DISPLAY QUEUE(*)");
-                EXPECT_EQ(std::string(md.Format, 8), "MQSTR   ");
-                SendReply(hconn, md, MQFMT_COMMAND_1, Bytes("CSQN205I   COUNT=       3"));
-                SendReply(hconn, md, MQFMT_COMMAND_1, Bytes("CSQM401I QMC QUEUE(A)"));
-                SendReply(hconn, md, MQFMT_COMMAND_1, Bytes(last));
-            });
-        MqcmdResult r = RunMqcmd({"-m", "QMC", "-q", "REQ.Q", "--mqsc", "DISPLAY QUEUE(*)",
-                                  "--wait", "2", "--linger", "3000"});
-        responder.Join();
-        ASSERT_EQ(r.exitCode, 0) << r.out;
-        EXPECT_NE(
-            r.out.find("Message 3: length " + std::to_string(last.size()) + ", format MQCMD1"),
-            std::string::npos)
-            << r.out;
-        EXPECT_NE(r.out.find("\nCSQM401I QMC QUEUE(A)\n"), std::string::npos) << r.out;
-        EXPECT_NE(r.out.find("3 messages, "), std::string::npos) << r.out;
-    }
-    /* text without a completion line: complete once silent for the linger */
-    {
-        Responder responder(
-            "QMC", "REQ.Q", [&](MQHCONN hconn, const MQMD &md, const std::vector<MQBYTE> &) {
-                SendReply(hconn, md, MQFMT_STRING, Bytes("AMQ8409I: Display Queue details."));
-                SendReply(hconn, md, MQFMT_STRING, Bytes("   QUEUE(A)   CURDEPTH(0)"));
-            });
-        MqcmdResult r =
-            RunMqcmd({"-m", "QMC", "-q", "REQ.Q", "--mqsc", "DISPLAY QLOCAL(A)", "--json"});
-        responder.Join();
-        ASSERT_EQ(r.exitCode, 0) << r.out;
-        ASSERT_EQ(r.lines.size(), 3u) << r.out;
-        EXPECT_EQ(r.lines[1].Get("text")->text, "   QUEUE(A)   CURDEPTH(0)");
-        EXPECT_TRUE(r.lines[2].Get("summary")->Get("complete")->boolean);
-    }
 }
 
 TEST_F(MqcmdE2E, NothingAnsweringExpiresTheWaitWithExitCode2) {

@@ -82,23 +82,12 @@ const struct {
  * integers above, N/n/u a name of 48/28/12, R a queue manager name, M/m a
  * descriptor (m mostly the default), B a message body, S selectors (and
  * values for MQSET), A acknowledgements. */
-const struct {
-    uint16_t type;
-    const char *fields;
-} Layouts[] = {{WIRE_T_CONNECT, "iiNiinui"},
-               {WIRE_T_OPEN, "otNRN"},
-               {WIRE_T_CLOSE, "hc"},
-               {WIRE_T_PUT, "hpMB"},
-               {WIRE_T_PUT1, "tNRpMB"},
-               {WIRE_T_GET, "hgwzlm"},
-               {WIRE_T_INQ, "hS"},
-               {WIRE_T_SET, "hS"},
-               {WIRE_T_CB, "kizhlgzm"},
-               {WIRE_T_CTL, "xz"},
-               {WIRE_T_ACK, "A"},
-               {WIRE_T_CMIT, ""},
-               {WIRE_T_BACK, ""},
-               {WIRE_T_DISC, ""}};
+const char *const Layouts[] = {/* by request type, from WIRE_T_CONNECT */
+                               "",         "iiNiinui", "",       "otNRN", "hc",
+                               "hpMB",     "tNRpMB",   "hgwzlm", "hS",    "hS",
+                               "kizhlgzm", "xz",       "",       "",      "A"};
+const uint16_t LastType = WIRE_T_ACK;
+static_assert(WIRE_T_CONNECT == 1 && WIRE_T_CB == 10 && WIRE_T_ACK == 14, "Layouts' order");
 
 /* One fuzzing thread's generator and the frames it builds. */
 class Fuzzer {
@@ -112,16 +101,11 @@ public:
     int32_t Int() {
         static const int32_t edges[] = {0,     1,  -1,     2,  INT_MIN, INT_MAX,   0x7FFF,
                                         65536, -2, 100000, 36, 4194304, 0x40000000};
-        switch (Below(4)) {
-            case 0:
-                return edges[Below(Count(edges))];
-            case 1:
-                return (int32_t)Below(64);
-            case 2:
-                return (int32_t)(101 + Below(6)); /* a live object handle, perhaps */
-            default:
-                return (int32_t)rng_();
-        }
+        uint32_t kind = Below(4); /* 2: a live object handle, perhaps */
+        return kind == 0   ? edges[Below(Count(edges))]
+               : kind == 1 ? (int32_t)Below(64)
+               : kind == 2 ? (int32_t)(101 + Below(6))
+                           : (int32_t)rng_();
     }
     /* Mostly the sane value, now and then anything. */
     int32_t Or(int32_t sane) { return OneIn(5) ? Int() : sane; }
@@ -145,16 +129,12 @@ public:
         static const char *const formats[] = {MQFMT_ADMIN, MQFMT_STRING, MQFMT_NONE, "MQCMD1  ",
                                               "\x01\x02zz\xff  x"};
         memcpy(md.Format, formats[Below(Count(formats))], 8);
-        MQLONG *fields[] = {&md.Version, &md.Priority, &md.Persistence,
-                            &md.Expiry,  &md.Report,   &md.MsgType};
-        for (MQLONG *f : fields)
-            if (OneIn(5))
-                *f = f == &md.Expiry && OneIn(2) ? (MQLONG)Below(20) : Int();
-        for (MQBYTE *id : {md.MsgId, md.CorrelId})
-            if (OneIn(3))
-                memcpy(id, Bytes(24).data(), 24);
-        if (OneIn(3))
-            memcpy(md.UserIdentifier, Bytes(12).data(), 12);
+        /* any of the words from Version to BackoutCount (the identifiers
+         * included) */
+        for (uint32_t k = Below(5); k > 0; k--) {
+            int32_t v = Int();
+            memcpy((char *)&md + 4 * (1 + Below(24)), &v, 4);
+        }
         if (OneIn(2)) {
             memcpy(md.ReplyToQ, Name(48).data(), 48);
             memcpy(md.ReplyToQMgr, (OneIn(3) ? Name(48) : std::string(48, ' ')).data(), 48);
@@ -178,10 +158,7 @@ public:
     /* A request payload laid out by its fields; sometimes cut short,
      * lengthened or with a byte flipped. */
     std::string Payload(uint16_t type) {
-        const char *fields = "";
-        for (const auto &l : Layouts)
-            if (l.type == type)
-                fields = l.fields;
+        const char *fields = type <= LastType ? Layouts[type] : "";
         WBUF w = {};
         WireBegin(&w, type, 0);
         auto bytes = [&](const std::string &s) { WirePutBytes(&w, s.data(), s.size()); };
@@ -433,7 +410,7 @@ void MqiSession(Fuzzer *f, int port) {
                                          WIRE_T_GET | WIRE_T_REPLY};
     for (int i = (int)f->Below(60); i >= 0; i--) {
         uint16_t type = f->OneIn(60) ? strangers[f->Below(Count(strangers))]
-                                     : Layouts[f->Below(Count(Layouts))].type;
+                                     : (uint16_t)(1 + f->Below(LastType));
         if (type == WIRE_T_DISC && !f->OneIn(3))
             type = WIRE_T_PUT;
         frames.push_back(f->Frame(type, f->Payload(type)));

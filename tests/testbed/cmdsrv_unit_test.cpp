@@ -9,7 +9,6 @@
 
 #include "cmdsrv_util.h"
 #include "pcfcmd.h"
-#include "queue_attrs.h"
 #include "trigger.h"
 
 namespace {
@@ -186,33 +185,6 @@ TEST(CmdsrvReply, BuildsPaddedStringsListsAndCountsParameters) {
     m = DecodePcf(std::string((const char *)r.data.data(), r.data.size()));
     EXPECT_EQ(m.parms.size(), 1u);
     EXPECT_EQ(m.Find(MQCA_Q_NAME)->text, std::string(48, 'X'));
-}
-
-TEST(CmdsrvAttrs, ValuesComeFromTheRecordAndOnlyForTheQueueType) {
-    QATTRS a;
-    memset(&a, 0, sizeof a);
-    a.qType = MQQT_LOCAL;
-    /* the live and defining fields come from the record */
-    a.curDepth = 12;
-    a.maxDepth = 77;
-    snprintf(a.descr, sizeof a.descr, "d");
-    MQLONG v = 0;
-    EXPECT_TRUE(QueueAttrInt(&a, MQIA_CURRENT_Q_DEPTH, &v));
-    EXPECT_EQ(v, 12);
-    EXPECT_TRUE(QueueAttrInt(&a, MQIA_MAX_Q_DEPTH, &v));
-    EXPECT_EQ(v, 77);
-    EXPECT_STREQ(QueueAttrString(&a, MQCA_Q_DESC), "d");
-    /* a string selector is not an integer, and the reverse */
-    EXPECT_FALSE(QueueAttrInt(&a, MQCA_Q_DESC, &v));
-    EXPECT_EQ(QueueAttrString(&a, MQIA_MAX_Q_DEPTH), nullptr);
-    /* remote and model queues lack what only a local queue has */
-    a.qType = MQQT_REMOTE;
-    EXPECT_FALSE(QueueAttrInt(&a, MQIA_CURRENT_Q_DEPTH, &v));
-    EXPECT_NE(QueueAttrString(&a, MQCA_REMOTE_Q_NAME), nullptr);
-    a.qType = MQQT_MODEL;
-    EXPECT_FALSE(QueueAttrInt(&a, MQIA_OPEN_INPUT_COUNT, &v));
-    EXPECT_EQ(QueueAttrString(&a, MQCA_REMOTE_Q_NAME), nullptr);
-    EXPECT_TRUE(QueueAttrInt(&a, MQIA_DEFINITION_TYPE, &v));
 }
 
 TEST(CmdsrvTrigger, TheTriggerMessageHasThePublishedLayoutBlankPadded) {

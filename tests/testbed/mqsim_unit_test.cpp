@@ -248,32 +248,6 @@ TEST_F(MqsimEngine, ScriptsCountCommandsAndFailures) {
     EXPECT_EQ(GetQueueAttrs(qm, "S.THREE", &a), MQRC_UNKNOWN_OBJECT_NAME);
 }
 
-TEST_F(MqsimEngine, ListQueuesMatchesGenericNamesInNameOrder) {
-    ASSERT_EQ(Mqsc("DEFINE QLOCAL(APP.B)"), 0);
-    ASSERT_EQ(Mqsc("DEFINE QLOCAL(APP.A)"), 0);
-    ASSERT_EQ(Mqsc("DEFINE QMODEL(APP.M)"), 0);
-    ASSERT_EQ(Mqsc("DEFINE QLOCAL(APPX)"), 0);
-    std::vector<QATTRS> list;
-    ASSERT_EQ(ListQueues(qm, "APP.*", MQQT_ALL, &list), 0);
-    ASSERT_EQ(list.size(), 3u);
-    EXPECT_STREQ(list[0].name, "APP.A");
-    EXPECT_STREQ(list[1].name, "APP.B");
-    EXPECT_STREQ(list[2].name, "APP.M");
-    list.clear();
-    ASSERT_EQ(ListQueues(qm, "APP.*", MQQT_LOCAL, &list), 0);
-    EXPECT_EQ(list.size(), 2u);
-    list.clear();
-    ASSERT_EQ(ListQueues(qm, "*", MQQT_ALL, &list), 0);
-    EXPECT_EQ(list.size(), 9u) << "5 system queues and 4 of ours";
-    list.clear();
-    EXPECT_EQ(ListQueues(qm, "NOPE*", MQQT_ALL, &list), MQRC_UNKNOWN_OBJECT_NAME);
-    EXPECT_EQ(ListQueues(qm, "APP.A", MQQT_ALL, &list), 0);
-    EXPECT_TRUE(GenericMatch("*", "ANY"));
-    EXPECT_TRUE(GenericMatch("AB*", "ABC"));
-    EXPECT_FALSE(GenericMatch("AB*", "A"));
-    EXPECT_FALSE(GenericMatch("ABC", "ABCD"));
-}
-
 TEST_F(MqsimEngine, InternalGetsWaitAndCanBeInterrupted) {
     ASSERT_EQ(Mqsc("DEFINE QLOCAL(W.Q)"), 0);
     MQMD md = MQMD_DEFAULT;

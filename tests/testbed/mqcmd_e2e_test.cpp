@@ -142,9 +142,8 @@ TEST_F(MqcmdE2E, PutThenGetRoundTrip) {
     EXPECT_EQ(get.lines[1].Get("format")->text, "        ");
     EXPECT_EQ(get.lines[1].Get("text")->text, "second");
     EXPECT_EQ(get.lines[1].Get("n")->number, 2);
-    const JVALUE *summary = get.lines[2].Get("summary");
-    ASSERT_NE(summary, nullptr) << get.out;
-    EXPECT_EQ(summary->Get("messages")->number, 2);
+    const JVALUE *summary = &get.summary;
+    ASSERT_EQ(tvtest::Num(*summary, "messages"), 2) << get.out;
     EXPECT_EQ(summary->Get("bytes")->number, 17);
     EXPECT_TRUE(summary->Get("complete")->boolean);
 
@@ -213,9 +212,8 @@ TEST_F(MqcmdE2E, RawFileRepliesCompleteAtTheLastBitAndTheLingerCatchesALateOne) 
         EXPECT_EQ(params->items[0].Get("value")->text.substr(0, strlen(names[i])), names[i]);
         EXPECT_EQ(params->items[0].Get("value")->text.size(), 48u);
     }
-    const JVALUE *summary = r.lines[4].Get("summary");
-    ASSERT_NE(summary, nullptr);
-    EXPECT_EQ(summary->Get("messages")->number, 4);
+    const JVALUE *summary = &r.summary;
+    ASSERT_EQ(tvtest::Num(*summary, "messages"), 4) << r.out;
     EXPECT_TRUE(summary->Get("complete")->boolean);
     EXPECT_EQ(r.out.find("NOT.MINE"), std::string::npos);
 }
@@ -264,9 +262,8 @@ TEST_F(MqcmdE2E, NothingAnsweringExpiresTheWaitWithExitCode2) {
                               "--reply-qmgr", "FAR.QM", "--json"});
     EXPECT_EQ(r.exitCode, 2) << r.out;
     ASSERT_EQ(r.lines.size(), 1u) << r.out;
-    const JVALUE *summary = r.lines[0].Get("summary");
-    ASSERT_NE(summary, nullptr);
-    EXPECT_EQ(summary->Get("messages")->number, 0);
+    const JVALUE *summary = &r.summary;
+    ASSERT_EQ(tvtest::Num(*summary, "messages"), 0) << r.out;
     EXPECT_FALSE(summary->Get("complete")->boolean);
     EXPECT_GE(summary->Get("ms")->number, 1000);
 

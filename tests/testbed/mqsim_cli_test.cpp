@@ -181,22 +181,20 @@ TEST(MqsimCli, TheFirstStartedIsTheDefaultQueueManager) {
     ASSERT_EQ(qm.Start("QMD1"), "");
     ASSERT_EQ(qm.Start("QMD2"), "");
     MQHCONN h;
-    ASSERT_EQ(Connect("", &h), 0);
-    MQHOBJ o;
-    ASSERT_EQ(OpenQmgr(h, &o), 0);
-    std::string name;
-    ASSERT_EQ(InqString(h, o, MQCA_Q_MGR_NAME, MQ_Q_MGR_NAME_LENGTH, &name), 0);
-    EXPECT_EQ(name, "QMD1");
-    Disconnect(&h);
-    std::string out;
-    ASSERT_EQ(qm.Run({"stop", "QMD1"}, &out), 0);
+    auto defaultName = [&] {
+        MQHOBJ o;
+        std::string name;
+        EXPECT_EQ(Connect("", &h), 0);
+        EXPECT_EQ(OpenQmgr(h, &o), 0);
+        EXPECT_EQ(InqString(h, o, MQCA_Q_MGR_NAME, MQ_Q_MGR_NAME_LENGTH, &name), 0);
+        Disconnect(&h);
+        return name;
+    };
+    EXPECT_EQ(defaultName(), "QMD1");
+    ASSERT_EQ(qm.Run({"stop", "QMD1"}), 0);
     ASSERT_EQ(qm.Start("QMD3", {"--default"}), "");
-    ASSERT_EQ(Connect("", &h), 0);
-    ASSERT_EQ(OpenQmgr(h, &o), 0);
-    ASSERT_EQ(InqString(h, o, MQCA_Q_MGR_NAME, MQ_Q_MGR_NAME_LENGTH, &name), 0);
-    EXPECT_EQ(name, "QMD3");
-    Disconnect(&h);
-    ASSERT_EQ(qm.Run({"stop", "QMD3"}, &out), 0);
+    EXPECT_EQ(defaultName(), "QMD3");
+    ASSERT_EQ(qm.Run({"stop", "QMD3"}), 0);
     /* a queue manager that ran here but stopped is not available; one that
      * never ran has a wrong name */
     EXPECT_EQ(Connect("QMD1", &h), MQRC_Q_MGR_NOT_AVAILABLE);

@@ -162,20 +162,6 @@ TEST(MqsimCli, MqscFileRunsEveryLineWithCommentsAndContinuations) {
     EXPECT_NE(out.find("USERDATA(some data)"), std::string::npos) << out;
 }
 
-TEST(MqsimCli, ZosPlatformAndExtraQueues) {
-    MqsimQueueManager qm;
-    /* the queues themselves are the command server's tests' */
-    ASSERT_EQ(qm.Start("QMZ", {"--platform", "zos", "--queues", "25"}), "");
-    MQHCONN h;
-    ASSERT_EQ(Connect("QMZ", &h), 0);
-    MQHOBJ o;
-    ASSERT_EQ(OpenQmgr(h, &o), 0);
-    std::vector<MQLONG> ints;
-    ASSERT_EQ(InqInts(h, o, {MQIA_PLATFORM}, &ints), 0);
-    EXPECT_EQ(ints[0], MQPL_ZOS);
-    Disconnect(&h);
-}
-
 TEST(MqsimCli, TheFirstStartedIsTheDefaultQueueManager) {
     MqsimQueueManager qm;
     ASSERT_EQ(qm.Start("QMD1"), "");

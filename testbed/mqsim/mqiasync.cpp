@@ -186,8 +186,7 @@ MQSIM_VERB MQCB(MQHCONN Hconn, MQLONG Operation, PMQCBD pCallbackDesc, MQHOBJ Ho
     LCONN *c = ref.get();
     MQLONG cbType;
     if (pCallbackDesc != nullptr) {
-        if (memcmp(pCallbackDesc->StrucId, MQCBD_STRUC_ID, 4) != 0 ||
-            pCallbackDesc->Version != MQCBD_VERSION_1)
+        if (BadStruc(pCallbackDesc, MQCBD_STRUC_ID, MQCBD_VERSION_1))
             rc = MQRC_CBD_ERROR;
         cbType = pCallbackDesc->CallbackType;
     } else if (Operation == MQOP_REGISTER) {
@@ -216,8 +215,7 @@ MQSIM_VERB MQCB(MQHCONN Hconn, MQLONG Operation, PMQCBD pCallbackDesc, MQHOBJ Ho
                 LoadMd(&md, pMsgDesc);
         }
         if (rc == 0 && pGetMsgOpts != nullptr) {
-            if (memcmp(pGetMsgOpts->StrucId, MQGMO_STRUC_ID, 4) != 0 ||
-                pGetMsgOpts->Version < MQGMO_VERSION_1 || pGetMsgOpts->Version > MQGMO_VERSION_4)
+            if (BadStruc(pGetMsgOpts, MQGMO_STRUC_ID, MQGMO_VERSION_4))
                 rc = MQRC_GMO_ERROR;
             else {
                 size_t n = pGetMsgOpts->Version == 1   ? (size_t)MQGMO_LENGTH_1
@@ -355,8 +353,7 @@ MQSIM_VERB MQCTL(MQHCONN Hconn, MQLONG Operation, PMQCTLO pControlOpts, PMQLONG 
         SetResult(pCompCode, pReason, MQCC_FAILED, MQRC_OPERATION_ERROR);
         return;
     }
-    if (pControlOpts != nullptr && (memcmp(pControlOpts->StrucId, MQCTLO_STRUC_ID, 4) != 0 ||
-                                    pControlOpts->Version != MQCTLO_VERSION_1)) {
+    if (pControlOpts != nullptr && BadStruc(pControlOpts, MQCTLO_STRUC_ID, MQCTLO_VERSION_1)) {
         SetResult(pCompCode, pReason, MQCC_FAILED, MQRC_CTLO_ERROR);
         return;
     }

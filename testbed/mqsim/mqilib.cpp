@@ -39,10 +39,7 @@ void SetResult(PMQLONG cc, PMQLONG rc, MQLONG c, MQLONG r) {
 }
 
 MQLONG CheckMd(const MQMD *md) {
-    if (md == nullptr || memcmp(md->StrucId, MQMD_STRUC_ID, 4) != 0 ||
-        (md->Version != MQMD_VERSION_1 && md->Version != MQMD_VERSION_2))
-        return MQRC_MD_ERROR;
-    return 0;
+    return BadStruc(md, MQMD_STRUC_ID, MQMD_VERSION_2) ? MQRC_MD_ERROR : 0;
 }
 
 void LoadMd(MQMD *full, const MQMD *given) {
@@ -426,8 +423,7 @@ static void ConnectCommon(PMQCHAR pQMgrName, PMQCNO pCno, int isConnx, PMQHCONN 
     MQLONG cnoVersion = MQCNO_VERSION_1, cnoOptions = 0;
     char applName[MQ_APPL_NAME_LENGTH + 1] = "";
     if (isConnx) {
-        if (pCno == nullptr || memcmp(pCno->StrucId, MQCNO_STRUC_ID, 4) != 0 ||
-            pCno->Version < MQCNO_VERSION_1 || pCno->Version > MQCNO_VERSION_8) {
+        if (BadStruc(pCno, MQCNO_STRUC_ID, MQCNO_VERSION_8)) {
             SetResult(pCompCode, pReason, MQCC_FAILED, MQRC_CNO_ERROR);
             return;
         }

@@ -34,6 +34,7 @@
 
 #include <condition_variable>
 #include <cstdint>
+#include <cstring>
 #include <deque>
 #include <map>
 #include <memory>
@@ -151,6 +152,22 @@ typedef std::shared_ptr<LCONN> CONNREF;
 void SetResult(PMQLONG cc, PMQLONG rc, MQLONG c, MQLONG r);
 /* MQRC_MD_ERROR unless md is an MQMD of version 1 or 2. */
 MQLONG CheckMd(const MQMD *md);
+
+/* Whether p, a structure of the MQI, is missing or not what it claims: its
+ * StrucId not strucId or its Version not from 1 to maxVersion. */
+template <typename T>
+bool BadStruc(const T *p, const char *strucId, MQLONG maxVersion) {
+    return p == nullptr || memcmp(p->StrucId, strucId, 4) != 0 || p->Version < 1 ||
+           p->Version > maxVersion;
+}
+
+/* A message buffer's checks: MQRC_BUFFER_LENGTH_ERROR, MQRC_BUFFER_ERROR
+ * or 0. */
+inline MQLONG CheckBuffer(MQLONG length, const void *buffer) {
+    return length < 0                        ? MQRC_BUFFER_LENGTH_ERROR
+           : length > 0 && buffer == nullptr ? MQRC_BUFFER_ERROR
+                                             : 0;
+}
 /* A caller's descriptor (version 1 or 2) as a full version-2 record. */
 void LoadMd(MQMD *full, const MQMD *given);
 /* Back into the caller's descriptor, as much as its version holds; StrucId

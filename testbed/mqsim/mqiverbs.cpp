@@ -18,8 +18,7 @@ MQSIM_VERB MQOPEN(MQHCONN Hconn, PMQOD pObjDesc, MQLONG Options, PMQHOBJ pHobj, 
         SetResult(pCompCode, pReason, MQCC_FAILED, rc);
         return;
     }
-    if (pObjDesc == nullptr || memcmp(pObjDesc->StrucId, MQOD_STRUC_ID, 4) != 0 ||
-        pObjDesc->Version < MQOD_VERSION_1 || pObjDesc->Version > MQOD_VERSION_4) {
+    if (BadStruc(pObjDesc, MQOD_STRUC_ID, MQOD_VERSION_4)) {
         SetResult(pCompCode, pReason, MQCC_FAILED, MQRC_OD_ERROR);
         return;
     }
@@ -156,31 +155,20 @@ static MQLONG PassContext(LCONN *c, const MQPMO *pmo, MQMD *md) {
     return 0;
 }
 
-static MQLONG CheckPmo(const MQPMO *pmo) {
-    if (pmo == nullptr || memcmp(pmo->StrucId, MQPMO_STRUC_ID, 4) != 0 ||
-        pmo->Version < MQPMO_VERSION_1 || pmo->Version > MQPMO_VERSION_3)
-        return MQRC_PMO_ERROR;
-    return 0;
-}
-
 /* MQPUT and MQPUT1 after their own checks: od null for MQPUT. */
 static void PutCommon(MQHCONN Hconn, MQHOBJ Hobj, PMQOD od, PMQMD pMsgDesc, PMQPMO pmo,
                       MQLONG BufferLength, PMQVOID pBuffer, PMQLONG pCompCode, PMQLONG pReason) {
     CONNREF ref;
     std::unique_lock<std::mutex> call;
     MQLONG rc = FindConn(Hconn, &ref, &call);
-    if (rc == 0 && od != nullptr &&
-        (memcmp(od->StrucId, MQOD_STRUC_ID, 4) != 0 || od->Version < MQOD_VERSION_1 ||
-         od->Version > MQOD_VERSION_4))
+    if (rc == 0 && od != nullptr && BadStruc(od, MQOD_STRUC_ID, MQOD_VERSION_4))
         rc = MQRC_OD_ERROR;
     if (rc == 0)
         rc = CheckMd(pMsgDesc);
+    if (rc == 0 && BadStruc(pmo, MQPMO_STRUC_ID, MQPMO_VERSION_3))
+        rc = MQRC_PMO_ERROR;
     if (rc == 0)
-        rc = CheckPmo(pmo);
-    if (rc == 0 && BufferLength < 0)
-        rc = MQRC_BUFFER_LENGTH_ERROR;
-    if (rc == 0 && BufferLength > 0 && pBuffer == nullptr)
-        rc = MQRC_BUFFER_ERROR;
+        rc = CheckBuffer(BufferLength, pBuffer);
     LCONN *c = ref.get();
     MQMD md;
     if (rc == 0) {
@@ -261,14 +249,10 @@ MQSIM_VERB MQGET(MQHCONN Hconn, MQHOBJ Hobj, PMQMD pMsgDesc, PMQGMO pGetMsgOpts,
     MQLONG rc = FindConn(Hconn, &ref, &call);
     if (rc == 0)
         rc = CheckMd(pMsgDesc);
-    if (rc == 0 &&
-        (pGetMsgOpts == nullptr || memcmp(pGetMsgOpts->StrucId, MQGMO_STRUC_ID, 4) != 0 ||
-         pGetMsgOpts->Version < MQGMO_VERSION_1 || pGetMsgOpts->Version > MQGMO_VERSION_4))
+    if (rc == 0 && BadStruc(pGetMsgOpts, MQGMO_STRUC_ID, MQGMO_VERSION_4))
         rc = MQRC_GMO_ERROR;
-    if (rc == 0 && BufferLength < 0)
-        rc = MQRC_BUFFER_LENGTH_ERROR;
-    if (rc == 0 && BufferLength > 0 && pBuffer == nullptr)
-        rc = MQRC_BUFFER_ERROR;
+    if (rc == 0)
+        rc = CheckBuffer(BufferLength, pBuffer);
     if (rc == 0 && pDataLength == nullptr)
         rc = MQRC_DATA_LENGTH_ERROR;
     LCONN *c = ref.get();

@@ -37,6 +37,7 @@ public:
         Append(&cfh, sizeof cfh);
     }
     Pcf &Control(MQLONG v) { return Field(20, v); }
+    Pcf &Version(MQLONG v) { return Field(8, v); }
     Pcf &Seq(MQLONG v) { return Field(16, v); }
     Pcf &CompCode(MQLONG v) { return Field(24, v); }
     Pcf &Reason(MQLONG v) { return Field(28, v); }
@@ -47,10 +48,10 @@ public:
         return Bump();
     }
     /* A string of exactly value's bytes, padded to a multiple of 4 with zeros. */
-    Pcf &Str(MQLONG parameter, const std::string &value) {
+    Pcf &Str(MQLONG parameter, const std::string &value, MQLONG ccsid = 0) {
         MQLONG len = (MQLONG)value.size();
         MQLONG struc = (20 + len + 3) & ~3;
-        MQLONG s[5] = {MQCFT_STRING, struc, parameter, 0, len};
+        MQLONG s[5] = {MQCFT_STRING, struc, parameter, ccsid, len};
         Append(s, sizeof s);
         Append(value.data(), value.size());
         Pad(struc - 20 - len);
@@ -96,6 +97,43 @@ public:
         Append(&value, sizeof value);
         return Bump();
     }
+    Pcf &Int64List(MQLONG parameter, const std::vector<int64_t> &values) {
+        MQLONG s[4] = {MQCFT_INTEGER64_LIST, (MQLONG)(16 + 8 * values.size()), parameter,
+                       (MQLONG)values.size()};
+        Append(s, sizeof s);
+        Append(values.data(), 8 * values.size());
+        return Bump();
+    }
+    /* A group header; its members follow and are counted at the top level
+     * too, so a message with groups sets its Count itself. */
+    Pcf &Group(MQLONG parameter, MQLONG count) {
+        MQLONG s[4] = {MQCFT_GROUP, 16, parameter, count};
+        Append(s, sizeof s);
+        return Bump();
+    }
+    Pcf &IntFilter(MQLONG parameter, MQLONG op, MQLONG value) {
+        MQLONG s[5] = {MQCFT_INTEGER_FILTER, 20, parameter, op, value};
+        Append(s, sizeof s);
+        return Bump();
+    }
+    Pcf &StrFilter(MQLONG parameter, MQLONG op, const std::string &value) {
+        MQLONG len = (MQLONG)value.size();
+        MQLONG struc = (24 + len + 3) & ~3;
+        MQLONG s[6] = {MQCFT_STRING_FILTER, struc, parameter, op, 0, len};
+        Append(s, sizeof s);
+        Append(value.data(), value.size());
+        Pad(struc - 24 - len);
+        return Bump();
+    }
+    Pcf &ByteFilter(MQLONG parameter, MQLONG op, const std::vector<MQBYTE> &value) {
+        MQLONG len = (MQLONG)value.size();
+        MQLONG struc = (20 + len + 3) & ~3;
+        MQLONG s[5] = {MQCFT_BYTE_STRING_FILTER, struc, parameter, op, len};
+        Append(s, sizeof s);
+        Append(value.data(), value.size());
+        Pad(struc - 20 - len);
+        return Bump();
+    }
     /* Raw bytes, counted as no parameter (for lying messages). */
     Pcf &Raw(const std::vector<MQBYTE> &bytes) {
         Append(bytes.data(), bytes.size());
@@ -117,14 +155,19 @@ private:
     std::vector<MQBYTE> m_;
 };
 
+/* The builder's name where harness.h's Pcf(msg) hides the class. */
+using PcfBuilder = class Pcf;
+
 /* One parameter read back from a message. */
 struct Parm {
     MQLONG type = 0;
     MQLONG strucLength = 0;
     MQLONG parameter = 0;
     MQLONG value = 0; /* MQCFIN */
-    std::string text; /* MQCFST */
+    std::string text; /* MQCFST, MQCFBS */
     MQLONG stringLength = 0;
+    std::vector<MQLONG> ints;      /* MQCFIL */
+    std::vector<std::string> strs; /* MQCFSL */
 };
 
 /* The parameters of a sound PCF message (fails the test when it is not). */
@@ -154,6 +197,18 @@ inline std::vector<Parm> ReadParms(const std::vector<MQBYTE> &m) {
             p.stringLength = Get(m, pos + 16);
             p.text.assign((const char *)m.data() + pos + 20, (size_t)p.stringLength);
         }
+        MQLONG n = Get(m, pos + 12), each = Get(m, pos + 20);
+        if (p.type == MQCFT_BYTE_STRING && n >= 0 && 16 + n <= p.strucLength)
+            p.text.assign((const char *)m.data() + pos + 16, (size_t)n);
+        if (p.type == MQCFT_INTEGER_LIST && n >= 0 && 16 + 4 * (int64_t)n == p.strucLength)
+            for (MQLONG k = 0; k < n; k++)
+                p.ints.push_back(Get(m, pos + 16 + 4 * (size_t)k));
+        n = Get(m, pos + 16);
+        if (p.type == MQCFT_STRING_LIST && n >= 0 && each >= 0 &&
+            24 + (int64_t)n * each <= p.strucLength)
+            for (MQLONG k = 0; k < n; k++)
+                p.strs.emplace_back((const char *)m.data() + pos + 24 + (size_t)(k * each),
+                                    (size_t)each);
         out.push_back(p);
         pos += (size_t)p.strucLength;
     }

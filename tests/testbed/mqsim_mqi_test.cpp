@@ -1,7 +1,7 @@
 /* mqsim_mqi_test.cpp -- the stand-in MQI library against a live daemon:
  * identifiers and context, gets with wait and matching, dynamic queues,
  * inquiries, remote names, units of work, argument checks, faults, two
- * clients at once, and frames that are not frames. */
+ * clients at once. (Frames that are not frames: mqsim_fuzz_test.) */
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -541,46 +541,6 @@ TEST_F(MqsimMqi, ClientChannelAndRefusedConnectOptions) {
     ASSERT_EQ(rc, 0);
     EXPECT_EQ(std::string(cd2.ChannelName, 20), std::string(20, ' '));
     Disconnect(&c);
-}
-
-TEST_F(MqsimMqi, GarbageOnTheSocketClosesOnlyThatConnection) {
-    int port = 0;
-    int64_t pid = 0;
-    ASSERT_TRUE(qm.PortFile("QM1", &port, &pid));
-    MQHOBJ t;
-    ASSERT_EQ(Open(h, "T.Q", MQOO_OUTPUT | MQOO_INPUT_SHARED, &t), 0);
-    static_assert(WIRE_VERSION == 2, "the frames below carry version 2");
-    const std::string garbage[] = {
-        std::string("GET / HTTP/1.0\r\n\r\n"),
-        /* a good magic with a length far beyond the limit */
-        std::string("MQSW\x02\x00\x03\x00\x01\x00\x00\x00\xff\xff\xff\x7f", 16),
-        /* a frame cut in the middle */
-        std::string("MQSW\x02\x00\x01\x00\x01\x00\x00\x00\x40\x00\x00\x00"
-                    "abc",
-                    19),
-        /* a request before any MQCONN */
-        std::string("MQSW\x02\x00\x05\x00\x01\x00\x00\x00\x00\x00\x00\x00", 16),
-    };
-    for (const std::string &g : garbage) {
-        PLSOCKET s;
-        ASSERT_EQ(PLConnectTcp("127.0.0.1", port, 5000, &s), 0);
-        ASSERT_EQ(PLSendAll(s, g.data(), g.size()), 0);
-        PLShutdownSend(s); /* the sender goes away, mid-frame for some */
-        char buf[64];
-        size_t got = 0;
-        /* the daemon answers nothing and closes */
-        EXPECT_EQ(PLRecvSome(s, buf, sizeof buf, 20000, &got), PL_NET_CLOSED);
-        PLCloseSocket(s);
-        EXPECT_EQ(Put(h, t, "still served"), 0);
-        EXPECT_EQ(Get(h, t, nullptr), 0);
-    }
-    EXPECT_TRUE(PLProcessAlive(pid));
-    /* each was logged */
-    EXPECT_TRUE(WaitUntil([&] {
-        std::string log = qm.Log("QM1");
-        return log.find("malformed frame") != std::string::npos &&
-               log.find("before MQCONN") != std::string::npos;
-    })) << qm.Log("QM1");
 }
 
 TEST_F(MqsimMqi, MaxHandsBoundsTheHandlesOfAConnection) {

@@ -147,3 +147,14 @@ inline MQLONG InqString(MQHCONN h, MQHOBJ o, MQLONG sel, MQLONG length, std::str
     value->assign(buf.data(), n);
     return rc;
 }
+
+/* CURDEPTH of a queue, or -1. */
+inline MQLONG Depth(MQHCONN h, const char *q) {
+    MQHOBJ o;
+    if (Open(h, q, MQOO_INQUIRE, &o) != 0)
+        return -1;
+    std::vector<MQLONG> v;
+    MQLONG rc = InqInts(h, o, {MQIA_CURRENT_Q_DEPTH}, &v);
+    Close(h, &o);
+    return rc == 0 ? v[0] : -1;
+}

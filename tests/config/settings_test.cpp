@@ -11,11 +11,10 @@
 #include "config/settings.h"
 #include "core/agent.h"
 #include "core/startup.h"
-#include "core/test_support.h"
 #include "log/output.h"
+#include "support/fake_mqi.h"
 
 using tvtest::CountOf;
-using tvtest::ReadFile;
 using tvtest::TempDir;
 using tvtest::WriteFile;
 
@@ -25,8 +24,7 @@ namespace {
 class Config : public ::testing::Test {
 protected:
     TempDir dir;
-    std::string messages;
-    FILE *sink = nullptr;
+    fakemq::CapturedLog log;
 
     void SetUp() override {
         InitSettings();
@@ -34,15 +32,7 @@ protected:
         SetFlags(FLAG_SERVICE);
         CopyField(Settings.logPath, sizeof Settings.logPath, dir.path().c_str());
         CopyField(Settings.programDir, sizeof Settings.programDir, dir.path().c_str());
-        messages = dir.file("messages.txt");
-        sink = fopen(messages.c_str(), "wb");
-        LogStream.store(sink);
-    }
-    void TearDown() override {
-        if (LogStream.load() != sink)
-            fclose(sink);
-        ResetOutputState(); /* closes sink when it is still the log stream */
-        InitSettings();
+        log.Start();
     }
     /* Write a configuration file and read it as if named with -f. */
     int Read(const std::string &text) {
@@ -52,10 +42,7 @@ protected:
         SetFlags(FLAG_CONFIG_GIVEN);
         return ReadConfiguration();
     }
-    std::string Messages() {
-        fflush(sink);
-        return ReadFile(messages);
-    }
+    std::string Messages() { return log.Text(); }
     /* Report the overrides; the text of the CVLA005I line, without its
      * time stamp. */
     std::string OverridesLine() {
@@ -140,10 +127,28 @@ TEST_F(Config, OverridesReportForMaxAgeAndCompress) {
     EXPECT_FALSE(FlagIsSet(FLAG_COMPRESS));
 }
 
-TEST_F(Config, AFileWithNothingButCommentsSetsNothing) {
-    EXPECT_EQ(Read(""), 0);
-    EXPECT_EQ(Read("; nothing here\n# nor here\n\n"), 0);
-    EXPECT_EQ(Messages(), "");
+/* What a file sets nothing with: comments only, an unknown key (each of
+ * its words named), a bad value (its quoted text cut to 111 characters). */
+TEST_F(Config, FilesThatSetNothing) {
+    const std::string longValue(500, 'v');
+    const struct {
+        std::string text;
+        std::vector<std::string> messages;
+    } cases[] = {
+        {"", {}},
+        {"; nothing here\n# nor here\n\n", {}},
+        {"nosuchkey = value\n", {"'nosuchkey'", "'='", "'value'"}},
+        {"compress \"" + longValue + "\"\n",
+         {"'" + ("compress = " + longValue).substr(0, CFG_ERROR_TEXT_SIZE - 1) + "'"}},
+    };
+    for (const auto &c : cases) {
+        size_t before = Messages().size();
+        EXPECT_EQ(Read(c.text), 0) << c.text;
+        std::string m = Messages().substr(before);
+        EXPECT_EQ(CountOf(m, "CVLA007E"), static_cast<int>(c.messages.size())) << m;
+        for (const std::string &name : c.messages)
+            EXPECT_EQ(CountOf(m, "CVLA007E Unrecognised parameter " + name + "\n"), 1) << m;
+    }
     EXPECT_EQ(Settings.maxAge, 10);
 }
 
@@ -193,14 +198,6 @@ TEST_F(Config, BadValuesAreReportedWithKeyAndValueAndCountAsNotSet) {
     EXPECT_NE(OverridesLine().find("in effect: certevent = Yes"), std::string::npos);
 }
 
-TEST_F(Config, TheQuotedTextOfABadValueIsCutTo111Characters) {
-    std::string value(500, 'v');
-    ASSERT_EQ(Read("compress \"" + value + "\"\n"), 0);
-    std::string expect = "CVLA007E Unrecognised parameter '" +
-                         ("compress = " + value).substr(0, CFG_ERROR_TEXT_SIZE - 1) + "'\n";
-    EXPECT_EQ(CountOf(Messages(), expect), 1);
-}
-
 TEST_F(Config, StringValuesAreCutToTheirFieldsAndMayBeQuoted) {
     std::string longName(60, 'Q');
     ASSERT_EQ(Read("commandq " + longName + "\nlogpath \"/my logs (x)=;#,[1]\"\n" +
@@ -239,7 +236,6 @@ TEST_F(Config, AMissingFileIsReportedOnlyWhenNamedWithF) {
 
     /* Not named: the program directory's TORVIK.CFG, silently absent. */
     InitSettings();
-    LogStream.store(sink);
     SetFlags(FLAG_SERVICE);
     CopyField(Settings.programDir, sizeof Settings.programDir, dir.path().c_str());
     size_t before = Messages().size();

@@ -10,7 +10,10 @@
 
 #include "core/test_support.h"
 #include "platform/platform.h"
+#include "support/process.h"
 
+using tvtest::PROGRAMRESULT;
+using tvtest::RunProgram;
 using tvtest::TempDir;
 
 namespace {
@@ -24,16 +27,6 @@ void SetFlagThread(void *arg) {
     Flag *f = static_cast<Flag *>(arg);
     f->value.store(static_cast<int>(PLCurrentThreadId()));
     PLSignalEvent(f->done);
-}
-
-std::string RunOut(const std::vector<const char *> &args, PLPROCRESULT *r, int *rc,
-                   size_t outSize = 10240, uint32_t timeoutMs = 20000, const char *dir = nullptr) {
-    std::vector<const char *> argv(args);
-    argv.push_back(nullptr);
-    std::string out(outSize, '\0');
-    *rc = PLRunProcess(argv.data(), dir, &out[0], outSize, timeoutMs, r);
-    out.resize(r->outLen);
-    return out;
 }
 
 /* The child-process cases below run POSIX shell scripts; the Windows ones
@@ -123,94 +116,61 @@ TEST(Time, ClocksAndLocalTime) {
     EXPECT_GE(b, a + 15);
 }
 
-TEST(ChildProcess, CollectsStdoutAndStderrAndTheExitCode) {
+TEST(ChildProcess, OutputExitCodeArgumentsInputAndDirectory) {
     if (!HasPosixShell())
         GTEST_SKIP() << "POSIX shell scripts; tests/windows has the Windows cases";
-    PLPROCRESULT r;
-    int rc;
-    std::string out = RunOut({"/bin/sh", "-c", "echo hello; echo oops 1>&2; exit 3"}, &r, &rc);
-    ASSERT_EQ(rc, 0);
-    EXPECT_EQ(r.exitCode, 3);
-    EXPECT_NE(out.find("hello\n"), std::string::npos);
-    EXPECT_NE(out.find("oops\n"), std::string::npos);
-    EXPECT_EQ(r.overflow, 0);
-    EXPECT_EQ(r.timedOut, 0);
-}
-
-TEST(ChildProcess, PassesEachArgumentUnchangedWithoutAShell) {
-    if (!HasPosixShell())
-        GTEST_SKIP() << "POSIX shell scripts; tests/windows has the Windows cases";
+    /* Both streams in one pipe, the exit code, each argument unchanged
+     * (never through a shell), an empty standard input. */
     const char *nasty = "a b;$(touch x)`y` 'q' \"dq\" \\ *";
-    PLPROCRESULT r;
-    int rc;
-    std::string out =
-        RunOut({"/bin/sh", "-c", "printf '%s|%s' \"$1\" \"$2\"", "sh", nasty, ""}, &r, &rc);
-    ASSERT_EQ(rc, 0);
-    EXPECT_EQ(out, std::string(nasty) + "|");
+    PROGRAMRESULT r =
+        RunProgram({"/bin/sh", "-c", "printf '%s|%s\\n' \"$1\" \"$2\"; cat; echo oops 1>&2; exit 3",
+                    "sh", nasty, ""},
+                   20000);
+    ASSERT_EQ(r.rc, 0);
+    EXPECT_EQ(r.proc.exitCode, 3);
+    EXPECT_EQ(r.out, std::string(nasty) + "|\noops\n");
+    EXPECT_EQ(r.proc.overflow, 0);
+    EXPECT_EQ(r.proc.timedOut, 0);
+
+    TempDir dir;
+    r = RunProgram({"/bin/sh", "-c", "pwd -P"}, 20000, dir.path());
+    ASSERT_EQ(r.rc, 0);
+    EXPECT_EQ(r.out, std::filesystem::canonical(dir.path()).string() + "\n");
 }
 
 TEST(ChildProcess, ReadsWhileTheChildRunsAndKeepsOnlyWhatFits) {
     if (!HasPosixShell())
         GTEST_SKIP() << "POSIX shell scripts; tests/windows has the Windows cases";
     /* Far more than a pipe holds: a reader that waited first would hang. */
-    PLPROCRESULT r;
-    int rc;
-    std::string out = RunOut({"/bin/sh", "-c",
-                              "i=0; while [ $i -lt 4000 ]; do "
-                              "echo 0123456789012345678901234567890123456789012345678; "
-                              "i=$((i+1)); done; exit 0"},
-                             &r, &rc, 10240);
-    ASSERT_EQ(rc, 0);
-    EXPECT_EQ(r.outLen, 10240u);
-    EXPECT_EQ(r.overflow, 1);
-    EXPECT_EQ(r.exitCode, 0);
-    EXPECT_EQ(out.substr(0, 50), "0123456789012345678901234567890123456789012345678\n");
-}
-
-TEST(ChildProcess, GivesTheChildAnEmptyStandardInput) {
-    if (!HasPosixShell())
-        GTEST_SKIP() << "POSIX shell scripts; tests/windows has the Windows cases";
-    PLPROCRESULT r;
-    int rc;
-    std::string out = RunOut({"/bin/sh", "-c", "cat; echo end"}, &r, &rc);
-    ASSERT_EQ(rc, 0);
-    EXPECT_EQ(out, "end\n");
-}
-
-TEST(ChildProcess, RunsInTheGivenDirectory) {
-    if (!HasPosixShell())
-        GTEST_SKIP() << "POSIX shell scripts; tests/windows has the Windows cases";
-    TempDir dir;
-    PLPROCRESULT r;
-    int rc;
-    std::string out =
-        RunOut({"/bin/sh", "-c", "pwd -P"}, &r, &rc, 10240, 20000, dir.path().c_str());
-    ASSERT_EQ(rc, 0);
-    std::string expect = std::filesystem::canonical(dir.path()).string() + "\n";
-    EXPECT_EQ(out, expect);
+    PROGRAMRESULT r = RunProgram({"/bin/sh", "-c",
+                                  "i=0; while [ $i -lt 4000 ]; do "
+                                  "echo 0123456789012345678901234567890123456789012345678; "
+                                  "i=$((i+1)); done; exit 0"},
+                                 20000, "", 10240);
+    ASSERT_EQ(r.rc, 0);
+    EXPECT_EQ(r.proc.outLen, 10240u);
+    EXPECT_EQ(r.proc.overflow, 1);
+    EXPECT_EQ(r.proc.exitCode, 0);
+    EXPECT_EQ(r.out.substr(0, 50), "0123456789012345678901234567890123456789012345678\n");
 }
 
 TEST(ChildProcess, ReportsAProgramThatCannotBeStarted) {
-    PLPROCRESULT r;
-    int rc;
-    RunOut({"/nonexistent/torvik-no-such-tool"}, &r, &rc);
-    EXPECT_EQ(rc, PL_PROC_CREATE_FAILED);
-    EXPECT_TRUE(PLErrorIsNotFound(r.systemError));
+    PROGRAMRESULT r = RunProgram({"/nonexistent/torvik-no-such-tool"});
+    EXPECT_EQ(r.rc, PL_PROC_CREATE_FAILED);
+    EXPECT_TRUE(PLErrorIsNotFound(r.proc.systemError));
     const char *empty[] = {nullptr};
     char buf[16];
-    EXPECT_EQ(PLRunProcess(empty, nullptr, buf, sizeof buf, 1000, &r), PL_PROC_ARGS_FAILED);
+    EXPECT_EQ(PLRunProcess(empty, nullptr, buf, sizeof buf, 1000, &r.proc), PL_PROC_ARGS_FAILED);
 }
 
 TEST(ChildProcess, KillsAChildThatOutlivesTheTimeOut) {
     if (!HasPosixShell())
         GTEST_SKIP() << "POSIX shell scripts; tests/windows has the Windows cases";
-    PLPROCRESULT r;
-    int rc;
     uint64_t start = PLMonotonicMs();
-    std::string out = RunOut({"/bin/sh", "-c", "echo started; exec sleep 60"}, &r, &rc, 10240, 300);
-    ASSERT_EQ(rc, 0);
-    EXPECT_EQ(r.timedOut, 1);
-    EXPECT_EQ(out, "started\n");
+    PROGRAMRESULT r = RunProgram({"/bin/sh", "-c", "echo started; exec sleep 60"}, 300);
+    ASSERT_EQ(r.rc, 0);
+    EXPECT_EQ(r.proc.timedOut, 1);
+    EXPECT_EQ(r.out, "started\n");
     EXPECT_LT(PLMonotonicMs() - start, 30000u); /* it did not wait for the sleep */
 }
 

@@ -7,6 +7,7 @@
 #include <regex>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "config/settings.h"
@@ -83,14 +84,12 @@ TEST_F(Output, EchoRulesForConsoleLogAndService) {
     std::string console = GetCapturedStdout();
     std::string log = Log(1);
 
-    EXPECT_EQ(CountOf(log, "CVLA910I"), 1);
-    EXPECT_EQ(CountOf(console, "CVLA910I"), 1);
-    EXPECT_EQ(CountOf(log, "CVLA911I"), 1);
-    EXPECT_EQ(CountOf(console, "CVLA911I"), 0);
-    EXPECT_EQ(CountOf(log, "CVLA912I"), 0);
-    EXPECT_EQ(CountOf(console, "CVLA912I"), 1);
-    EXPECT_EQ(CountOf(log, "CVLA913I"), 1);
-    EXPECT_EQ(CountOf(console, "CVLA913I"), 0);
+    /* message, times in the log, times on the console */
+    for (auto c : std::vector<std::tuple<const char *, int, int>>{
+             {"CVLA910I", 1, 1}, {"CVLA911I", 1, 0}, {"CVLA912I", 0, 1}, {"CVLA913I", 1, 0}}) {
+        EXPECT_EQ(CountOf(log, std::get<0>(c)), std::get<1>(c)) << std::get<0>(c);
+        EXPECT_EQ(CountOf(console, std::get<0>(c)), std::get<2>(c)) << std::get<0>(c);
+    }
     EXPECT_EQ(CountOf(console, "CVLA002I"), 0); /* the date line is never echoed */
 }
 

@@ -235,9 +235,11 @@ TEST_F(WindowsAgent, RoutesAnInquiryThroughMqmDllAndStopsOnTheStopCommand) {
     EXPECT_EQ(routedSeparators, static_cast<int>(plain.msgs.size() - routed.msgs.size()));
     for (const JVALUE &m : routed.msgs) {
         EXPECT_LE(tvtest::Num(m, "length"), 32768);
-        for (const JVALUE &p : tvtest::Params(m))
-            if (tvtest::Num(p, "id") == MQCA_Q_NAME_ID)
+        for (const JVALUE &p : tvtest::Params(m)) {
+            if (tvtest::Num(p, "id") == MQCA_Q_NAME_ID) {
                 EXPECT_NE(tvtest::Str(p, "value").back(), ' ') << "compressed";
+            }
+        }
     }
 
     /* mqcmd.exe through the same mqm.dll (found on PATH, as Windows finds a

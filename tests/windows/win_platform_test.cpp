@@ -214,12 +214,6 @@ TEST(WindowsLibraries, LoadsTheStandInMqmDllAndExplainsAFailure) {
     EXPECT_EQ(PLGetSymbol(h, "MQSUB"), nullptr);
     PLCloseLibrary(h);
 
-    /* A bare name: the system's search order. */
-    h = nullptr;
-    ASSERT_EQ(PLLoadLibrary("kernel32.dll", &h, text, sizeof text), 0);
-    EXPECT_NE(PLGetSymbol(h, "GetTickCount64"), nullptr);
-    PLCloseLibrary(h);
-
     h = nullptr;
     int err = PLLoadLibrary("Z:\\no\\such\\dir\\mqm.dll", &h, text, sizeof text);
     EXPECT_EQ(err, 126); /* ERROR_MOD_NOT_FOUND */
@@ -228,6 +222,8 @@ TEST(WindowsLibraries, LoadsTheStandInMqmDllAndExplainsAFailure) {
     EXPECT_NE(text[strlen(text) - 1], '\n');
 }
 
+/* Windows' own codes and texts, and binary files (the rest of the file
+ * procedures: platform_test, which runs here too). */
 TEST(WindowsFiles, WindowsErrorCodesAndBinaryFiles) {
     tvtest::TempDir dir;
     std::string a = dir.file("a.txt"), b = dir.file("b.txt");
@@ -238,14 +234,10 @@ TEST(WindowsFiles, WindowsErrorCodesAndBinaryFiles) {
     EXPECT_EQ(err, 3); /* ERROR_PATH_NOT_FOUND */
     EXPECT_TRUE(PLErrorIsNotFound(err));
 
-    /* Files are binary: a line feed stays one byte. */
+    /* Files are binary: a line feed stays one byte ... */
     FILE *f = PLOpenFile(a.c_str(), "a", &err);
     ASSERT_NE(f, nullptr);
     fputs("one\ntwo\n", f);
-    fflush(f);
-    int64_t size = -1;
-    EXPECT_EQ(PLStreamSize(f, &size), 0);
-    EXPECT_EQ(size, 8);
     fclose(f);
     EXPECT_EQ(tvtest::ReadFile(a), "one\ntwo\n");
     /* ... unless the caller asks for text. */
@@ -254,15 +246,8 @@ TEST(WindowsFiles, WindowsErrorCodesAndBinaryFiles) {
     fputs("x\n", f);
     fclose(f);
     EXPECT_EQ(tvtest::ReadFile(b), "x\r\n");
-
     EXPECT_EQ(PLRenameFile(a.c_str(), b.c_str()), 183); /* ERROR_ALREADY_EXISTS */
-    EXPECT_EQ(tvtest::ReadFile(b), "x\r\n");
-    ASSERT_EQ(PLDeleteFile(b.c_str()), 0);
-    EXPECT_EQ(PLRenameFile(a.c_str(), b.c_str()), 0);
-    EXPECT_EQ(PLFileSize(b.c_str(), &size), 0);
-    EXPECT_EQ(size, 8);
-    EXPECT_EQ(PLDeleteFile(a.c_str()), 2);
-    EXPECT_EQ(PLFileSize(a.c_str(), &size), 2);
+    EXPECT_EQ(PLDeleteFile(dir.file("none").c_str()), 2);
 
     char text[300];
     std::string t = PLErrorText(2, text, sizeof text);

@@ -91,8 +91,6 @@ static CFGKEY *FindKey(const char *name);
 static int SetKeyValue(CFGKEY *key, const char *value, int len);
 static int32_t ParseInteger(const char *text);
 static int EqualNoCase(const char *a, const char *b, size_t len);
-static size_t AppendText(char *buf, size_t size, size_t at, const char *fmt, ...)
-    PL_PRINTF_FORMAT(4, 5);
 
 /* A quoted token cut at CFG_TOKEN_MAX characters goes on in the next call. */
 static FILE *QuotedContinues = nullptr;
@@ -106,20 +104,6 @@ void InitSettings(void) {
     for (int i = 0; i < KEY_COUNT; i++)
         KeyTable[i].wasSet = 0;
     QuotedContinues = nullptr;
-}
-
-int CopyField(char *dst, size_t size, const char *src) {
-    if (size == 0)
-        return 1;
-    size_t n = strlen(src);
-    int cut = 0;
-    if (n >= size) {
-        n = size - 1;
-        cut = 1;
-    }
-    memmove(dst, src, n);
-    dst[n] = '\0';
-    return cut;
 }
 
 /* ---- Tokens ------------------------------------------------------------- */
@@ -332,7 +316,7 @@ int ReadConfigFile(CFGPROBLEMFN reportProblem) {
             result = 1;
         } else {
             char text[CFG_ERROR_TEXT_SIZE];
-            AppendText(text, sizeof text, 0, "%s = %s", key->name, value); /* cut to fit */
+            CSAppendText(text, sizeof text, 0, "%s = %s", key->name, value); /* cut to fit */
             reportProblem(CFG_UNRECOGNISED, text, 0);
         }
         len = ReadToken(f, &quoted, token);
@@ -349,20 +333,6 @@ int ConfigKeyWasSet(const char *name) {
 
 /* ---- The overrides report ----------------------------------------------- */
 
-/* Append a formatted text at buf[at], cut at size - 1. Returns the new end. */
-static size_t AppendText(char *buf, size_t size, size_t at, const char *fmt, ...) {
-    if (at + 1 >= size)
-        return at;
-    va_list ap;
-    va_start(ap, fmt);
-    int n = vsnprintf(buf + at, size - at, fmt, ap);
-    va_end(ap);
-    if (n < 0)
-        return at;
-    at += static_cast<size_t>(n);
-    return at < size ? at : size - 1;
-}
-
 void BuildConfigOverrides(char *text, size_t size, int logStreamOpen) {
     size_t at = 0;
     if (size == 0)
@@ -378,20 +348,20 @@ void BuildConfigOverrides(char *text, size_t size, int logStreamOpen) {
         if (key->report == REPORT_LOG_STREAM && !logStreamOpen)
             continue;
         if (!first)
-            at = AppendText(text, size, at, "; ");
+            at = CSAppendText(text, size, at, "; ");
         first = 0;
-        at = AppendText(text, size, at, "%s", key->name);
+        at = CSAppendText(text, size, at, "%s", key->name);
         int32_t number = 0;
         switch (key->type) {
             case KEY_INTEGER:
                 number = *key->intField;
-                at = AppendText(text, size, at, " = %d", number);
+                at = CSAppendText(text, size, at, " = %d", number);
                 break;
             case KEY_YESNO:
-                at = AppendText(text, size, at, " = %s", FlagIsSet(key->bit) ? "yes" : "no");
+                at = CSAppendText(text, size, at, " = %s", FlagIsSet(key->bit) ? "yes" : "no");
                 break;
             case KEY_STRING:
-                at = AppendText(text, size, at, " = %s", key->strField);
+                at = CSAppendText(text, size, at, " = %s", key->strField);
                 break;
             case KEY_ENUM: {
                 int32_t v = key->enumField->load(std::memory_order_relaxed);
@@ -401,11 +371,11 @@ void BuildConfigOverrides(char *text, size_t size, int logStreamOpen) {
                         name = e->name;
                         break;
                     }
-                at = AppendText(text, size, at, " = %s", name);
+                at = CSAppendText(text, size, at, " = %s", name);
                 break;
             }
         }
         if (key->unit != nullptr)
-            at = AppendText(text, size, at, " %s%s", key->unit, number > 0 ? "s" : "");
+            at = CSAppendText(text, size, at, " %s%s", key->unit, number > 0 ? "s" : "");
     }
 }

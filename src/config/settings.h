@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "log/cs.h"
 #include "mqconst/mqi.h"
 
 /* Bits of Settings.flags. */
@@ -131,6 +132,4 @@ int ReadToken(FILE *stream, int *quoted, char *buffer);
 /* 1 when the key of that name was set by the last ReadConfigFile (tests). */
 int ConfigKeyWasSet(const char *name);
 
-/* Copy src into the field dst of size bytes, cut to size - 1 characters and
- * terminated. Returns 1 when src was cut, else 0. */
-int CopyField(char *dst, size_t size, const char *src);
+/* CopyField (log/cs.h) fills the fields of SETTINGS. */

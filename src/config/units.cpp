@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "log/cs.h"
 #include "platform/platform.h"
 
 static constexpr int NameLen(const char *s) {
@@ -145,8 +146,6 @@ static int ToUpper(int c) {
 static int IsLetter(int c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
 }
-static size_t Append(char *buf, size_t size, size_t at, const char *fmt, ...)
-    PL_PRINTF_FORMAT(4, 5);
 
 const UNITSET *FindUnitSet(uint32_t mask) {
     for (int i = 0; i < UNIT_SET_COUNT; i++)
@@ -264,19 +263,6 @@ int ParseUnits(char *errText, size_t errSize, const char *text, size_t len, cons
 
 /* ---- Formatting --------------------------------------------------------- */
 
-static size_t Append(char *buf, size_t size, size_t at, const char *fmt, ...) {
-    if (size == 0 || at + 1 >= size)
-        return at;
-    va_list ap;
-    va_start(ap, fmt);
-    int n = vsnprintf(buf + at, size - at, fmt, ap);
-    va_end(ap);
-    if (n < 0)
-        return at;
-    at += static_cast<size_t>(n);
-    return at < size ? at : size - 1;
-}
-
 /* The name to write after a number: short plural unless the number is
  * exactly 1, short singular, else the symbol (plural when not 1). */
 static const char *UnitName(const UNITDEF *unit, int exactlyOne) {
@@ -312,7 +298,7 @@ static size_t AppendFraction(char *buf, size_t size, size_t at, uint64_t value, 
     }
     number[n] = '\0';
     int one = strcmp(number, "1") == 0;
-    return Append(buf, size, at, "%s%s", number, UnitName(unit, one));
+    return CSAppendText(buf, size, at, "%s%s", number, UnitName(unit, one));
 }
 
 int FormatUnits(const UNITSET *set, int64_t value, int compound, char *buf, size_t size) {
@@ -322,14 +308,14 @@ int FormatUnits(const UNITSET *set, int64_t value, int compound, char *buf, size
     size_t at = 0;
     uint64_t remaining;
     if (value < 0) {
-        at = Append(buf, size, at, "- ");
+        at = CSAppendText(buf, size, at, "- ");
         remaining = static_cast<uint64_t>(-(value + 1)) + 1;
     } else {
         remaining = static_cast<uint64_t>(value);
     }
     const UNITDEF *base = set->units[set->count - 1].unit;
     if (remaining == 0) {
-        at = Append(buf, size, at, "%d%s", 0, UnitName(base, 0));
+        at = CSAppendText(buf, size, at, "%d%s", 0, UnitName(base, 0));
         return static_cast<int>(at);
     }
     int parts = 0;
@@ -338,14 +324,14 @@ int FormatUnits(const UNITSET *set, int64_t value, int compound, char *buf, size
         if (m->multiplier > remaining)
             continue;
         if (parts > 0)
-            at = Append(buf, size, at, " ");
+            at = CSAppendText(buf, size, at, " ");
         parts++;
         if (!compound || m->unit->step != 0) {
             at = AppendFraction(buf, size, at, remaining, m->unit, m->multiplier);
             break;
         }
         uint64_t count = remaining / m->multiplier;
-        at = Append(buf, size, at, "%" PRIu64 "%s", count, UnitName(m->unit, count == 1));
+        at = CSAppendText(buf, size, at, "%" PRIu64 "%s", count, UnitName(m->unit, count == 1));
         remaining -= count * m->multiplier;
     }
     return static_cast<int>(at);

@@ -23,7 +23,6 @@ std::atomic<MQHCONN> HConnSecondary{MQHC_UNUSABLE_HCONN};
 static const char APPL_NAME[] = "Corvel Software TORVIK";
 static const char ZOS_COMMAND_QUEUE[] = "SYSTEM.COMMAND.INPUT";
 
-static void CopyBlankPadded(MQCHAR *field, size_t size, const char *text);
 static size_t NameLength(const MQCHAR *field, size_t size);
 static void StoreQueueManagerFacts(const MQCHAR *name, MQLONG platform);
 static int ReportInfo(void);
@@ -58,7 +57,7 @@ MQHCONN ConnectQueueManager(void) {
         cno.Version = MQCNO_VERSION_7;
     cno.Options = MQCNO_HANDLE_SHARE_BLOCK | MQCNO_CD_FOR_OUTPUT_ONLY;
     cno.ClientConnPtr = &cd;
-    CopyBlankPadded(cno.ApplName, sizeof cno.ApplName, APPL_NAME);
+    CSCopyPadded(cno.ApplName, sizeof cno.ApplName, APPL_NAME, ' ');
 
     MQCHAR qmName[MQ_Q_MGR_NAME_LENGTH];
     memset(qmName, 0, sizeof qmName);
@@ -164,12 +163,6 @@ void MQENTRY OnConnectionEvent(MQHCONN hConn, PMQMD md, PMQGMO gmo, PMQVOID buff
 /* -c mode writes nothing but the messages of a failed connect or put. */
 static int ReportInfo(void) {
     return !FlagIsSet(FLAG_SIMPLE_COMMAND);
-}
-
-static void CopyBlankPadded(MQCHAR *field, size_t size, const char *text) {
-    size_t len = strnlen(text, size);
-    memcpy(field, text, len);
-    memset(field + len, ' ', size - len);
 }
 
 /* Characters of a name field up to its first blank or zero byte. */

@@ -32,7 +32,6 @@ MQHOBJ HObjReplyQ = MQHO_UNUSABLE_HOBJ;
  * MQPUT1 calls and its disconnect. */
 static CSLOCK SecondaryLock;
 
-static void CopyNameField(MQCHAR *field, size_t size, const char *name);
 static void CopyBlanks(MQCHAR *field, size_t size);
 static MQHCONN SecondaryConnection(void);
 static MQLONG PutOneOff(const char *qName, MQMD *md, MQPMO *pmo, MQLONG length, const void *buffer);
@@ -42,8 +41,8 @@ static int PutMayClearByWaiting(MQLONG reason);
 
 MQHOBJ OpenQueue(const char *qName, char *actualName, MQLONG options, MQCB_FUNCTION *callback) {
     MQOD od = MQOD_DEFAULT;
-    CopyNameField(od.ObjectName, sizeof od.ObjectName, qName);
-    CopyNameField(od.DynamicQName, sizeof od.DynamicQName, Settings.tempQPrefix);
+    CSCopyPadded(od.ObjectName, sizeof od.ObjectName, qName, '\0');
+    CSCopyPadded(od.DynamicQName, sizeof od.DynamicQName, Settings.tempQPrefix, '\0');
 
     MQHOBJ hObj = MQHO_UNUSABLE_HOBJ;
     MQLONG compCode = MQCC_OK, reason = MQRC_NONE;
@@ -210,7 +209,7 @@ static MQLONG PutOneOff(const char *qName, MQMD *md, MQPMO *pmo, MQLONG length,
         return MQRC_HCONN_ERROR;
     }
     MQOD od = MQOD_DEFAULT;
-    CopyNameField(od.ObjectName, sizeof od.ObjectName, qName);
+    CSCopyPadded(od.ObjectName, sizeof od.ObjectName, qName, '\0');
     MQLONG compCode = MQCC_OK, reason = MQRC_NONE;
     MQEntryPoints.MQPUT1(hConn, &od, md, pmo, length, const_cast<void *>(buffer), &compCode,
                          &reason);
@@ -260,14 +259,6 @@ static int PutMayClearByWaiting(MQLONG reason) {
         default:
             return 0;
     }
-}
-
-/* A zero-terminated name into a fixed MQ name field, cut to the field and
- * padded with zero bytes. */
-static void CopyNameField(MQCHAR *field, size_t size, const char *name) {
-    size_t len = strnlen(name, size);
-    memcpy(field, name, len);
-    memset(field + len, 0, size - len);
 }
 
 static void CopyBlanks(MQCHAR *field, size_t size) {

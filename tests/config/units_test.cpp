@@ -80,19 +80,6 @@ TEST(ParseUnits, HugeValuesStopAtTheLargestTotal) {
     EXPECT_EQ(t, UINT64_MAX);
 }
 
-TEST(MatchUnit, AnyCaseInsensitivePrefixOfAnyName) {
-    const UNITDEF *minute = &UnitDefs[UNIT_MINUTE];
-    EXPECT_TRUE(MatchUnit(minute, "m", 1));
-    EXPECT_TRUE(MatchUnit(minute, "MINS", 4));
-    EXPECT_TRUE(MatchUnit(minute, "minute", 6));
-    EXPECT_TRUE(MatchUnit(minute, "Minutes", 7));
-    EXPECT_FALSE(MatchUnit(minute, "Minutesx", 8));
-    EXPECT_FALSE(MatchUnit(minute, "h", 1));
-    EXPECT_FALSE(MatchUnit(minute, "", 0));
-    EXPECT_TRUE(MatchUnit(&UnitDefs[UNIT_MONTH], "mth", 3));
-    EXPECT_FALSE(MatchUnit(&UnitDefs[UNIT_MONTH], "mi", 2));
-}
-
 TEST(FormatBytes, OneUnitWithUpToTwoDecimals) {
     EXPECT_EQ(Bytes(0), "0B");
     EXPECT_EQ(Bytes(512), "512B");

@@ -138,36 +138,25 @@ TEST_F(Timers, DueHandleChecksAreMade) {
     EXPECT_GE(LastHandleCheck.load(), now);
 }
 
-/* Keys for the Q confirmation. */
-int KeyY() {
-    return 'Y';
-}
-int Keyy() {
-    return 'y';
-}
-int Keyn() {
-    return 'n';
-}
-
 TEST(ConsoleKeys, QThenYQuitsAnythingElseDoesNot) {
     InitSettings();
     InitAgentState();
     testing::internal::CaptureStdout();
-    EXPECT_EQ(HandleConsoleKey('q', KeyY), 0);
+    EXPECT_EQ(HandleConsoleKey('q', []() -> int { return 'Y'; }), 0);
     EXPECT_FALSE(StopRequested());
-    EXPECT_EQ(HandleConsoleKey('Q', Keyn), 0);
+    EXPECT_EQ(HandleConsoleKey('Q', []() -> int { return 'n'; }), 0);
     EXPECT_FALSE(StopRequested());
     std::string out = testing::internal::GetCapturedStdout();
     EXPECT_NE(out.find("\nUnrecognised command 'q'.\n"), std::string::npos);
     EXPECT_NE(out.find("Are you sure you want to quit?  "), std::string::npos);
 
     testing::internal::CaptureStdout();
-    EXPECT_EQ(HandleConsoleKey('Q', Keyy), 1);
+    EXPECT_EQ(HandleConsoleKey('Q', []() -> int { return 'y'; }), 1);
     testing::internal::GetCapturedStdout();
     EXPECT_TRUE(StopRequested());
     ResetRunState();
     testing::internal::CaptureStdout();
-    EXPECT_EQ(HandleConsoleKey('Q', KeyY), 1);
+    EXPECT_EQ(HandleConsoleKey('Q', []() -> int { return 'Y'; }), 1);
     testing::internal::GetCapturedStdout();
     EXPECT_TRUE(StopRequested());
 }

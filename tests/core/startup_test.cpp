@@ -12,15 +12,13 @@
 #include "core/agent.h"
 #include "core/startup.h"
 #include "log/status.h"
-#include "core/test_support.h"
 #include "log/cs.h"
 #include "log/output.h"
+#include "support/fake_mqi.h"
 
 using testing::internal::CaptureStdout;
 using testing::internal::GetCapturedStdout;
 using tvtest::CountOf;
-using tvtest::ReadFile;
-using tvtest::TempDir;
 
 namespace {
 
@@ -35,35 +33,24 @@ const char UsageText[] =
 
 class Startup : public ::testing::Test {
 protected:
-    TempDir dir;
-    std::string messages;
-    FILE *sink = nullptr;
+    fakemq::CapturedLog log;
+    size_t mark = 0; /* where this case's messages begin */
 
     void SetUp() override {
         InitSettings();
         InitAgentState();
         SetFlags(FLAG_SERVICE);
-        CopyField(Settings.logPath, sizeof Settings.logPath, dir.path().c_str());
-        messages = dir.file("messages.txt");
-        sink = fopen(messages.c_str(), "wb");
-        LogStream.store(sink);
+        log.Start();
     }
-    void TearDown() override {
-        if (LogStream.load() != sink)
-            fclose(sink);
-        InitSettings();
-        InitAgentState();
-        CSSetMemFailAfter(-1);
-    }
-    /* Start over with defaults and an empty message file. */
+    void TearDown() override { CSSetMemFailAfter(-1); }
+    /* Defaults again, and only the messages written from here on. */
     void Fresh() {
-        TearDown();
-        SetUp();
+        InitSettings();
+        SetFlags(FLAG_SERVICE);
+        UsageShown.store(0);
+        mark = log.Text().size();
     }
-    std::string Messages() {
-        fflush(sink);
-        return ReadFile(messages);
-    }
+    std::string Messages() { return log.Text().substr(mark); }
     /* ParseOptions over the given words (argv[0] is added). */
     int Parse(std::vector<std::string> words) {
         words.insert(words.begin(), "torvik");
@@ -83,8 +70,7 @@ protected:
 std::string Trigger(const std::string &qname, const std::string &triggerData,
                     const std::string &userData, const std::string &qmgr) {
     std::string tm(TMC2_LENGTH, ' ');
-    tm.replace(0, 4, "TMC ");
-    tm.replace(4, 4, "   2");
+    tm.replace(0, 8, "TMC    2");
     tm.replace(TMC2_QNAME_OFFSET, qname.size(), qname);
     tm.replace(56, 13, "TORVIK.PROCES");
     tm.replace(TMC2_TRIGGERDATA_OFFSET, triggerData.size(), triggerData);
@@ -95,12 +81,20 @@ std::string Trigger(const std::string &qname, const std::string &triggerData,
     return tm;
 }
 
-std::vector<std::string> Words(int argc, char **argv) {
-    std::vector<std::string> out;
-    for (int i = 0; i < argc; i++)
-        out.push_back(argv[i]);
+/* The arguments ParseTriggerMessage makes of tm for "torvik tm"; empty
+ * when it failed. */
+std::vector<std::string> TriggerWords(std::string tm) {
+    char prog[] = "torvik";
+    char *argvIn[] = {prog, &tm[0], nullptr};
+    int argc = 0;
+    char **argv = nullptr;
+    if (ParseTriggerMessage(tm.c_str(), &argc, argvIn, &argv) != 1)
+        return {};
+    std::vector<std::string> words(argv, argv + argc);
+    EXPECT_EQ(argv[0], prog);
     EXPECT_EQ(argv[argc], nullptr);
-    return out;
+    FreeTriggerArgs(argv);
+    return words;
 }
 
 }  // namespace
@@ -112,8 +106,7 @@ TEST_F(Startup, OptionsWithSeparateAttachedAndGroupedValues) {
     EXPECT_EQ(Settings.verbosity, VERBOSITY_MEDIUM);
     EXPECT_FALSE(FlagIsSet(FLAG_CONFIG_GIVEN | FLAG_SIMPLE_COMMAND));
 
-    InitSettings();
-    LogStream.store(sink);
+    Fresh();
     ASSERT_EQ(Parse({"-kmQM2", "/q:Q2", "-vh", "-fcfg.txt", "-c", "STOP"}), OPTIONS_OK);
     EXPECT_TRUE(FlagIsSet(FLAG_SERVICE));
     EXPECT_STREQ(Settings.qmgrName, "QM2");
@@ -142,6 +135,9 @@ TEST_F(Startup, ValuesAreCutToTheirFields) {
 }
 
 TEST_F(Startup, QuestionMarkShowsTheBannerAndUsage) {
+    EXPECT_EQ(Parse({"/?"}), OPTIONS_END);
+    EXPECT_TRUE(UsageWasShown());
+    Fresh();
     EXPECT_EQ(Parse({"-?"}), OPTIONS_END);
     EXPECT_TRUE(UsageWasShown());
     std::string m = Messages();
@@ -153,43 +149,39 @@ TEST_F(Startup, QuestionMarkShowsTheBannerAndUsage) {
     EXPECT_EQ(CountOf(m, "CVLA007E"), 0);
 }
 
-TEST_F(Startup, UnknownLettersAndMissingValuesShowUsage) {
-    for (std::vector<std::string> words :
-         {std::vector<std::string>{"-x"}, {"-m"}, {"-:"}, {"-kz"}, {"--m", "QM"}}) {
-        EXPECT_EQ(Parse(words), OPTIONS_END) << words[0];
-        EXPECT_TRUE(UsageWasShown()) << words[0];
-        EXPECT_EQ(CountOf(Messages(), "CVLA007E"), 0);
+/* Words that are not understood end the program after the usage text,
+ * some named first. */
+TEST_F(Startup, WordsThatAreNotUnderstoodShowUsage) {
+    const struct {
+        std::vector<std::string> words;
+        std::string message; /* before the usage; "" for none */
+    } cases[] = {
+        {{"-x"}, ""},
+        {{"-m"}, ""},
+        {{"-:"}, ""},
+        {{"-kz"}, ""},
+        {{"--m", "QM"}, ""},
+        {{"?"}, ""},
+        {{"-"}, "CVLA007E Unrecognised parameter '-'\n"},
+        {{"-m", "QM1", "extra"}, "CVLA007E Unrecognised parameter 'extra'\n"},
+        {{"-v", "Loud"}, "Sorry, don't understand verbose string 'Loud'\n"},
+        {{"-v", ""}, "Sorry, don't understand verbose string ''\n"},
+        {{"-v", "Highest"}, "Sorry, don't understand verbose string 'Highest'\n"},
+        {{"-v", "mediun"}, "Sorry, don't understand verbose string 'mediun'\n"},
+    };
+    for (const auto &c : cases) {
         Fresh();
-    }
-}
-
-TEST_F(Startup, AStrayWordIsNamedBeforeTheUsage) {
-    EXPECT_EQ(Parse({"-m", "QM1", "extra"}), OPTIONS_END);
-    std::string m = Messages();
-    EXPECT_EQ(CountOf(m, "CVLA007E Unrecognised parameter 'extra'\n"), 1);
-    EXPECT_LT(m.find("CVLA007E"), m.find("CVLA001I"));
-    EXPECT_TRUE(UsageWasShown());
-}
-
-TEST_F(Startup, AStrayQuestionMarkOnlyShowsUsage) {
-    EXPECT_EQ(Parse({"?"}), OPTIONS_END);
-    EXPECT_TRUE(UsageWasShown());
-    EXPECT_EQ(CountOf(Messages(), "CVLA007E"), 0);
-    Fresh();
-    EXPECT_EQ(Parse({"-"}), OPTIONS_END); /* a lone dash is a stray word */
-    EXPECT_EQ(CountOf(Messages(), "CVLA007E Unrecognised parameter '-'"), 1);
-}
-
-TEST_F(Startup, AVerbosityThatIsNotUnderstood) {
-    for (const char *v : {"Loud", "x", "", "Highest", "mediun"}) {
-        EXPECT_EQ(Parse({"-v", v}), OPTIONS_END) << v;
-        EXPECT_EQ(CountOf(Messages(),
-                          "Sorry, don't understand verbose string '" + std::string(v) + "'\n"),
-                  1)
-            << v;
-        EXPECT_TRUE(UsageWasShown()) << v;
-        EXPECT_EQ(Settings.verbosity, VERBOSITY_LOW);
-        Fresh();
+        std::string what = c.words.back();
+        EXPECT_EQ(Parse(c.words), OPTIONS_END) << what;
+        EXPECT_TRUE(UsageWasShown()) << what;
+        std::string m = Messages();
+        if (c.message.empty()) {
+            EXPECT_EQ(CountOf(m, "CVLA007E"), 0) << what;
+        } else {
+            EXPECT_EQ(CountOf(m, c.message), 1) << what << m;
+            EXPECT_LT(m.find(c.message), m.find("CVLA001I")) << what;
+        }
+        EXPECT_EQ(Settings.verbosity, VERBOSITY_LOW) << what;
     }
 }
 
@@ -201,34 +193,20 @@ TEST_F(Startup, BuildDateIsMonthDayYear) {
 }
 
 TEST_F(Startup, TriggerDataWordsBecomeArgumentsAndNamesComeFromTheMessage) {
-    std::string tm = Trigger("APP.TRIGGER.Q", "-v High", "", "QMT");
-    char prog[] = "torvik";
-    char *argvIn[] = {prog, &tm[0], nullptr};
-    int argc = 0;
-    char **argv = nullptr;
-    ASSERT_EQ(ParseTriggerMessage(tm.c_str(), &argc, argvIn, &argv), 1);
-    EXPECT_EQ(Words(argc, argv), (std::vector<std::string>{"torvik", "-v", "High"}));
-    EXPECT_EQ(argv[0], prog);
+    EXPECT_EQ(TriggerWords(Trigger("APP.TRIGGER.Q", "-v High", "", "QMT")),
+              (std::vector<std::string>{"torvik", "-v", "High"}));
     EXPECT_STREQ(Settings.qmgrName, "QMT");
     EXPECT_STREQ(Settings.inputQName, "APP.TRIGGER.Q");
-    EXPECT_EQ(ParseOptions(argc, argv), OPTIONS_OK);
-    EXPECT_EQ(Settings.verbosity, VERBOSITY_HIGH);
-    FreeTriggerArgs(argv);
-}
 
-TEST_F(Startup, TriggerAndUserDataAreTrimmedAndSplitAtRunsOfBlanks) {
-    std::string tm = Trigger("Q", "-m   X\t\r\n", std::string("-q  Y    -v l") + '\0', "");
-    char prog[] = "torvik";
-    char *argvIn[] = {prog, nullptr};
-    int argc = 0;
-    char **argv = nullptr;
-    ASSERT_EQ(ParseTriggerMessage(tm.c_str(), &argc, argvIn, &argv), 1);
-    /* The zero byte ends the C string early: UserData past it reads as
-     * blanks, so only what came before it is seen. */
-    EXPECT_EQ(Words(argc, argv),
+    /* Trimmed and split at runs of blanks; the zero byte ends the C string
+     * early, so UserData past it reads as blanks. */
+    EXPECT_EQ(TriggerWords(Trigger("Q", "-m   X\t\r\n", std::string("-q  Y    -v l") + '\0', "")),
               (std::vector<std::string>{"torvik", "-m", "X", "-q", "Y", "-v", "l"}));
     EXPECT_STREQ(Settings.qmgrName, "");
-    FreeTriggerArgs(argv);
+
+    /* A short message reads as blanks past its end. */
+    EXPECT_EQ(TriggerWords("TMC    2APP.Q"), (std::vector<std::string>{"torvik"}));
+    EXPECT_STREQ(Settings.inputQName, "APP.Q");
 }
 
 TEST_F(Startup, FullTriggerFieldsFillTheBufferWithoutOverflow) {
@@ -236,43 +214,19 @@ TEST_F(Startup, FullTriggerFieldsFillTheBufferWithoutOverflow) {
     std::string user;
     for (int i = 0; i < 64; i++)
         user += "u ";
-    std::string tm = Trigger(std::string(48, 'N'), trig, user, std::string(48, 'Q'));
-    char prog[] = "torvik";
-    char *argvIn[] = {prog, nullptr};
-    int argc = 0;
-    char **argv = nullptr;
-    ASSERT_EQ(ParseTriggerMessage(tm.c_str(), &argc, argvIn, &argv), 1);
-    ASSERT_EQ(argc, 1 + 1 + 64);
-    EXPECT_EQ(std::string(argv[1]), trig);
-    EXPECT_STREQ(argv[65], "u");
-    EXPECT_EQ(argv[66], nullptr);
+    std::vector<std::string> words =
+        TriggerWords(Trigger(std::string(48, 'N'), trig, user, std::string(48, 'Q')));
+    ASSERT_EQ(words.size(), 1u + 1 + 64);
+    EXPECT_EQ(words[1], trig);
+    EXPECT_EQ(words[65], "u");
     EXPECT_EQ(std::string(Settings.qmgrName), std::string(48, 'Q'));
     EXPECT_EQ(std::string(Settings.inputQName), std::string(48, 'N'));
-    FreeTriggerArgs(argv);
-}
-
-TEST_F(Startup, AShortTriggerArgumentReadsAsBlanks) {
-    std::string tm = "TMC    2APP.Q";
-    char prog[] = "torvik";
-    char *argvIn[] = {prog, nullptr};
-    int argc = 0;
-    char **argv = nullptr;
-    ASSERT_EQ(ParseTriggerMessage(tm.c_str(), &argc, argvIn, &argv), 1);
-    EXPECT_EQ(argc, 1);
-    EXPECT_STREQ(Settings.inputQName, "APP.Q");
-    EXPECT_STREQ(Settings.qmgrName, "");
-    FreeTriggerArgs(argv);
 }
 
 TEST_F(Startup, ATriggerBufferThatCannotBeHadIsReported) {
-    std::string tm = Trigger("Q", "-v h", "", "QM");
-    char prog[] = "torvik";
-    char *argvIn[] = {prog, nullptr};
-    int argc = 0;
-    char **argv = nullptr;
     long before = CSMemBlocksInUse();
     CSSetMemFailAfter(0);
-    EXPECT_EQ(ParseTriggerMessage(tm.c_str(), &argc, argvIn, &argv), 0);
+    EXPECT_TRUE(TriggerWords(Trigger("Q", "-v h", "", "QM")).empty());
     CSSetMemFailAfter(-1);
     EXPECT_EQ(
         CountOf(Messages(), "CVLA202E Can not allocate 194 bytes for a 'TRIGPARMS' structure\n"),
@@ -316,7 +270,7 @@ TEST_F(Startup, ShutdownAfterUsageOrInSimpleCommandModeReportsNothing) {
     EXPECT_EQ(Messages(), "");
     EXPECT_TRUE(StopRequested());
     ResetRunState();
-    UsageShown.store(0);
+    Fresh();
     SetFlags(FLAG_SIMPLE_COMMAND);
     Shutdown();
     EXPECT_EQ(Messages(), "");

@@ -9,42 +9,29 @@
 #include "config/settings.h"
 #include "core/agent.h"
 #include "log/status.h"
-#include "core/test_support.h"
 #include "log/output.h"
-
-using tvtest::CountOf;
-using tvtest::TempDir;
+#include "support/fake_mqi.h"
 
 namespace {
 
 class Status : public ::testing::Test {
 protected:
-    TempDir dir;
-    std::string messages;
-    FILE *sink = nullptr;
+    fakemq::CapturedLog log;
     const int64_t T = 1700000000;
 
     void SetUp() override {
         InitSettings();
         InitAgentState();
         SetFlags(FLAG_SERVICE);
-        messages = dir.file("messages.txt");
-        sink = fopen(messages.c_str(), "wb");
-        LogStream.store(sink);
-    }
-    void TearDown() override {
-        InitSettings();
-        InitAgentState();
+        log.Start();
     }
     /* Run a report at the shared time now; the report's text without the
      * time stamp of its first line. */
     std::string Report(int realPeriod, int64_t now) {
-        fflush(sink);
-        long before = static_cast<long>(tvtest::ReadFile(messages).size());
+        size_t before = log.Text().size();
         CurrentTime.store(now);
         StatusReport(realPeriod);
-        fflush(sink);
-        std::string text = tvtest::ReadFile(messages).substr(static_cast<size_t>(before));
+        std::string text = log.Text().substr(before);
         size_t at = text.find("CVLA080I");
         return at == std::string::npos ? "" : text.substr(at);
     }

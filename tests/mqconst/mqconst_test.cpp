@@ -31,12 +31,6 @@ bool IsBound(const std::string &n) {
 
 }  // namespace
 
-TEST(MqConstCatalogue, EndsWithANullSlotAndTheRepeatedSlotSharesItsTable) {
-    EXPECT_EQ(MQConstCatalogue[MQCONST_SLOT_COUNT], nullptr);
-    EXPECT_EQ(MQConstCatalogue[MQCONST_SLOT_ATTRIBUTE_VALUES_AGAIN],
-              MQConstCatalogue[MQCONST_SLOT_ATTRIBUTE_VALUES]);
-}
-
 TEST(ReasonText, GivesTheDescriptionOfTheFirstRowWithTheValue) {
     const struct {
         MQLONG reason;
@@ -66,34 +60,6 @@ TEST(CommandText, NamesPublishedAndOwnCommands) {
     EXPECT_STREQ(CommandText(CVL_CMD_DISPLAY_CERTIFICATE), "Display MQ Certificate");
     EXPECT_STREQ(CommandText(0), "");
     EXPECT_STREQ(CommandText(123456), "");
-}
-
-TEST(Descriptions, DerivedOnesAreTheNameWithoutPrefixInSentenceCase) {
-    const struct {
-        int slot;
-        const char *name;
-        const char *desc;
-    } cases[] = {
-        {MQCONST_SLOT_REASONS, "MQRC_Q_MGR_NAME_ERROR", "QMgr name error"},
-        {MQCONST_SLOT_REASONS, "MQRC_Q_DELETED", "Q deleted"},
-        {MQCONST_SLOT_REASONS, "MQRC_SSL_INITIALIZATION_ERROR", "SSL initialization error"},
-        {MQCONST_SLOT_REASONS, "MQRCCF_CFIN_LENGTH_ERROR", "CFIN length error"},
-        {MQCONST_SLOT_REASONS, "MQRC_MD_ERROR", "MD error"},
-        {MQCONST_SLOT_COMMANDS, "MQCMD_CHANGE_Q_MGR", "Change QMgr"},
-        {MQCONST_SLOT_PARAMETERS, "MQIA_MAX_Q_DEPTH", "Max Q depth"},
-        {MQCONST_SLOT_PARAMETERS, "MQCACF_Q_MGR_START_DATE", "QMgr start date"},
-        {MQCONST_SLOT_FEEDBACK, "MQFB_COA", "Coa"},
-    };
-    for (const auto &c : cases) {
-        const MQCONSTROW *r = RowNamed(c.slot, c.name);
-        ASSERT_NE(r, nullptr) << c.name;
-        EXPECT_STREQ(r->desc, c.desc) << c.name;
-    }
-    /* tables without descriptions hold empty ones, and no keywords */
-    const MQCONSTROW *local = RowNamed(MQCONST_SLOT_Q_TYPES, "MQQT_LOCAL");
-    ASSERT_NE(local, nullptr);
-    EXPECT_STREQ(local->desc, "");
-    EXPECT_EQ(local->mqsc, nullptr);
 }
 
 TEST(ConstantValue, FindsANameWithoutRegardToCaseAcrossAllPublishedConstants) {

@@ -43,16 +43,11 @@ struct ANSWER {
     std::vector<std::string> notJson; /* lines that start with '{' but do not parse */
 };
 
-/* Run build/bin/mqcmd with args; each output line that begins with '{' is
- * read as JSON. */
-inline ANSWER RunMqcmd(const std::vector<std::string> &args, uint32_t timeoutMs = 180000) {
-    std::vector<std::string> argv{std::string(TV_BIN_DIR) + "/mqcmd"};
-    argv.insert(argv.end(), args.begin(), args.end());
-    PROGRAMRESULT r = RunProgram(argv, timeoutMs);
+/* mqcmd's output: each line that begins with '{' is read as JSON. */
+inline ANSWER ParseAnswer(const std::string &out) {
     ANSWER a;
-    a.exitCode = r.rc == 0 ? r.proc.exitCode : -1;
-    a.out = r.out;
-    for (const std::string &line : SplitLines(r.out)) {
+    a.out = out;
+    for (const std::string &line : SplitLines(out)) {
         if (line.empty() || line[0] != '{')
             continue;
         JVALUE v;
@@ -66,6 +61,16 @@ inline ANSWER RunMqcmd(const std::vector<std::string> &args, uint32_t timeoutMs 
         else
             a.msgs.push_back(v);
     }
+    return a;
+}
+
+/* Run build/bin/mqcmd with args and read its output. */
+inline ANSWER RunMqcmd(const std::vector<std::string> &args, uint32_t timeoutMs = 180000) {
+    std::vector<std::string> argv{std::string(TV_BIN_DIR) + "/mqcmd"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    PROGRAMRESULT r = RunProgram(argv, timeoutMs);
+    ANSWER a = ParseAnswer(r.out);
+    a.exitCode = r.rc == 0 ? r.proc.exitCode : -1;
     return a;
 }
 

@@ -1,10 +1,11 @@
-/* win_e2e_test.cpp -- the Windows programs end to end: torvik.exe shows its
- * usage; reports a stand-in library it cannot load with the Windows error
- * code; and runs against the Linux mqsim daemon through mqm.dll (found
- * through MQM_DLL_PATH, the daemon through MQSIM_ADDR), routing a PCF
- * INQUIRE_Q whose consolidated replies the Linux mqcmd and mqcmd.exe check,
- * until a STOP sent by torvik.exe -c ends it with exit code 0. Its log and
- * configuration lie beside the executable, named with "\".
+/* win_e2e_test.cpp -- the Windows programs end to end: torvik.exe against
+ * the Linux mqsim daemon through mqm.dll (found through MQM_DLL_PATH, the
+ * daemon through MQSIM_ADDR), routing a PCF INQUIRE_Q whose consolidated
+ * replies the Linux mqcmd and mqcmd.exe check, until a STOP sent by
+ * torvik.exe -c ends it with exit code 0. Its log and configuration lie
+ * beside the executable, named with "\". (Usage and a library that cannot
+ * be loaded are shown by torvik_e2e_test and mqaccess_load_test, which run
+ * here too.)
  *
  * The daemon and the Linux mqcmd are programs of a Linux build of this tree
  * (TV_LINUX_BUILD_DIR). Wine starts a Linux program when asked to start one
@@ -20,26 +21,21 @@
  */
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <filesystem>
 #include <memory>
 #include <regex>
 #include <set>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include "core/test_support.h"
-#include "platform/net.h"
-#include "platform/platform.h"
-#include "testbed/mqcmd_json.h"
+#include "support/harness.h"
 #include "windows/win_support.h"
 
+using tvtest::ANSWER;
 using tvtest::CountOf;
+using tvtest::PROGRAMRESULT;
 using tvtest::ReadFile;
-using tvtest::WaitFor;
-using wintest::Join;
-using wintest::RunProgram;
+using tvtest::RunProgram;
 using wintest::Unix;
 
 namespace {
@@ -48,13 +44,6 @@ const std::string LinuxBuild = TV_LINUX_BUILD_DIR;
 const char QM[] = "QMWIN";
 constexpr long MQCA_Q_NAME_ID = 2016;
 constexpr long DELIMITER_ID = 40000; /* CVL_ATTR_RESPONSE_DELIMITER */
-
-std::string BinDir() {
-    return Join(wintest::BuildDirectory(), "bin");
-}
-std::string LibDir() {
-    return Join(wintest::BuildDirectory(), "lib");
-}
 
 /* The Linux name of a Windows path, from wine's kernel32, or "" when not
  * under wine. The name is allocated by wine for the process's life. */
@@ -74,91 +63,18 @@ std::string LinuxPath(const std::string &windowsPath) {
     return name != nullptr ? name : "";
 }
 
-/* A program running on a thread of the test until it ends or times out. */
-class Background {
-public:
-    Background(std::vector<std::string> args, uint32_t timeoutMs) {
-        thread_ = std::thread([this, args, timeoutMs] {
-            result_ = RunProgram(args, timeoutMs);
-            done_ = 1;
-        });
-    }
-    ~Background() { Join(); }
-    bool Done() const { return done_.load() != 0; }
-    const wintest::RUN &Join() {
-        if (thread_.joinable())
-            thread_.join();
-        return result_;
-    }
-
-private:
-    std::thread thread_;
-    std::atomic<int> done_{0};
-    wintest::RUN result_;
-};
-
-struct LINUXRUN {
-    int status = -1; /* the exit code; -1 when it did not end in time */
-    std::string out; /* standard output and error */
-};
-
-/* mqcmd --json output: its messages and summary. */
-struct ANSWER {
-    LINUXRUN run;
-    std::vector<JVALUE> msgs;
-    JVALUE summary;
-};
-
-long Num(const JVALUE &v, const char *key) {
-    const JVALUE *f = v.Get(key);
-    return f == nullptr ? -999999 : static_cast<long>(f->number);
-}
-std::string Str(const JVALUE &v, const char *key) {
-    const JVALUE *f = v.Get(key);
-    return f == nullptr ? "<none>" : f->text;
-}
-const std::vector<JVALUE> &Params(const JVALUE &msg) {
-    static std::vector<JVALUE> none;
-    const JVALUE *pcf = msg.Get("pcf");
-    const JVALUE *p = pcf == nullptr ? nullptr : pcf->Get("params");
-    return p == nullptr ? none : p->items;
-}
-
-ANSWER ParseAnswer(const LINUXRUN &run) {
-    ANSWER a;
-    a.run = run;
-    for (const std::string &line : tvtest::SplitLines(Unix(run.out))) {
-        if (line.empty() || line[0] != '{')
-            continue;
-        JVALUE v;
-        std::string err;
-        if (!JsonReader::Parse(line, &v, &err)) {
-            ADD_FAILURE() << err << "\n" << line.substr(0, 300);
-            continue;
-        }
-        if (v.Get("summary") != nullptr)
-            a.summary = *v.Get("summary");
-        else
-            a.msgs.push_back(v);
-    }
-    return a;
-}
-
 /* The queue names of a set of replies, blanks cut, mqcmd's own temporary
  * reply queues left out; *separators counts the response delimiters. */
 std::multiset<std::string> QueueNames(const ANSWER &a, int *separators) {
     std::multiset<std::string> names;
     *separators = 0;
     for (const JVALUE &m : a.msgs) {
-        for (const JVALUE &p : Params(m)) {
-            if (Num(p, "id") == DELIMITER_ID)
-                (*separators)++;
-            if (Num(p, "id") != MQCA_Q_NAME_ID)
-                continue;
-            std::string n = Str(p, "value");
+        *separators += tvtest::CountParam(m, DELIMITER_ID);
+        for (const JVALUE &p : tvtest::Params(m)) {
+            std::string n = tvtest::Str(p, "value");
             while (!n.empty() && n.back() == ' ')
                 n.pop_back();
-            if (n.rfind("MQCMD.", 0) != 0)
+            if (tvtest::Num(p, "id") == MQCA_Q_NAME_ID && n.rfind("MQCMD.", 0) != 0)
                 names.insert(n);
         }
     }
@@ -170,46 +86,46 @@ protected:
     void SetUp() override {
         ASSERT_FALSE(dir.path().empty());
         torvik = dir.file("torvik.exe");
-        std::filesystem::copy_file(Join(BinDir(), "torvik.exe"), torvik);
+        std::filesystem::copy_file(wintest::Join(wintest::BuildDirectory("bin"), "torvik.exe"),
+                                   torvik);
         PLSetEnv("MQ_INSTALLATION_PATH", nullptr);
         PLSetEnv("MQACCESS_DEBUG", nullptr);
         PLSetEnv("MQSIM_ADDR", nullptr);
         /* A trailing "\" gets no second one. */
-        PLSetEnv("MQM_DLL_PATH", (LibDir() + "\\").c_str());
+        PLSetEnv("MQM_DLL_PATH", (wintest::BuildDirectory("lib") + "\\").c_str());
     }
     void TearDown() override {
         if (agent && !agent->Done()) {
             RunProgram({torvik, "-c", "STOP", "-m", QM}, 60000);
-            EXPECT_TRUE(WaitFor([&] { return agent->Done(); }, std::chrono::seconds(60)));
+            EXPECT_TRUE(WaitUntil([&] { return agent->Done(); }, 60000));
         }
         if (!mqsimDir.empty()) {
-            LINUXRUN r = Linux(
-                {"/usr/bin/env", "MQSIM_DIR=" + mqsimDir, LinuxBuild + "/bin/mqsim", "stop", QM});
-            EXPECT_EQ(r.status, 0) << r.out;
+            std::string out;
+            EXPECT_EQ(Linux({"/usr/bin/env", "MQSIM_DIR=" + mqsimDir, LinuxBuild + "/bin/mqsim",
+                             "stop", QM},
+                            &out),
+                      0)
+                << out;
         }
         agent.reset(); /* an agent still running ends with its connection */
     }
 
     /* Skip (with the reason) unless the Linux programs can be driven. */
     bool LinuxSideMissing() {
-        if (LinuxBuild.empty()) {
+        if (LinuxBuild.empty())
             why =
                 "TORVIK_LINUX_BUILD_DIR was not given: these tests drive the mqsim daemon and "
                 "mqcmd of a Linux build of this tree (scripts/test --windows passes it)";
-            return true;
-        }
-        if (LinuxPath(dir.path()).empty()) {
+        else if (LinuxPath(dir.path()).empty())
             why = "not running under wine: the Linux mqsim daemon cannot be started from here";
-            return true;
-        }
-        return false;
+        return !why.empty();
     }
 
     /* Run a Linux program (args[0] a full path) to its end, at most
-     * seconds long, through /bin/sh writing its output and status files. */
-    LINUXRUN Linux(const std::vector<std::string> &args, int seconds = 120) {
-        int n = ++runs;
-        std::string base = "linux-" + std::to_string(n);
+     * seconds long, through /bin/sh writing its output and status files.
+     * Returns its exit code, -1 when it did not end in time. */
+    int Linux(const std::vector<std::string> &args, std::string *out, int seconds = 120) {
+        std::string base = "linux-" + std::to_string(++runs);
         std::string unixDir = LinuxPath(dir.path());
         std::vector<std::string> argv = {
             "/bin/sh",
@@ -224,59 +140,63 @@ protected:
         for (const std::string &a : argv)
             av.push_back(a.c_str());
         av.push_back(nullptr);
-        LINUXRUN r;
         int64_t pid = 0;
         int rc = PLStartDetached(av.data(), dir.file(base + ".sh.log").c_str(), &pid);
         if (rc != 0) {
-            r.out = "cannot start /bin/sh: " + std::to_string(rc);
-            return r;
+            *out = "cannot start /bin/sh: " + std::to_string(rc);
+            return -1;
         }
         std::string status = dir.file(base + ".status");
-        if (WaitFor([&] { return tvtest::FileExists(status); }, std::chrono::seconds(seconds)))
-            r.status = atoi(ReadFile(status).c_str());
-        r.out = ReadFile(dir.file(base + ".out")) + ReadFile(dir.file(base + ".sh.log"));
-        return r;
+        int code = -1;
+        if (WaitUntil([&] { return tvtest::FileExists(status); }, seconds * 1000))
+            code = atoi(ReadFile(status).c_str());
+        *out = ReadFile(dir.file(base + ".out")) + ReadFile(dir.file(base + ".sh.log"));
+        return code;
     }
 
     /* Start the daemon with TORVIK's objects and extra queues; point the
      * stand-in library at it. */
     void StartQueueManager(int queues) {
         mqsimDir = LinuxPath(dir.path()) + "/mqsim";
-        LINUXRUN r =
-            Linux({"/usr/bin/env", "MQSIM_DIR=" + mqsimDir, LinuxBuild + "/bin/mqsim", "start", QM,
-                   "--mqsc", std::string(TV_SOURCE_DIR) + "/samples/torvik.mqsc", "--queues",
-                   std::to_string(queues)});
-        ASSERT_EQ(r.status, 0) << r.out;
+        std::string out;
+        ASSERT_EQ(Linux({"/usr/bin/env", "MQSIM_DIR=" + mqsimDir, LinuxBuild + "/bin/mqsim",
+                         "start", QM, "--mqsc", MqsimQueueManager::Sample("torvik.mqsc"),
+                         "--queues", std::to_string(queues)},
+                        &out),
+                  0)
+            << out;
         std::string portFile = ReadFile(dir.file(std::string("mqsim\\") + QM + ".port"));
         int port = atoi(portFile.c_str());
         ASSERT_GT(port, 0) << portFile;
-        std::string addr = "127.0.0.1:" + std::to_string(port);
-        PLSetEnv("MQSIM_ADDR", addr.c_str());
+        PLSetEnv("MQSIM_ADDR", ("127.0.0.1:" + std::to_string(port)).c_str());
     }
 
     void StartAgent(const std::string &config) {
         tvtest::WriteFile(dir.file("TORVIK.CFG"), config);
-        agent = std::make_unique<Background>(std::vector<std::string>{torvik, "-m", QM}, 240000);
-        ASSERT_TRUE(LogHas("CVLA004I Parameters in effect:")) << Log();
+        agent = std::make_unique<tvtest::BackgroundProgram>(
+            std::vector<std::string>{torvik, "-m", QM}, 240000);
+        ASSERT_TRUE(
+            WaitUntil([&] { return CountOf(Log(), "CVLA004I Parameters in effect:"); }, 60000))
+            << Log();
     }
 
     std::string Log() { return ReadFile(dir.file("TORVIK_Log01.txt")); }
-    bool LogHas(const std::string &what) {
-        return WaitFor([&] { return Log().find(what) != std::string::npos; },
-                       std::chrono::seconds(60));
-    }
 
     /* The Linux mqcmd --json against the agent (or -q in args). */
     ANSWER AskLinux(std::vector<std::string> args) {
         args.insert(args.begin(), {"/usr/bin/env", "MQSIM_DIR=" + mqsimDir,
                                    LinuxBuild + "/bin/mqcmd", "-m", QM, "--json", "--wait", "60"});
-        return ParseAnswer(Linux(args, 180));
+        std::string out;
+        int code = Linux(args, &out, 180);
+        ANSWER a = tvtest::ParseAnswer(Unix(out));
+        a.exitCode = code;
+        return a;
     }
 
     tvtest::TempDir dir;
     std::string torvik;
     std::string mqsimDir; /* Linux name; empty until the daemon is started */
-    std::unique_ptr<Background> agent;
+    std::unique_ptr<tvtest::BackgroundProgram> agent;
     std::string why;
     int runs = 0;
 };
@@ -285,56 +205,6 @@ const std::vector<std::string> InquireAllQueues = {"--pcf", "INQUIRE_Q", "MQCA_Q
                                                    "MQIACF_Q_ATTRS=MQIACF_ALL"};
 
 }  // namespace
-
-TEST_F(WindowsAgent, QuestionMarkShowsTheUsageAndEndsWithExitCodeZero) {
-    wintest::RUN run = RunProgram({torvik, "-?"});
-    ASSERT_EQ(run.rc, 0);
-    EXPECT_EQ(run.r.exitCode, 0);
-    std::string out = Unix(run.out);
-    EXPECT_EQ(CountOf(out,
-                      "CVLA001I Corvel Software TORVIK : Command Server Agent for IBM MQ\n"
-                      "  Version V9.4.0 Build Date:"),
-              1)
-        << out;
-    EXPECT_EQ(CountOf(out,
-                      "CVLA006E Usage: TORVIK <Optional flags as below>\n"
-                      "  [-m <Queue Manager Name>]\n"),
-              1)
-        << out;
-    EXPECT_EQ(CountOf(out, "CVLA099I"), 0);
-    EXPECT_FALSE(tvtest::FileExists(dir.file("TORVIK_Log01.txt")));
-
-    run = RunProgram({torvik, "/?"});
-    ASSERT_EQ(run.rc, 0);
-    EXPECT_EQ(run.r.exitCode, 0);
-    EXPECT_EQ(CountOf(Unix(run.out), "CVLA006E Usage:"), 1);
-}
-
-TEST_F(WindowsAgent, ALibraryThatCannotBeLoadedIsReportedWithTheWindowsCode) {
-    tvtest::TempDir empty;
-    PLSetEnv("MQM_DLL_PATH", empty.path().c_str());
-    PLSetEnv("MQACCESS_DEBUG", "1");
-    tvtest::WriteFile(dir.file("TORVIK.CFG"), "certevent = no\n");
-    wintest::RUN run = RunProgram({torvik, "-m", QM}, 120000);
-    ASSERT_EQ(run.rc, 0);
-    EXPECT_EQ(run.r.exitCode, 0);
-    std::string out = Unix(run.out);
-    EXPECT_NE(out.find("Loading '" + empty.path() + "\\mqm.dll'\n"), std::string::npos) << out;
-    EXPECT_NE(out.find("Load failed RC(126) "), std::string::npos) << out;
-    std::string log = Log();
-    EXPECT_EQ(CountOf(log, "CVLA100E Error loading MQAPI mqm.lib rc=126\n"), 1) << log;
-    EXPECT_EQ(CountOf(log, "CVLA099I TORVIK Agent shutting down\n"), 1) << log;
-
-    /* Without MQM_DLL_PATH the installation's bin64 directory. */
-    PLSetEnv("MQM_DLL_PATH", nullptr);
-    PLSetEnv("MQ_INSTALLATION_PATH", empty.path().c_str());
-    run = RunProgram({torvik, "-m", QM}, 120000);
-    ASSERT_EQ(run.rc, 0);
-    EXPECT_EQ(run.r.exitCode, 0);
-    out = Unix(run.out);
-    EXPECT_NE(out.find("Loading '" + empty.path() + "\\bin64\\mqm.dll'\n"), std::string::npos)
-        << out;
-}
 
 TEST_F(WindowsAgent, RoutesAnInquiryThroughMqmDllAndStopsOnTheStopCommand) {
     if (LinuxSideMissing())
@@ -346,11 +216,12 @@ TEST_F(WindowsAgent, RoutesAnInquiryThroughMqmDllAndStopsOnTheStopCommand) {
     std::vector<std::string> direct = {"-q", "SYSTEM.ADMIN.COMMAND.QUEUE"};
     direct.insert(direct.end(), InquireAllQueues.begin(), InquireAllQueues.end());
     ANSWER plain = AskLinux(direct);
-    ASSERT_EQ(plain.run.status, 0) << plain.run.out;
+    ASSERT_EQ(plain.exitCode, 0) << plain.out;
     ANSWER routed = AskLinux(InquireAllQueues);
-    ASSERT_EQ(routed.run.status, 0) << routed.run.out << Log();
-    ASSERT_NE(routed.summary.Get("complete"), nullptr) << routed.run.out;
+    ASSERT_EQ(routed.exitCode, 0) << routed.out << Log();
+    ASSERT_NE(routed.summary.Get("complete"), nullptr) << routed.out;
     EXPECT_TRUE(routed.summary.Get("complete")->boolean);
+    EXPECT_TRUE(plain.notJson.empty() && routed.notJson.empty());
 
     /* Consolidated: fewer, larger messages under maxmsgsize, one delimiter
      * between the replies merged, the same queues with their blanks cut. */
@@ -359,15 +230,14 @@ TEST_F(WindowsAgent, RoutesAnInquiryThroughMqmDllAndStopsOnTheStopCommand) {
     EXPECT_LT(routed.msgs.size(), plain.msgs.size() / 4);
     int plainSeparators = 0, routedSeparators = 0;
     std::multiset<std::string> want = QueueNames(plain, &plainSeparators);
-    std::multiset<std::string> got = QueueNames(routed, &routedSeparators);
-    EXPECT_EQ(got, want);
+    EXPECT_EQ(QueueNames(routed, &routedSeparators), want);
     EXPECT_EQ(plainSeparators, 0);
     EXPECT_EQ(routedSeparators, static_cast<int>(plain.msgs.size() - routed.msgs.size()));
     for (const JVALUE &m : routed.msgs) {
-        EXPECT_LE(Num(m, "length"), 32768);
-        for (const JVALUE &p : Params(m)) {
-            if (Num(p, "id") == MQCA_Q_NAME_ID) {
-                EXPECT_NE(Str(p, "value").back(), ' ') << "compressed";
+        EXPECT_LE(tvtest::Num(m, "length"), 32768);
+        for (const JVALUE &p : tvtest::Params(m)) {
+            if (tvtest::Num(p, "id") == MQCA_Q_NAME_ID) {
+                EXPECT_NE(tvtest::Str(p, "value").back(), ' ') << "compressed";
             }
         }
     }
@@ -375,18 +245,19 @@ TEST_F(WindowsAgent, RoutesAnInquiryThroughMqmDllAndStopsOnTheStopCommand) {
     /* mqcmd.exe through the same mqm.dll (found on PATH, as Windows finds a
      * program's libraries) gets the same answer. */
     std::string path = PLGetEnv("PATH") != nullptr ? PLGetEnv("PATH") : "";
-    PLSetEnv("PATH", (LibDir() + ";" + path).c_str());
-    std::vector<std::string> args = {
-        Join(BinDir(), "mqcmd.exe"), "-m", QM, "--json", "--wait", "60"};
+    PLSetEnv("PATH", (wintest::BuildDirectory("lib") + ";" + path).c_str());
+    std::vector<std::string> args = {wintest::Join(wintest::BuildDirectory("bin"), "mqcmd.exe"),
+                                     "-m",
+                                     QM,
+                                     "--json",
+                                     "--wait",
+                                     "60"};
     args.insert(args.end(), InquireAllQueues.begin(), InquireAllQueues.end());
-    wintest::RUN run = RunProgram(args, 180000, 16 << 20);
+    PROGRAMRESULT run = RunProgram(args, 180000, "", 16 << 20);
     PLSetEnv("PATH", path.c_str());
     ASSERT_EQ(run.rc, 0);
-    EXPECT_EQ(run.r.exitCode, 0) << run.out;
-    LINUXRUN asRun;
-    asRun.status = run.r.exitCode;
-    asRun.out = run.out;
-    ANSWER windows = ParseAnswer(asRun);
+    EXPECT_EQ(run.proc.exitCode, 0) << run.out;
+    ANSWER windows = tvtest::ParseAnswer(Unix(run.out));
     int windowsSeparators = 0;
     EXPECT_EQ(QueueNames(windows, &windowsSeparators), want);
     EXPECT_EQ(windows.msgs.size(), routed.msgs.size());
@@ -394,12 +265,12 @@ TEST_F(WindowsAgent, RoutesAnInquiryThroughMqmDllAndStopsOnTheStopCommand) {
     /* STOP from torvik.exe -c, through mqm.dll on a connection of its own. */
     run = RunProgram({torvik, "-c", "STOP", "-m", QM}, 60000);
     ASSERT_EQ(run.rc, 0);
-    EXPECT_EQ(run.r.exitCode, 0) << run.out;
-    ASSERT_TRUE(WaitFor([&] { return agent->Done(); }, std::chrono::seconds(60))) << Log();
-    const wintest::RUN &end = agent->Join();
+    EXPECT_EQ(run.proc.exitCode, 0) << run.out;
+    ASSERT_TRUE(WaitUntil([&] { return agent->Done(); }, 60000)) << Log();
+    const PROGRAMRESULT &end = agent->Join();
     EXPECT_EQ(end.rc, 0);
-    EXPECT_EQ(end.r.exitCode, 0);
-    EXPECT_EQ(end.r.timedOut, 0);
+    EXPECT_EQ(end.proc.exitCode, 0);
+    EXPECT_EQ(end.proc.timedOut, 0);
 
     /* The log beside the executable tells the whole story. */
     std::string log = Log();

@@ -37,48 +37,37 @@ std::vector<MQBYTE> QueueReply(int i) {
         .bytes();
 }
 
-/* Parse a message whose counted structures (of the types CompressReply
- * knows) fill it exactly; false for anything else. Strings come back with
- * their trailing blanks cut when longer than 4 bytes. */
-bool ParseSound(const MQBYTE *m, size_t len, std::vector<std::string> *values) {
+/* The values of a message whose counted structures (of the types
+ * compression keeps) fill it exactly, strings longer than 4 bytes without
+ * their trailing blanks; false for any other message. */
+bool ParseSound(const std::vector<MQBYTE> &m, std::vector<std::string> *values) {
     values->clear();
-    if (len < 36)
-        return false;
-    MQLONG count;
-    memcpy(&count, m + 32, 4);
-    if (count < 0)
+    if (m.size() < 36 || Get(m, 32) < 0)
         return false;
     size_t pos = 36;
-    for (MQLONG i = 0; i < count; i++) {
-        if (len - pos < 8)
+    for (MQLONG i = 0; i < Get(m, 32); i++) {
+        if (m.size() - pos < 8)
             return false;
-        MQLONG type, struc;
-        memcpy(&type, m + pos, 4);
-        memcpy(&struc, m + pos + 4, 4);
-        if (struc < 16 || struc % 4 != 0 || (size_t)struc > len - pos)
+        MQLONG type = Get(m, pos), struc = Get(m, pos + 4);
+        if (struc < 16 || struc % 4 != 0 || (size_t)struc > m.size() - pos)
             return false;
         if (type == MQCFT_STRING) {
-            MQLONG sl;
-            memcpy(&sl, m + pos + 16, 4);
-            if (struc < 20 || sl < 0 || sl > struc - 20)
+            MQLONG sl = struc < 20 ? -1 : Get(m, pos + 16);
+            if (sl < 0 || sl > struc - 20)
                 return false;
-            std::string v((const char *)m + pos + 20, (size_t)sl);
-            if (sl > 4) {
-                size_t last = v.find_last_not_of(' ');
-                v.erase(last == std::string::npos ? 0 : last + 1);
-            }
+            std::string v((const char *)m.data() + pos + 20, (size_t)sl);
+            if (sl > 4)
+                v.erase(v.find_last_not_of(' ') + 1); /* npos + 1: all of it */
             values->push_back(v);
         } else if (type == MQCFT_INTEGER || type == MQCFT_INTEGER_LIST ||
-                   type == MQCFT_STRING_LIST || type == MQCFT_BYTE_STRING) {
-            if (type == MQCFT_STRING_LIST && struc < 24)
-                return false;
-            values->push_back(std::string((const char *)m + pos, (size_t)struc));
+                   (type == MQCFT_STRING_LIST && struc >= 24) || type == MQCFT_BYTE_STRING) {
+            values->push_back(std::string((const char *)m.data() + pos, (size_t)struc));
         } else {
             return false;
         }
         pos += (size_t)struc;
     }
-    return pos == len;
+    return pos == m.size();
 }
 
 }  // namespace
@@ -211,7 +200,7 @@ TEST_F(CompressReplyTest, SurvivesRandomlyCorruptedReplies) {
         if (exact != nullptr)
             memcpy(exact, copy.data(), copy.size());
         std::vector<std::string> expected, got;
-        bool sound = ParseSound(copy.data(), copy.size(), &expected);
+        bool sound = ParseSound(copy, &expected);
         MQLONG n = CompressReply(exact, (MQLONG)copy.size());
         ASSERT_GE(n, 0);
         ASSERT_LE((size_t)n, copy.size());
@@ -220,7 +209,8 @@ TEST_F(CompressReplyTest, SurvivesRandomlyCorruptedReplies) {
         }
         if (sound) {
             sounds++;
-            EXPECT_TRUE(ParseSound(exact, (size_t)n, &got)) << "round " << round;
+            EXPECT_TRUE(ParseSound(std::vector<MQBYTE>(exact, exact + n), &got))
+                << "round " << round;
             EXPECT_EQ(got, expected) << "round " << round;
         }
         delete[] exact;

@@ -43,6 +43,7 @@ static inline MQLONG RoundUp4(MQLONG n) {
 }
 
 static void CountInParent(PCFCTX *ctx);
+static void CountRead(PCFCTX *ctx);
 static MQLONG GrowBuffer(PCFCTX *ctx, int64_t size);
 static int ReasonNamesParameter(MQLONG reason);
 
@@ -268,7 +269,7 @@ MQLONG PCFStartRead(PCFCTX *ctx, const MQBYTE *msg, MQLONG length) {
     return MQRC_NONE;
 }
 
-void PCFNextParm(PCFCTX *ctx, MQLONG *type, MQLONG *parmId, const MQBYTE **value, MQLONG *length,
+void PCFReadParm(PCFCTX *ctx, MQLONG *type, MQLONG *parmId, const MQBYTE **value, MQLONG *length,
                  MQLONG *count, MQLONG *compCode, MQLONG *reason) {
     MQLONG cc = MQCC_OK, rc = MQRC_NONE;
     MQLONG t = 0, id = ctx->lastId, len = 0, n = ctx->lastCount;
@@ -422,12 +423,7 @@ void PCFNextParm(PCFCTX *ctx, MQLONG *type, MQLONG *parmId, const MQBYTE **value
             goto done;
     }
 counted:
-    if (ctx->depth > 0) {
-        if (ctx->groups[ctx->depth - 1].remaining > 0)
-            ctx->groups[ctx->depth - 1].remaining--;
-    } else if (ctx->remaining > 0) {
-        ctx->remaining--;
-    }
+    CountRead(ctx);
 done:
     if (cc != MQCC_OK) {
         t = 0;
@@ -452,6 +448,33 @@ int PCFNext(PCFCTX *ctx, PCFPARM *parm) {
     PCFNextParm(ctx, &parm->type, &parm->id, &parm->value, &parm->length, &parm->count,
                 &parm->compCode, &parm->reason);
     return parm->compCode == MQCC_OK;
+}
+
+MQLONG PCFSkipParm(PCFCTX *ctx) {
+    const MQBYTE *p = ctx->msg + ctx->offset;
+    const int64_t room = ctx->msgEnd - p;
+    if (room < 8)
+        return MQRC_TRUNCATED_MSG_FAILED;
+    if (GetLong(p) == MQCFT_GROUP)
+        return MQRCCF_CFH_TYPE_ERROR;
+    const MQLONG strucLength = GetLong(p + 4);
+    if (strucLength < 8 || strucLength > room)
+        return MQRC_TRUNCATED_MSG_FAILED;
+    ctx->current = p;
+    ctx->offset += strucLength;
+    CountRead(ctx);
+    return MQRC_NONE;
+}
+
+/* One parameter read: one fewer left in the innermost open group, or at
+ * top level when none is open. */
+static void CountRead(PCFCTX *ctx) {
+    if (ctx->depth > 0) {
+        if (ctx->groups[ctx->depth - 1].remaining > 0)
+            ctx->groups[ctx->depth - 1].remaining--;
+    } else if (ctx->remaining > 0) {
+        ctx->remaining--;
+    }
 }
 
 /* ---- Responses ----------------------------------------------------------- */

@@ -9,6 +9,8 @@
  */
 #pragma once
 
+#include <cstring>
+
 #include "mqconst/mqi.h"
 #include "mqconst/mqpcf.h"
 
@@ -89,8 +91,12 @@ MQBYTE *PCFAddParm(PCFCTX *ctx, MQLONG type, MQLONG parmId, const void *value, M
  * 2080 for a structure that does not lie wholly inside the message (or
  * whose lengths and counts contradict each other), 3001 for an unknown
  * type, 2317 for an eleventh group. Never reads past ctx->msgEnd. The
- * results are also kept in ctx's last fields. */
-void PCFNextParm(PCFCTX *ctx, MQLONG *type, MQLONG *parmId, const MQBYTE **value, MQLONG *length,
+ * results are also kept in ctx's last fields.
+ * PCFReadParm is the whole reader; PCFNextParm reads the commonest
+ * structures of replies, a sound MQCFIN or MQCFST outside any group, in
+ * line (a walk of a large reply pays no call per structure) and hands
+ * everything else to PCFReadParm. Both give the same results. */
+void PCFReadParm(PCFCTX *ctx, MQLONG *type, MQLONG *parmId, const MQBYTE **value, MQLONG *length,
                  MQLONG *count, MQLONG *compCode, MQLONG *reason);
 
 /* One parameter as PCFNextParm reads it. */
@@ -103,6 +109,104 @@ struct PCFPARM {
  * read, 0 when the reading ended (parm->reason: PCF_END_OF_PARMS at the
  * normal end, else the reason of the malformed structure). */
 int PCFNext(PCFCTX *ctx, PCFPARM *parm);
+
+/* PCFNextParm's in-line read of one sound structure at p. */
+inline void PCFTakeParm(PCFCTX *ctx, const MQBYTE *p, MQLONG t, MQLONG strucLength,
+                        MQLONG valueOffset, MQLONG valueLength, MQLONG *type, MQLONG *parmId,
+                        const MQBYTE **value, MQLONG *length, MQLONG *count, MQLONG *compCode,
+                        MQLONG *reason) {
+    MQLONG id;
+    memcpy(&id, p + 8, 4);
+    ctx->current = p;
+    ctx->offset += strucLength;
+    ctx->remaining--;
+    *type = ctx->lastType = t;
+    *parmId = ctx->lastId = id;
+    *value = ctx->lastValue = p + valueOffset;
+    *length = ctx->lastLength = valueLength;
+    *count = ctx->lastCount = 1;
+    *compCode = MQCC_OK;
+    *reason = ctx->lastReason = MQRC_NONE;
+}
+
+inline void PCFNextParm(PCFCTX *ctx, MQLONG *type, MQLONG *parmId, const MQBYTE **value,
+                        MQLONG *length, MQLONG *count, MQLONG *compCode, MQLONG *reason) {
+    const MQBYTE *p = ctx->msg + ctx->offset;
+    if (ctx->depth == 0 && ctx->remaining > 0 && ctx->msgEnd - p >= 20) {
+        MQLONG t, strucLength, stringLength; /* word by word: no copy through memory */
+        memcpy(&t, p, 4);
+        memcpy(&strucLength, p + 4, 4);
+        if (t == MQCFT_INTEGER && strucLength == MQCFIN_STRUC_LENGTH) {
+            /* A constant step: the next read need not wait for this load. */
+            PCFTakeParm(ctx, p, MQCFT_INTEGER, MQCFIN_STRUC_LENGTH, 12, 4, type, parmId, value,
+                        length, count, compCode, reason);
+            return;
+        }
+        memcpy(&stringLength, p + 16, 4);
+        if (t == MQCFT_STRING && strucLength >= 20 && strucLength <= ctx->msgEnd - p &&
+            stringLength >= 0 && stringLength <= strucLength - 20) {
+            PCFTakeParm(ctx, p, MQCFT_STRING, strucLength, 20, stringLength, type, parmId, value,
+                        length, count, compCode, reason);
+            return;
+        }
+    }
+    /* Through locals, so that the caller's variables stay in registers. */
+    MQLONG t, id, len, n, cc, rc;
+    const MQBYTE *v;
+    PCFReadParm(ctx, &t, &id, &v, &len, &n, &cc, &rc);
+    *type = t;
+    *parmId = id;
+    *value = v;
+    *length = len;
+    *count = n;
+    *compCode = cc;
+    *reason = rc;
+}
+
+/* Step over the run of MQCFIN structures of exactly 16 bytes at the read
+ * position, outside any group, as that many calls of PCFNextParm would read
+ * them (the last one's results are kept in ctx's last fields); stops before
+ * any other structure and at the end of the parameters. Returns how many it
+ * stepped over. For a walk that looks only at the other structures. */
+inline MQLONG PCFSkipIntegers(PCFCTX *ctx) {
+    if (ctx->depth != 0)
+        return 0;
+    const MQBYTE *msg = ctx->msg;
+    const long long end = ctx->msgEnd - msg;
+    MQLONG offset = ctx->offset, remaining = ctx->remaining;
+    while (remaining > 0 && end - offset >= MQCFIN_STRUC_LENGTH) {
+        MQLONG head[2]; /* Type, StrucLength */
+        memcpy(&head[0], msg + offset, 4);
+        memcpy(&head[1], msg + offset + 4, 4);
+        if (head[0] != MQCFT_INTEGER || head[1] != MQCFIN_STRUC_LENGTH)
+            break;
+        offset += MQCFIN_STRUC_LENGTH;
+        remaining--;
+    }
+    const MQLONG stepped = ctx->remaining - remaining;
+    if (stepped > 0) {
+        const MQBYTE *p = msg + offset - MQCFIN_STRUC_LENGTH;
+        ctx->current = p;
+        ctx->offset = offset;
+        ctx->remaining = remaining;
+        ctx->lastType = MQCFT_INTEGER;
+        memcpy(&ctx->lastId, p + 8, 4);
+        ctx->lastValue = p + 12;
+        ctx->lastLength = 4;
+        ctx->lastCount = 1;
+        ctx->lastReason = MQRC_NONE;
+    }
+    return stepped;
+}
+
+/* Step over the structure at the read position by its StrucLength, without
+ * looking inside: for a structure of a type the reader does not know, after
+ * PCFNextParm refused it with 3001. It counts as one parameter read, as
+ * PCFNextParm would count it; ctx->current points to it. Returns 0, or
+ * 2080 when it does not lie inside the message or its StrucLength is below
+ * 8 (ctx is then unchanged), or 3001 for a group, whose members only
+ * PCFNextParm can track. */
+MQLONG PCFSkipParm(PCFCTX *ctx);
 
 /* 1 for the commands whose messages are events (the event message types):
  * their replies, failure replies included, are typed MQCFT_EVENT. */

@@ -5,12 +5,11 @@
  * Threads: the consumer thread, or the worker a reply handler has handed
  * its request to; never two threads on one request. No lock is taken.
  *
- * Replies are untrusted: every length and count of a PCF message is checked
- * before it is used. Compression stops at the first structure it cannot
- * trust and keeps the rest as it came; a reply whose structures do not fill
- * it exactly is never merged with another. No merged message is longer
- * than the request's maximum message size; a single reply that alone is
- * longer goes out as it came.
+ * Replies are untrusted: their structures are read with the PCF reader,
+ * which checks every length and count before it is used. Compression stops at the first structure
+ * it cannot trust and keeps the rest as it came; a reply whose structures do not fill it exactly is
+ * never merged with another. No merged message is longer than the request's maximum message size; a
+ * single reply that alone is longer goes out as it came.
  */
 #include <cstdint>
 #include <cstring>
@@ -21,6 +20,7 @@
 #include "mqconst/mqpcf.h"
 #include "mq/queues.h"
 #include "mqconst/mqconst.h"
+#include "pcf/pcf.h"
 #include "routing/routing.h"
 
 /* Offsets of the MQCFH fields that consolidation reads and writes. */
@@ -36,9 +36,7 @@ enum {
 
 /* Offsets in a parameter structure. */
 enum {
-    PARM_TYPE = 0,
     PARM_STRUC_LENGTH = 4,
-    PARM_COUNT_GROUP = 12,   /* MQCFGR ParameterCount */
     CFST_STRING_LENGTH = 16, /* MQCFST StringLength */
 };
 
@@ -75,7 +73,6 @@ static inline void CopyShort(MQBYTE *dst, const MQBYTE *src, MQLONG n, int slack
 
 static int FormatIs(const MQMD *md, const char *format);
 static int IsZosText(const MQMD *md);
-static inline MQLONG MinStrucLength(MQLONG type);
 static MQLONG TrimmedLength(const MQBYTE *text, MQLONG length);
 static int PcfMessageIsSound(const MQBYTE *msg, MQLONG len);
 static int GrowPending(REQUEST *req, int64_t need);
@@ -86,167 +83,117 @@ static void SendPending(REQUEST *req, MQMD *md, int passContext, MQLONG *putRc);
 static int Consolidate(REQUEST *req, MQMD *md, MQBYTE *msg, MQLONG len, int compress,
                        int passContext, MQLONG *putRc);
 static int CompressCoalesce(REQUEST *req, MQMD *md, MQBYTE *msg, MQLONG *len);
-static MQLONG CompressWalk(const MQBYTE *msg, MQLONG len, MQBYTE *out, int *sound);
+static MQLONG WalkReply(const MQBYTE *msg, MQLONG len, MQBYTE *out, int *sound);
 
 /* ---- Compression -------------------------------------------------------- */
 
 MQLONG CompressReply(MQBYTE *msg, MQLONG len) {
     if (msg == nullptr || len < MQCFH_STRUC_LENGTH)
         return len;
-    MQLONG count = GetLong(msg + CFH_PARAMETER_COUNT);
-    MQLONG read = MQCFH_STRUC_LENGTH;  /* next structure of the original */
-    MQLONG write = MQCFH_STRUC_LENGTH; /* where the kept bytes go */
-    MQLONG run = MQCFH_STRUC_LENGTH;   /* start of the kept bytes not yet moved */
+    int sound;
+    return MQCFH_STRUC_LENGTH + WalkReply(msg, len, msg + MQCFH_STRUC_LENGTH, &sound);
+}
 
-    for (; count > 0 && len - read >= 8; count--) {
+/* The one walk of a PCF reply (msg, len bytes, at least an MQCFH), on the
+ * PCF reader: it checks the reply's structures and, when out is given, cuts
+ * the trailing blanks of its strings longer than 4 bytes on the way.
+ * out: null to check only; msg + 36 to compress in place; or a buffer with
+ * room for len - 36 + WalkSlack bytes.
+ * Compression stops at the first structure of a type it does not compress
+ * (CVLA301E; the check goes on past it), the walk at the first structure it
+ * cannot trust: one the reader refuses, or whose StrucLength is not a
+ * multiple of 4 or not the length the reader stepped over. Whatever
+ * compression did not reach is written as it came.
+ * *sound: 1 when the header is 36 bytes long, ParameterCount is not
+ * negative and the counted structures, with the members of their groups,
+ * are all trusted and end exactly at len. Returns the bytes written to out
+ * (0 when out is null). */
+static MQLONG WalkReply(const MQBYTE *msg, MQLONG len, MQBYTE *out, int *sound) {
+    const int inPlace = out == msg + MQCFH_STRUC_LENGTH;
+    PCFCTX ctx;
+    PCFStartRead(&ctx, msg, len);
+    MQLONG read = MQCFH_STRUC_LENGTH; /* the next structure */
+    MQLONG write = 0;
+    MQLONG run = MQCFH_STRUC_LENGTH;  /* first byte not yet written: structures kept as they
+                                         came are written in runs */
+    int compressing = out != nullptr; /* 0 from a structure compression cannot pass */
+    int trusted = 1;
+
+    for (;;) {
+        /* Integers are kept as they came: stepped over in runs. */
+        if (PCFSkipIntegers(&ctx) > 0)
+            read = ctx.offset;
+        MQLONG type, parmId, length, count, compCode, reason;
+        const MQBYTE *value;
+        PCFNextParm(&ctx, &type, &parmId, &value, &length, &count, &compCode, &reason);
+        if (reason == MQRCCF_CFH_TYPE_ERROR) {
+            /* A type the reader does not know: not compressed, stepped over. */
+            type = GetLong(msg + read);
+            reason = PCFSkipParm(&ctx);
+        } else if (type == PCF_GROUP_END) {
+            continue;
+        }
+        if (reason != MQRC_NONE) {
+            trusted = reason == PCF_END_OF_PARMS;
+            break;
+        }
         const MQBYTE *p = msg + read;
-        MQLONG type = GetLong(p + PARM_TYPE);
-        MQLONG strucLength = GetLong(p + PARM_STRUC_LENGTH);
+        const MQLONG step = ctx.offset - read;
+        /* The reader steps over StrucLength bytes, except for a group (16)
+         * and the agent's bare item (4), whose StrucLength may say else. */
+        if ((step & 3) != 0 || ((type == MQCFT_GROUP || type == PCFT_BARE) &&
+                                (step < 8 || GetLong(p + PARM_STRUC_LENGTH) != step))) {
+            trusted = 0;
+            break;
+        }
+        read = ctx.offset;
+        if (!compressing || type == MQCFT_INTEGER)
+            continue;
         switch (type) {
-            case MQCFT_INTEGER:
             case MQCFT_INTEGER_LIST:
             case MQCFT_STRING_LIST:
             case MQCFT_BYTE_STRING:
+                continue;
             case MQCFT_STRING:
                 break;
             default:
                 OutputMessage(0, OUTF_NORMAL, "CVLA301E Can not compress PCF type %d\n", (int)type);
-                goto keepRest;
-        }
-        /* A structure that lies about its length ends the walk. */
-        if (strucLength < MinStrucLength(type) || (strucLength & 3) != 0 ||
-            strucLength > len - read)
-            goto keepRest;
-
-        if (type == MQCFT_STRING) {
-            MQLONG stringLength = GetLong(p + CFST_STRING_LENGTH);
-            if (stringLength < 0 || stringLength > strucLength - MQCFST_STRUC_LENGTH_FIXED)
-                goto keepRest;
-            MQLONG newLength = stringLength;
-            if (stringLength > 4)
-                newLength = TrimmedLength(p + MQCFST_STRUC_LENGTH_FIXED, stringLength);
-            if (newLength != stringLength) {
-                /* Move the kept bytes before it, then the cut string. */
-                if (write != run)
-                    memmove(msg + write, msg + run, (size_t)(read - run));
-                write += read - run;
-                MQLONG newStruc = (MQCFST_STRUC_LENGTH_FIXED + newLength + 3) & ~3;
-                MQBYTE *out = msg + write;
-                if (out != p)
-                    memmove(out, p, (size_t)(MQCFST_STRUC_LENGTH_FIXED + newLength));
-                PutLong(out + PARM_STRUC_LENGTH, newStruc);
-                PutLong(out + CFST_STRING_LENGTH, newLength);
-                memset(out + MQCFST_STRUC_LENGTH_FIXED + newLength, 0,
-                       (size_t)(newStruc - MQCFST_STRUC_LENGTH_FIXED - newLength));
-                write += newStruc;
-                read += strucLength;
-                run = read;
-                continue;
-            }
-        }
-        read += strucLength;
-    }
-
-keepRest:
-    /* Whatever follows the last cut string stays as it came. */
-    if (write != run)
-        memmove(msg + write, msg + run, (size_t)(len - run));
-    return write + (len - run);
-}
-
-/* Compress the parameters of the PCF message msg (len bytes, at least an
- * MQCFH) into out, which has room for len - MQCFH_STRUC_LENGTH + WalkSlack
- * bytes, and
- * check them on the way: the one walk of the reply path. Trims exactly as
- * CompressReply does and writes the same bytes (from a structure it cannot
- * compress on, the rest as it came); *sound is set as PcfMessageIsSound
- * would set it for msg. Returns the bytes written. */
-static MQLONG CompressWalk(const MQBYTE *msg, MQLONG len, MQBYTE *out, int *sound) {
-    MQLONG count = GetLong(msg + CFH_PARAMETER_COUNT);
-    int64_t toRead = count; /* with the members of groups, for the check */
-    MQLONG read = MQCFH_STRUC_LENGTH;
-    MQLONG write = 0;
-    MQLONG run = MQCFH_STRUC_LENGTH; /* first byte not yet written: structures kept as they
-                                        came are written in runs */
-    int compressing = 1;             /* 0 from a structure compression cannot pass */
-    int structuresSound = 1;
-
-    while (toRead > 0) {
-        if (len - read < 8) {
-            structuresSound = 0;
-            break;
-        }
-        const MQBYTE *p = msg + read;
-        MQLONG type = GetLong(p + PARM_TYPE);
-        MQLONG strucLength = GetLong(p + PARM_STRUC_LENGTH);
-        if (type == MQCFT_INTEGER && strucLength == MQCFIN_STRUC_LENGTH && len - read >= 16) {
-            /* The commonest structure: sound, kept as it came. */
-            read += MQCFIN_STRUC_LENGTH;
-            toRead--;
-            continue;
-        }
-        if (compressing) {
-            switch (type) {
-                case MQCFT_INTEGER:
-                case MQCFT_INTEGER_LIST:
-                case MQCFT_STRING_LIST:
-                case MQCFT_BYTE_STRING:
-                case MQCFT_STRING:
-                    break;
-                default:
-                    OutputMessage(0, OUTF_NORMAL, "CVLA301E Can not compress PCF type %d\n",
-                                  (int)type);
-                    compressing = 0;
-                    break;
-            }
-        }
-        if (strucLength < MinStrucLength(type) || (strucLength & 3) != 0 ||
-            strucLength > len - read) {
-            structuresSound = 0;
-            break;
-        }
-        if (compressing && type == MQCFT_STRING) {
-            MQLONG stringLength = GetLong(p + CFST_STRING_LENGTH);
-            if (stringLength < 0 || stringLength > strucLength - MQCFST_STRUC_LENGTH_FIXED) {
                 compressing = 0;
-            } else if (stringLength > 4) {
-                MQLONG newLength = TrimmedLength(p + MQCFST_STRUC_LENGTH_FIXED, stringLength);
-                if (newLength != stringLength) {
-                    if (read != run) {
-                        memcpy(out + write, msg + run, (size_t)(read - run));
-                        write += read - run;
-                    }
-                    MQLONG newStruc = (MQCFST_STRUC_LENGTH_FIXED + newLength + 3) & ~3;
-                    MQBYTE *o = out + write;
-                    CopyShort(o, p, MQCFST_STRUC_LENGTH_FIXED + newLength,
-                              read + strucLength + 8 <= len);
-                    for (MQLONG pad = MQCFST_STRUC_LENGTH_FIXED + newLength; pad < newStruc; pad++)
-                        o[pad] = 0;
-                    PutLong(o + PARM_STRUC_LENGTH, newStruc);
-                    PutLong(o + CFST_STRING_LENGTH, newLength);
-                    write += newStruc;
-                    read += strucLength;
-                    run = read;
-                    toRead--;
-                    continue;
-                }
-            }
+                continue;
         }
-        if (type == MQCFT_GROUP) {
-            MQLONG members = GetLong(p + PARM_COUNT_GROUP);
-            if (members < 0) {
-                structuresSound = 0;
-                break;
-            }
-            toRead += members;
+        if (length <= 4)
+            continue;
+        const MQLONG newLength = TrimmedLength(value, length);
+        if (newLength == length)
+            continue;
+        /* The structures kept before it, then the cut string. */
+        const MQLONG start = (MQLONG)(p - msg);
+        const MQLONG kept = MQCFST_STRUC_LENGTH_FIXED + newLength;
+        const MQLONG newStruc = (kept + 3) & ~3;
+        MQBYTE *o = out + write + (start - run);
+        if (inPlace) {
+            memmove(out + write, msg + run, (size_t)(start - run));
+            memmove(o, p, (size_t)kept);
+        } else {
+            memcpy(out + write, msg + run, (size_t)(start - run));
+            CopyShort(o, p, kept, read + 8 <= len);
         }
-        read += strucLength;
-        toRead--;
+        for (MQLONG pad = kept; pad < newStruc; pad++)
+            o[pad] = 0;
+        PutLong(o + PARM_STRUC_LENGTH, newStruc);
+        PutLong(o + CFST_STRING_LENGTH, newLength);
+        write += start - run + newStruc;
+        run = read;
     }
-    *sound = structuresSound && read == len && count >= 0 &&
+    *sound = trusted && ctx.offset == len && GetLong(msg + CFH_PARAMETER_COUNT) >= 0 &&
              GetLong(msg + CFH_STRUC_LENGTH) == MQCFH_STRUC_LENGTH;
+    if (out == nullptr)
+        return 0;
     /* Whatever compression did not reach stays as it came. */
-    memcpy(out + write, msg + run, (size_t)(len - run));
+    if (inPlace)
+        memmove(out + write, msg + run, (size_t)(len - run));
+    else
+        memcpy(out + write, msg + run, (size_t)(len - run));
     return write + (len - run);
 }
 
@@ -270,7 +217,7 @@ static int CompressCoalesce(REQUEST *req, MQMD *md, MQBYTE *msg, MQLONG *len) {
     }
     MQBYTE *out = req->pending + used + MQCFIN_STRUC_LENGTH;
     int sound = 0;
-    MQLONG written = CompressWalk(msg, length, out, &sound);
+    MQLONG written = WalkReply(msg, length, out, &sound);
     MQLONG compressed = MQCFH_STRUC_LENGTH + written;
     if (!sound || used + compressed > (int64_t)req->maxMsgSize) {
         /* Not merged: the compressed reply goes back where it came from. */
@@ -530,9 +477,12 @@ static int IsZosText(const MQMD *md) {
 static MQLONG TrimmedLength(const MQBYTE *text, MQLONG length) {
     static const uint64_t blanks = 0x2020202020202020ULL;
     while (length >= 32) {
-        uint64_t w[4];
-        memcpy(w, text + length - 32, sizeof w);
-        if (((w[0] ^ blanks) | (w[1] ^ blanks) | (w[2] ^ blanks) | (w[3] ^ blanks)) != 0)
+        uint64_t w0, w1, w2, w3; /* words, not an array: kept in registers */
+        memcpy(&w0, text + length - 32, 8);
+        memcpy(&w1, text + length - 24, 8);
+        memcpy(&w2, text + length - 16, 8);
+        memcpy(&w3, text + length - 8, 8);
+        if (((w0 ^ blanks) | (w1 ^ blanks) | (w2 ^ blanks) | (w3 ^ blanks)) != 0)
             break;
         length -= 32;
     }
@@ -548,57 +498,15 @@ static MQLONG TrimmedLength(const MQBYTE *text, MQLONG length) {
     return length;
 }
 
-/* Smallest StrucLength a structure of that type can have. */
-static inline MQLONG MinStrucLength(MQLONG type) {
-    switch (type) {
-        case MQCFT_INTEGER:
-            return MQCFIN_STRUC_LENGTH;
-        case MQCFT_STRING:
-            return MQCFST_STRUC_LENGTH_FIXED;
-        case MQCFT_INTEGER_LIST:
-            return MQCFIL_STRUC_LENGTH_FIXED;
-        case MQCFT_STRING_LIST:
-            return MQCFSL_STRUC_LENGTH_FIXED;
-        case MQCFT_BYTE_STRING:
-            return MQCFBS_STRUC_LENGTH_FIXED;
-        case MQCFT_GROUP:
-            return MQCFGR_STRUC_LENGTH;
-        case MQCFT_INTEGER64:
-            return MQCFIN64_STRUC_LENGTH;
-        case MQCFT_INTEGER64_LIST:
-            return MQCFIL64_STRUC_LENGTH_FIXED;
-        default:
-            return 8; /* Type and StrucLength */
-    }
-}
-
 /* 1 when msg is a PCF message whose header is 36 bytes and whose
- * ParameterCount structures (with the members of their groups) have sound
- * lengths and end exactly at len. */
+ * ParameterCount structures (with the members of their groups) can be
+ * trusted and end exactly at len. */
 static int PcfMessageIsSound(const MQBYTE *msg, MQLONG len) {
-    if (len < MQCFH_STRUC_LENGTH || GetLong(msg + CFH_STRUC_LENGTH) != MQCFH_STRUC_LENGTH)
+    if (len < MQCFH_STRUC_LENGTH)
         return 0;
-    int64_t toRead = GetLong(msg + CFH_PARAMETER_COUNT);
-    if (toRead < 0)
-        return 0;
-    MQLONG pos = MQCFH_STRUC_LENGTH;
-    while (toRead > 0) {
-        if (len - pos < 8)
-            return 0;
-        MQLONG type = GetLong(msg + pos + PARM_TYPE);
-        MQLONG strucLength = GetLong(msg + pos + PARM_STRUC_LENGTH);
-        if (strucLength < MinStrucLength(type) || (strucLength & 3) != 0 || strucLength > len - pos)
-            return 0;
-        if (type == MQCFT_GROUP) {
-            MQLONG members = GetLong(msg + pos + PARM_COUNT_GROUP);
-            if (members < 0)
-                return 0;
-            toRead += members;
-        }
-        pos += strucLength;
-        toRead--;
-    }
-    return pos == len;
+    int sound;
+    WalkReply(msg, len, nullptr, &sound);
+    return sound;
 }
 
 /* Make req's pending buffer hold at least need bytes, keeping its content.

@@ -170,10 +170,10 @@ int CompressConsolidateReply(REQUEST *req, MQMD *md, MQBYTE *msg, MQLONG len, in
 
 /* Cut the trailing blanks of the string parameters (longer than 4 bytes) of
  * the PCF message msg in place, moving later structures down. Stops at the
- * first structure it cannot trust (unknown type: CVLA301E; a length that is
- * not a multiple of 4, too small for its type or past the end) and keeps
- * from there on unchanged. Returns the new length (len itself when msg is
- * shorter than an MQCFH). */
+ * first structure of a type it does not compress (CVLA301E) or that it
+ * cannot trust (one the PCF reader refuses, or whose StrucLength is not a
+ * multiple of 4) and keeps from there on unchanged. Returns the new length
+ * (len itself when msg is shorter than an MQCFH). */
 MQLONG CompressReply(MQBYTE *msg, MQLONG len);
 
 /* Send the pending message (if it has bytes) and keep msg as the new pending

@@ -258,6 +258,45 @@ TEST(PcfRead, HostileMessagesEndTheReadingWithoutOverrun) {
     EXPECT_EQ(reason, PCF_END_OF_PARMS);
 }
 
+TEST(PcfRead, StepsOverRunsOfIntegersAndStructuresOfUnknownTypes) {
+    const MQLONG words[] = {3,  16, 1, 10, 3,  16, 2, 20, 3,  20, 3, 30, 0,
+                            77, 12, 9, 20, 16, 4,  0, 4,  24, 5,  0, 2,  0x6261};
+    std::vector<MQBYTE> m(36, 0);
+    m.insert(m.end(), (const MQBYTE *)words, (const MQBYTE *)words + sizeof words);
+    memcpy(m.data() + 32, "\x06\0\0\0", 4);
+    PCFCTX ctx;
+    PCFStartRead(&ctx, m.data(), (MQLONG)m.size());
+    MQLONG type, id, length, count, cc, rc;
+    const MQBYTE *value;
+    EXPECT_EQ(PCFSkipIntegers(&ctx), 2);
+    EXPECT_EQ(ctx.lastId, 2);
+    EXPECT_EQ(At(ctx.lastValue, 0), 20);
+    EXPECT_EQ(PCFSkipIntegers(&ctx), 0) << "an MQCFIN of 20 bytes is read one by one";
+    PCFNextParm(&ctx, &type, &id, &value, &length, &count, &cc, &rc);
+    EXPECT_EQ(id, 3);
+    PCFNextParm(&ctx, &type, &id, &value, &length, &count, &cc, &rc);
+    EXPECT_EQ(rc, MQRCCF_CFH_TYPE_ERROR);
+    EXPECT_EQ(PCFSkipParm(&ctx), MQRC_NONE);
+    EXPECT_EQ(PCFSkipParm(&ctx), MQRCCF_CFH_TYPE_ERROR) << "a group is never stepped over";
+    PCFNextParm(&ctx, &type, &id, &value, &length, &count, &cc, &rc);
+    PCFNextParm(&ctx, &type, &id, &value, &length, &count, &cc, &rc);
+    EXPECT_EQ(type, PCF_GROUP_END);
+    PCFNextParm(&ctx, &type, &id, &value, &length, &count, &cc, &rc);
+    EXPECT_EQ(std::string((const char *)value, (size_t)length), "ab");
+    PCFNextParm(&ctx, &type, &id, &value, &length, &count, &cc, &rc);
+    EXPECT_EQ(rc, PCF_END_OF_PARMS);
+    /* A StrucLength below 8 or past the end: refused, nothing stepped. */
+    for (MQLONG lie : {4, 100}) {
+        memcpy(m.data() + 36 + 52 + 4, &lie, 4);
+        PCFStartRead(&ctx, m.data(), (MQLONG)m.size());
+        PCFSkipIntegers(&ctx);
+        PCFNextParm(&ctx, &type, &id, &value, &length, &count, &cc, &rc);
+        PCFNextParm(&ctx, &type, &id, &value, &length, &count, &cc, &rc);
+        EXPECT_EQ(PCFSkipParm(&ctx), MQRC_TRUNCATED_MSG_FAILED);
+        EXPECT_EQ(ctx.offset, 36 + 52);
+    }
+}
+
 TEST(PcfResponse, ErrorResponseEscapeHeaderAndAttributeSelection) {
     MQBYTE buf[1000];
     MQLONG len = PCFBuildErrorResponse(buf, sizeof buf, MQCMD_Q_MGR_EVENT, 3015, 20002, "bad");

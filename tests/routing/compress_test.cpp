@@ -37,55 +37,44 @@ std::vector<MQBYTE> QueueReply(int i) {
         .bytes();
 }
 
-/* Parse a message whose counted structures (of the types CompressReply
- * knows) fill it exactly; false for anything else. Strings come back with
- * their trailing blanks cut when longer than 4 bytes. */
-bool ParseSound(const MQBYTE *m, size_t len, std::vector<std::string> *values) {
+/* The values of a message whose counted structures (of the types
+ * compression keeps) fill it exactly, strings longer than 4 bytes without
+ * their trailing blanks; false for any other message. */
+bool ParseSound(const std::vector<MQBYTE> &m, std::vector<std::string> *values) {
     values->clear();
-    if (len < 36)
-        return false;
-    MQLONG count;
-    memcpy(&count, m + 32, 4);
-    if (count < 0)
+    if (m.size() < 36 || Get(m, 32) < 0)
         return false;
     size_t pos = 36;
-    for (MQLONG i = 0; i < count; i++) {
-        if (len - pos < 8)
+    for (MQLONG i = 0; i < Get(m, 32); i++) {
+        if (m.size() - pos < 8)
             return false;
-        MQLONG type, struc;
-        memcpy(&type, m + pos, 4);
-        memcpy(&struc, m + pos + 4, 4);
-        if (struc < 16 || struc % 4 != 0 || (size_t)struc > len - pos)
+        MQLONG type = Get(m, pos), struc = Get(m, pos + 4);
+        if (struc < 16 || struc % 4 != 0 || (size_t)struc > m.size() - pos)
             return false;
         if (type == MQCFT_STRING) {
-            MQLONG sl;
-            memcpy(&sl, m + pos + 16, 4);
-            if (struc < 20 || sl < 0 || sl > struc - 20)
+            MQLONG sl = struc < 20 ? -1 : Get(m, pos + 16);
+            if (sl < 0 || sl > struc - 20)
                 return false;
-            std::string v((const char *)m + pos + 20, (size_t)sl);
-            if (sl > 4) {
-                size_t last = v.find_last_not_of(' ');
-                v.erase(last == std::string::npos ? 0 : last + 1);
-            }
+            std::string v((const char *)m.data() + pos + 20, (size_t)sl);
+            if (sl > 4)
+                v.erase(v.find_last_not_of(' ') + 1); /* npos + 1: all of it */
             values->push_back(v);
         } else if (type == MQCFT_INTEGER || type == MQCFT_INTEGER_LIST ||
-                   type == MQCFT_STRING_LIST || type == MQCFT_BYTE_STRING) {
-            if (type == MQCFT_STRING_LIST && struc < 24)
-                return false;
-            values->push_back(std::string((const char *)m + pos, (size_t)struc));
+                   (type == MQCFT_STRING_LIST && struc >= 24) || type == MQCFT_BYTE_STRING) {
+            values->push_back(std::string((const char *)m.data() + pos, (size_t)struc));
         } else {
             return false;
         }
         pos += (size_t)struc;
     }
-    return pos == len;
+    return pos == m.size();
 }
 
 }  // namespace
 
 TEST_F(CompressReplyTest, TrimsTrailingBlanksOfStringsLongerThanFourBytes) {
     std::vector<MQBYTE> m = Pcf(MQCMD_INQUIRE_CHANNEL)
-                                .Padded(MQCACH_CHANNEL_NAME, "TO.QM2.CHANNEL.NAME", 48)
+                                .Padded(MQCACH_CHANNEL_NAME, "SYSTEM.DEF.SENDER1", 48)
                                 .Int(MQIACH_CHANNEL_TYPE, 1)
                                 .Padded(MQCACH_DESC, "    ", 4)
                                 .Padded(MQCA_Q_DESC, "", 64)
@@ -94,58 +83,32 @@ TEST_F(CompressReplyTest, TrimsTrailingBlanksOfStringsLongerThanFourBytes) {
     Compress(m);
     std::vector<Parm> p = ReadParms(m);
     ASSERT_EQ(p.size(), 4u);
-    EXPECT_EQ(p[0].stringLength, 19);
+    EXPECT_EQ(p[0].stringLength, 18);
     EXPECT_EQ(p[0].strucLength, 40);
-    EXPECT_EQ(p[0].text, "TO.QM2.CHANNEL.NAME");
-    EXPECT_EQ(p[1].type, MQCFT_INTEGER);
+    EXPECT_EQ(p[0].text, "SYSTEM.DEF.SENDER1");
     EXPECT_EQ(p[1].value, 1);
     /* Four blanks are short enough to stay as they are. */
-    EXPECT_EQ(p[2].stringLength, 4);
     EXPECT_EQ(p[2].text, "    ");
     /* All blanks: an empty string. */
     EXPECT_EQ(p[3].stringLength, 0);
     EXPECT_EQ(p[3].strucLength, 20);
+    EXPECT_EQ(m.size(), 36u + 40u + 16u + 24u + 20u);
     /* Header and ParameterCount unchanged. */
     EXPECT_EQ(0, memcmp(m.data(), before.data(), 36));
-}
-
-TEST_F(CompressReplyTest, EighteenCharacterNameInFortyEightBytesBecomesStrucLengthForty) {
-    std::vector<MQBYTE> m =
-        Pcf(MQCMD_INQUIRE_CHANNEL).Padded(MQCACH_CHANNEL_NAME, "SYSTEM.DEF.SENDER", 48).bytes();
-    ASSERT_EQ(m.size(), 36u + 68u);
-    Compress(m);
-    std::vector<Parm> p = ReadParms(m);
-    ASSERT_EQ(p.size(), 1u);
-    EXPECT_EQ(p[0].stringLength, 17);
-    EXPECT_EQ(p[0].strucLength, 40);
-
-    std::vector<MQBYTE> m18 =
-        Pcf(MQCMD_INQUIRE_CHANNEL).Padded(MQCACH_CHANNEL_NAME, "SYSTEM.DEF.SENDER1", 48).bytes();
-    Compress(m18);
-    p = ReadParms(m18);
-    ASSERT_EQ(p.size(), 1u);
-    EXPECT_EQ(p[0].stringLength, 18);
-    EXPECT_EQ(p[0].strucLength, 40);
-    EXPECT_EQ(m18.size(), 36u + 40u);
 }
 
 TEST_F(CompressReplyTest, KeepsEveryOtherTypeAndTheCodedCharSetId) {
     std::vector<MQBYTE> m = QueueReply(7);
     Set(m, 36 + 12, 1208); /* CodedCharSetId of the first string */
-    size_t before = m.size();
     Compress(m);
-    EXPECT_LT(m.size(), before);
     std::vector<Parm> p = ReadParms(m);
     ASSERT_EQ(p.size(), 11u);
     EXPECT_EQ(p[0].text, "APP.QUEUE.0007");
     EXPECT_EQ(Get(m, 36 + 12), 1208);
     EXPECT_EQ(p[2].text, "Application queue");
-    EXPECT_EQ(p[5].type, MQCFT_INTEGER_LIST);
     EXPECT_EQ(p[5].strucLength, 28);
     EXPECT_EQ(p[6].stringLength, 0);
-    EXPECT_EQ(p[7].text, "2024-01-01");
     EXPECT_EQ(p[8].type, MQCFT_BYTE_STRING);
-    EXPECT_EQ(p[9].type, MQCFT_STRING_LIST);
     EXPECT_EQ(p[9].strucLength, 24 + 96);
     EXPECT_EQ(p[10].text, "abcd");
 }
@@ -169,64 +132,32 @@ TEST_F(CompressReplyTest, UnknownTypeStopsTheWalkAndKeepsTheRestUnchanged) {
     std::vector<Parm> p = ReadParms(m);
     ASSERT_EQ(p.size(), 3u);
     EXPECT_EQ(p[0].stringLength, 2);
-    EXPECT_EQ(p[1].type, MQCFT_INTEGER64);
     EXPECT_EQ(p[2].stringLength, 64); /* after the unknown type: as it came */
 }
 
-TEST_F(CompressReplyTest, StopsAtTheFirstStructureWhoseLengthsLie) {
-    struct Case {
-        const char *what;
-        size_t offset; /* in the second parameter */
-        MQLONG value;
-    } cases[] = {
-        {"StrucLength 0", 4, 0},
-        {"StrucLength past the end", 4, 100000},
-        {"StrucLength not a multiple of 4", 4, 70},
-        {"StrucLength negative", 4, -68},
-        {"StringLength negative", 16, -1},
-        {"StringLength past the structure", 16, 49},
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.what);
-        std::vector<MQBYTE> m = Pcf(MQCMD_INQUIRE_Q)
-                                    .Padded(MQCA_Q_NAME, "Q1", 48)
-                                    .Padded(MQCA_Q_DESC, "D", 48)
-                                    .Padded(MQCA_Q_NAME, "Q3", 48)
-                                    .bytes();
-        size_t second = 36 + 68;
-        Set(m, second + c.offset, c.value);
-        std::vector<MQBYTE> tail(m.begin() + (long)second, m.end());
-        Compress(m);
-        /* The first string is trimmed, the rest is kept byte for byte. */
-        ASSERT_EQ(m.size(), 36u + 24u + tail.size());
-        EXPECT_EQ(Get(m, 36 + 16), 2);
-        EXPECT_EQ(0, memcmp(m.data() + 60, tail.data(), tail.size()));
-    }
-}
+/* Structures the PCF reader refuses end the walk in the same way (its own
+ * tests hold those); a StrucLength that is not a multiple of 4 is the
+ * walk's own rule. So are the bytes after the counted parameters, kept. */
+TEST_F(CompressReplyTest, KeepsFromTheFirstUntrustedStructureOnAndTheBytesAfterTheCount) {
+    std::vector<MQBYTE> m = Pcf(MQCMD_INQUIRE_Q)
+                                .Padded(MQCA_Q_NAME, "Q1", 48)
+                                .Padded(MQCA_Q_DESC, "D", 48)
+                                .Padded(MQCA_Q_NAME, "Q3", 48)
+                                .bytes();
+    std::vector<MQBYTE> counted = m;
+    Set(m, 36 + 68 + 4, 70);
+    std::vector<MQBYTE> tail(m.begin() + 36 + 68, m.end());
+    Compress(m);
+    ASSERT_EQ(m.size(), 36u + 24u + tail.size());
+    EXPECT_EQ(0, memcmp(m.data() + 60, tail.data(), tail.size()));
 
-TEST_F(CompressReplyTest, ParameterCountLargerOrSmallerThanTheMessage) {
-    std::vector<MQBYTE> m = Pcf(MQCMD_INQUIRE_Q).Padded(MQCA_Q_NAME, "Q1", 48).bytes();
-    Set(m, 32, 1000000);
-    Compress(m);
-    EXPECT_EQ(m.size(), 36u + 24u);
-
-    /* Bytes after the counted parameters are kept, never lost. */
-    m = Pcf(MQCMD_INQUIRE_Q).Padded(MQCA_Q_NAME, "Q1", 48).Padded(MQCA_Q_DESC, "D", 48).bytes();
-    Set(m, 32, 1);
-    Compress(m);
-    EXPECT_EQ(m.size(), 36u + 24u + 68u);
-    Set(m, 32, -5);
-    std::vector<MQBYTE> before = m;
-    Compress(m);
-    EXPECT_EQ(m, before);
-}
-
-TEST_F(CompressReplyTest, CompressingTwiceChangesNothingMore) {
-    std::vector<MQBYTE> m = QueueReply(1);
-    Compress(m);
-    std::vector<MQBYTE> once = m;
-    Compress(m);
-    EXPECT_EQ(m, once);
+    Set(counted, 32, 1);
+    Compress(counted);
+    EXPECT_EQ(counted.size(), 36u + 24u + 2 * 68u);
+    Set(counted, 32, -5);
+    std::vector<MQBYTE> before = counted;
+    Compress(counted);
+    EXPECT_EQ(counted, before);
 }
 
 /* Random corruptions of realistic replies: the walk never reads or writes
@@ -269,7 +200,7 @@ TEST_F(CompressReplyTest, SurvivesRandomlyCorruptedReplies) {
         if (exact != nullptr)
             memcpy(exact, copy.data(), copy.size());
         std::vector<std::string> expected, got;
-        bool sound = ParseSound(copy.data(), copy.size(), &expected);
+        bool sound = ParseSound(copy, &expected);
         MQLONG n = CompressReply(exact, (MQLONG)copy.size());
         ASSERT_GE(n, 0);
         ASSERT_LE((size_t)n, copy.size());
@@ -278,7 +209,8 @@ TEST_F(CompressReplyTest, SurvivesRandomlyCorruptedReplies) {
         }
         if (sound) {
             sounds++;
-            EXPECT_TRUE(ParseSound(exact, (size_t)n, &got)) << "round " << round;
+            EXPECT_TRUE(ParseSound(std::vector<MQBYTE>(exact, exact + n), &got))
+                << "round " << round;
             EXPECT_EQ(got, expected) << "round " << round;
         }
         delete[] exact;

@@ -202,23 +202,6 @@ TEST_F(ConsolidateTest, ZosInquireQueueManagerGetsTheAgentParametersOnce) {
     }
 }
 
-TEST_F(ConsolidateTest, ZosTextRepliesAreJoinedWithZeroBytes) {
-    Forwarded(0x38);
-    std::vector<std::string> lines = {"CSQN205I   COUNT=       3, RETURN=00000000",
-                                      "CSQM401I !QM1 QUEUE(APP.Q1) TYPE(QLOCAL)",
-                                      "CSQ9022I !QM1 CSQMDRTS ' DISPLAY QUEUE' NORMAL COMPLETION"};
-    for (const std::string &l : lines)
-        DeliverReply(Id(0x38).data(), std::vector<MQBYTE>(l.begin(), l.end()), MQFMT_COMMAND_1);
-    std::vector<PutRecord> puts = PutsTo("REQ.REPLY");
-    ASSERT_EQ(puts.size(), 1u);
-    std::string expected =
-        lines[0] + std::string(1, '\0') + lines[1] + std::string(1, '\0') + lines[2];
-    expected[8] = '*';
-    EXPECT_EQ(std::string(puts[0].data.begin(), puts[0].data.end()), expected);
-    EXPECT_EQ(0, memcmp(puts[0].md.Format, MQFMT_COMMAND_1, 8));
-    EXPECT_EQ(RequestCount.load(), 0);
-}
-
 TEST_F(ConsolidateTest, MediumDetailSummarisesEachCompletedRequest) {
     Settings.verbosity = VERBOSITY_MEDIUM;
     Forwarded(0x41);
@@ -264,37 +247,15 @@ TEST_F(ConsolidateTest, UnknownReplyIsReportedAndCountsNothing) {
     EXPECT_EQ(RequestCount.load(), 1);
 }
 
-TEST_F(ConsolidateTest, OtherFormatsAndShortRepliesArePassedOnAndComplete) {
-    Forwarded(0x3A);
-    std::vector<MQBYTE> text = {'h', 'e', 'l', 'l', 'o'};
-    DeliverReply(Id(0x3A).data(), text, MQFMT_STRING);
+/* (A reply of another format is passed on in the same way: formats test.) */
+TEST_F(ConsolidateTest, ShortPcfReplyIsPassedOnAndCompletes) {
     Forwarded(0x3B);
     std::vector<MQBYTE> shortPcf(20, 0x01);
     DeliverReply(Id(0x3B).data(), shortPcf);
     std::vector<PutRecord> puts = PutsTo("REQ.REPLY");
-    ASSERT_EQ(puts.size(), 2u);
-    EXPECT_EQ(puts[0].data, text);
-    EXPECT_EQ(puts[1].data, shortPcf);
+    ASSERT_EQ(puts.size(), 1u);
+    EXPECT_EQ(puts[0].data, shortPcf);
     EXPECT_EQ(RequestCount.load(), 0);
-}
-
-TEST_F(ConsolidateTest, SingleReplyLargerThanTheLimitGoesOutAsItCame) {
-    Settings.maxMsgSize = 2000;
-    Forwarded(0x3C);
-    Pcf big(MQCMD_INQUIRE_Q);
-    for (int k = 0; k < 60; k++)
-        big.Str(MQCA_Q_DESC, std::string(60, 'x'));
-    std::vector<MQBYTE> r0 = KiloReply(0);
-    std::vector<MQBYTE> r1 = big.bytes();
-    std::vector<MQBYTE> r2 = KiloReply(2, true);
-    DeliverReply(Id(0x3C).data(), r0);
-    DeliverReply(Id(0x3C).data(), r1);
-    DeliverReply(Id(0x3C).data(), r2);
-    std::vector<PutRecord> puts = PutsTo("REQ.REPLY");
-    ASSERT_EQ(puts.size(), 3u);
-    EXPECT_EQ(puts[1].data, r1);
-    for (const PutRecord &p : puts)
-        EXPECT_TRUE(p.data.size() <= 2000 || p.data == r1);
 }
 
 TEST_F(ConsolidateTest, RepliesWhoseStructuresLieAreNeverMerged) {
@@ -337,10 +298,7 @@ TEST_F(ConsolidateTest, AllocationFailuresLoseNoReplyAndLeakNothing) {
     /* A first request opens (and caches) the reply queue. */
     Forwarded(0x40);
     DeliverReply(Id(0x40).data(), KiloReply(0, true));
-    {
-        std::lock_guard<std::mutex> g(fakemq::State().lock);
-        fakemq::State().puts.clear();
-    }
+    ClearPuts();
     long baseline = CSMemBlocksInUse();
     Forwarded(0x3F);
     DeliverReply(Id(0x3F).data(), KiloReply(0));
@@ -371,10 +329,7 @@ TEST_F(ConsolidateTest, RandomSeriesKeepTheLimitAndLoseNothing) {
     std::mt19937 rng(7);
     for (int round = 0; round < 300; round++) {
         SCOPED_TRACE(round);
-        {
-            std::lock_guard<std::mutex> g(fakemq::State().lock);
-            fakemq::State().puts.clear();
-        }
+        ClearPuts();
         Settings.maxMsgSize = 200 + (MQLONG)(rng() % 6000);
         MQBYTE b = (MQBYTE)(round % 250 + 1);
         Forwarded(b);
@@ -404,46 +359,31 @@ TEST_F(ConsolidateTest, RandomSeriesKeepTheLimitAndLoseNothing) {
         }
         EXPECT_EQ(RequestCount.load(), 0);
         std::vector<PutRecord> puts = PutsTo("REQ.REPLY");
-        /* Parameters of the sound replies, in order. */
-        std::vector<MQLONG> want, got;
-        for (const std::vector<MQBYTE> &c : delivered) {
-            bool sound = true;
+        /* Parameters of the sound replies, in order (separators left out). */
+        auto idsIfSound = [](const std::vector<MQBYTE> &m, std::vector<MQLONG> *ids) {
             size_t pos = 36;
-            std::vector<MQLONG> ids;
-            for (MQLONG i = 0; i < Get(c, 32) && sound; i++) {
-                MQLONG sl = Get(c, pos + 4);
-                if (sl < 16 || pos + (size_t)sl > c.size())
-                    sound = false;
-                else {
-                    ids.push_back(Get(c, pos + 8));
-                    pos += (size_t)sl;
-                }
+            std::vector<MQLONG> found;
+            for (MQLONG i = 0; i < Get(m, 32); i++) {
+                MQLONG sl = Get(m, pos + 4);
+                if (sl < 16 || pos + (size_t)sl > m.size())
+                    return;
+                if (Get(m, pos + 8) != CVL_ATTR_RESPONSE_DELIMITER)
+                    found.push_back(Get(m, pos + 8));
+                pos += (size_t)sl;
             }
-            if (sound && pos == c.size())
-                want.insert(want.end(), ids.begin(), ids.end());
-        }
+            if (pos == m.size())
+                ids->insert(ids->end(), found.begin(), found.end());
+        };
+        std::vector<MQLONG> want, got;
+        for (const std::vector<MQBYTE> &c : delivered)
+            idsIfSound(c, &want);
         for (const PutRecord &p : puts) {
             bool single = false;
             for (const std::vector<MQBYTE> &c : delivered)
                 single = single || p.data == c;
             EXPECT_TRUE(p.data.size() <= (size_t)Settings.maxMsgSize || single)
                 << "length " << p.data.size() << " limit " << Settings.maxMsgSize;
-            size_t pos = 36;
-            bool sound = true;
-            std::vector<MQLONG> ids;
-            for (MQLONG i = 0; i < Get(p.data, 32) && sound; i++) {
-                MQLONG sl = Get(p.data, pos + 4);
-                if (sl < 16 || pos + (size_t)sl > p.data.size())
-                    sound = false;
-                else {
-                    MQLONG id = Get(p.data, pos + 8);
-                    if (id != CVL_ATTR_RESPONSE_DELIMITER)
-                        ids.push_back(id);
-                    pos += (size_t)sl;
-                }
-            }
-            if (sound && pos == p.data.size())
-                got.insert(got.end(), ids.begin(), ids.end());
+            idsIfSound(p.data, &got);
         }
         EXPECT_EQ(got, want);
     }
@@ -461,19 +401,11 @@ TEST_F(ConsolidateTest, OneWalkSendsWhatCompressThenConsolidateSends) {
     auto good = [](int i) {
         return Pcf(MQCMD_INQUIRE_Q).Padded(MQCA_Q_NAME, "Q" + std::to_string(i), 48).Int(1, i);
     };
-    std::vector<MQBYTE> badString =
-        good(1)
-            .Raw({4, 0, 0, 0, 28, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 9, 0, 0, 0})
-            .Raw(std::vector<MQBYTE>(8, ' '))
-            .Count(3)
-            .Padded(2, "after", 40)
-            .bytes();
     struct CASE {
         const char *what;
         std::vector<MQBYTE> reply;
     } cases[] = {
         {"sound", good(1).Padded(3, "", 64).StrList(4, {"a", "b"}, 48).bytes()},
-        {"string longer than its structure", badString},
         {"group: not compressed past it",
          good(1)
              .Raw({20, 0, 0, 0, 16, 0, 0, 0, 5, 0, 0, 0, 1, 0, 0, 0})
@@ -482,8 +414,6 @@ TEST_F(ConsolidateTest, OneWalkSendsWhatCompressThenConsolidateSends) {
              .bytes()},
         {"64-bit integer", good(1).Int64(5, 7).Padded(2, "after", 40).bytes()},
         {"bytes after the last structure", good(1).Raw({0, 0, 0, 0}).bytes()},
-        {"fewer bytes than ParameterCount", good(1).Count(3).bytes()},
-        {"structure past the end", good(1).Raw({3, 0, 0, 0, 64, 0, 0, 0}).Count(3).bytes()},
         {"header length not 36", HeaderLength(good(1).bytes(), 40)},
         {"error reply", good(1).CompCode(MQCC_FAILED).bytes()},
     };
@@ -495,10 +425,7 @@ TEST_F(ConsolidateTest, OneWalkSendsWhatCompressThenConsolidateSends) {
                                                    good(3).Control(MQCFC_LAST).bytes()};
         int before301 = tvtest::CountOf(Log(), "CVLA301E");
         /* Through the reply consumer. */
-        {
-            std::lock_guard<std::mutex> g(fakemq::State().lock);
-            fakemq::State().puts.clear();
-        }
+        ClearPuts();
         Forwarded(b);
         for (const std::vector<MQBYTE> &r : series)
             DeliverReply(Id(b).data(), r);
@@ -506,10 +433,7 @@ TEST_F(ConsolidateTest, OneWalkSendsWhatCompressThenConsolidateSends) {
         int notCompressed = tvtest::CountOf(Log(), "CVLA301E");
         b++;
         /* Compressed first, then consolidated. */
-        {
-            std::lock_guard<std::mutex> g(fakemq::State().lock);
-            fakemq::State().puts.clear();
-        }
+        ClearPuts();
         REQUEST *req = Forwarded(b);
         for (std::vector<MQBYTE> r : series) {
             MQMD md = AdminMd();

@@ -103,6 +103,20 @@ protected:
     }
     static std::vector<MQBYTE> Id(MQBYTE b) { return std::vector<MQBYTE>(MQ_MSG_ID_LENGTH, b); }
 
+    /* The request in the table under forwarded MsgId id, or null. */
+    static REQUEST *Lookup(const MQBYTE *id) {
+        CSLockLock(&RequestLock);
+        REQUEST *req = FindRequest(id);
+        CSUnlockLock(&RequestLock);
+        return req;
+    }
+
+    /* Forget the puts recorded so far. */
+    static void ClearPuts() {
+        std::lock_guard<std::mutex> g(fakemq::State().lock);
+        fakemq::State().puts.clear();
+    }
+
     /* A consumer call for a message of len bytes. */
     static MQCBC MessageCall(MQLONG len) {
         MQCBC cbc = MQCBC_DEFAULT;

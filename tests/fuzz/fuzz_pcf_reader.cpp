@@ -52,8 +52,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
                 break;
             case MQCFT_INTEGER_LIST: {
                 FUZZ_CHECK(count >= 0 && (int64_t)count * 4 <= len);
-                std::vector<MQLONG> ids((size_t)count);
-                memcpy(ids.data(), value, ids.size() * 4);
+                std::vector<MQLONG> ids((size_t)count + 1); /* never empty */
+                memcpy(ids.data(), value, (size_t)count * 4);
                 for (MQLONG i = 0; i < count; i++)
                     FUZZ_CHECK(PCFAttrWanted(ids.data(), count, 0, ids[(size_t)i]) == 1);
                 FUZZ_CHECK(PCFAttrWanted(ids.data(), count, 1, id) == 1);

@@ -97,3 +97,5 @@ w('cert_parse','listing', b'Certificates found\n* default, - personal, ! trusted
   b'  ca = true\n')
 w('cert_parse','dates', b'February 29, 2028 12:00:00 PM GMT\nMarch 1, 1 1:00:00 AM GMT+14:00\nJune 5, 2030 13:00:00 PM GMT\n')
 w('cert_parse','long_label', b'-\t' + b'L' * 400 + b'\nDetails:\nSerial : ' + b'ab' * 40 + b'\nSubject : ' + b'x' * 1100 + b'\n')
+# quoted runs of both kinds nested deep in a filter (once a stack overflow)
+w('mqsc_translate','deep_quotes', b'\0DIS CERT(X) WHERE(' + b'\'"' * 1000 + b'"\'' * 1000 + b')')

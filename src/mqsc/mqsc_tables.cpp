@@ -131,19 +131,21 @@ int NextToken(const char **cursor, const char *end, const char *delimiters, cons
 }
 
 /* Skip a quoted run starting at p (a quote); returns the position after its
- * closing quote, or null when it runs past the end. */
+ * closing quote, or null when it runs past the end. Inside a run the other
+ * kind of quote opens a nested run, so open runs alternate between the two
+ * kinds: a count of them is all the state needed, however deep the text
+ * nests them. */
 static const char *SkipQuoted(const char *p, const char *end) {
-    const char quote = *p++;
-    while (p < end) {
-        if (*p == quote)
-            return p + 1;
-        if (*p == '\'' || *p == '"') {
-            p = SkipQuoted(p, end);
-            if (p == nullptr)
-                return nullptr;
-            continue;
+    const char outer = *p++;
+    const char inner = outer == '\'' ? '"' : '\'';
+    size_t open = 1;
+    for (; p < end; p++) {
+        if (*p == (open % 2 == 1 ? outer : inner)) {
+            if (--open == 0)
+                return p + 1;
+        } else if (*p == '\'' || *p == '"') {
+            open++;
         }
-        p++;
     }
     return nullptr;
 }

@@ -38,9 +38,6 @@ static inline MQLONG GetLong(const MQBYTE *p) {
 static inline void PutLong(MQBYTE *p, MQLONG v) {
     memcpy(p, &v, sizeof(v));
 }
-static inline MQLONG RoundUp4(MQLONG n) {
-    return (n + 3) & ~3;
-}
 
 static void CountInParent(PCFCTX *ctx);
 static void CountRead(PCFCTX *ctx);
@@ -312,6 +309,9 @@ void PCFReadParm(PCFCTX *ctx, MQLONG *type, MQLONG *parmId, const MQBYTE **value
         }
         t = GetLong(p);
         if (t == PCFT_BARE) {
+            /* The item is its own 4-byte value: never a pointer left over
+             * from an earlier parameter (null after a group's end). */
+            v = p;
             len = 4;
             ctx->current = p;
             ctx->offset += 4;

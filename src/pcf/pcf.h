@@ -87,6 +87,8 @@ MQBYTE *PCFAddParm(PCFCTX *ctx, MQLONG type, MQLONG parmId, const void *value, M
 /* Read the next parameter: its type, id, a pointer to its value inside the
  * message, the value length in bytes and the count of values. Leaving a
  * group yields type PCF_GROUP_END (with the group's id) and reads nothing.
+ * A bare item (PCFT_BARE) is its own 4-byte value; its id and count are
+ * those of the parameter read before it.
  * *compCode and *reason: 0; 2 and PCF_END_OF_PARMS at the normal end; 2 and
  * 2080 for a structure that does not lie wholly inside the message (or
  * whose lengths and counts contradict each other), 3001 for an unknown

@@ -19,3 +19,11 @@ inline void QuietSettings(void) {
     SetFlags(FLAG_SERVICE);
     LogStream.store(null);
 }
+
+/* A property of a target: when it does not hold, name it and end the run
+ * as a finding. */
+#define FUZZ_CHECK(cond) ((cond) ? (void)0 : FuzzCheckFailed(#cond, __FILE__, __LINE__))
+[[noreturn]] inline void FuzzCheckFailed(const char *what, const char *file, int line) {
+    fprintf(stderr, "%s:%d: property does not hold: %s\n", file, line, what);
+    abort();
+}

@@ -64,3 +64,38 @@ w('mqsim_frame','bad_magic', frame(1, b'', magic=b'XXXX'))
 w('mqsim_frame','cut_short', conn[:-3])
 w('mqsim_frame','lying_length', frame(5, b'abc')[:12] + struct.pack('<I', 1000) + b'abc')
 w('mqsim_frame','many_small', b''.join(frame(k, bytes([k])*k, tag=k) for k in range(1, 20)))
+def cfin64(p, v): return struct.pack('<4iq', 23, 24, p, 0, v)
+nested = cfh(INQ_Q, [cfgr(8000, [cfgr(8001, [cfin(1, 2)]), cfin64(3, -1)]), struct.pack('<i', 1000),
+                     cfsl(3001, ['A', 'BB', 'CCC'], 4)], control=1)
+w('pcf_reader','inquire_q', q); w('pcf_reader','string_lists', qlast); w('pcf_reader','group_bytes', grp)
+w('pcf_reader','nested_int64_bare', nested); w('pcf_reader','lying_length', bytes(lie))
+CERT=9500
+def escape(text): return cfh(38, [cfin(1017, 1), cfst(3014, text)], typ=1)
+for name, form, text in [('keysize_all', 0, "dis cert(MyCert) KEYSIZE ALL"),
+                         ('where_evtthres', 0, "DISPLAY CERT('My Cert') WHERE(SSLPEER LK '*O=(A)*') EVTTHRES(30)"),
+                         ('bad_integer', 2, "DIS CERT(X) EVTTHRES(abc)"),
+                         ('syntax', 0, "DIS CERT(X) CERTUSAGE(NOPE) (")]:
+    w('mqsc_translate', name, bytes([form]) + text.encode())
+w('mqsc_translate','escape_usage', b'\x03' + escape("DIS CERT(*) CERTUSAGE(CA) EXPIRYTI"))
+w('mqsc_translate','escape_not_ours', b'\x03' + escape("DISPLAY QMGR"))
+certreply = cfh(CERT, [cfst(2121, 'MyCert', 48), cfin(20009, 2048), cfin(20011, 2), cfin64(20007, 1800000000),
+                       cfin64(20008, -5), cfst(3014, 'odd\x01', 8)], control=1)
+w('mqsc_render','cert_mqsc', b'\x00' + certreply)
+w('mqsc_render','cert_escape', b'\x01' + certreply)
+w('mqsc_render','error_text', b'\x00' + cfh(CERT, [cfst(39999, 'CVLA610E Unknown variable X')], cc=2, reason=3008))
+w('mqsc_render','bad_parameter', b'\x01' + cfh(CERT, [cfin(1012, 20009)], cc=2, reason=3014))
+w('mqsc_render','no_objects', b'\x00' + cfh(INQ_Q, [], cc=2, reason=2085))
+rec = struct.pack('<5i3q', 2048, 1, 1, 1, 0, 1700000000, 1800000000, 86400) + b'MyCert\nCN=A,O=B\nCN=CA\n0A:1B\n'
+for name, f in [('keysize', 'KEYSIZE GE 2048'), ('peer_like', "SSLPEER LK 'CN=*'"),
+                ('lifespan_units', 'LIFESPAN LT 1 d 2h'), ('const_names', 'CERTUSAGE EQ CONST.MQRC_NONE'),
+                ('chain', "KEYSIZE EQ 2048 EQ SERIAL CT '1B'"), ('bad', "EQ EQ 'x")]:
+    w('expr', name, f.encode() + b'\0' + rec)
+w('cert_parse','listing', b'Certificates found\n* default, - personal, ! trusted, # secret key\n'
+  b'*-\tMyCert\n!\t"A label with blanks"\n#\tsecret\nCTGSK3026W The key file does not exist\n'
+  b'Details:\nKey Size : 2048\nSerial : 0a1b2c3\nIssuer : "CN=CA,O=B"\nSubject : CN=A\n'
+  b'Not Before : January 1, 2027 11:59:59 PM GMT+00:00\nNot After : December 31, 2029 12:00:00 AM GMT-03:30\n'
+  b'  ca = true\n')
+w('cert_parse','dates', b'February 29, 2028 12:00:00 PM GMT\nMarch 1, 1 1:00:00 AM GMT+14:00\nJune 5, 2030 13:00:00 PM GMT\n')
+w('cert_parse','long_label', b'-\t' + b'L' * 400 + b'\nDetails:\nSerial : ' + b'ab' * 40 + b'\nSubject : ' + b'x' * 1100 + b'\n')
+# quoted runs of both kinds nested deep in a filter (once a stack overflow)
+w('mqsc_translate','deep_quotes', b'\0DIS CERT(X) WHERE(' + b'\'"' * 1000 + b'"\'' * 1000 + b')')

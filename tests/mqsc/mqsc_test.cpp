@@ -58,6 +58,14 @@ TEST(MqscTables, FindClosingParenSkipsQuotesAndNesting) {
         const char *got = FindClosingParen(c.text, c.text + strlen(c.text));
         EXPECT_EQ(got == nullptr ? -1 : (int)(got - c.text), c.at) << c.text;
     }
+    /* quoted runs nested a million deep cost no machine stack */
+    std::string opens, closes;
+    for (int i = 0; i < 500000; i++) {
+        opens += "'\"";
+        closes += "\"'";
+    }
+    const std::string deep = opens + closes + ")";
+    EXPECT_EQ(FindClosingParen(deep.data(), deep.data() + deep.size()), &deep.back());
 }
 
 TEST(MqscTables, LookupValueNameByNumberOrKeyword) {

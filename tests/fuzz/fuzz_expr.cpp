@@ -1,0 +1,88 @@
+/* fuzz_expr.cpp -- CompileExpression over any filter text, and a compiled
+ * filter evaluated against a certificate record of any content: a failed
+ * compile gives a message, a compiled filter's result is the same however
+ * often it is evaluated, and every block is released with the filter.
+ *
+ * Input: the filter text up to the first NUL; after it the record: 44 bytes
+ * of numbers (keySize, qmgrCert, usage, isDefault, trusted, notBefore,
+ * notAfter, secondsLeft) and the label, subject, issuer and serial, each
+ * ended by a line feed. */
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "expr/expr.h"
+#include "fuzz_support.h"
+#include "log/cs.h"
+
+namespace {
+
+/* The next line-feed-ended piece of [*at, end) into dest, cut to fit. */
+void TakeField(const char **at, const char *end, char *dest, size_t destSize) {
+    const char *nl = static_cast<const char *>(memchr(*at, '\n', (size_t)(end - *at)));
+    const char *stop = nl != nullptr ? nl : end;
+    size_t n = (size_t)(stop - *at);
+    if (n > destSize - 1)
+        n = destSize - 1;
+    memcpy(dest, *at, n);
+    dest[n] = '\0';
+    *at = nl != nullptr ? nl + 1 : end;
+}
+
+void FillRecord(CERTREC *rec, const char *at, const char *end) {
+    InitCertRecord(rec);
+    int32_t ints[5] = {0, 0, 0, 0, 0};
+    int64_t times[3] = {0, 0, 0};
+    if (end - at >= 44) {
+        memcpy(ints, at, sizeof ints);
+        memcpy(times, at + 20, sizeof times);
+        at += 44;
+    }
+    rec->keySize = ints[0];
+    rec->qmgrCert = ints[1];
+    rec->usage = ints[2];
+    rec->isDefault = ints[3];
+    rec->trusted = ints[4];
+    rec->notBefore = times[0];
+    rec->notAfter = times[1];
+    rec->secondsLeft = times[2];
+    TakeField(&at, end, rec->label, sizeof rec->label);
+    TakeField(&at, end, rec->subject, sizeof rec->subject);
+    TakeField(&at, end, rec->issuer, sizeof rec->issuer);
+    TakeField(&at, end, rec->serial, sizeof rec->serial);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+    if (size > 8192)
+        return 0;
+    QuietSettings();
+    const char *begin = reinterpret_cast<const char *>(data), *end = begin + size;
+    const char *nul = static_cast<const char *>(memchr(begin, '\0', size));
+    const std::string text(begin, nul != nullptr ? nul : end); /* its own NUL-ended copy */
+    CERTREC *rec = static_cast<CERTREC *>(calloc(1, sizeof(CERTREC)));
+    FillRecord(rec, nul != nullptr ? nul + 1 : end, end);
+
+    const long blocks = CSMemBlocksInUse();
+    char *message = nullptr;
+    const ExprCallerData caller = {nullptr, CertParamTable, nullptr};
+    ExprContext *filter = CompileExpression(text.c_str(), &caller, &message);
+    if (filter == nullptr) {
+        FUZZ_CHECK(message != nullptr && strlen(message) > 0);
+        CSFreeMem(message);
+    } else {
+        FUZZ_CHECK(message == nullptr);
+        const int first = ExprMatches(filter, rec);
+        FUZZ_CHECK(ExprMatches(filter, rec) == first);
+        CERTREC zero;
+        memset(&zero, 0, sizeof zero);
+        InitCertRecord(&zero);
+        ExprMatches(filter, &zero);
+        FUZZ_CHECK(ExprMatches(filter, rec) == first);
+        FreeExpression(filter);
+    }
+    FUZZ_CHECK(CSMemBlocksInUse() == blocks);
+    free(rec);
+    return 0;
+}

@@ -31,20 +31,10 @@ TEST(CmdsrvTrigger, AFirstMessageStartsTheProcessWithTheTriggerMessage) {
     ASSERT_LT(out.size(), 128u) << "USERDATA holds 128 characters";
     const std::string child = CMDSRV_TRIGGER_CHILD;
     ASSERT_LT(child.size(), 256u);
-    std::string res;
-    ASSERT_EQ(qm.Run({"mqsc", "QM1",
-                      "DEFINE PROCESS(TEST.PROC) APPLICID('" + child + "') USERDATA('" + out +
-                          "') ENVRDATA('ENV=1')"},
-                     &res),
-              0)
-        << res;
-    ASSERT_EQ(qm.Run({"mqsc", "QM1",
-                      "DEFINE QLOCAL(TRIG.Q) TRIGGER TRIGTYPE(FIRST) "
-                      "INITQ(SYSTEM.DEFAULT.INITIATION.QUEUE) PROCESS(TEST.PROC) "
-                      "TRIGDATA('-v High')"},
-                     &res),
-              0)
-        << res;
+    qm.Mqsc("QM1", {"DEFINE PROCESS(TEST.PROC) APPLICID('" + child + "') USERDATA('" + out +
+                        "') ENVRDATA('ENV=1')",
+                    "DEFINE QLOCAL(TRIG.Q) TRIGGER TRIGTYPE(FIRST) PROCESS(TEST.PROC) "
+                    "INITQ(SYSTEM.DEFAULT.INITIATION.QUEUE) TRIGDATA('-v High')"});
     MQHCONN h;
     ASSERT_EQ(Connect("QM1", &h), 0);
 
@@ -93,22 +83,10 @@ TEST(CmdsrvTrigger, AFirstMessageStartsTheProcessWithTheTriggerMessage) {
 TEST(CmdsrvTrigger, AQueueThatCannotBeTriggeredSaysWhyInTheLog) {
     MqsimQueueManager qm;
     ASSERT_EQ(qm.Start("QM1"), "");
-    std::string res;
-    ASSERT_EQ(qm.Run({"mqsc", "QM1",
-                      "DEFINE QLOCAL(TRIG.BAD) TRIGGER TRIGTYPE(FIRST) INITQ(INIT.Q) "
-                      "PROCESS(NO.PROC)"},
-                     &res),
-              0)
-        << res;
-    ASSERT_EQ(
-        qm.Run({"mqsc", "QM1", "DEFINE PROCESS(NOWHERE) APPLICID('no-such-program-x1')"}, &res), 0)
-        << res;
-    ASSERT_EQ(qm.Run({"mqsc", "QM1",
-                      "DEFINE QLOCAL(TRIG.MISSING) TRIGGER TRIGTYPE(FIRST) INITQ(INIT.Q) "
-                      "PROCESS(NOWHERE)"},
-                     &res),
-              0)
-        << res;
+    qm.Mqsc("QM1",
+            {"DEFINE QLOCAL(TRIG.BAD) TRIGGER TRIGTYPE(FIRST) INITQ(INIT.Q) PROCESS(NO.PROC)",
+             "DEFINE PROCESS(NOWHERE) APPLICID('no-such-program-x1')",
+             "DEFINE QLOCAL(TRIG.MISSING) TRIGGER TRIGTYPE(FIRST) INITQ(INIT.Q) PROCESS(NOWHERE)"});
     MQHCONN h;
     ASSERT_EQ(Connect("QM1", &h), 0);
     ASSERT_EQ(Put1(h, "TRIG.BAD", "x"), 0);

@@ -116,10 +116,7 @@ class MqsimAsync : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_EQ(qm.Start("QMA", {"--mqsc", MqsimQueueManager::Sample("torvik.mqsc")}), "");
-        std::string out;
-        ASSERT_EQ(qm.Run({"mqsc", "QMA", "DEFINE QLOCAL(A.Q)"}, &out), 0) << out;
-        ASSERT_EQ(qm.Run({"mqsc", "QMA", "DEFINE QLOCAL(B.Q)"}, &out), 0) << out;
-        ASSERT_EQ(qm.Run({"mqsc", "QMA", "DEFINE QLOCAL(C.Q)"}, &out), 0) << out;
+        qm.Mqsc("QMA", {"DEFINE QLOCAL(A.Q)", "DEFINE QLOCAL(B.Q)", "DEFINE QLOCAL(C.Q)"});
         ASSERT_EQ(Connect("QMA", &h), 0);
         ASSERT_EQ(Connect("QMA", &p), 0);
     }
@@ -130,10 +127,6 @@ protected:
         }
         if (p != MQHC_UNUSABLE_HCONN)
             Disconnect(&p);
-    }
-    void Mqsc(const std::string &command) {
-        std::string out;
-        ASSERT_EQ(qm.Run({"mqsc", "QMA", command}, &out), 0) << out;
     }
     /* n messages Text(0) ... on q from p; priority of message i from prio. */
     void PutMessages(const char *q, int n, const std::function<MQLONG(int)> &prio = nullptr) {
@@ -236,7 +229,7 @@ TEST_F(MqsimAsync, GetDisabledQueueGivesTheConsumerAnEventCall) {
     ASSERT_EQ(Open(h, "A.Q", MQOO_INPUT_SHARED, &a), 0);
     ASSERT_EQ(Register(h, a, &s), 0);
     ASSERT_EQ(Control(h, MQOP_START), 0);
-    Mqsc("ALTER QLOCAL(A.Q) GET(DISABLED)");
+    qm.Mqsc("QMA", {"ALTER QLOCAL(A.Q) GET(DISABLED)"});
     ASSERT_TRUE(WaitUntil([&] { return s.calls.load() == 1; }));
     {
         std::lock_guard<std::mutex> g(s.mu);
@@ -246,7 +239,7 @@ TEST_F(MqsimAsync, GetDisabledQueueGivesTheConsumerAnEventCall) {
     }
     /* messages wait while the queue is GET(DISABLED), and come after */
     ASSERT_EQ(Put1(p, "A.Q", "held back"), 0);
-    Mqsc("ALTER QLOCAL(A.Q) GET(ENABLED)");
+    qm.Mqsc("QMA", {"ALTER QLOCAL(A.Q) GET(ENABLED)"});
     ASSERT_TRUE(WaitUntil([&] { return s.calls.load() == 2; }));
     std::lock_guard<std::mutex> g(s.mu);
     EXPECT_EQ(s.callTypes[1], MQCBCT_MSG_REMOVED);

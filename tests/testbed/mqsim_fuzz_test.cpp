@@ -435,18 +435,14 @@ TEST(MqsimFuzz, NoBytesOnThePortHarmTheDaemon) {
     SCOPED_TRACE("TORVIK_FUZZ_SEED=" + std::to_string(seed));
     MqsimQueueManager qm;
     ASSERT_EQ(qm.Start(QM, {"--mqsc", MqsimQueueManager::Sample("torvik.mqsc")}), "");
-    for (const char *cmd :
-         {"DEFINE QLOCAL(FUZZ.LOCAL) MAXDEPTH(50) MAXMSGL(65536)", "DEFINE QLOCAL(FUZZ.XMITQ)",
-          "DEFINE QLOCAL(FUZZ.CHECK)",
-          "DEFINE QREMOTE(FUZZ.REMOTE) RNAME(X) RQMNAME(FAR) XMITQ(FUZZ.XMITQ)",
-          /* a trigger whose program does not exist: the monitor must cope */
-          "DEFINE PROCESS(FUZZ.PROC) APPLICID('/nonexistent/fuzz/prog') USERDATA('u')",
-          "DEFINE QLOCAL(FUZZ.INITQ)",
-          "DEFINE QLOCAL(FUZZ.TRIGGERED) TRIGGER TRIGTYPE(FIRST) INITQ(FUZZ.INITQ) "
-          "PROCESS(FUZZ.PROC)"}) {
-        std::string out;
-        ASSERT_EQ(qm.Run({"mqsc", QM, cmd}, &out), 0) << cmd << "\n" << out;
-    }
+    qm.Mqsc(QM, {"DEFINE QLOCAL(FUZZ.LOCAL) MAXDEPTH(50) MAXMSGL(65536)",
+                 "DEFINE QLOCAL(FUZZ.XMITQ)", "DEFINE QLOCAL(FUZZ.CHECK)",
+                 "DEFINE QREMOTE(FUZZ.REMOTE) RNAME(X) RQMNAME(FAR) XMITQ(FUZZ.XMITQ)",
+                 /* a trigger whose program does not exist: the monitor must cope */
+                 "DEFINE PROCESS(FUZZ.PROC) APPLICID('/nonexistent/fuzz/prog') USERDATA('u')",
+                 "DEFINE QLOCAL(FUZZ.INITQ)",
+                 "DEFINE QLOCAL(FUZZ.TRIGGERED) TRIGGER TRIGTYPE(FIRST) INITQ(FUZZ.INITQ) "
+                 "PROCESS(FUZZ.PROC)"});
     int port = 0;
     int64_t pid = 0;
     ASSERT_TRUE(qm.PortFile(QM, &port, &pid));

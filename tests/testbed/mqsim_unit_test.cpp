@@ -210,6 +210,10 @@ TEST_F(MqsimEngine, ReplaceKeepsTheMessagesAndDeleteNeedsAnEmptyQueue) {
     EXPECT_EQ(a.curDepth, 1);
     EXPECT_EQ(a.maxDepth, 10);
     EXPECT_EQ(Mqsc("DELETE QLOCAL(R.Q)"), MQRC_Q_NOT_EMPTY);
+    ASSERT_EQ(Mqsc("CLEAR QLOCAL(R.Q)"), 0) << Output();
+    ASSERT_EQ(GetQueueAttrs(qm, "R.Q", &a), 0);
+    EXPECT_EQ(a.curDepth, 0);
+    ASSERT_EQ(PutMessage(qm, "R.Q", "", &md, 0, (const MQBYTE *)"again", 5), 0);
     EXPECT_EQ(Mqsc("DELETE QLOCAL(R.Q) PURGE"), 0) << Output();
     EXPECT_EQ(GetQueueAttrs(qm, "R.Q", &a), MQRC_UNKNOWN_OBJECT_NAME);
     EXPECT_EQ(Mqsc("DELETE QMODEL(SYSTEM.DEFAULT.LOCAL.QUEUE)"), MQRC_UNKNOWN_OBJECT_NAME)

@@ -5,7 +5,7 @@
 # message.
 tv_add_test(NAME cmdsrv_unit_test
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/cmdsrv_unit_test.cpp
-  LIBS mqsim_daemon
+  LIBS mqsim_daemon mqcmd_lib
   TIMEOUT 120)
 
 # The program the trigger monitor starts in the trigger test: it writes the
@@ -22,7 +22,7 @@ if(NOT WIN32) # needs the Linux mqsim daemon
       ${CMAKE_CURRENT_LIST_DIR}/cmdsrv_control_test.cpp
       ${CMAKE_CURRENT_LIST_DIR}/cmdsrv_zos_test.cpp
       ${CMAKE_CURRENT_LIST_DIR}/cmdsrv_trigger_test.cpp
-    LIBS mqm tv_platform
+    LIBS mqm tv_platform mqcmd_lib
     TIMEOUT 300)
   target_compile_definitions(cmdsrv_test PRIVATE
     CMDSRV_TRIGGER_CHILD="$<TARGET_FILE:cmdsrv_trigger_child>")

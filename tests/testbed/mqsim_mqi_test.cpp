@@ -107,28 +107,14 @@ TEST_F(MqsimMqi, GetMatchesMsgIdAndCorrelIdAndReportsTruncation) {
     EXPECT_EQ(Get(h, in, &text), MQRC_NO_MSG_AVAILABLE);
 }
 
-TEST_F(MqsimMqi, GetWaitsForAMessageFromAnotherConnectionAndTimesOut) {
+/* (A wait ended by another connection's put: mqcmd's replies in
+ * mqcmd_e2e_test.) */
+TEST_F(MqsimMqi, GetWaitsForTheWaitInterval) {
     MQHOBJ in;
     ASSERT_EQ(Open(h, "CORVEL.TORVIK.COMMAND.QUEUE", MQOO_INPUT_SHARED, &in), 0);
     auto t0 = std::chrono::steady_clock::now();
     EXPECT_EQ(Get(h, in, nullptr, nullptr, MQGMO_NO_SYNCPOINT, 300), MQRC_NO_MSG_AVAILABLE);
-    auto waited = std::chrono::steady_clock::now() - t0;
-    EXPECT_GE(waited, std::chrono::milliseconds(250)) << "the wait interval is honoured";
-
-    std::atomic<MQLONG> putRc{-1};
-    std::thread putter([&] {
-        MQHCONN h2;
-        if (Connect("QM1", &h2) != 0)
-            return;
-        putRc = Put1(h2, "CORVEL.TORVIK.COMMAND.QUEUE", "wake up");
-        Disconnect(&h2);
-    });
-    std::string text;
-    MQLONG rc = Get(h, in, &text, nullptr, MQGMO_NO_SYNCPOINT, 20000);
-    putter.join();
-    EXPECT_EQ(putRc.load(), 0);
-    EXPECT_EQ(rc, 0);
-    EXPECT_EQ(text, "wake up");
+    EXPECT_GE(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(250));
 }
 
 TEST_F(MqsimMqi, PassAllContextCopiesTheContextOfTheLastMessageTaken) {

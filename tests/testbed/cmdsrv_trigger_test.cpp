@@ -31,13 +31,9 @@ TEST(CmdsrvTrigger, AFirstMessageStartsTheProcessWithTheTriggerMessage) {
     /* the program: a line per start, its arguments' count and the first
      * argument, written whole (renamed into place) for the test to poll */
     const std::string out = qm.Dir() + "/started.txt", child = qm.Dir() + "/child.sh";
-    FILE *f = PLOpenFile(child.c_str(), "w", nullptr);
-    ASSERT_NE(f, nullptr);
-    fprintf(f,
-            "#!/bin/sh\n{ cat '%s' 2>/dev/null; printf '%%s\\n' \"$#:$1\"; } >'%s.tmp'\n"
-            "mv '%s.tmp' '%s' && echo trigger child started\n",
-            out.c_str(), out.c_str(), out.c_str(), out.c_str());
-    fclose(f);
+    tvtest::WriteFile(
+        child, "#!/bin/sh\n{ cat '" + out + "' 2>/dev/null; printf '%s\\n' \"$#:$1\"; } >'" + out +
+                   ".tmp'\nmv '" + out + ".tmp' '" + out + "' && echo trigger child started\n");
     std::filesystem::permissions(child, std::filesystem::perms::owner_all);
     qm.Mqsc("QM1", {"DEFINE PROCESS(TEST.PROC) APPLICID('" + child +
                         "') USERDATA('user data') ENVRDATA('ENV=1')",

@@ -110,16 +110,6 @@ protected:
         qm_.Mqsc("QMC",
                  {"DEFINE QLOCAL(REQ.Q)", "DEFINE QLOCAL(DATA.Q)", "DEFINE QLOCAL(MY.REPLY)"});
     }
-    std::string WriteFile(const std::string &name, const std::vector<MQBYTE> &bytes) {
-        std::string path = qm_.Dir() + "/" + name;
-        FILE *f = PLOpenFile(path.c_str(), "wb", nullptr);
-        EXPECT_NE(f, nullptr);
-        if (f != nullptr) {
-            fwrite(bytes.data(), 1, bytes.size(), f);
-            fclose(f);
-        }
-        return path;
-    }
     MqsimQueueManager qm_;
 };
 
@@ -153,7 +143,8 @@ TEST_F(MqcmdE2E, RawFileRepliesCompleteAtTheLastBitAndTheLingerCatchesALateOne) 
                                       .Control(MQCFC_LAST)
                                       .Str(MQCA_Q_NAME, "APP.*")
                                       .bytes();
-    std::string file = WriteFile("request.bin", request);
+    const std::string file = qm_.Dir() + "/request.bin";
+    tvtest::WriteFile(file, std::string(request.begin(), request.end()));
 
     std::string requestMsgId;
     Responder responder(

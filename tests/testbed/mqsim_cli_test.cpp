@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "core/test_support.h"
 #include "support/process.h"
 #include "mqsim_util.h"
 
@@ -101,14 +102,10 @@ TEST(MqsimCli, MqscAnswersWithResponseLinesAndTheExitCode) {
     EXPECT_NE(out.find("AMQ8150E"), std::string::npos) << out;
 
     std::string file = qm.Dir() + "/objects.mqsc";
-    FILE *f = PLOpenFile(file.c_str(), "w", nullptr);
-    ASSERT_NE(f, nullptr);
-    fputs(
-        "* objects\nDEFINE QLOCAL(F.ONE) +\n  MAXDEPTH(11)\n\nDEFINE QMODEL(F.MODEL) "
-        "DEFTYPE(PERMDYN)\n"
-        "DEFINE QLOCAL(F.BAD) MAXDEPTH(-1)\n",
-        f);
-    fclose(f);
+    tvtest::WriteFile(
+        file,
+        "* objects\nDEFINE QLOCAL(F.ONE) +\n  MAXDEPTH(11)\n\n"
+        "DEFINE QMODEL(F.MODEL) DEFTYPE(PERMDYN)\nDEFINE QLOCAL(F.BAD) MAXDEPTH(-1)\n");
     EXPECT_EQ(qm.Run({"mqsc", "QMA", "-f", file}, &out), 1) << "one line is wrong: " << out;
     EXPECT_NE(out.find("3 MQSC commands read."), std::string::npos) << out;
     EXPECT_NE(out.find("1 commands have a syntax error."), std::string::npos) << out;

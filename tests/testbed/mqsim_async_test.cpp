@@ -98,7 +98,10 @@ MQLONG Control(MQHCONN h, MQLONG op) {
     return rc;
 }
 
-std::string Text(int i) {
+/* Message i: "m000"..., or size bytes of one letter. */
+std::string Text(int i, size_t size = 0) {
+    if (size > 0)
+        return std::string(size, (char)('a' + i));
     char t[16];
     snprintf(t, sizeof t, "m%03d", i);
     return t;
@@ -129,14 +132,15 @@ protected:
             Disconnect(&p);
     }
     /* n messages Text(0) ... on q from p; priority of message i from prio. */
-    void PutMessages(const char *q, int n, const std::function<MQLONG(int)> &prio = nullptr) {
+    void PutMessages(const char *q, int n, const std::function<MQLONG(int)> &prio = nullptr,
+                     size_t size = 0) {
         MQHOBJ o;
         ASSERT_EQ(Open(p, q, MQOO_OUTPUT, &o), 0);
         for (int i = 0; i < n; i++) {
             MQMD md = MQMD_DEFAULT;
             memcpy(md.Format, MQFMT_STRING, 8);
             md.Priority = prio ? prio(i) : 0;
-            ASSERT_EQ(Put(p, o, Text(i), &md), 0);
+            ASSERT_EQ(Put(p, o, Text(i, size), &md), 0);
         }
         Close(p, &o);
     }
@@ -154,9 +158,9 @@ protected:
     }
     /* n messages on A.Q consumed by r, its call holdAt held, once more than
      * the callbacks took has left the queue (read ahead). */
-    void StartHeld(RECORDER *r, int n, int holdAt,
-                   const std::function<MQLONG(int)> &prio = nullptr) {
-        PutMessages("A.Q", n, prio);
+    void StartHeld(RECORDER *r, int n, int holdAt, const std::function<MQLONG(int)> &prio = nullptr,
+                   size_t size = 0) {
+        PutMessages("A.Q", n, prio, size);
         r->holdAt = holdAt;
         MQHOBJ a;
         ASSERT_EQ(Open(h, "A.Q", MQOO_INPUT_SHARED, &a), 0);
@@ -647,27 +651,16 @@ TEST_F(MqsimAsync, ASyncpointConsumerIsGivenOneMessageAtATime) {
 TEST_F(MqsimAsync, LargeMessagesAreReadAheadByBytesNotCount) {
     const int n = 12;
     const size_t size = 300 * 1024;
-    MQHOBJ o;
-    ASSERT_EQ(Open(p, "A.Q", MQOO_OUTPUT, &o), 0);
-    for (int i = 0; i < n; i++)
-        ASSERT_EQ(Put(p, o, std::string(size, (char)('a' + i))), 0);
-    Close(p, &o);
     RECORDER r;
-    r.holdAt = 0;
-    MQHOBJ a;
-    ASSERT_EQ(Open(h, "A.Q", MQOO_INPUT_SHARED, &a), 0);
-    ASSERT_EQ(Register(h, a, &r), 0);
-    ASSERT_EQ(Control(h, MQOP_START), 0);
-    ASSERT_TRUE(WaitUntil([&] { return r.holding.load() == 1; }));
+    StartHeld(&r, n, 0, nullptr, size);
     /* read ahead, up to about 1 MB: four such messages at most */
-    ASSERT_TRUE(WaitUntil([&] { return Depth(p, "A.Q") < n - 1; })) << Depth(p, "A.Q");
     EXPECT_GE(Depth(p, "A.Q"), n - 4);
     r.release = 1;
     ASSERT_TRUE(WaitUntil([&] { return r.calls.load() == n; })) << r.calls.load();
     std::lock_guard<std::mutex> g(r.mu);
     ASSERT_EQ(r.texts.size(), (size_t)n);
     for (int i = 0; i < n; i++)
-        EXPECT_EQ(r.texts[(size_t)i], std::string(size, (char)('a' + i))) << i;
+        EXPECT_EQ(r.texts[(size_t)i], Text(i, size)) << i;
 }
 
 }  // namespace

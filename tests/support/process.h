@@ -203,6 +203,16 @@ public:
         return r.rc == 0 ? r.proc.exitCode : -1;
     }
 
+    /* `mqsim mqsc name command` for each command, each of which must
+     * succeed (else the test fails); the output of the last. */
+    std::string Mqsc(const std::string &name, const std::vector<std::string> &commands) {
+        std::string out;
+        for (const std::string &c : commands)
+            if (Run({"mqsc", name, c}, &out) != 0)
+                TV_FIXTURE_FAIL("mqsc " + c + " failed:\n" + out);
+        return out;
+    }
+
     /* The daemon's log of queue manager name (for failure messages). */
     std::string Log(const std::string &name) const {
         std::string text;

@@ -13,6 +13,7 @@
 
 #include "mqconst/mqi.h"
 #include "mqconst/mqpcf.h"
+#include "mqcmd_replyset.h"
 #include "mqsim_util.h"
 #include "support/pcf_builder.h"
 
@@ -46,12 +47,6 @@ inline PcfMsg DecodePcf(const std::string &d) {
         memcpy(&m.h, d.data(), sizeof m.h);
     m.parms = tvtest::ReadParms(std::vector<MQBYTE>(d.begin(), d.end()));
     return m;
-}
-
-inline MQLONG LongAt(const std::string &d, size_t off) {
-    MQLONG v;
-    memcpy(&v, d.data() + off, 4);
-    return v;
 }
 
 /* ---- Talking to the command server ------------------------------------------------- */
@@ -114,23 +109,17 @@ public:
         return Get(h_, replyObj_, &r->data, &r->md, MQGMO_NO_SYNCPOINT, waitMs, buffer);
     }
 
-    /* Replies until one completes the set (PCF: Control has MQCFC_LAST;
-     * text: a CSQ9022I or CSQ9023E line) or none comes for waitMs. */
+    /* Replies until one completes the set (mqcmd's rule: the MQCFC_LAST
+     * bit, or a z/OS completion line) or none comes for waitMs. */
     std::vector<Reply> Collect(MQLONG waitMs = 20000) {
         std::vector<Reply> out;
-        for (;;) {
-            Reply r;
-            if (GetReply(&r, waitMs) != 0)
-                return out;
+        Reply r;
+        while (GetReply(&r, waitMs) == 0) {
             out.push_back(r);
-            if (r.Format() == MQFMT_ADMIN) {
-                if (r.data.size() >= 36 && (LongAt(r.data, 20) & MQCFC_LAST))
-                    return out;
-            } else if (r.data.compare(0, 8, "CSQ9022I") == 0 ||
-                       r.data.compare(0, 8, "CSQ9023E") == 0) {
-                return out;
-            }
+            if (ReplyCompletesSet(r.md.Format, (const MQBYTE *)r.data.data(), r.data.size()))
+                break;
         }
+        return out;
     }
 
     /* Send a PCF command to SYSTEM.ADMIN.COMMAND.QUEUE (or queue) and

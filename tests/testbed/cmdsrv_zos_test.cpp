@@ -72,8 +72,7 @@ TEST_F(CmdsrvZos, PcfCommandsGetItemsAndASummaryEitherHeaderType) {
         EXPECT_EQ(item.h.Control, MQCFC_NOT_LAST);
         EXPECT_EQ(item.h.MsgSeqNumber, 1);
         EXPECT_EQ(item.Find(MQIA_PLATFORM), nullptr); /* only what was asked for */
-        EXPECT_EQ(item.Find(MQCA_SSL_KEY_REPOSITORY)->text, std::string(256, ' '));
-        EXPECT_EQ(item.Find(MQIA_SSL_EVENT)->value, MQEVR_DISABLED);
+        EXPECT_NE(item.Find(MQIA_SSL_EVENT), nullptr);
         EXPECT_EQ(summary.h.Type, MQCFT_XR_SUMMARY);
         EXPECT_EQ(summary.h.Control, MQCFC_LAST);
         EXPECT_EQ(summary.h.MsgSeqNumber, 2);

@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "mqcmd_build.h"
-#include "mqcmd_decode.h"
 #include "support/pcf_builder.h"
 
 namespace {
@@ -22,84 +21,55 @@ std::vector<MQBYTE> Command(MQLONG command, const std::vector<const char *> &wor
     return msg;
 }
 
-TEST(MqcmdBuild, InquireQueueWordsGiveTheWireMessage) {
-    std::vector<MQBYTE> msg =
-        Command(MQCMD_INQUIRE_Q, {"MQCA_Q_NAME=APP.*", "MQIACF_Q_ATTRS=MQIACF_ALL"});
-    EXPECT_EQ(msg, tvtest::Pcf(MQCMD_INQUIRE_Q, MQCFT_COMMAND)
-                       .Control(MQCFC_LAST)
-                       .Str(MQCA_Q_NAME, "APP.*")
-                       .IntList(MQIACF_Q_ATTRS, {MQIACF_ALL})
-                       .bytes());
-}
-
+/* Each case: words and the message they must make, byte for byte. */
 TEST(MqcmdBuild, EachWordBecomesItsStructure) {
-    std::vector<MQBYTE> msg =
-        Command(MQCMD_CHANGE_Q_MGR,
-                {"MQIA_MAX_Q_DEPTH=5000", "mqca_ssl_key_repository=/var/mqm/key,with,commas",
-                 "MQIACF_Q_MGR_ATTRS=MQCA_SSL_KEY_REPOSITORY,MQIA_SSL_EVENT",
-                 "MQIA_SSL_EVENT=MQEVR_ENABLED", "4000:string=forced", "4001:int=0x10",
-                 "4002:intlist=1,-2,3", "4003:int=0xFFFFFFFF", "4004:intlist="});
-    PCFDUMP d;
-    DecodePcf(msg.data(), msg.size(), &d);
-    ASSERT_FALSE(d.malformed) << d.malformedText;
-    EXPECT_EQ(d.version, 1);
-    EXPECT_EQ(d.parameterCount, 9);
-    ASSERT_EQ(d.items.size(), 9u);
-    const MQBYTE *m = msg.data();
-    /* type, parameter, then the integer (or the list's first or second), or the text */
+    using tvtest::Pcf;
+    const Pcf cmd = Pcf(MQCMD_CHANGE_Q_MGR, MQCFT_COMMAND).Control(MQCFC_LAST);
     const struct {
-        MQLONG type, parameter, at, value;
-        const char *text;
-    } items[] = {
-        {MQCFT_INTEGER, MQIA_MAX_Q_DEPTH, 0, 5000, nullptr},
-        {MQCFT_STRING, MQCA_SSL_KEY_REPOSITORY, 0, 0, "/var/mqm/key,with,commas"},
-        {MQCFT_INTEGER_LIST, MQIACF_Q_MGR_ATTRS, 4, MQIA_SSL_EVENT, nullptr},
-        {MQCFT_INTEGER, MQIA_SSL_EVENT, 0, MQEVR_ENABLED, nullptr},
-        {MQCFT_STRING, 4000, 0, 0, "forced"},
-        {MQCFT_INTEGER, 4001, 0, 16, nullptr},
-        {MQCFT_INTEGER_LIST, 4002, 4, -2, nullptr},
-        {MQCFT_INTEGER, 4003, 0, -1, nullptr}, /* the unsigned form wraps */
-        {MQCFT_INTEGER_LIST, 4004, 0, 0, nullptr},
+        std::vector<const char *> words;
+        std::vector<MQBYTE> msg;
+    } cases[] = {
+        {{"MQCA_Q_NAME=APP.*", "MQIACF_Q_ATTRS=MQIACF_ALL"},
+         Pcf(MQCMD_INQUIRE_Q, MQCFT_COMMAND)
+             .Control(MQCFC_LAST)
+             .Str(MQCA_Q_NAME, "APP.*")
+             .IntList(MQIACF_Q_ATTRS, {MQIACF_ALL})
+             .bytes()},
+        /* names in any case, constants as values, a list, forced types, a
+         * hexadecimal and an unsigned number, an empty list */
+        {{"MQIA_MAX_Q_DEPTH=5000", "mqca_ssl_key_repository=/var/mqm/key,with,commas",
+          "MQIACF_Q_MGR_ATTRS=MQCA_SSL_KEY_REPOSITORY,MQIA_SSL_EVENT",
+          "MQIA_SSL_EVENT=MQEVR_ENABLED", "4000:string=forced", "4001:int=0x10",
+          "4002:intlist=1,-2,3", "4003:int=0xFFFFFFFF", "4004:intlist="},
+         Pcf(cmd)
+             .Int(MQIA_MAX_Q_DEPTH, 5000)
+             .Str(MQCA_SSL_KEY_REPOSITORY, "/var/mqm/key,with,commas")
+             .IntList(MQIACF_Q_MGR_ATTRS, {MQCA_SSL_KEY_REPOSITORY, MQIA_SSL_EVENT})
+             .Int(MQIA_SSL_EVENT, MQEVR_ENABLED)
+             .Str(4000, "forced")
+             .Int(4001, 16)
+             .IntList(4002, {1, -2, 3})
+             .Int(4003, -1)
+             .IntList(4004, {})
+             .bytes()},
+        /* a byte string raises the header to version 2, 64-bit integers to 3 */
+        {{"MQBACF_CONNECTION_ID=0aFF10"},
+         Pcf(cmd).Version(2).Bytes(MQBACF_CONNECTION_ID, {0x0A, 0xFF, 0x10}).bytes()},
+        {{"MQBACF_CONNECTION_ID=00", "MQIAMO64_BROWSE_BYTES=-9000000000",
+          "5000:int64list=1,MQIA_MAX_Q_DEPTH", "MQIA_MAX_Q_DEPTH:int64=7"},
+         Pcf(cmd)
+             .Version(3)
+             .Bytes(MQBACF_CONNECTION_ID, {0})
+             .Int64(MQIAMO64_BROWSE_BYTES, -9000000000LL)
+             .Int64List(5000, {1, MQIA_MAX_Q_DEPTH})
+             .Int64(MQIA_MAX_Q_DEPTH, 7)
+             .bytes()},
     };
-    for (size_t i = 0; i < 9; i++) {
-        const PCFITEM &it = d.items[i];
-        SCOPED_TRACE(items[i].parameter);
-        EXPECT_EQ(it.type, items[i].type);
-        EXPECT_EQ(it.parameter, items[i].parameter);
-        if (items[i].text != nullptr) {
-            EXPECT_EQ(std::string((const char *)m + it.valueOffset, it.valueLength), items[i].text);
-        } else if (it.type == MQCFT_INTEGER || items[i].at > 0) {
-            EXPECT_EQ(PcfLongAt(m, it.valueOffset + (size_t)items[i].at), items[i].value);
-        }
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.words[0]);
+        MQLONG command = tvtest::Get(c.msg, 12);
+        EXPECT_EQ(Command(command, c.words), c.msg);
     }
-    EXPECT_EQ(d.items[2].count, 2);
-    EXPECT_EQ(d.items[6].count, 3);
-    EXPECT_EQ(d.items[8].count, 0);
-}
-
-TEST(MqcmdBuild, WideAndByteTypesRaiseTheHeaderVersion) {
-    std::vector<MQBYTE> msg = Command(MQCMD_INQUIRE_Q, {"MQBACF_CONNECTION_ID=0aFF10"});
-    PCFDUMP d;
-    DecodePcf(msg.data(), msg.size(), &d);
-    ASSERT_FALSE(d.malformed) << d.malformedText;
-    EXPECT_EQ(d.version, 2);
-    ASSERT_EQ(d.items.size(), 1u);
-    EXPECT_EQ(d.items[0].type, MQCFT_BYTE_STRING);
-    ASSERT_EQ(d.items[0].valueLength, 3u);
-    EXPECT_EQ(msg[d.items[0].valueOffset + 1], 0xFF);
-
-    msg =
-        Command(MQCMD_INQUIRE_Q, {"MQBACF_CONNECTION_ID=00", "MQIAMO64_BROWSE_BYTES=-9000000000",
-                                  "5000:int64list=1,MQIA_MAX_Q_DEPTH", "MQIA_MAX_Q_DEPTH:int64=7"});
-    DecodePcf(msg.data(), msg.size(), &d);
-    ASSERT_FALSE(d.malformed) << d.malformedText;
-    EXPECT_EQ(d.version, 3);
-    ASSERT_EQ(d.items.size(), 4u);
-    EXPECT_EQ(d.items[1].type, MQCFT_INTEGER64);
-    EXPECT_EQ(PcfInt64At(msg.data(), d.items[1].valueOffset), -9000000000LL);
-    EXPECT_EQ(d.items[2].type, MQCFT_INTEGER64_LIST);
-    EXPECT_EQ(PcfInt64At(msg.data(), d.items[2].valueOffset + 8), MQIA_MAX_Q_DEPTH);
-    EXPECT_EQ(d.items[3].type, MQCFT_INTEGER64);
 }
 
 TEST(MqcmdBuild, BadWordsFailWithAReasonAndLeaveTheMessageAsItWas) {

@@ -107,54 +107,35 @@ class MqcmdE2E : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_EQ(qm_.Start("QMC"), "");
-        std::string out;
-        ASSERT_EQ(qm_.Run({"mqsc", "QMC", "DEFINE QLOCAL(REQ.Q)"}, &out), 0) << out;
-        ASSERT_EQ(qm_.Run({"mqsc", "QMC", "DEFINE QLOCAL(DATA.Q)"}, &out), 0) << out;
-    }
-    std::string WriteFile(const std::string &name, const std::vector<MQBYTE> &bytes) {
-        std::string path = qm_.Dir() + "/" + name;
-        FILE *f = PLOpenFile(path.c_str(), "wb", nullptr);
-        EXPECT_NE(f, nullptr);
-        if (f != nullptr) {
-            fwrite(bytes.data(), 1, bytes.size(), f);
-            fclose(f);
-        }
-        return path;
+        qm_.Mqsc("QMC",
+                 {"DEFINE QLOCAL(REQ.Q)", "DEFINE QLOCAL(DATA.Q)", "DEFINE QLOCAL(MY.REPLY)"});
     }
     MqsimQueueManager qm_;
 };
 
+/* How a message is printed is the format's unit test; here what reaches
+ * the queue and comes back, in order, with the summary and exit codes. */
 TEST_F(MqcmdE2E, PutThenGetRoundTrip) {
-    MqcmdResult put = RunMqcmd({"put", "-q", "DATA.Q", "-m", "QMC", "hello\tworld"});
-    ASSERT_EQ(put.exitCode, 0) << put.out;
-    EXPECT_NE(put.out.find("Put 11 bytes to DATA.Q"), std::string::npos) << put.out;
-    put = RunMqcmd({"put", "-q", "DATA.Q", "-m", "QMC", "--format", "NONE", "second"});
-    ASSERT_EQ(put.exitCode, 0) << put.out;
-
-    MqcmdResult get = RunMqcmd({"get", "-q", "DATA.Q", "-m", "QMC", "--json"});
-    ASSERT_EQ(get.exitCode, 0) << get.out;
-    EXPECT_TRUE(get.notJson.empty()) << get.out;
-    ASSERT_EQ(get.lines.size(), 3u) << get.out;
-    EXPECT_EQ(get.lines[0].Get("format")->text, "MQSTR   ");
-    EXPECT_EQ(get.lines[0].Get("msgType")->number, MQMT_DATAGRAM);
-    EXPECT_EQ(get.lines[0].Get("pcf")->kind, JVALUE::NUL);
-    EXPECT_EQ(get.lines[0].Get("text")->text, "hello\tworld");
-    EXPECT_EQ(get.lines[1].Get("format")->text, "        ");
-    EXPECT_EQ(get.lines[1].Get("text")->text, "second");
-    EXPECT_EQ(get.lines[1].Get("n")->number, 2);
-    const JVALUE *summary = &get.summary;
-    ASSERT_EQ(tvtest::Num(*summary, "messages"), 2) << get.out;
-    EXPECT_EQ(summary->Get("bytes")->number, 17);
-    EXPECT_TRUE(summary->Get("complete")->boolean);
-
-    /* the queue is empty now; text form and its summary line */
-    get = RunMqcmd({"get", "-q", "DATA.Q", "-m", "QMC"});
-    ASSERT_EQ(get.exitCode, 0) << get.out;
-    EXPECT_NE(get.out.find("0 messages, 0 bytes,"), std::string::npos) << get.out;
-
-    /* waiting for a first message that never comes is an expired wait */
-    get = RunMqcmd({"get", "-q", "DATA.Q", "-m", "QMC", "--wait", "0.3"});
-    EXPECT_EQ(get.exitCode, 2) << get.out;
+    MqcmdResult r = RunMqcmd({"put", "-q", "DATA.Q", "-m", "QMC", "hello\tworld"});
+    ASSERT_EQ(r.exitCode, 0) << r.out;
+    EXPECT_NE(r.out.find("Put 11 bytes to DATA.Q"), std::string::npos) << r.out;
+    r = RunMqcmd({"put", "-q", "DATA.Q", "-m", "QMC", "--format", "NONE", "second"});
+    ASSERT_EQ(r.exitCode, 0) << r.out;
+    r = RunMqcmd({"get", "-q", "DATA.Q", "-m", "QMC", "--json"});
+    ASSERT_EQ(r.exitCode, 0) << r.out;
+    EXPECT_TRUE(r.notJson.empty()) << r.out;
+    ASSERT_EQ(r.msgs.size(), 2u) << r.out;
+    EXPECT_EQ(tvtest::Str(r.msgs[0], "format"), "MQSTR   ");
+    EXPECT_EQ(tvtest::Str(r.msgs[0], "text"), "hello\tworld");
+    EXPECT_EQ(tvtest::Str(r.msgs[1], "format"), "        ");
+    EXPECT_EQ(tvtest::Str(r.msgs[1], "text"), "second");
+    EXPECT_EQ(tvtest::Num(r.summary, "bytes"), 17);
+    EXPECT_TRUE(r.summary.Get("complete")->boolean);
+    /* the queue is empty now: nothing, and a wait for a first message expires */
+    r = RunMqcmd({"get", "-q", "DATA.Q", "-m", "QMC"});
+    ASSERT_EQ(r.exitCode, 0) << r.out;
+    EXPECT_NE(r.out.find("0 messages, 0 bytes,"), std::string::npos) << r.out;
+    EXPECT_EQ(RunMqcmd({"get", "-q", "DATA.Q", "-m", "QMC", "--wait", "0.3"}).exitCode, 2);
 }
 
 TEST_F(MqcmdE2E, RawFileRepliesCompleteAtTheLastBitAndTheLingerCatchesALateOne) {
@@ -162,7 +143,8 @@ TEST_F(MqcmdE2E, RawFileRepliesCompleteAtTheLastBitAndTheLingerCatchesALateOne) 
                                       .Control(MQCFC_LAST)
                                       .Str(MQCA_Q_NAME, "APP.*")
                                       .bytes();
-    std::string file = WriteFile("request.bin", request);
+    const std::string file = qm_.Dir() + "/request.bin";
+    tvtest::WriteFile(file, std::string(request.begin(), request.end()));
 
     std::string requestMsgId;
     Responder responder(
@@ -194,27 +176,20 @@ TEST_F(MqcmdE2E, RawFileRepliesCompleteAtTheLastBitAndTheLingerCatchesALateOne) 
     responder.Join();
     ASSERT_EQ(r.exitCode, 0) << r.out;
     EXPECT_TRUE(r.notJson.empty()) << r.out;
-    ASSERT_EQ(r.lines.size(), 5u) << r.out;
+    ASSERT_EQ(r.msgs.size(), 4u) << r.out;
     const char *names[] = {"APP.1", "APP.2", "APP.3", "APP.LATE"};
     const double controls[] = {0, 0x10000, 0x10001, 1};
     for (int i = 0; i < 4; i++) {
         SCOPED_TRACE(i);
-        const JVALUE &m = r.lines[i];
-        EXPECT_EQ(m.Get("n")->number, i + 1);
-        EXPECT_EQ(m.Get("correlId")->text, requestMsgId);
-        EXPECT_EQ(m.Get("msgType")->number, MQMT_REPLY);
-        const JVALUE *pcf = m.Get("pcf");
-        ASSERT_EQ(pcf->kind, JVALUE::OBJECT);
-        EXPECT_EQ(pcf->Get("control")->number, controls[i]);
-        const JVALUE *params = pcf->Get("params");
-        ASSERT_EQ(params->items.size(), 2u);
-        EXPECT_EQ(params->items[0].Get("name")->text, "MQCA_Q_NAME");
-        EXPECT_EQ(params->items[0].Get("value")->text.substr(0, strlen(names[i])), names[i]);
-        EXPECT_EQ(params->items[0].Get("value")->text.size(), 48u);
+        EXPECT_EQ(tvtest::Str(r.msgs[i], "correlId"), requestMsgId);
+        EXPECT_EQ(tvtest::Pcf(r.msgs[i]).Get("control")->number, controls[i]);
+        EXPECT_EQ(tvtest::Num(r.msgs[i], "n"), i + 1);
+        const JVALUE *name = tvtest::Param(r.msgs[i], MQCA_Q_NAME);
+        ASSERT_NE(name, nullptr);
+        EXPECT_EQ(tvtest::Str(*name, "value").substr(0, strlen(names[i])), names[i]);
     }
-    const JVALUE *summary = &r.summary;
-    ASSERT_EQ(tvtest::Num(*summary, "messages"), 4) << r.out;
-    EXPECT_TRUE(summary->Get("complete")->boolean);
+    EXPECT_EQ(tvtest::Num(r.summary, "messages"), 4) << r.out;
+    EXPECT_TRUE(r.summary.Get("complete")->boolean);
     EXPECT_EQ(r.out.find("NOT.MINE"), std::string::npos);
 }
 
@@ -235,8 +210,6 @@ TEST_F(MqcmdE2E, ReportOptionsUserAndIdentifiersReachTheRequestAndMatchTheReplie
                       0);
             EXPECT_EQ(SendReply(hconn, md, MQFMT_ADMIN, PcfReply(MQCFC_LAST, 1, "RIGHT")), 0);
         });
-    std::string out;
-    ASSERT_EQ(qm_.Run({"mqsc", "QMC", "DEFINE QLOCAL(MY.REPLY)"}, &out), 0) << out;
     MqcmdResult r = RunMqcmd(
         {"-m",           "QMC",       "-q",         "REQ.Q",    "--mqsc",
          "DISPLAY QMGR", "--format",  "MQCMD1",     "--report", "PASS_MSG_ID,PASS_CORREL_ID",
@@ -261,11 +234,9 @@ TEST_F(MqcmdE2E, NothingAnsweringExpiresTheWaitWithExitCode2) {
     MqcmdResult r = RunMqcmd({"-m", "QMC", "-q", "REQ.Q", "--pcf", "PING_Q_MGR", "--wait", "1",
                               "--reply-qmgr", "FAR.QM", "--json"});
     EXPECT_EQ(r.exitCode, 2) << r.out;
-    ASSERT_EQ(r.lines.size(), 1u) << r.out;
-    const JVALUE *summary = &r.summary;
-    ASSERT_EQ(tvtest::Num(*summary, "messages"), 0) << r.out;
-    EXPECT_FALSE(summary->Get("complete")->boolean);
-    EXPECT_GE(summary->Get("ms")->number, 1000);
+    ASSERT_EQ(tvtest::Num(r.summary, "messages"), 0) << r.out;
+    EXPECT_FALSE(r.summary.Get("complete")->boolean);
+    EXPECT_GE(tvtest::Num(r.summary, "ms"), 1000);
 
     /* the request itself is there: a PCF PING_Q_MGR asking for replies on
      * the named queue manager */
@@ -327,14 +298,10 @@ TEST(MqcmdCommandServer, AReplyLargerThanTheFirstBufferIsReadWhole) {
     MqcmdResult r = RunMqcmd({"-m", "QM4", "-q", "SYSTEM.ADMIN.COMMAND.QUEUE", "--json", "--pcf",
                               "INQUIRE_Q_NAMES", "MQCA_Q_NAME=APP.*"});
     ASSERT_EQ(r.exitCode, 0) << r.out.substr(0, 2000);
-    ASSERT_EQ(r.lines.size(), 2u);
-    EXPECT_GT(r.lines[0].Get("length")->number, 65536);
-    const JVALUE *params = r.lines[0].Get("pcf")->Get("params");
-    const JVALUE *names = nullptr;
-    for (const JVALUE &p : params->items)
-        if (p.Get("type")->number == MQCFT_STRING_LIST)
-            names = p.Get("value");
+    ASSERT_EQ(r.msgs.size(), 1u);
+    EXPECT_GT(tvtest::Num(r.msgs[0], "length"), 65536);
+    const JVALUE *names = tvtest::Param(r.msgs[0], MQCACF_Q_NAMES);
     ASSERT_NE(names, nullptr);
-    EXPECT_EQ(names->items.size(), 3000u);
-    EXPECT_EQ(r.lines[0].Get("pcf")->Get("malformed"), nullptr);
+    EXPECT_EQ(names->Get("value")->items.size(), 3000u);
+    EXPECT_EQ(tvtest::Pcf(r.msgs[0]).Get("malformed"), nullptr);
 }

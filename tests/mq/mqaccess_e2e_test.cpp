@@ -1,8 +1,10 @@
 /* mqaccess_e2e_test.cpp -- the agent brought up on the stand-in queue
  * manager and ended the ways an operator ends it: STOP from mqcmd and from
- * torvik -c, REPORT, client connections, the certificate timer, Q then Y
- * on a terminal and termination signals. What the queue manager does to it,
- * at start-up or later, is in the fault matrix (tests/routing).
+ * torvik -c, REPORT, client connections, Q then Y on a terminal and
+ * termination signals. What the queue manager does to it, at start-up or
+ * later, is in the fault matrix (tests/routing); the certificate timer's
+ * STARTCERT is seen taken in the certificate suite and pinned on the
+ * module.
  */
 #include <gtest/gtest.h>
 
@@ -16,22 +18,6 @@
 namespace {
 
 using namespace tvtest;
-
-/* The since-start figure of "Commands Received" in the report at from. */
-int CommandsSinceStart(const std::string &log, size_t from) {
-    const std::string label = "  Commands Received         :";
-    size_t at = from == std::string::npos ? from : log.find(label, from);
-    return at == std::string::npos ? -1 : atoi(log.c_str() + at + label.size());
-}
-
-/* Lines of output other than the date line that precedes the first
- * message of a day. */
-int MessageLines(const std::string &out) {
-    int n = 0;
-    for (auto &line : SplitLines(out))
-        n += line.find("CVLA002I Current Date: ") == std::string::npos;
-    return n;
-}
 
 class AgentOnQueueManager : public AgentTest {};
 
@@ -88,14 +74,7 @@ TEST_F(AgentOnQueueManager, TorvikMinusCStopsARunningAgentAndWritesNothing) {
     EXPECT_EQ(c.proc.exitCode, 0);
     EXPECT_EQ(c.out, "");
     ExpectOrderlyEnd();
-    std::string log = Log();
-    EXPECT_NE(log.find("CVLA021I STOP command received"), std::string::npos);
-    size_t last = log.rfind("CVLA080I");
-    ASSERT_NE(last, std::string::npos);
-    EXPECT_NE(log.find("  Commands Received         :           1 :           1\n", last),
-              std::string::npos);
-    EXPECT_NE(log.find("  Command Bytes Received    :          4B :          4B\n", last),
-              std::string::npos);
+    EXPECT_NE(Log().find("CVLA021I STOP command received"), std::string::npos);
 }
 
 /* A failed connect is tested on the program alone. */
@@ -108,7 +87,8 @@ TEST_F(AgentOnQueueManager, TorvikMinusCReportsOnlyAFailedPut) {
                          "' failed with reason 2051"),
               std::string::npos)
         << c.out;
-    EXPECT_EQ(MessageLines(c.out), 1) << c.out;
+    /* one line besides the date line that precedes the first message of a day */
+    EXPECT_EQ(SplitLines(c.out).size() - CountOf(c.out, "CVLA002I Current Date: "), 1u) << c.out;
 }
 
 TEST_F(AgentOnQueueManager, AClientConnectionDisablesCertificateEvents) {
@@ -129,39 +109,6 @@ TEST_F(AgentOnQueueManager, AClientConnectionDisablesCertificateEvents) {
               std::string::npos)
         << log.substr(last);
     EXPECT_EQ(CountOf(log, "CVLA112I"), 1) << log;
-}
-
-TEST_F(AgentOnQueueManager, TheCertificateTimerSendsStartCertOnce) {
-    StartQueueManager();
-    StartAgent(""); /* certevent asqmgr */
-    /* REPORT until a report shows more commands than the REPORTs before
-     * it: the timer's STARTCERT has been taken. */
-    int reports = 0;
-    bool seen = false;
-    while (!seen && reports < 30) {
-        PROGRAMRESULT report = Mqcmd({"--simple", "REPORT"});
-        ASSERT_EQ(report.proc.exitCode, 0) << report.out;
-        reports++;
-        ASSERT_TRUE(WaitFor([&] { return CountOf(Log(), "CVLA080I") == reports; },
-                            std::chrono::seconds(30)))
-            << Log();
-        std::string log = Log();
-        seen = CommandsSinceStart(log, log.rfind("CVLA080I")) > reports - 1;
-    }
-    ASSERT_TRUE(seen) << Log();
-    StopAgent();
-    std::string log = Log();
-    EXPECT_EQ(log.find("CVLA212E"), std::string::npos) << log;
-    /* Besides the REPORTs (6 bytes) and STOP (4) the agent got k STARTCERT
-     * (9 bytes each) from its timer: at least one, and since the check
-     * records its start, not one per cycle (the unit tests pin the
-     * interval). */
-    size_t last = log.rfind("CVLA080I");
-    int k = CommandsSinceStart(log, last) - reports - 1;
-    EXPECT_GE(k, 1) << log.substr(last);
-    EXPECT_LE(k, 3) << log.substr(last);
-    std::string bytes = std::to_string(9 * k + 6 * reports + 4) + "B :";
-    EXPECT_NE(log.find(bytes, last), std::string::npos) << log.substr(last);
 }
 
 TEST_F(AgentOnQueueManager, QThenYOnTheConsoleEndsTheAgent) {
@@ -227,10 +174,8 @@ TEST_F(AgentOnQueueManager, TerminationSignalsEndTheAgentAsStopDoes) {
         agent =
             std::make_unique<BackgroundProgram>(std::vector<std::string>{"/bin/sh", "-c", script});
         WaitUntilUp();
-        std::string pid = ReadFile(pidFile);
-        while (!pid.empty() && (pid.back() == '\n' || pid.back() == ' '))
-            pid.pop_back();
-        ASSERT_FALSE(pid.empty());
+        std::string pid = std::to_string(atol(ReadFile(pidFile).c_str()));
+        ASSERT_NE(pid, "0");
         PROGRAMRESULT kill = RunProgram({"kill", signal, pid});
         ASSERT_EQ(kill.proc.exitCode, 0) << kill.out;
         ExpectOrderlyEnd();

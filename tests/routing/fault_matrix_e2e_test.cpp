@@ -131,7 +131,7 @@ protected:
             complete++;
             EXPECT_TRUE(EndsWithOneLast(set)) << "request " << id;
             const std::string &last = bodies[id].back();
-            EXPECT_TRUE(c.reason < 0 || LongAt(last, 28) == c.reason) << LongAt(last, 28);
+            EXPECT_TRUE(c.reason < 0 || Get(last, 28) == c.reason) << Get(last, 28);
             EXPECT_TRUE(c.messagesEach == 0 || (int)set.size() == c.messagesEach) << set.size();
             EXPECT_GT(last.size(), c.longerThan) << "request " << id;
         }
@@ -210,7 +210,7 @@ protected:
             MQMD md = MQMD_DEFAULT;
             std::string body;
             while (Get(hConn, o, &body, &md, MQGMO_NO_SYNCPOINT, 0, 4 << 20) == 0) {
-                controls[Hex(md.CorrelId)].push_back(body.size() >= 24 ? LongAt(body, 20) : -1);
+                controls[Hex(md.CorrelId)].push_back(body.size() >= 24 ? Get(body, 20) : -1);
                 bodies[Hex(md.CorrelId)].push_back(body);
                 md = MQMD_DEFAULT;
             }
@@ -242,17 +242,10 @@ protected:
     }
 
     static std::string Hex(const MQBYTE *id) {
-        static const char digits[] = "0123456789ABCDEF";
-        std::string h;
+        char h[2 * MQ_MSG_ID_LENGTH + 1];
         for (int i = 0; i < MQ_MSG_ID_LENGTH; i++)
-            h += std::string(1, digits[id[i] >> 4]) + digits[id[i] & 15];
+            snprintf(h + 2 * i, 3, "%02X", id[i]);
         return h;
-    }
-    static MQLONG LongAt(const std::string &s, size_t at) {
-        MQLONG v = 0;
-        if (at + 4 <= s.size())
-            memcpy(&v, s.data() + at, 4);
-        return v;
     }
 
     const std::string path = getenv("PATH") != nullptr ? getenv("PATH") : "/usr/bin:/bin";

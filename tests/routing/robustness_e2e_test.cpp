@@ -2,23 +2,16 @@
  * or the stand-in queue manager under it.
  *
  * A running agent is given many seeded random and structured-but-lying
- * messages: on its input queue every format, lengths from nothing to tens
- * of kilobytes, PCF headers and parameters whose counts and lengths lie,
- * any Command value, reply-to queues that are missing, remote, full or
- * 48 characters without a blank; on its dynamic reply queue lying replies
- * that carry the MsgId of a pending request (the command server is stopped
- * and the forwarded command is taken off its queue) and replies that match
- * nothing. Afterwards the agent still answers a normal INQUIRE_Q_MGR
- * correctly and ends in order with exit code 0, the queue manager still
- * serves, and neither prints a sanitizer report. What the agent sent to
- * the requester is checked too: a merged reply is a sound PCF message, and
- * nothing is longer than the request's maximum size unless it is a single
- * reply that alone was longer.
- *
- * The random generator is seeded from TORVIK_FUZZ_SEED when that is set,
- * else from the clock; every failure shows the seed. Each test has its own
- * temporary directory (mqsim's state, the configuration and the log), and
- * ends the agent and the queue manager even when an assertion fails.
+ * messages: on its input queue requests of every format and size whose
+ * PCF counts and lengths lie, with reply-to queues that are missing,
+ * remote, full or 48 characters without a blank; on its dynamic reply
+ * queue lying replies carrying the MsgId of a pending request (the command
+ * server is stopped and the forwarded command taken off its queue) and
+ * replies that match nothing. Afterwards the agent still answers a normal
+ * INQUIRE_Q_MGR and ends in order, the queue manager still serves, neither
+ * prints a sanitizer report; a merged reply is sound PCF and nothing is
+ * longer than maxmsgsize unless a single reply alone was. The seed is
+ * TORVIK_FUZZ_SEED when set, else the clock; every failure shows it.
  */
 #include <gtest/gtest.h>
 
@@ -27,74 +20,36 @@
 #include <cstring>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "mqconst/mqi.h"
 #include "mqconst/mqpcf.h"
 #include "support/harness.h"
+#include "support/pcf_builder.h"
 #include "testbed/mqsim_util.h"
 
 namespace {
 
 using namespace tvtest;
+using PCFMSG = class tvtest::Pcf; /* the builder (Pcf alone reads mqcmd's JSON) */
 
 const char COMMAND_Q[] = "SYSTEM.ADMIN.COMMAND.QUEUE";
 
-constexpr MQLONG PARM_RESPONSE_DELIMITER = 40000;
-constexpr MQLONG PARM_TORVIK_CMDLEVEL = 20000;
 constexpr MQLONG CONTROL_MERGED = 0x10000; /* Control bit of a merged reply */
 
-MQLONG LongAt(const std::string &s, size_t at) {
-    MQLONG v = 0;
-    if (at + 4 <= s.size())
-        memcpy(&v, s.data() + at, 4);
-    return v;
+std::string Body(const PCFMSG &m) {
+    std::vector<MQBYTE> b = m.bytes();
+    return std::string(b.begin(), b.end());
 }
 
-/* The first bytes of a message in hexadecimal, 4 bytes a group. */
-std::string Hex(const std::string &m, size_t max = 256) {
-    static const char digits[] = "0123456789ABCDEF";
-    std::string h;
-    for (size_t i = 0; i < m.size() && i < max; i++) {
-        if (i > 0 && i % 4 == 0)
-            h += ' ';
-        h += digits[(unsigned char)m[i] >> 4];
-        h += digits[(unsigned char)m[i] & 15];
-    }
-    return h;
-}
-
-void AddLong(std::string *s, MQLONG v) {
-    s->append((const char *)&v, 4);
-}
-
-/* 1 when m is a PCF message whose header is 36 bytes and whose
- * ParameterCount structures (and the members of their groups) lie within
- * it, each at least 8 bytes long and a multiple of 4, and end exactly at
- * its end. */
-bool SoundPcf(const std::string &m) {
-    if (m.size() < sizeof(MQCFH) || LongAt(m, 4) != (MQLONG)sizeof(MQCFH))
-        return false;
-    int64_t toRead = LongAt(m, 32);
-    if (toRead < 0)
-        return false;
-    size_t pos = sizeof(MQCFH);
-    while (toRead > 0) {
-        if (m.size() - pos < 8)
-            return false;
-        MQLONG type = LongAt(m, pos);
-        MQLONG sl = LongAt(m, pos + 4);
-        if (sl < 8 || (sl & 3) != 0 || (size_t)sl > m.size() - pos)
-            return false;
-        if (type == MQCFT_GROUP) {
-            if (sl < 16 || LongAt(m, pos + 12) < 0)
-                return false;
-            toRead += LongAt(m, pos + 12);
-        }
-        pos += (size_t)sl;
-        toRead--;
-    }
-    return pos == m.size();
+/* A structure: type, its length, id, the words of its type, its payload
+ * and zeros to a multiple of 4. */
+std::string Struc(MQLONG type, MQLONG id, std::vector<MQLONG> words, const std::string &payload) {
+    words.insert(words.begin(),
+                 {type, (MQLONG)((12 + 4 * words.size() + payload.size() + 3) & ~3u), id});
+    std::string s = std::string((const char *)words.data(), 4 * words.size()) + payload;
+    return s.append((size_t)Get(s, 4) - s.size(), '\0');
 }
 
 /* Messages built at random, most of them structured so that they get past
@@ -105,19 +60,17 @@ public:
 
     uint32_t Below(uint32_t n) { return n == 0 ? 0 : (uint32_t)(rng_() % n); }
     bool OneIn(uint32_t n) { return Below(n) == 0; }
+    template <class T, size_t N>
+    const T &Pick(const T (&table)[N]) {
+        return table[Below(N)];
+    }
 
+    /* An edge value, a small one or any. */
     MQLONG Int() {
-        static const MQLONG edges[] = {0,          1,     -1, 2,       4,       8,
-                                       16,         20,    36, INT_MIN, INT_MAX, -4,
-                                       0x7FFFFFFC, 65536, 48, 1000000, 3,       1024};
-        switch (Below(3)) {
-            case 0:
-                return edges[Below(sizeof edges / sizeof edges[0])];
-            case 1:
-                return (MQLONG)Below(100);
-            default:
-                return (MQLONG)rng_();
-        }
+        static const MQLONG edges[] = {0,  1,          -1,    2,  4,       8,
+                                       16, 20,         36,    -4, INT_MIN, INT_MAX,
+                                       3,  0x7FFFFFFC, 65536, 48, 1000000, 1024};
+        return OneIn(3) ? Pick(edges) : OneIn(2) ? (MQLONG)Below(100) : (MQLONG)rng_();
     }
 
     std::string Bytes(size_t n) {
@@ -127,183 +80,88 @@ public:
         return s;
     }
 
-    /* A string value: a name with its blanks, all blanks, short, noise. */
-    std::string Text(size_t max = 64) {
-        switch (Below(5)) {
-            case 0:
-                return std::string(1 + Below((uint32_t)max), ' ');
-            case 1:
-                return std::string("APP.QUEUE.")
-                    .append(Below(20), 'X')
-                    .append(48, ' ')
-                    .substr(0, 48);
-            case 2:
-                return std::string(Below(5), 'a');
-            case 3:
-                return Bytes(Below((uint32_t)max));
-            default: {
-                std::string s = "DESCR " + std::to_string(Below(1000));
-                s.resize(Below((uint32_t)max) + s.size(), ' ');
-                return s;
-            }
-        }
+    /* A string value: blanks, a name with its blanks, short, noise, text. */
+    std::string Text(uint32_t max = 64) {
+        const std::string kinds[] = {
+            std::string(1 + Below(max), ' '),
+            ("APP.QUEUE." + std::string(Below(20), 'X') + std::string(48, ' ')).substr(0, 48),
+            std::string(Below(5), 'a'), Bytes(Below(max)),
+            "DESCR " + std::to_string(Below(1000)) + std::string(Below(max), ' ')};
+        return Pick(kinds);
     }
 
-    /* One parameter structure, true to its type or lying about a length
-     * or a count. */
+    /* One structure of any type (some unknown), true to its type or lying
+     * in a word of its own (a count, a length, a CCSID, an operator) or in
+     * its StrucLength. */
     std::string Parm() {
-        static const MQLONG types[] = {MQCFT_INTEGER,
-                                       MQCFT_STRING,
-                                       MQCFT_STRING,
-                                       MQCFT_STRING,
-                                       MQCFT_INTEGER_LIST,
-                                       MQCFT_STRING_LIST,
-                                       MQCFT_BYTE_STRING,
-                                       MQCFT_GROUP,
-                                       MQCFT_INTEGER64,
-                                       MQCFT_INTEGER_FILTER,
-                                       MQCFT_STRING_FILTER,
-                                       1000,
-                                       1001,
-                                       77};
-        MQLONG type = types[Below(sizeof types / sizeof types[0])];
+        const std::string t = Text(), b = Bytes(Below(40));
+        const MQLONG op = 1 + (MQLONG)Below(20), ccsid = OneIn(2) ? 0 : 850;
+        const MQLONG n = (MQLONG)Below(6), len = (MQLONG)Below(49);
+        std::vector<MQLONG> ints(1, (MQLONG)Below(20)); /* a count, then the values */
+        while ((MQLONG)ints.size() <= ints[0])
+            ints.push_back(Int());
+        const struct {
+            MQLONG type;
+            std::vector<MQLONG> words; /* after the parameter id */
+            std::string payload;
+        } kinds[] = {{MQCFT_INTEGER, {Int()}, ""},
+                     {MQCFT_STRING, {ccsid, (MQLONG)t.size()}, t},
+                     {MQCFT_STRING, {ccsid, (MQLONG)t.size()}, t},
+                     {MQCFT_STRING_FILTER, {op, ccsid, (MQLONG)t.size()}, t},
+                     {MQCFT_INTEGER_LIST, ints, ""},
+                     {MQCFT_STRING_LIST, {0, n, len}, std::string((size_t)(n * len), 'L')},
+                     {MQCFT_BYTE_STRING, {(MQLONG)b.size()}, b},
+                     {MQCFT_GROUP, {(MQLONG)Below(4)}, ""},
+                     {MQCFT_INTEGER64, {0}, Bytes(8)},
+                     {MQCFT_INTEGER_FILTER, {op, Int()}, ""},
+                     {1000, {}, b},
+                     {77, {}, b}};
+        const auto &k = Pick(kinds);
+        std::vector<MQLONG> w = k.words;
         MQLONG id = OneIn(3) ? Int() : (MQLONG)(OneIn(2) ? 2001 + Below(100) : 1 + Below(250));
-        std::string s;
-        std::string value;
-        MQLONG count = 1;
-        switch (type) {
-            case MQCFT_INTEGER:
-                AddLong(&value, Int());
-                break;
-            case MQCFT_STRING:
-            case MQCFT_STRING_FILTER: {
-                std::string t = Text();
-                if (type == MQCFT_STRING_FILTER)
-                    AddLong(&value, 1 + (MQLONG)Below(20)); /* Operator */
-                AddLong(&value, OneIn(2) ? 0 : 850);        /* CodedCharSetId */
-                AddLong(&value, OneIn(8) ? Int() : (MQLONG)t.size());
-                value += t;
-                break;
-            }
-            case MQCFT_INTEGER_LIST: {
-                count = (MQLONG)Below(20);
-                AddLong(&value, OneIn(6) ? Int() : count);
-                for (MQLONG i = 0; i < count; i++)
-                    AddLong(&value, Int());
-                break;
-            }
-            case MQCFT_STRING_LIST: {
-                count = (MQLONG)Below(6);
-                MQLONG len = (MQLONG)Below(49);
-                AddLong(&value, 0);
-                AddLong(&value, OneIn(6) ? Int() : count);
-                AddLong(&value, OneIn(6) ? Int() : len);
-                for (MQLONG i = 0; i < count; i++)
-                    value += std::string((size_t)len, 'L');
-                break;
-            }
-            case MQCFT_BYTE_STRING: {
-                std::string b = Bytes(Below(40));
-                AddLong(&value, OneIn(8) ? Int() : (MQLONG)b.size());
-                value += b;
-                break;
-            }
-            case MQCFT_GROUP:
-                AddLong(&value, OneIn(3) ? Int() : (MQLONG)Below(4));
-                break;
-            case MQCFT_INTEGER64:
-                AddLong(&value, 0);
-                value += Bytes(8);
-                break;
-            case MQCFT_INTEGER_FILTER:
-                AddLong(&value, 1 + (MQLONG)Below(20));
-                AddLong(&value, Int());
-                break;
-            default:
-                value = Bytes(Below(40));
-                break;
-        }
-        while ((value.size() + 12) % 4 != 0)
-            value += '\0';
-        MQLONG strucLength = (MQLONG)(12 + value.size());
-        if (OneIn(10)) {
-            static const MQLONG lies[] = {0, 4, 8, 12, -4, -1, INT_MAX, 0x7FFFFFFC, 2, 1 << 20};
-            strucLength = OneIn(2) ? lies[Below(sizeof lies / sizeof lies[0])]
-                                   : strucLength + 4 * ((MQLONG)Below(9) - 4);
-        }
-        AddLong(&s, type);
-        AddLong(&s, strucLength);
-        AddLong(&s, id);
-        s += value;
+        if (!w.empty() && OneIn(4))
+            w[Below(w.size() < 3 ? (uint32_t)w.size() : 3)] = Int();
+        std::string s = Struc(k.type, id, w, k.payload);
+        static const MQLONG lies[] = {0, 4, 8, 12, -4, -1, INT_MAX, 0x7FFFFFFC, 2, 1 << 20};
+        MQLONG sl = OneIn(2) ? Pick(lies) : (MQLONG)s.size() + 4 * ((MQLONG)Below(9) - 4);
+        if (OneIn(10))
+            memcpy(&s[4], &sl, 4);
         return s;
     }
 
-    /* A PCF message: an MQCFH and parameters. truthful: the header and
-     * every structure are sound (strings may still need trimming);
-     * otherwise anything may lie. */
+    /* A PCF message with parameters up to about sizeHint bytes. truthful:
+     * the header and every structure are sound (integers and strings, the
+     * command server's usual; strings may still need trimming); otherwise
+     * anything may lie, the message may be cut or have bytes after it. */
     std::string Pcf(MQLONG type, MQLONG command, MQLONG control, MQLONG compCode, bool truthful,
                     size_t sizeHint) {
         std::string parms;
         MQLONG n = 0;
-        while (parms.size() < sizeHint && n < 5000) {
-            std::string p;
-            if (truthful) {
-                /* integers and strings, the command server's usual */
-                MQLONG id = 2001 + (MQLONG)Below(100);
-                if (OneIn(2)) {
-                    AddLong(&p, MQCFT_INTEGER);
-                    AddLong(&p, 16);
-                    AddLong(&p, id);
-                    AddLong(&p, Int());
-                } else {
-                    std::string t = Text(80);
-                    size_t sl = (20 + t.size() + 3) & ~(size_t)3;
-                    AddLong(&p, MQCFT_STRING);
-                    AddLong(&p, (MQLONG)sl);
-                    AddLong(&p, id);
-                    AddLong(&p, 0);
-                    AddLong(&p, (MQLONG)t.size());
-                    p += t;
-                    p.resize(sl, '\0');
-                }
-            } else {
-                p = Parm();
-            }
-            parms += p;
-            n++;
+        for (; parms.size() < sizeHint && n < 5000; n++) {
+            std::string t = Text(80);
+            MQLONG id = 2001 + (MQLONG)Below(100);
+            parms += !truthful  ? Parm()
+                     : OneIn(2) ? Struc(MQCFT_INTEGER, id, {Int()}, "")
+                                : Struc(MQCFT_STRING, id, {0, (MQLONG)t.size()}, t);
         }
-        MQCFH cfh = MQCFH_DEFAULT;
-        cfh.Type = type;
-        cfh.Command = command;
-        cfh.MsgSeqNumber = 1 + (MQLONG)Below(1000);
-        cfh.Control = control;
-        cfh.CompCode = compCode;
-        cfh.Reason = compCode == MQCC_OK ? 0 : 2000 + (MQLONG)Below(2000);
-        cfh.ParameterCount = n;
-        if (!truthful) {
-            if (OneIn(3))
-                cfh.ParameterCount = OneIn(2) ? Int() : n + (MQLONG)Below(5) - 2;
-            if (OneIn(10))
-                cfh.StrucLength = Int();
-            if (OneIn(10))
-                cfh.Version = Int();
-        }
-        std::string m((const char *)&cfh, sizeof cfh);
-        m += parms;
-        if (!truthful) {
-            if (OneIn(6))
-                m.resize(Below((uint32_t)m.size() + 1)); /* cut anywhere */
-            else if (OneIn(6))
-                m += Bytes(1 + Below(30)); /* bytes after the last structure */
-        }
+        std::vector<MQBYTE> h = PCFMSG(command, type)
+                                    .Control(control)
+                                    .Seq(1 + (MQLONG)Below(1000))
+                                    .CompCode(compCode)
+                                    .Reason(compCode == MQCC_OK ? 0 : 2000 + (MQLONG)Below(2000))
+                                    .Count(n)
+                                    .bytes();
+        if (!truthful && OneIn(3))
+            Set(h, 32, OneIn(2) ? Int() : n + (MQLONG)Below(5) - 2); /* ParameterCount */
+        for (size_t at : {4, 8})                                     /* StrucLength, Version */
+            if (!truthful && OneIn(10))
+                Set(h, at, Int());
+        std::string m = std::string(h.begin(), h.end()) + parms;
+        if (!truthful && OneIn(6))
+            m.resize(Below((uint32_t)m.size() + 1)); /* cut anywhere */
+        else if (!truthful && OneIn(6))
+            m += Bytes(1 + Below(30)); /* bytes after the last structure */
         return m;
-    }
-
-    /* A 48-character MQ name field. */
-    static std::string Field(const std::string &name) {
-        std::string f = name.substr(0, 48);
-        f.resize(48, ' ');
-        return f;
     }
 
     std::string Mqsc() {
@@ -320,7 +178,7 @@ public:
                                             "",
                                             "*",
                                             "DEFINE"};
-        std::string s = texts[Below(sizeof texts / sizeof texts[0])];
+        std::string s = Pick(texts);
         if (OneIn(4))
             s += std::string(Below(3000), OneIn(2) ? ' ' : ')');
         if (OneIn(6))
@@ -344,30 +202,20 @@ public:
         switch (Below(6)) {
             case 0:
             case 1: {
-                MQLONG command =
-                    OneIn(4) ? Int() : commands[Below(sizeof commands / sizeof commands[0])];
+                MQLONG command = OneIn(4) ? Int() : Pick(commands);
                 return Pcf(OneIn(4) ? Int() : MQCFT_COMMAND, command, MQCFC_LAST, 0, OneIn(3),
                            OneIn(8) ? 20000 + Below(30000) : Below(400));
             }
             case 2: { /* an escape command whose text reaches the MQSC engine */
-                std::string text = Mqsc();
-                MQCFH cfh = MQCFH_DEFAULT;
-                cfh.Command = MQCMD_ESCAPE;
-                cfh.ParameterCount = 2;
-                std::string m((const char *)&cfh, sizeof cfh);
-                AddLong(&m, MQCFT_INTEGER);
-                AddLong(&m, 16);
-                AddLong(&m, MQIACF_ESCAPE_TYPE);
-                AddLong(&m, OneIn(5) ? Int() : MQET_MQSC);
-                size_t sl = (20 + text.size() + 3) & ~(size_t)3;
-                AddLong(&m, MQCFT_STRING);
-                AddLong(&m, OneIn(8) ? Int() : (MQLONG)sl);
-                AddLong(&m, MQCACF_ESCAPE_TEXT);
-                AddLong(&m, 0);
-                AddLong(&m, OneIn(8) ? Int() : (MQLONG)text.size());
-                m += text;
-                m.resize(m.size() + (sl - 20 - text.size()), '\0');
-                return m;
+                std::vector<MQBYTE> m = PCFMSG(MQCMD_ESCAPE, MQCFT_COMMAND)
+                                            .Control(MQCFC_LAST)
+                                            .Int(MQIACF_ESCAPE_TYPE, OneIn(5) ? Int() : MQET_MQSC)
+                                            .Str(MQCACF_ESCAPE_TEXT, Mqsc())
+                                            .bytes();
+                for (size_t at : {56, 68}) /* the text's StrucLength, StringLength */
+                    if (OneIn(8))
+                        Set(m, at, Int());
+                return std::string(m.begin(), m.end());
             }
             case 3:
                 return Mqsc();
@@ -402,20 +250,28 @@ protected:
     }
     /* Every message on a queue now, waiting at most waitMs for the first. */
     std::vector<GOTMSG> Drain(MQHOBJ o, MQLONG waitMs) {
-        std::vector<GOTMSG> got;
-        for (;;) {
-            GOTMSG g;
-            g.md = MQMD_DEFAULT;
-            MQLONG rc = Get(hConn, o, &g.body, &g.md, MQGMO_NO_SYNCPOINT, waitMs, 1048576);
-            if (rc != 0)
-                return got;
-            got.push_back(g);
+        std::vector<GOTMSG> got(1, GOTMSG{MQMD_DEFAULT, ""});
+        while (Get(hConn, o, &got.back().body, &got.back().md, MQGMO_NO_SYNCPOINT, waitMs,
+                   1 << 20) == 0) {
+            got.push_back(GOTMSG{MQMD_DEFAULT, ""});
             waitMs = 0;
         }
+        got.pop_back();
+        return got;
+    }
+    /* Wait until queue q is empty. */
+    void ExpectEmptied(const std::string &q) {
+        MQHOBJ o = MQHO_UNUSABLE_HOBJ;
+        ASSERT_EQ(Open(hConn, q.c_str(), MQOO_INQUIRE, &o), 0);
+        std::vector<MQLONG> d;
+        EXPECT_TRUE(WaitUntil(
+            [&] { return InqInts(hConn, o, {MQIA_CURRENT_Q_DEPTH}, &d) == 0 && d[0] == 0; }, 60000))
+            << q << " depth " << (d.empty() ? -1 : d[0]);
+        Close(hConn, &o);
     }
 
     /* A normal INQUIRE_Q_MGR through the agent gets one whole, correct
-     * reply that carries the queue manager's name and the agent's level. */
+     * reply that carries the queue manager's name. */
     void ExpectInquireQmgrAnswered() {
         ANSWER a = Ask({"--pcf", "INQUIRE_Q_MGR"});
         ASSERT_EQ(a.exitCode, 0) << a.out << Log().substr(0, 3000);
@@ -423,30 +279,11 @@ protected:
         EXPECT_TRUE(EndsWithOneLast(a));
         EXPECT_EQ(Num(Pcf(a.msgs[0]), "compCode"), MQCC_OK);
         const JVALUE *name = Param(a.msgs[0], MQCA_Q_MGR_NAME);
-        const JVALUE *level = Param(a.msgs[0], PARM_TORVIK_CMDLEVEL);
-        ASSERT_TRUE(name != nullptr && level != nullptr) << a.out;
+        ASSERT_TRUE(name != nullptr) << a.out;
         EXPECT_EQ(Str(*name, "value"), QM);
-        EXPECT_EQ(Num(*level, "value"), 940);
-    }
-
-    /* The queue manager still serves and the agent ends in order on STOP
-     * (a crash or sanitizer report of either fails the test anyway). */
-    void ExpectOrderlyEnd() {
-        ASSERT_FALSE(agent->Done()) << agent->Join().out.substr(0, 20000);
-        std::string out;
-        ASSERT_EQ(qm.Run({"status", QM}, &out), 0) << out;
-        EXPECT_NE(out.find("RUNNING"), std::string::npos) << out;
-        Disconnect(&hConn);
-        StopAgent();
     }
 
     MQHCONN hConn = MQHC_UNUSABLE_HCONN;
-};
-
-/* Where a request asks its replies to go. */
-struct REPLYTO {
-    const char *q;
-    const char *qmgr;
 };
 
 }  // namespace
@@ -462,12 +299,13 @@ TEST_F(RoutingRobustness, LyingRequestsOnTheInputQueueNeitherCrashNorHangTheAgen
         "certevent = no\nretrycount = 0\nmaxage = 2\nreqchkdelay = 1\nhobjttl = 1\n"
         "hobjchkdelay = 1\nmaxmsgsize = 32768\n");
 
-    static const REPLYTO replyTos[] = {{"FUZZ.REPLY", ""}, {"FUZZ.REPLY", ""},
-                                       {"FUZZ.REPLY", QM}, {"NO.SUCH.QUEUE", ""},
-                                       {"Q", "REMOTEQM"},  {"Q", "NO.SUCH.QMGR"},
-                                       {"FUZZ.VIA", ""},   {"FUZZ.SMALL", ""},
-                                       {"FUZZ.NOPUT", ""}, {"SYSTEM.DEFAULT.MODEL.QUEUE", ""},
-                                       {INPUT_Q, ""},      {nullptr, ""}};
+    static const std::pair<const char *, const char *> replyTos[] =
+        /* queue, manager */ {{"FUZZ.REPLY", ""}, {"FUZZ.REPLY", ""},
+                              {"FUZZ.REPLY", QM}, {"NO.SUCH.QUEUE", ""},
+                              {"Q", "REMOTEQM"},  {"Q", "NO.SUCH.QMGR"},
+                              {"FUZZ.VIA", ""},   {"FUZZ.SMALL", ""},
+                              {"FUZZ.NOPUT", ""}, {"SYSTEM.DEFAULT.MODEL.QUEUE", ""},
+                              {INPUT_Q, ""},      {nullptr, ""}};
     const std::string agentReplyQ = ActualReplyQueue(); /* the agent answers itself */
     ASSERT_FALSE(agentReplyQ.empty());
     static const char *const formats[] = {MQFMT_ADMIN,  MQFMT_ADMIN,     MQFMT_ADMIN,
@@ -476,11 +314,11 @@ TEST_F(RoutingRobustness, LyingRequestsOnTheInputQueueNeitherCrashNorHangTheAgen
     Liar liar(seed);
     const int maxMessages = 600;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
-    int sent = 0;
-    for (int i = 0; i < maxMessages && std::chrono::steady_clock::now() < deadline; i++) {
+    int i = 0;
+    for (; i < maxMessages && std::chrono::steady_clock::now() < deadline; i++) {
         MQMD md = MQMD_DEFAULT;
         md.MsgType = MQMT_REQUEST;
-        memcpy(md.Format, formats[liar.Below(sizeof formats / sizeof formats[0])], 8);
+        memcpy(md.Format, liar.Pick(formats), 8);
         std::string body = liar.RequestBody();
         uint32_t where = liar.Below(12);
         if (where == 0) {
@@ -488,7 +326,7 @@ TEST_F(RoutingRobustness, LyingRequestsOnTheInputQueueNeitherCrashNorHangTheAgen
             static const char *const simple[] = {"REPORT", "CHECKHOBJ", "CHECKREPL", "STARTCERT",
                                                  "stop",   "STOP ",     ""};
             if (liar.OneIn(2))
-                body = simple[liar.Below(sizeof simple / sizeof simple[0])];
+                body = liar.Pick(simple);
             if (body == "STOP")
                 body = "STOP?";
             if (liar.OneIn(2))
@@ -499,9 +337,9 @@ TEST_F(RoutingRobustness, LyingRequestsOnTheInputQueueNeitherCrashNorHangTheAgen
             memset(md.ReplyToQ, 'Q', sizeof md.ReplyToQ);
             memset(md.ReplyToQMgr, liar.OneIn(2) ? 'M' : 'Q', sizeof md.ReplyToQMgr);
         } else {
-            const REPLYTO &r = replyTos[liar.Below(sizeof replyTos / sizeof replyTos[0])];
-            SetName(md.ReplyToQ, sizeof md.ReplyToQ, r.q != nullptr ? r.q : agentReplyQ.c_str());
-            SetName(md.ReplyToQMgr, sizeof md.ReplyToQMgr, r.qmgr);
+            auto r = liar.Pick(replyTos);
+            SetName(md.ReplyToQ, sizeof md.ReplyToQ, r.first ? r.first : agentReplyQ.c_str());
+            SetName(md.ReplyToQMgr, sizeof md.ReplyToQMgr, r.second);
         }
         if (liar.OneIn(3))
             md.Report = liar.OneIn(2) ? (MQRO_PASS_MSG_ID | MQRO_PASS_CORREL_ID) : liar.Int();
@@ -518,29 +356,16 @@ TEST_F(RoutingRobustness, LyingRequestsOnTheInputQueueNeitherCrashNorHangTheAgen
             rc = Put1(hConn, INPUT_Q, body, &md);
         }
         ASSERT_EQ(rc, 0) << "put " << i;
-        sent++;
-        if (i % 100 == 99) {
-            ASSERT_FALSE(agent->Done()) << "after " << i << " messages\n"
-                                        << agent->Join().out.substr(0, 20000);
-        }
     }
-    EXPECT_GT(sent, 50) << "the fuzzing did not get going";
+    EXPECT_GT(i, 50) << "the fuzzing did not get going";
 
     /* The agent takes everything off its queue. */
-    MQHOBJ input = MQHO_UNUSABLE_HOBJ;
-    ASSERT_EQ(Open(hConn, INPUT_Q, MQOO_INQUIRE, &input), 0);
-    std::vector<MQLONG> depth;
-    EXPECT_TRUE(WaitUntil(
-        [&] { return InqInts(hConn, input, {MQIA_CURRENT_Q_DEPTH}, &depth) == 0 && depth[0] == 0; },
-        60000))
-        << "depth " << (depth.empty() ? -1 : depth[0]);
-    Close(hConn, &input);
+    ExpectEmptied(INPUT_Q);
 
     ExpectInquireQmgrAnswered(); /* it still answers a normal request */
 
-    std::string log = Log();
-    EXPECT_NE(log.find("CVLA212E"), std::string::npos) << "no simple command was refused";
-    ExpectOrderlyEnd();
+    EXPECT_NE(Log().find("CVLA212E"), std::string::npos) << "no simple command was refused";
+    StopAgent(); /* in order (a crash or a sanitizer report fails the test anyway) */
 }
 
 TEST_F(RoutingRobustness, LyingRepliesToPendingRequestsNeitherCrashNorHangTheAgent) {
@@ -566,6 +391,13 @@ TEST_F(RoutingRobustness, LyingRepliesToPendingRequestsNeitherCrashNorHangTheAge
     static const char *const formats[] = {MQFMT_ADMIN,  MQFMT_ADMIN,     MQFMT_ADMIN,
                                           MQFMT_ADMIN,  MQFMT_COMMAND_1, MQFMT_COMMAND_2,
                                           MQFMT_STRING, MQFMT_NONE,      "\xff\x01garb\x7f"};
+    auto putReply = [&](const std::string &msgId, const char *format, const std::string &body) {
+        MQMD md = MQMD_DEFAULT;
+        md.MsgType = MQMT_REPLY;
+        memcpy(md.MsgId, msgId.data(), 24);
+        memcpy(md.Format, format, 8);
+        return Put1(hConn, agentReplyQ.c_str(), body, &md);
+    };
     Liar liar(seed);
     std::vector<std::string> sentReplies; /* every reply that matched a request */
     int strays = 0;                       /* replies that match nothing */
@@ -577,21 +409,19 @@ TEST_F(RoutingRobustness, LyingRepliesToPendingRequestsNeitherCrashNorHangTheAge
         std::vector<MQLONG> commandOf;
         int n = 1 + (int)liar.Below(5);
         for (int i = 0; i < n; i++) {
-            MQLONG command = commandCodes[liar.Below(sizeof commandCodes / sizeof commandCodes[0])];
-            MQCFH cfh = MQCFH_DEFAULT;
-            cfh.Command = command;
+            MQLONG command = liar.Pick(commandCodes);
             MQMD md = MQMD_DEFAULT;
             memcpy(md.Format, MQFMT_ADMIN, 8);
             md.MsgType = MQMT_REQUEST;
             SetName(md.ReplyToQ, sizeof md.ReplyToQ, "FUZZ.REPLY");
             if (liar.OneIn(2))
                 md.Report = MQRO_PASS_MSG_ID | MQRO_PASS_CORREL_ID;
-            ASSERT_EQ(Put1(hConn, INPUT_Q, std::string((const char *)&cfh, sizeof cfh), &md), 0);
+            std::string body = Body(PCFMSG(command, MQCFT_COMMAND).Control(MQCFC_LAST));
+            ASSERT_EQ(Put1(hConn, INPUT_Q, body, &md), 0);
             commandOf.push_back(command);
         }
         for (int i = 0; i < n; i++) {
-            GOTMSG cmd;
-            cmd.md = MQMD_DEFAULT;
+            GOTMSG cmd{MQMD_DEFAULT, ""};
             ASSERT_EQ(Get(hConn, commands, &cmd.body, &cmd.md, MQGMO_NO_SYNCPOINT, 30000), 0)
                 << "the agent forwarded nothing\n"
                 << Log().substr(0, 3000);
@@ -602,11 +432,7 @@ TEST_F(RoutingRobustness, LyingRepliesToPendingRequestsNeitherCrashNorHangTheAge
         for (int i = 0; i < n; i++) {
             int k = (int)liar.Below(7);
             for (int j = 0; j < k; j++) {
-                MQMD md = MQMD_DEFAULT;
-                md.MsgType = MQMT_REPLY;
-                memcpy(md.MsgId, forwarded[i].data(), 24);
-                const char *format = formats[liar.Below(sizeof formats / sizeof formats[0])];
-                memcpy(md.Format, format, 8);
+                const char *format = liar.Pick(formats);
                 bool last = j == k - 1 && liar.OneIn(2);
                 std::string body;
                 if (memcmp(format, MQFMT_ADMIN, 8) == 0) {
@@ -626,57 +452,43 @@ TEST_F(RoutingRobustness, LyingRepliesToPendingRequestsNeitherCrashNorHangTheAge
                                                         "CSQ9023E",
                                                         "CSQ",
                                                         ""};
-                    body = lines[liar.Below(sizeof lines / sizeof lines[0])];
+                    body = liar.Pick(lines);
                     if (liar.OneIn(5))
                         body += liar.Bytes(liar.OneIn(4) ? 70000 : liar.Below(100));
                 } else {
                     body = liar.Bytes(liar.OneIn(10) ? 70000 : liar.Below(500));
                 }
-                ASSERT_EQ(Put1(hConn, agentReplyQ.c_str(), body, &md), 0);
+                ASSERT_EQ(putReply(forwarded[i], format, body), 0);
                 sentReplies.push_back(body);
             }
-            if (liar.OneIn(4)) {
-                /* a reply that matches nothing */
-                MQMD md = MQMD_DEFAULT;
-                md.MsgType = MQMT_REPLY;
-                memcpy(md.MsgId, liar.Bytes(24).data(), 24);
-                memcpy(md.Format, MQFMT_ADMIN, 8);
+            if (liar.OneIn(4)) { /* a reply that matches nothing */
                 std::string stray = liar.Pcf(MQCFT_RESPONSE, MQCMD_INQUIRE_Q, MQCFC_LAST, 0,
                                              liar.OneIn(2), liar.Below(3000));
-                ASSERT_EQ(Put1(hConn, agentReplyQ.c_str(), stray, &md), 0);
+                ASSERT_EQ(putReply(liar.Bytes(24), MQFMT_ADMIN, stray), 0);
                 strays++;
             }
         }
-        std::vector<GOTMSG> now = Drain(replies, 0);
-        received.insert(received.end(), now.begin(), now.end());
-        ASSERT_FALSE(agent->Done()) << "in round " << round << "\n"
-                                    << agent->Join().out.substr(0, 20000);
+        for (const GOTMSG &g : Drain(replies, 0))
+            received.push_back(g);
     }
     EXPECT_GT(sentReplies.size(), 20u) << "the fuzzing did not get going";
 
     /* Every request has been answered or aged out (maxage 3): the agent's
      * reply queue is empty and the table drains, which a REPORT shows. */
-    MQHOBJ agentQ = MQHO_UNUSABLE_HOBJ;
-    ASSERT_EQ(Open(hConn, agentReplyQ.c_str(), MQOO_INQUIRE, &agentQ), 0);
-    std::vector<MQLONG> depth;
-    EXPECT_TRUE(WaitUntil(
-        [&] {
-            return InqInts(hConn, agentQ, {MQIA_CURRENT_Q_DEPTH}, &depth) == 0 && depth[0] == 0;
-        },
-        60000));
-    Close(hConn, &agentQ);
+    ExpectEmptied(agentReplyQ);
     EXPECT_TRUE(LogHas("CVLA303E Ageing out request", 30)) << "nothing was left to age out";
-    std::vector<GOTMSG> rest = Drain(replies, 6000);
-    received.insert(received.end(), rest.begin(), rest.end());
+    for (const GOTMSG &g : Drain(replies, 6000))
+        received.push_back(g);
     ASSERT_FALSE(received.empty());
 
     /* What reached the requester: merged replies are sound PCF, and only a
      * single reply that alone exceeds the limit is longer than it. */
     for (const GOTMSG &g : received) {
         const std::string &m = g.body;
-        bool admin = memcmp(g.md.Format, MQFMT_ADMIN, 8) == 0;
-        if (admin && m.size() >= sizeof(MQCFH) && (LongAt(m, 20) & CONTROL_MERGED) != 0) {
-            EXPECT_TRUE(SoundPcf(m)) << "a merged reply of " << m.size() << " bytes: " << Hex(m);
+        if (memcmp(g.md.Format, MQFMT_ADMIN, 8) == 0 && (Get(m, 20) & CONTROL_MERGED) != 0) {
+            SCOPED_TRACE("a merged reply of " + std::to_string(m.size()) + " bytes");
+            EXPECT_EQ(Get(m, 4), (MQLONG)sizeof(MQCFH));
+            ReadParms(std::vector<MQBYTE>(m.begin(), m.end()));
         }
         if ((MQLONG)m.size() > maxMsgSize) {
             bool single = false;
@@ -686,13 +498,12 @@ TEST_F(RoutingRobustness, LyingRepliesToPendingRequestsNeitherCrashNorHangTheAge
             EXPECT_TRUE(single) << "a message of " << m.size() << " bytes, over " << maxMsgSize;
         }
     }
-    std::string log = Log();
-    EXPECT_GE(CountOf(log, "CVLA302E Unrecognised reply received MsgId: "), strays);
+    EXPECT_GE(CountOf(Log(), "CVLA302E Unrecognised reply received MsgId: "), strays);
 
     /* The command server back: a normal request is answered correctly. */
     Mqsim({"cmdserver", QM, "start"});
     ExpectInquireQmgrAnswered();
     Close(hConn, &replies);
     Close(hConn, &commands);
-    ExpectOrderlyEnd();
+    StopAgent(); /* in order (a crash or a sanitizer report fails the test anyway) */
 }

@@ -1,10 +1,11 @@
 /* routing_e2e_test.cpp -- requests routed through a running TORVIK to the
  * stand-in queue manager's command server and back to mqcmd: consolidation
- * of thousands of replies, replies through a remote queue manager and the
- * agent's own DISPLAY CERT command in each form. The rules behind them
- * (identifiers, compression and coalescing switches, agent parameters,
- * small reply queues, z/OS joining, floods) are tested on the modules;
- * faults with requests in flight in the fault matrix.
+ * of thousands of replies and replies through a remote queue manager. The
+ * rules behind them (identifiers, compression and coalescing switches,
+ * agent parameters, small reply queues, z/OS joining, floods, the forms of
+ * the agent's own DISPLAY CERT replies) are tested on the modules; faults
+ * with requests in flight in the fault matrix, DISPLAY CERT in each form
+ * in the certificate suite.
  */
 #include <gtest/gtest.h>
 
@@ -80,44 +81,4 @@ TEST_F(RoutingEndToEnd, FiveThousandQueuesArriveInAtMostTenMessages) {
     EXPECT_LT(Num(routed.summary, "bytes"), Num(direct.summary, "bytes") * 7 / 10)
         << "compression saves at least 30%";
     EXPECT_TRUE(EndsWithOneLast(routed));
-}
-
-/* TORVIK's own command in each form: a syntax error comes back as CVLA601E
- * and the help text, as two text replies or two escape responses; other
- * escape commands still reach the command server; PCF 9500 is the agent's
- * own (here the queue manager has no key repository: 2381). */
-TEST_F(RoutingEndToEnd, DisplayCertIsAnsweredByTheAgentInTheFormItCameIn) {
-    StartQueueManager();
-    StartAgent("certevent = no\n");
-    const std::string segment =
-        "CVLA601E Syntax error detected at or near end of command segment below:-\nDIS CERT\n";
-    const std::string helpStart = "CVLA620E Valid syntax for the TORVIK command:\n";
-
-    ANSWER a = Ask({"--linger", "1500", "--mqsc", "DIS CERT"});
-    ASSERT_EQ(a.msgs.size(), 2u) << a.out << Log();
-    EXPECT_EQ(Str(a.msgs[0], "format"), "MQSTR   ");
-    EXPECT_EQ(Str(a.msgs[0], "text"), segment);
-    EXPECT_EQ(Str(a.msgs[1], "text").substr(0, helpStart.size()), helpStart);
-
-    a = Ask({"--linger", "1500", "--escape", "DIS CERT"});
-    ASSERT_EQ(a.msgs.size(), 2u) << a.out;
-    for (size_t i = 0; i < 2; i++) {
-        EXPECT_EQ(Num(Pcf(a.msgs[i]), "reason"), 3008);
-        ASSERT_EQ(Params(a.msgs[i]).size(), 2u);
-        std::string text = Str(Params(a.msgs[i])[1], "value");
-        EXPECT_EQ(i == 0 ? text : text.substr(0, helpStart.size()), i == 0 ? segment : helpStart);
-    }
-
-    a = Ask({"--escape", "DISPLAY QMGR"});
-    ASSERT_EQ(a.exitCode, 0) << a.out;
-    ASSERT_FALSE(a.msgs.empty());
-    EXPECT_EQ(Num(Pcf(a.msgs[0]), "compCode"), 0) << a.out;
-    EXPECT_NE(a.out.find("QMNAME"), std::string::npos) << a.out;
-
-    a = Ask({"--pcf", "9500"});
-    ASSERT_EQ(a.exitCode, 0) << a.out;
-    ASSERT_EQ(a.msgs.size(), 1u) << a.out;
-    EXPECT_EQ(Num(Pcf(a.msgs[0]), "command"), 9500);
-    EXPECT_EQ(Num(Pcf(a.msgs[0]), "reason"), 2381);
-    EXPECT_EQ(Log().find("CVLA107E"), std::string::npos) << Log();
 }

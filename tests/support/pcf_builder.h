@@ -22,6 +22,12 @@ inline MQLONG Get(const std::vector<MQBYTE> &m, size_t at) {
         memcpy(&v, m.data() + at, 4);
     return v;
 }
+inline MQLONG Get(const std::string &m, size_t at) {
+    MQLONG v = 0;
+    if (at + 4 <= m.size())
+        memcpy(&v, m.data() + at, 4);
+    return v;
+}
 inline void Set(std::vector<MQBYTE> &m, size_t at, MQLONG v) {
     memcpy(m.data() + at, &v, 4);
 }
@@ -170,15 +176,17 @@ struct Parm {
     std::vector<std::string> strs; /* MQCFSL */
 };
 
-/* The parameters of a sound PCF message (fails the test when it is not). */
+/* The parameters of a sound PCF message (fails the test when it is not);
+ * a group's members are read after it. */
 inline std::vector<Parm> ReadParms(const std::vector<MQBYTE> &m) {
     std::vector<Parm> out;
     EXPECT_GE(m.size(), 36u);
     if (m.size() < 36)
         return out;
     size_t pos = 36;
-    MQLONG count = Get(m, 32);
-    for (MQLONG i = 0; i < count; i++) {
+    int64_t count = Get(m, 32);
+    EXPECT_GE(count, 0);
+    for (int64_t i = 0; i < count; i++) {
         EXPECT_LE(pos + 8, m.size()) << "parameter " << i << " of " << count;
         if (pos + 8 > m.size())
             return out;
@@ -193,9 +201,15 @@ inline std::vector<Parm> ReadParms(const std::vector<MQBYTE> &m) {
             return out;
         if (p.type == MQCFT_INTEGER)
             p.value = Get(m, pos + 12);
-        if (p.type == MQCFT_STRING) {
+        if (p.type == MQCFT_STRING) { /* (text left empty when its length lies) */
             p.stringLength = Get(m, pos + 16);
-            p.text.assign((const char *)m.data() + pos + 20, (size_t)p.stringLength);
+            if (p.stringLength >= 0 && p.stringLength <= p.strucLength - 20)
+                p.text.assign((const char *)m.data() + pos + 20, (size_t)p.stringLength);
+        }
+        if (p.type == MQCFT_GROUP) {
+            p.value = Get(m, pos + 12);
+            EXPECT_TRUE(p.strucLength >= 16 && p.value >= 0) << "group " << p.parameter;
+            count += p.value > 0 ? p.value : 0;
         }
         MQLONG n = Get(m, pos + 12), each = Get(m, pos + 20);
         if (p.type == MQCFT_BYTE_STRING && n >= 0 && 16 + n <= p.strucLength)

@@ -7,8 +7,6 @@
  *
  * Input: lines ended by line feeds; a line holding "Details:" switches
  * from the listing to the details of the records found so far. */
-#include <cstdlib>
-#include <cstring>
 #include <ctime>
 #include <string>
 #include <vector>
@@ -19,17 +17,13 @@
 
 namespace {
 
-void CheckText(const char *field, size_t size) {
-    FUZZ_CHECK(memchr(field, '\0', size) != nullptr);
-}
-
 /* t written as the tool writes a date in GMT reads back as t. */
 void CheckDateRoundTrip(int64_t t) {
     static const char *const months[12] = {"January",   "February", "March",    "April",
                                            "May",       "June",     "July",     "August",
                                            "September", "October",  "November", "December"};
     const time_t when = (time_t)t;
-    struct tm tm;
+    struct tm tm; /* years 1 to 9998 only: the tool's four-digit form */
     if (gmtime_r(&when, &tm) == nullptr || tm.tm_year + 1900 < 1 || tm.tm_year + 1900 > 9998)
         return;
     char text[80];
@@ -57,26 +51,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     for (const std::string &line : lines) {
         /* Each line in a block of its own size, so any overrun is caught. */
         std::vector<char> copy(line.c_str(), line.c_str() + line.size() + 1);
-        if (line.find("Details:") != std::string::npos) {
+        if (line.find("Details:") != std::string::npos)
             details = true;
-        } else if (!details) {
+        else if (!details)
             ParseListLine(ctx, copy.data());
-        } else {
-            for (CERTREC *rec = ctx->certs; rec != nullptr; rec = rec->next)
-                ParseDetailsLine(rec, copy.data());
-        }
+        for (CERTREC *rec = ctx->certs; details && rec != nullptr; rec = rec->next)
+            ParseDetailsLine(rec, copy.data());
         const int64_t t = ParseCertDate(copy.data());
         if (t != CERT_TIME_UNKNOWN)
             CheckDateRoundTrip(t);
     }
-    CheckText(ctx->gskitId, sizeof ctx->gskitId);
+    FUZZ_TERMINATED(ctx->gskitId);
     for (CERTREC *rec = ctx->certs; rec != nullptr; rec = rec->next) {
-        CheckText(rec->label, sizeof rec->label);
-        FUZZ_CHECK(rec->label[0] != '\0');
-        CheckText(rec->subject, sizeof rec->subject);
-        CheckText(rec->issuer, sizeof rec->issuer);
-        CheckText(rec->serial, sizeof rec->serial);
-        FUZZ_CHECK(rec->keySize >= 0);
+        FUZZ_TERMINATED(rec->label);
+        FUZZ_TERMINATED(rec->subject);
+        FUZZ_TERMINATED(rec->issuer);
+        FUZZ_TERMINATED(rec->serial);
+        FUZZ_CHECK(rec->label[0] != '\0' && rec->keySize >= 0);
         FUZZ_CHECK(rec->usage >= CERT_USAGE_PERSONAL && rec->usage <= CERT_USAGE_VALIDATION);
         SetSecondsLeft(rec, 1800000000);
     }

@@ -1,14 +1,15 @@
 /* fuzz_expr.cpp -- CompileExpression over any filter text, and a compiled
  * filter evaluated against a certificate record of any content: a failed
- * compile gives a message, a compiled filter's result is the same however
- * often it is evaluated, and every block is released with the filter.
+ * compile gives a message of text (printable, or bytes the filter holds),
+ * a compiled filter's result is the same however often it is evaluated and
+ * a failed evaluation's message is text too, and every block is released
+ * with the filter.
  *
  * Input: the filter text up to the first NUL; after it the record: 44 bytes
  * of numbers (keySize, qmgrCert, usage, isDefault, trusted, notBefore,
  * notAfter, secondsLeft) and the label, subject, issuer and serial, each
  * ended by a line feed. */
-#include <cstdlib>
-#include <cstring>
+#include <algorithm>
 #include <string>
 
 #include "expr/expr.h"
@@ -20,10 +21,7 @@ namespace {
 /* The next line-feed-ended piece of [*at, end) into dest, cut to fit. */
 void TakeField(const char **at, const char *end, char *dest, size_t destSize) {
     const char *nl = static_cast<const char *>(memchr(*at, '\n', (size_t)(end - *at)));
-    const char *stop = nl != nullptr ? nl : end;
-    size_t n = (size_t)(stop - *at);
-    if (n > destSize - 1)
-        n = destSize - 1;
+    const size_t n = std::min((size_t)((nl != nullptr ? nl : end) - *at), destSize - 1);
     memcpy(dest, *at, n);
     dest[n] = '\0';
     *at = nl != nullptr ? nl + 1 : end;
@@ -38,14 +36,9 @@ void FillRecord(CERTREC *rec, const char *at, const char *end) {
         memcpy(times, at + 20, sizeof times);
         at += 44;
     }
-    rec->keySize = ints[0];
-    rec->qmgrCert = ints[1];
-    rec->usage = ints[2];
-    rec->isDefault = ints[3];
-    rec->trusted = ints[4];
-    rec->notBefore = times[0];
-    rec->notAfter = times[1];
-    rec->secondsLeft = times[2];
+    rec->keySize = ints[0], rec->qmgrCert = ints[1], rec->usage = ints[2];
+    rec->isDefault = ints[3], rec->trusted = ints[4];
+    rec->notBefore = times[0], rec->notAfter = times[1], rec->secondsLeft = times[2];
     TakeField(&at, end, rec->label, sizeof rec->label);
     TakeField(&at, end, rec->subject, sizeof rec->subject);
     TakeField(&at, end, rec->issuer, sizeof rec->issuer);
@@ -61,6 +54,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const char *begin = reinterpret_cast<const char *>(data), *end = begin + size;
     const char *nul = static_cast<const char *>(memchr(begin, '\0', size));
     const std::string text(begin, nul != nullptr ? nul : end); /* its own NUL-ended copy */
+    std::bitset<256> carried;
+    for (unsigned char c : text)
+        carried.set(c);
     CERTREC *rec = static_cast<CERTREC *>(calloc(1, sizeof(CERTREC)));
     FillRecord(rec, nul != nullptr ? nul + 1 : end, end);
 
@@ -70,11 +66,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     ExprContext *filter = CompileExpression(text.c_str(), &caller, &message);
     if (filter == nullptr) {
         FUZZ_CHECK(message != nullptr && strlen(message) > 0);
+        FUZZ_CHECK(FuzzIsText(message, strlen(message), carried));
         CSFreeMem(message);
     } else {
         FUZZ_CHECK(message == nullptr);
         const int first = ExprMatches(filter, rec);
         FUZZ_CHECK(ExprMatches(filter, rec) == first);
+        for (size_t i = 0; i < size; i++) /* the message may quote the record */
+            carried.set(data[i]);
+        const char *why = filter->message;
+        FUZZ_CHECK(first || why == nullptr || FuzzIsText(why, strlen(why), carried));
         CERTREC zero;
         memset(&zero, 0, sizeof zero);
         InitCertRecord(&zero);

@@ -7,32 +7,13 @@
  *
  * Input: byte 0 selects the form (bit 0: an escape command, else MQSC text;
  * bit 1: the request is an escape request), the rest is the message. */
-#include <cstdlib>
 #include <vector>
 
 #include "fuzz_support.h"
 #include "mqsc/mqsc_translate.h"
-#include "pcf/pcf.h"
 #include "routing/routing_fixture.h"
 
 namespace {
-
-/* Read msg to its end: 1 when every structure lies inside it, the last one
- * ends exactly at its end and no parameter is left unread. */
-bool ReadsBackWhole(const MQBYTE *msg, MQLONG length) {
-    PCFCTX ctx;
-    if (PCFStartRead(&ctx, msg, length) != MQRC_NONE)
-        return false;
-    for (;;) {
-        MQLONG type, id, len, count, cc, rc;
-        const MQBYTE *value;
-        PCFNextParm(&ctx, &type, &id, &value, &len, &count, &cc, &rc);
-        if (rc == PCF_END_OF_PARMS)
-            return ctx.depth == 0 && ctx.offset == length;
-        if (cc != MQCC_OK)
-            return false;
-    }
-}
 
 int Handed = 0;
 
@@ -42,7 +23,7 @@ MQLONG CheckDisplayCert(REQUEST *, MQMD *, MQBYTE *msg, MQLONG length) {
     const MQCFH *cfh = reinterpret_cast<const MQCFH *>(msg);
     FUZZ_CHECK(cfh->Type == MQCFT_COMMAND && cfh->Command == CVL_CMD_DISPLAY_CERTIFICATE &&
                cfh->Control == MQCFC_LAST);
-    FUZZ_CHECK(ReadsBackWhole(msg, length));
+    FUZZ_CHECK(FuzzReadsBackWhole(msg, length));
     return MQRC_NONE;
 }
 
@@ -70,19 +51,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     Handed = 0;
     REQUEST *req = h->Requester();
     req->requestType = (data[0] & 2) ? REQTYPE_ESCAPE : REQTYPE_MQSC;
-    /* An exact-size heap copy without a NUL after it. */
-    std::vector<MQBYTE> msg(data + 1, data + size);
+    std::vector<MQBYTE> msg(data + 1, data + size); /* exact size, no NUL after it */
     MQMD md = MQMD_DEFAULT;
-    MQLONG rc;
-    if (data[0] & 1)
-        rc = UnwrapEscapeCommand(req, &md, msg.data(), (MQLONG)msg.size());
-    else
-        rc = TranslateMqscCommand(req, &md, (const char *)msg.data(), (MQLONG)msg.size());
+    const MQLONG rc = (data[0] & 1) ? UnwrapEscapeCommand(req, &md, msg.data(), (MQLONG)msg.size())
+                                    : TranslateMqscCommand(req, &md, (const char *)msg.data(),
+                                                           (MQLONG)msg.size());
     FUZZ_CHECK(Handed <= 1 && (Handed == 0 || rc == MQRC_NONE));
     for (const rtest::PutRecord &put : fakemq::Puts()) {
         FUZZ_CHECK(put.data.size() <= (size_t)PCF_MESSAGE_SIZE);
         if (req->requestType == REQTYPE_ESCAPE)
-            FUZZ_CHECK(ReadsBackWhole(put.data.data(), (MQLONG)put.data.size()));
+            FUZZ_CHECK(FuzzReadsBackWhole(put.data.data(), (MQLONG)put.data.size()));
     }
     FreeRequest(req);
     h->End();

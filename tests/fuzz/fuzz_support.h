@@ -3,11 +3,14 @@
  * run of millions of inputs neither prints nor fills a disk. */
 #pragma once
 
+#include <bitset>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "config/settings.h"
 #include "log/output.h"
+#include "pcf/pcf.h"
 
 /* Put Settings back to their defaults, log to the null device, no console
  * echo. The null device is opened once per process. */
@@ -26,4 +29,29 @@ inline void QuietSettings(void) {
 [[noreturn]] inline void FuzzCheckFailed(const char *what, const char *file, int line) {
     fprintf(stderr, "%s:%d: property does not hold: %s\n", file, line, what);
     abort();
+}
+
+/* A field ends with a NUL inside its own size. */
+#define FUZZ_TERMINATED(field) FUZZ_CHECK(memchr(field, '\0', sizeof(field)) != nullptr)
+
+/* Every byte of [s, s + n) is printable, a line end, or one of extra (bytes
+ * the input itself carried). */
+inline bool FuzzIsText(const char *s, size_t n, const std::bitset<256> &extra = {}) {
+    for (size_t i = 0; i < n; i++) {
+        const unsigned char c = (unsigned char)s[i];
+        if (!((c >= 0x20 && c < 0x7F) || c == '\n' || extra.test(c)))
+            return false;
+    }
+    return true;
+}
+
+/* msg reads with PCFNextParm exactly to its end, every group left. */
+inline bool FuzzReadsBackWhole(const MQBYTE *msg, MQLONG length) {
+    PCFCTX ctx;
+    PCFPARM parm;
+    if (PCFStartRead(&ctx, msg, length) != MQRC_NONE)
+        return false;
+    while (PCFNext(&ctx, &parm) == 1) {
+    }
+    return parm.reason == PCF_END_OF_PARMS && ctx.depth == 0 && ctx.offset == length;
 }

@@ -14,14 +14,12 @@
 #include <vector>
 
 #include "config/settings.h"
-#include "core/test_support.h"
+#include "support/process.h"
 #include "core/agent.h"
 #include "core/workers.h"
 #include "log/cs.h"
 
 namespace {
-
-using tvtest::WaitFor;
 
 /* A call that blocks until its gate opens. */
 struct GATE {
@@ -64,25 +62,25 @@ protected:
 TEST_F(Workers, GrowOnlyWhenNoWorkerIsIdle) {
     GATE first, second;
     ASSERT_EQ(QueueCall(BlockingCall, &first), 0);
-    ASSERT_TRUE(WaitFor([&] { return first.entered.load() == 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return first.entered.load() == 1; }));
     EXPECT_EQ(LiveWorkerThreads.load(), 1);
     EXPECT_EQ(IdleWorkerThreads.load(), 0);
 
     /* The first worker is busy: a second call makes a second thread. */
     ASSERT_EQ(QueueCall(BlockingCall, &second), 0);
-    ASSERT_TRUE(WaitFor([&] { return second.entered.load() == 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return second.entered.load() == 1; }));
     EXPECT_EQ(LiveWorkerThreads.load(), 2);
 
     first.open = 1;
     second.open = 1;
-    ASSERT_TRUE(WaitFor([] { return IdleWorkerThreads.load() == 2; }));
+    ASSERT_TRUE(WaitUntil([] { return IdleWorkerThreads.load() == 2; }));
 
     /* Two idle workers: a call makes no thread. */
     GATE third;
     third.open = 1;
     ASSERT_EQ(QueueCall(BlockingCall, &third), 0);
-    ASSERT_TRUE(WaitFor([&] { return third.entered.load() == 1; }));
-    ASSERT_TRUE(WaitFor([] { return IdleWorkerThreads.load() == 2; }));
+    ASSERT_TRUE(WaitUntil([&] { return third.entered.load() == 1; }));
+    ASSERT_TRUE(WaitUntil([] { return IdleWorkerThreads.load() == 2; }));
     EXPECT_EQ(LiveWorkerThreads.load(), 2);
     EXPECT_EQ(FirstQueuedCall(), nullptr);
     /* Running workers keep the pool busy until the stop. */
@@ -92,7 +90,7 @@ TEST_F(Workers, GrowOnlyWhenNoWorkerIsIdle) {
 TEST_F(Workers, RunEveryQueuedCallExactlyOnce) {
     GATE gate;
     ASSERT_EQ(QueueCall(BlockingCall, &gate), 0);
-    ASSERT_TRUE(WaitFor([&] { return gate.entered.load() == 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return gate.entered.load() == 1; }));
     {
         std::lock_guard<std::mutex> guard(OrderLock);
         Order.clear();
@@ -105,13 +103,13 @@ TEST_F(Workers, RunEveryQueuedCallExactlyOnce) {
     std::thread other(queueRange, 500, 1000);
     queueRange(0, 500);
     other.join();
-    ASSERT_TRUE(WaitFor([] {
+    ASSERT_TRUE(WaitUntil([] {
         std::lock_guard<std::mutex> guard(OrderLock);
         return Order.size() >= 1000;
     }));
     gate.open = 1;
     /* The blocked call reads the gate until it returns. */
-    ASSERT_TRUE(WaitFor([&] { return gate.left.load() == 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return gate.left.load() == 1; }));
     std::lock_guard<std::mutex> guard(OrderLock);
     std::vector<int> seen(1000, 0);
     for (int n : Order)
@@ -137,17 +135,17 @@ TEST_F(Workers, EveryCallQueuedAtOnceToIdleWorkersRuns) {
         GATE gate;
         for (int i = 0; i < workers; i++)
             ASSERT_EQ(QueueCall(BlockingCall, &gate), 0);
-        ASSERT_TRUE(WaitFor([&] { return gate.entered.load() == workers; }));
+        ASSERT_TRUE(WaitUntil([&] { return gate.entered.load() == workers; }));
         gate.open = 1;
-        ASSERT_TRUE(WaitFor([&] { return gate.left.load() == workers; }));
+        ASSERT_TRUE(WaitUntil([&] { return gate.left.load() == workers; }));
         for (int round = 0; round < 400; round++) {
             ASSERT_TRUE(
-                WaitFor([] { return IdleWorkerThreads.load() == LiveWorkerThreads.load(); }));
+                WaitUntil([] { return IdleWorkerThreads.load() == LiveWorkerThreads.load(); }));
             RoundCalls = 0;
             int calls = 1 + round % (2 * workers + 2);
             for (int i = 0; i < calls; i++)
                 ASSERT_EQ(QueueCall(CountCall, nullptr), 0);
-            ASSERT_TRUE(WaitFor([&] { return RoundCalls.load() == calls; }))
+            ASSERT_TRUE(WaitUntil([&] { return RoundCalls.load() == calls; }))
                 << workers << " workers, round " << round << ": " << RoundCalls.load() << " of "
                 << calls << " calls ran";
         }
@@ -162,8 +160,8 @@ TEST_F(Workers, EndPromptlyOnceStoppedAndRunTheLastCall) {
     gate.open = 1;
     ASSERT_EQ(QueueCall(BlockingCall, &gate), 0);
     ASSERT_EQ(QueueCall(BlockingCall, &gate), 0);
-    ASSERT_TRUE(WaitFor([&] { return gate.entered.load() == 2; }));
-    ASSERT_TRUE(WaitFor([] { return IdleWorkerThreads.load() == LiveWorkerThreads.load(); }));
+    ASSERT_TRUE(WaitUntil([&] { return gate.entered.load() == 2; }));
+    ASSERT_TRUE(WaitUntil([] { return IdleWorkerThreads.load() == LiveWorkerThreads.load(); }));
 
     /* As at shutdown: stop flag, one last call, then the wait. */
     SetStopFlag();
@@ -191,12 +189,12 @@ TEST_F(Workers, ACallThatCannotBeAllocatedIsNotQueued) {
      * until the thread is joined). */
     gate.open = 1;
     ASSERT_EQ(QueueCall(BlockingCall, &gate), 0);
-    ASSERT_TRUE(WaitFor([&] { return gate.entered.load() == 1; }));
-    ASSERT_TRUE(WaitFor([] { return IdleWorkerThreads.load() == 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return gate.entered.load() == 1; }));
+    ASSERT_TRUE(WaitUntil([] { return IdleWorkerThreads.load() == 1; }));
     long withThread = CSMemBlocksInUse();
     ASSERT_EQ(QueueCall(BlockingCall, &gate), 0);
-    ASSERT_TRUE(WaitFor([&] { return gate.entered.load() == 2; }));
-    ASSERT_TRUE(WaitFor([&] { return CSMemBlocksInUse() == withThread; }));
+    ASSERT_TRUE(WaitUntil([&] { return gate.entered.load() == 2; }));
+    ASSERT_TRUE(WaitUntil([&] { return CSMemBlocksInUse() == withThread; }));
     SetStopFlag();
     ASSERT_EQ(WaitForWorkers(300), 1);
     EXPECT_EQ(CSMemBlocksInUse(), before);

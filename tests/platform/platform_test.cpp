@@ -39,24 +39,19 @@ bool HasPosixShell() {
 }  // namespace
 
 TEST(Threads, DetachedAndJoinableThreadsRunOnTheirOwnThreadIds) {
-    Flag f;
-    f.done = PLCreateEvent();
-    ASSERT_NE(f.done, nullptr);
-    ASSERT_EQ(PLCreateThread(SetFlagThread, &f, nullptr), 0);
-    ASSERT_EQ(PLWaitEvent(f.done, 20000), PL_WAIT_OK);
-    EXPECT_NE(f.value.load(), 0);
-    EXPECT_NE(static_cast<uint32_t>(f.value.load()), PLCurrentThreadId());
-
-    Flag g;
-    g.done = PLCreateEvent();
-    PLTHREAD t = nullptr;
-    ASSERT_EQ(PLCreateThread(SetFlagThread, &g, &t), 0);
-    ASSERT_EQ(PLJoinThread(t), 0);
-    EXPECT_NE(g.value.load(), 0);
-    EXPECT_NE(g.value.load(), f.value.load());
+    Flag f[2];
+    for (int joinable : {0, 1}) {
+        f[joinable].done = PLCreateEvent();
+        ASSERT_NE(f[joinable].done, nullptr);
+        PLTHREAD t = nullptr;
+        ASSERT_EQ(PLCreateThread(SetFlagThread, &f[joinable], joinable ? &t : nullptr), 0);
+        ASSERT_EQ(joinable ? PLJoinThread(t) : PLWaitEvent(f[joinable].done, 20000), 0);
+        EXPECT_NE(f[joinable].value.load(), 0);
+        EXPECT_NE(static_cast<uint32_t>(f[joinable].value.load()), PLCurrentThreadId());
+        PLDestroyEvent(f[joinable].done);
+    }
+    EXPECT_NE(f[0].value.load(), f[1].value.load());
     EXPECT_NE(PLCurrentThreadId(), 0u);
-    PLDestroyEvent(f.done);
-    PLDestroyEvent(g.done);
 }
 
 TEST(Event, ResetsAutomaticallySoOneSignalReleasesOneWait) {

@@ -29,24 +29,15 @@ const std::string Torvik = std::string(TV_BIN_DIR) + "/torvik" + PL_EXE_SUFFIX;
 const char LOG1[] = "TORVIK_Log01.txt"; /* the current log file */
 const std::string Separator = "---------------------------------------\n";
 
-struct RunResult {
-    int rc = -1;
-    int exitCode = -1;
-    std::string out;
-};
-
-RunResult RunProgram(const std::string &program, const std::vector<std::string> &args) {
+/* Run program to its end; a Windows program's "\r\n" is read as "\n". */
+tvtest::PROGRAMRESULT RunTorvik(const std::string &program, const std::vector<std::string> &args) {
     std::vector<std::string> argv{program};
     argv.insert(argv.end(), args.begin(), args.end());
-    tvtest::PROGRAMRESULT result = tvtest::RunProgram(argv, 60000, "", 1 << 20);
-    RunResult r;
-    r.rc = result.rc;
-    std::string out = result.out;
-    /* A Windows program's standard output is text: its "\r\n" is a "\n". */
-    for (size_t at = out.find("\r\n"); at != std::string::npos; at = out.find("\r\n", at))
-        out.erase(at, 1);
-    r.out = out;
-    r.proc.exitCode = result.proc.timedOut ? -2 : result.proc.exitCode;
+    tvtest::PROGRAMRESULT r = tvtest::RunProgram(argv, 60000, "", 1 << 20);
+    for (size_t at = r.out.find("\r\n"); at != std::string::npos; at = r.out.find("\r\n", at))
+        r.out.erase(at, 1);
+    EXPECT_EQ(r.rc, 0);
+    EXPECT_EQ(r.proc.timedOut, 0);
     return r;
 }
 

@@ -13,7 +13,8 @@
 
 namespace {
 
-/* ParseCommand on a command's bytes; the reason, with *bad the parameter. */
+/* ParseCommand on a command's bytes; the reason, with *bad the parameter.
+ * *out points into c, which must outlive it. */
 MQLONG Parse(const std::vector<MQBYTE> &c, MQLONG *bad = nullptr, CMDMSG *out = nullptr) {
     CMDMSG m;
     int cfhRead = 0;
@@ -29,7 +30,8 @@ TEST(CmdsrvParse, TakesAWellFormedCommandApartWithItsValues) {
     c.Padded(MQCA_Q_NAME, "APP.*", 48).Int(MQIA_Q_TYPE, MQQT_LOCAL);
     c.IntList(MQIACF_Q_ATTRS, {MQCA_Q_DESC, MQIA_CURRENT_Q_DEPTH});
     CMDMSG m;
-    ASSERT_EQ(Parse(c.bytes(), nullptr, &m), 0);
+    const std::vector<MQBYTE> bytes = c.bytes(); /* m points into it */
+    ASSERT_EQ(Parse(bytes, nullptr, &m), 0);
     EXPECT_EQ(m.cfh.Command, MQCMD_INQUIRE_Q);
     ASSERT_EQ(m.parms.size(), 3u);
     EXPECT_EQ(ParmString(FindParm(&m, MQCA_Q_NAME)), "APP.*"); /* padding removed */
@@ -97,7 +99,8 @@ TEST(CmdsrvParse, WalksGroupsAndBoundsTheirDepth) {
     tvtest::Pcf c = Cmd(MQCMD_INQUIRE_Q);
     c.Group(8000, 2).Int(1, 1).Int(2, 2).Str(MQCA_Q_NAME, "X").Count(2);
     CMDMSG m;
-    ASSERT_EQ(Parse(c.bytes(), nullptr, &m), 0);
+    const std::vector<MQBYTE> bytes = c.bytes(); /* m points into it */
+    ASSERT_EQ(Parse(bytes, nullptr, &m), 0);
     ASSERT_EQ(m.parms.size(), 4u);
     EXPECT_EQ(m.parms[1].depth, 1);
     EXPECT_EQ(m.parms[3].depth, 0);
@@ -140,7 +143,8 @@ TEST(CmdsrvParse, CheckParmsRefusesWrongTypesUnknownIdsDuplicatesAndMissingOnes)
     };
     for (const auto &r : rows) {
         CMDMSG m;
-        ASSERT_EQ(Parse(r.cmd.bytes(), nullptr, &m), 0);
+        const std::vector<MQBYTE> bytes = r.cmd.bytes(); /* m points into it */
+        ASSERT_EQ(Parse(bytes, nullptr, &m), 0);
         MQLONG bad = 0;
         EXPECT_EQ(CheckParms(&m, rules, 3, r.filters ? +any : nullptr, &bad), r.reason);
         if (r.parm != 0) {

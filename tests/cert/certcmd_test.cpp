@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "cert/certcmd.h"
-#include "core/test_support.h"
+#include "support/files.h"
 #include "routing/routing_fixture.h"
 
 namespace {

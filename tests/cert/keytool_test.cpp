@@ -11,7 +11,7 @@
 
 #include "cert/keytool.h"
 #include "config/settings.h"
-#include "core/test_support.h"
+#include "support/files.h"
 #include "log/cs.h"
 #include "mqconst/mqi.h"
 #include "platform/net.h"

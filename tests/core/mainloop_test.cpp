@@ -43,7 +43,7 @@ protected:
 TEST_F(Timers, OneStartCertAtATimeUntilTheCheckHasStartedThenPerCertfreq) {
     Settings.certFreq = 2; /* hours */
     EXPECT_EQ(RunTimers(now), 0);
-    ASSERT_TRUE(fakemq::WaitFor([&] { return CertPuts() == 1; }));
+    ASSERT_TRUE(fakemq::WaitUntil([&] { return CertPuts() == 1; }));
     EXPECT_EQ(fakemq::Puts()[0].name, "CORVEL.TORVIK.COMMAND.QUEUE");
     /* Not taken yet: later cycles send no other. */
     for (int i = 0; i < 5; i++)
@@ -56,22 +56,22 @@ TEST_F(Timers, OneStartCertAtATimeUntilTheCheckHasStartedThenPerCertfreq) {
     EXPECT_GE(started, now);
     EXPECT_EQ(RunTimers(started + 7200), 0); /* not more than certfreq yet */
     EXPECT_EQ(RunTimers(started + 7201), 0);
-    ASSERT_TRUE(fakemq::WaitFor([&] { return CertPuts() == 2; }));
+    ASSERT_TRUE(fakemq::WaitUntil([&] { return CertPuts() == 2; }));
 
     StartCertCheck();
     LastCertCheckStart.store(started);
     SetFlags(FLAG_CERTFREQ_MINUTES);
     EXPECT_EQ(RunTimers(started + 121), 0);
-    ASSERT_TRUE(fakemq::WaitFor([&] { return CertPuts() == 3; }));
+    ASSERT_TRUE(fakemq::WaitUntil([&] { return CertPuts() == 3; }));
     EXPECT_EQ(fakemq::Puts().size(), 3u);
 }
 
 TEST_F(Timers, AStartCertThatCouldNotBePutIsSentAgain) {
     fakemq::State().putFailures = {MQRC_Q_FULL};
     EXPECT_EQ(RunTimers(now), 0);
-    ASSERT_TRUE(fakemq::WaitFor([&] { return StartCertOutstanding.load() == 0; }));
+    ASSERT_TRUE(fakemq::WaitUntil([&] { return StartCertOutstanding.load() == 0; }));
     EXPECT_EQ(RunTimers(now), 0);
-    ASSERT_TRUE(fakemq::WaitFor([&] { return fakemq::Puts().size() == 2u; }));
+    ASSERT_TRUE(fakemq::WaitUntil([&] { return fakemq::Puts().size() == 2u; }));
     EXPECT_EQ(CertPuts(), 2);
 }
 
@@ -82,7 +82,7 @@ TEST_F(Timers, NoStartCertUnlessCertEventIsAsQmgrOrYes) {
     }
     Settings.certEvent.store(CERTEVENT_YES);
     EXPECT_EQ(RunTimers(now), 0);
-    ASSERT_TRUE(fakemq::WaitFor([&] { return CertPuts() == 1; }));
+    ASSERT_TRUE(fakemq::WaitUntil([&] { return CertPuts() == 1; }));
     SetStopFlag();
     WaitForWorkers(300);
     EXPECT_EQ(CertPuts(), 1);

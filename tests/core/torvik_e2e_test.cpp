@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "support/process.h"
-#include "core/test_support.h"
+#include "support/files.h"
 #include "platform/platform.h"
 
 using tvtest::CountOf;

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "core/test_support.h"
+#include "support/files.h"
 #include "support/process.h"
 
 using tvtest::CountOf;

@@ -13,7 +13,7 @@
 
 #include "config/settings.h"
 #include "core/agent.h"
-#include "core/test_support.h"
+#include "support/files.h"
 #include "log/output.h"
 
 using testing::internal::CaptureStdout;

@@ -189,7 +189,7 @@ TEST_F(HandleCache, MainThreadCheckOnlyAsksTheConsumerToClose) {
     /* Expired: CHECKHOBJ goes to the input queue through a worker; the
      * handle stays open for the consumer thread to close. */
     CheckHandleCacheAt(0, t0 + 11);
-    ASSERT_TRUE(fakemq::WaitFor([] { return !fakemq::Puts().empty(); }));
+    ASSERT_TRUE(fakemq::WaitUntil([] { return !fakemq::Puts().empty(); }));
     auto puts = fakemq::Puts();
     ASSERT_EQ(puts.size(), 1u);
     EXPECT_EQ(puts[0].hConn, fakemq::SECONDARY_HCONN);

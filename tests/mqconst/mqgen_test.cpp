@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include "core/test_support.h"
+#include "support/files.h"
 #include "support/process.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include <cstring>
 #include <string>
 
-#include "core/test_support.h"
+#include "support/files.h"
 #include "platform/platform.h"
 #include "support/process.h"
 

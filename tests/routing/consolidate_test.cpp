@@ -4,7 +4,7 @@
 #include <random>
 
 #include "routing_fixture.h"
-#include "core/test_support.h"
+#include "support/files.h"
 
 using namespace rtest;
 

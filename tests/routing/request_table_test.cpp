@@ -2,7 +2,7 @@
  * reply. */
 #include "core/workers.h"
 #include "routing_fixture.h"
-#include "../core/test_support.h"
+#include "support/files.h"
 
 using namespace rtest;
 
@@ -154,7 +154,7 @@ TEST_F(RequestTableTest, DetectingPassChangesNothingAndSendsOneCheckRepl) {
     AgeAt(now, 0);
     EXPECT_EQ(RequestCount.load(), 3);
     EXPECT_EQ(LastAgeingPass.load(), now);
-    ASSERT_TRUE(tvtest::WaitFor([] { return PutsTo(Settings.inputQName).size() >= 1; }));
+    ASSERT_TRUE(tvtest::WaitUntil([] { return PutsTo(Settings.inputQName).size() >= 1; }));
     std::vector<PutRecord> puts = PutsTo(Settings.inputQName);
     ASSERT_EQ(puts.size(), 1u);
     EXPECT_EQ(puts[0].data, Bytes("CHECKREPL"));
@@ -165,7 +165,7 @@ TEST_F(RequestTableTest, DetectingPassChangesNothingAndSendsOneCheckRepl) {
     AgeAt(now - 55, 0);
     static char marker[] = "MARKER";
     ASSERT_EQ(QueueCall(PutSimpleCommandCall, marker), 0);
-    ASSERT_TRUE(tvtest::WaitFor([] { return PutsTo(Settings.inputQName).size() >= 2; }));
+    ASSERT_TRUE(tvtest::WaitUntil([] { return PutsTo(Settings.inputQName).size() >= 2; }));
     puts = PutsTo(Settings.inputQName);
     ASSERT_EQ(puts.size(), 2u);
     EXPECT_EQ(puts[1].data, Bytes("MARKER"));

@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "config/settings.h"
-#include "core/test_support.h"
+#include "support/files.h"
 #include "log/output.h"
 #include "mq/connect.h"
 #include "mq/mqload.h"
@@ -239,7 +239,7 @@ inline std::vector<PUTCALL> PutsTo(const std::string &name) {
 }
 
 using tvtest::CountOf;
-using tvtest::WaitFor;
+using tvtest::WaitUntil;
 
 /* Messages written from Start() on, while it lives, go to a temporary
  * log stream; Text() gives what was written. Start it after InitSettings,

@@ -26,7 +26,7 @@
 #include <string>
 #include <vector>
 
-#include "core/test_support.h"
+#include "support/files.h"
 #include "support/process.h"
 #include "testbed/mqcmd_json.h"
 
@@ -147,7 +147,7 @@ protected:
     void TearDown() override {
         if (agent && !agent->Done()) {
             Mqcmd({"--simple", "STOP"});
-            WaitFor([&] { return agent->Done(); }, std::chrono::seconds(60));
+            WaitUntil([&] { return agent->Done(); }, 60000);
         }
         qm.Stop(); /* an agent still running ends with its connection */
         agent.reset();
@@ -189,7 +189,7 @@ protected:
      * a final report, and the separator line that closes the run. */
     void ExpectOrderlyEnd() {
         ASSERT_TRUE(agent != nullptr);
-        ASSERT_TRUE(WaitFor([&] { return agent->Done(); }, std::chrono::seconds(60))) << Log();
+        ASSERT_TRUE(WaitUntil([&] { return agent->Done(); }, 60000)) << Log();
         const PROGRAMRESULT &r = agent->Join();
         EXPECT_EQ(r.rc, 0);
         EXPECT_EQ(r.proc.timedOut, 0);
@@ -218,8 +218,7 @@ protected:
     }
     /* At least count occurrences of what in the log, waiting for them. */
     bool LogHas(const std::string &what, int count = 1, int seconds = 60) {
-        return WaitFor([&] { return CountOf(Log(), what) >= count; },
-                       std::chrono::seconds(seconds));
+        return WaitUntil([&] { return CountOf(Log(), what) >= count; }, seconds * 1000);
     }
     /* The agent's dynamic reply queue, from its parameters. */
     std::string ActualReplyQueue() {

@@ -41,6 +41,7 @@
 
 #include "platform/net.h"
 #include "platform/platform.h"
+#include "support/files.h"
 
 #ifndef TV_FIXTURE_FAIL
 #include <gtest/gtest.h>
@@ -136,18 +137,7 @@ inline uint64_t FuzzSeed() {
 
 }  // namespace tvtest
 
-/* Poll cond every few milliseconds until it is true or timeoutMs passed.
- * Returns the last value of cond. */
-inline bool WaitUntil(const std::function<bool()> &cond, int timeoutMs = 20000) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (;;) {
-        if (cond())
-            return true;
-        if (std::chrono::steady_clock::now() >= deadline)
-            return cond();
-        PLSleep(5);
-    }
-}
+using tvtest::WaitUntil;
 
 class MqsimQueueManager {
 public:

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "cmdsrv_util.h"
-#include "core/test_support.h"
+#include "support/files.h"
 #include "support/process.h"
 
 namespace {

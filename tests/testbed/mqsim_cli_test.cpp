@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "core/test_support.h"
+#include "support/files.h"
 #include "support/process.h"
 #include "mqsim_util.h"
 

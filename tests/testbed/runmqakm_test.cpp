@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "cert/certparse.h"
-#include "core/test_support.h"
+#include "support/files.h"
 #include "platform/platform.h"
 #include "support/keyrepo.h"
 

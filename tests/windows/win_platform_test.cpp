@@ -16,7 +16,7 @@
 #include <thread>
 #include <vector>
 
-#include "core/test_support.h"
+#include "support/files.h"
 #include "support/process.h"
 #include "windows/win_support.h"
 

@@ -1,5 +1,6 @@
-/* test_support.h -- helpers shared by the foundation's tests: a private
- * temporary directory, file reading and writing, polling with a deadline.
+/* files.h -- helpers shared by every suite: a private temporary directory,
+ * file reading and writing, counting in text, polling with a deadline
+ * (WaitUntil: no fixed sleeps in tests).
  *
  * Threads: test thread only.
  */
@@ -84,16 +85,17 @@ inline int CountOf(const std::string &text, const std::string &what) {
     return n;
 }
 
-/* Poll cond every 10 ms until it holds or the deadline passes. */
-inline bool WaitFor(const std::function<bool()> &cond,
-                    std::chrono::milliseconds deadline = std::chrono::seconds(20)) {
-    auto end = std::chrono::steady_clock::now() + deadline;
-    while (!cond()) {
-        if (std::chrono::steady_clock::now() >= end)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+/* Poll cond every few milliseconds until it is true or timeoutMs passed.
+ * Returns the last value of cond. */
+inline bool WaitUntil(const std::function<bool()> &cond, int timeoutMs = 20000) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        if (cond())
+            return true;
+        if (std::chrono::steady_clock::now() >= deadline)
+            return cond();
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    return true;
 }
 
 }  // namespace tvtest

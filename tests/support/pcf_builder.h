@@ -55,13 +55,7 @@ public:
     }
     /* A string of exactly value's bytes, padded to a multiple of 4 with zeros. */
     Pcf &Str(MQLONG parameter, const std::string &value, MQLONG ccsid = 0) {
-        MQLONG len = (MQLONG)value.size();
-        MQLONG struc = (20 + len + 3) & ~3;
-        MQLONG s[5] = {MQCFT_STRING, struc, parameter, ccsid, len};
-        Append(s, sizeof s);
-        Append(value.data(), value.size());
-        Pad(struc - 20 - len);
-        return Bump();
+        return Varying({MQCFT_STRING, 0, parameter, ccsid}, value.data(), value.size());
     }
     /* A string blank-padded to width bytes, as the command server sends. */
     Pcf &Padded(MQLONG parameter, const std::string &value, size_t width) {
@@ -89,13 +83,7 @@ public:
         return Bump();
     }
     Pcf &Bytes(MQLONG parameter, const std::vector<MQBYTE> &value) {
-        MQLONG len = (MQLONG)value.size();
-        MQLONG struc = (16 + len + 3) & ~3;
-        MQLONG s[4] = {MQCFT_BYTE_STRING, struc, parameter, len};
-        Append(s, sizeof s);
-        Append(value.data(), value.size());
-        Pad(struc - 16 - len);
-        return Bump();
+        return Varying({MQCFT_BYTE_STRING, 0, parameter}, value.data(), value.size());
     }
     Pcf &Int64(MQLONG parameter, int64_t value) {
         MQLONG s[4] = {MQCFT_INTEGER64, 24, parameter, 0};
@@ -123,22 +111,10 @@ public:
         return Bump();
     }
     Pcf &StrFilter(MQLONG parameter, MQLONG op, const std::string &value) {
-        MQLONG len = (MQLONG)value.size();
-        MQLONG struc = (24 + len + 3) & ~3;
-        MQLONG s[6] = {MQCFT_STRING_FILTER, struc, parameter, op, 0, len};
-        Append(s, sizeof s);
-        Append(value.data(), value.size());
-        Pad(struc - 24 - len);
-        return Bump();
+        return Varying({MQCFT_STRING_FILTER, 0, parameter, op, 0}, value.data(), value.size());
     }
     Pcf &ByteFilter(MQLONG parameter, MQLONG op, const std::vector<MQBYTE> &value) {
-        MQLONG len = (MQLONG)value.size();
-        MQLONG struc = (20 + len + 3) & ~3;
-        MQLONG s[5] = {MQCFT_BYTE_STRING_FILTER, struc, parameter, op, len};
-        Append(s, sizeof s);
-        Append(value.data(), value.size());
-        Pad(struc - 20 - len);
-        return Bump();
+        return Varying({MQCFT_BYTE_STRING_FILTER, 0, parameter, op}, value.data(), value.size());
     }
     /* Raw bytes, counted as no parameter (for lying messages). */
     Pcf &Raw(const std::vector<MQBYTE> &bytes) {
@@ -151,6 +127,17 @@ private:
     Pcf &Field(size_t at, MQLONG v) {
         Set(m_, at, v);
         return *this;
+    }
+    /* A structure of head's words, then the value's length and bytes, padded
+     * with zeros to a multiple of 4; head[1] becomes the StrucLength. */
+    Pcf &Varying(std::vector<MQLONG> head, const void *value, size_t length) {
+        head.push_back((MQLONG)length);
+        const size_t fixed = 4 * head.size();
+        head[1] = (MQLONG)((fixed + length + 3) & ~(size_t)3);
+        Append(head.data(), fixed);
+        Append(value, length);
+        Pad(head[1] - (MQLONG)(fixed + length));
+        return Bump();
     }
     Pcf &Bump() { return Field(32, Get(m_, 32) + 1); }
     void Append(const void *p, size_t n) {

@@ -488,7 +488,10 @@ TEST_F(RoutingRobustness, LyingRepliesToPendingRequestsNeitherCrashNorHangTheAge
         if (memcmp(g.md.Format, MQFMT_ADMIN, 8) == 0 && (Get(m, 20) & CONTROL_MERGED) != 0) {
             SCOPED_TRACE("a merged reply of " + std::to_string(m.size()) + " bytes");
             EXPECT_EQ(Get(m, 4), (MQLONG)sizeof(MQCFH));
-            ReadParms(std::vector<MQBYTE>(m.begin(), m.end()));
+            for (const Parm &p : ReadParms(std::vector<MQBYTE>(m.begin(), m.end())))
+                EXPECT_TRUE(p.type != MQCFT_STRING ||
+                            (p.stringLength >= 0 && p.stringLength <= p.strucLength - 20))
+                    << "a string " << p.parameter << " longer than its structure";
         }
         if ((MQLONG)m.size() > maxMsgSize) {
             bool single = false;

@@ -316,7 +316,7 @@ int ReadConfigFile(CFGPROBLEMFN reportProblem) {
             result = 1;
         } else {
             char text[CFG_ERROR_TEXT_SIZE];
-            CSAppendText(text, sizeof text, 0, "%s = %s", key->name, value); /* cut to fit */
+            AppendText(text, sizeof text, 0, "%s = %s", key->name, value); /* cut to fit */
             reportProblem(CFG_UNRECOGNISED, text, 0);
         }
         len = ReadToken(f, &quoted, token);
@@ -348,20 +348,20 @@ void BuildConfigOverrides(char *text, size_t size, int logStreamOpen) {
         if (key->report == REPORT_LOG_STREAM && !logStreamOpen)
             continue;
         if (!first)
-            at = CSAppendText(text, size, at, "; ");
+            at = AppendText(text, size, at, "; ");
         first = 0;
-        at = CSAppendText(text, size, at, "%s", key->name);
+        at = AppendText(text, size, at, "%s", key->name);
         int32_t number = 0;
         switch (key->type) {
             case KEY_INTEGER:
                 number = *key->intField;
-                at = CSAppendText(text, size, at, " = %d", number);
+                at = AppendText(text, size, at, " = %d", number);
                 break;
             case KEY_YESNO:
-                at = CSAppendText(text, size, at, " = %s", FlagIsSet(key->bit) ? "yes" : "no");
+                at = AppendText(text, size, at, " = %s", FlagIsSet(key->bit) ? "yes" : "no");
                 break;
             case KEY_STRING:
-                at = CSAppendText(text, size, at, " = %s", key->strField);
+                at = AppendText(text, size, at, " = %s", key->strField);
                 break;
             case KEY_ENUM: {
                 int32_t v = key->enumField->load(std::memory_order_relaxed);
@@ -371,11 +371,46 @@ void BuildConfigOverrides(char *text, size_t size, int logStreamOpen) {
                         name = e->name;
                         break;
                     }
-                at = CSAppendText(text, size, at, " = %s", name);
+                at = AppendText(text, size, at, " = %s", name);
                 break;
             }
         }
         if (key->unit != nullptr)
-            at = CSAppendText(text, size, at, " %s%s", key->unit, number > 0 ? "s" : "");
+            at = AppendText(text, size, at, " %s%s", key->unit, number > 0 ? "s" : "");
     }
+}
+
+/* ---- Fixed text fields -------------------------------------------------- */
+
+int CopyField(char *dst, size_t size, const char *src) {
+    if (size == 0)
+        return 1;
+    size_t n = strlen(src);
+    int cut = 0;
+    if (n >= size) {
+        n = size - 1;
+        cut = 1;
+    }
+    memmove(dst, src, n);
+    dst[n] = '\0';
+    return cut;
+}
+
+void CopyPadded(char *field, size_t size, const char *text, char pad) {
+    size_t len = strnlen(text, size);
+    memcpy(field, text, len);
+    memset(field + len, pad, size - len);
+}
+
+size_t AppendText(char *buf, size_t size, size_t at, const char *fmt, ...) {
+    if (size == 0 || at + 1 >= size)
+        return at;
+    va_list ap;
+    va_start(ap, fmt);
+    int n = vsnprintf(buf + at, size - at, fmt, ap);
+    va_end(ap);
+    if (n < 0)
+        return at;
+    at += static_cast<size_t>(n);
+    return at < size ? at : size - 1;
 }

@@ -15,8 +15,8 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "log/cs.h"
 #include "mqconst/mqi.h"
+#include "platform/platform.h"
 
 /* Bits of Settings.flags. */
 constexpr uint32_t FLAG_ZOS = 0x1;              /* queue manager runs on z/OS */
@@ -132,4 +132,16 @@ int ReadToken(FILE *stream, int *quoted, char *buffer);
 /* 1 when the key of that name was set by the last ReadConfigFile (tests). */
 int ConfigKeyWasSet(const char *name);
 
-/* CopyField (log/cs.h) fills the fields of SETTINGS. */
+/* ---- Fixed text fields -------------------------------------------------- */
+
+/* Copy src into the field dst of size bytes, cut to size - 1 characters and
+ * terminated. Returns 1 when src was cut, else 0. */
+int CopyField(char *dst, size_t size, const char *src);
+
+/* Copy text into a field of size bytes without a terminator (an MQ name
+ * field), cut to the field and filled up with pad. */
+void CopyPadded(char *field, size_t size, const char *text, char pad);
+
+/* Append a formatted text at buf[at] of a buffer of size bytes, cut at
+ * size - 1 and terminated. Returns the new end. */
+size_t AppendText(char *buf, size_t size, size_t at, const char *fmt, ...) PL_PRINTF_FORMAT(4, 5);

@@ -11,7 +11,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "log/cs.h"
+#include "config/settings.h"
 #include "platform/platform.h"
 
 static constexpr int NameLen(const char *s) {
@@ -298,7 +298,7 @@ static size_t AppendFraction(char *buf, size_t size, size_t at, uint64_t value, 
     }
     number[n] = '\0';
     int one = strcmp(number, "1") == 0;
-    return CSAppendText(buf, size, at, "%s%s", number, UnitName(unit, one));
+    return AppendText(buf, size, at, "%s%s", number, UnitName(unit, one));
 }
 
 int FormatUnits(const UNITSET *set, int64_t value, int compound, char *buf, size_t size) {
@@ -308,14 +308,14 @@ int FormatUnits(const UNITSET *set, int64_t value, int compound, char *buf, size
     size_t at = 0;
     uint64_t remaining;
     if (value < 0) {
-        at = CSAppendText(buf, size, at, "- ");
+        at = AppendText(buf, size, at, "- ");
         remaining = static_cast<uint64_t>(-(value + 1)) + 1;
     } else {
         remaining = static_cast<uint64_t>(value);
     }
     const UNITDEF *base = set->units[set->count - 1].unit;
     if (remaining == 0) {
-        at = CSAppendText(buf, size, at, "%d%s", 0, UnitName(base, 0));
+        at = AppendText(buf, size, at, "%d%s", 0, UnitName(base, 0));
         return static_cast<int>(at);
     }
     int parts = 0;
@@ -324,14 +324,14 @@ int FormatUnits(const UNITSET *set, int64_t value, int compound, char *buf, size
         if (m->multiplier > remaining)
             continue;
         if (parts > 0)
-            at = CSAppendText(buf, size, at, " ");
+            at = AppendText(buf, size, at, " ");
         parts++;
         if (!compound || m->unit->step != 0) {
             at = AppendFraction(buf, size, at, remaining, m->unit, m->multiplier);
             break;
         }
         uint64_t count = remaining / m->multiplier;
-        at = CSAppendText(buf, size, at, "%" PRIu64 "%s", count, UnitName(m->unit, count == 1));
+        at = AppendText(buf, size, at, "%" PRIu64 "%s", count, UnitName(m->unit, count == 1));
         remaining -= count * m->multiplier;
     }
     return static_cast<int>(at);

@@ -8,10 +8,8 @@
  */
 #include "log/cs.h"
 
-#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 
 static CSLOCK GlobalLock;
 static std::atomic<long> BlocksInUse{0};
@@ -144,39 +142,4 @@ void CSTrap(int number, int value) {
 
 CSTRAPHOOK CSSetTrapHook(CSTRAPHOOK hook) {
     return TrapHook.exchange(hook, std::memory_order_acq_rel);
-}
-
-/* ---- Fixed text fields -------------------------------------------------- */
-
-int CopyField(char *dst, size_t size, const char *src) {
-    if (size == 0)
-        return 1;
-    size_t n = strlen(src);
-    int cut = 0;
-    if (n >= size) {
-        n = size - 1;
-        cut = 1;
-    }
-    memmove(dst, src, n);
-    dst[n] = '\0';
-    return cut;
-}
-
-void CSCopyPadded(char *field, size_t size, const char *text, char pad) {
-    size_t len = strnlen(text, size);
-    memcpy(field, text, len);
-    memset(field + len, pad, size - len);
-}
-
-size_t CSAppendText(char *buf, size_t size, size_t at, const char *fmt, ...) {
-    if (size == 0 || at + 1 >= size)
-        return at;
-    va_list ap;
-    va_start(ap, fmt);
-    int n = vsnprintf(buf + at, size - at, fmt, ap);
-    va_end(ap);
-    if (n < 0)
-        return at;
-    at += static_cast<size_t>(n);
-    return at < size ? at : size - 1;
 }

@@ -1,5 +1,5 @@
-/* cs.h -- common services: the recursive lock, the global lock, memory, the
- * internal trap and the copies into fixed text fields.
+/* cs.h -- common services: the recursive lock, the global lock, memory and
+ * the internal trap.
  *
  * Owns: the global lock (a CSLOCK), the allocation counters, the trap hook.
  * Threads: every procedure may be called from any thread.
@@ -87,17 +87,3 @@ void CSTrap(int number, int value);
  * Returns the previous hook; null restores the real trap. */
 typedef void (*CSTRAPHOOK)(int number, int value);
 CSTRAPHOOK CSSetTrapHook(CSTRAPHOOK hook);
-
-/* ---- Fixed text fields -------------------------------------------------- */
-
-/* Copy src into the field dst of size bytes, cut to size - 1 characters and
- * terminated. Returns 1 when src was cut, else 0. */
-int CopyField(char *dst, size_t size, const char *src);
-
-/* Copy text into a field of size bytes without a terminator (an MQ name
- * field), cut to the field and filled up with pad. */
-void CSCopyPadded(char *field, size_t size, const char *text, char pad);
-
-/* Append a formatted text at buf[at] of a buffer of size bytes, cut at
- * size - 1 and terminated. Returns the new end. */
-size_t CSAppendText(char *buf, size_t size, size_t at, const char *fmt, ...) PL_PRINTF_FORMAT(4, 5);

@@ -57,7 +57,7 @@ MQHCONN ConnectQueueManager(void) {
         cno.Version = MQCNO_VERSION_7;
     cno.Options = MQCNO_HANDLE_SHARE_BLOCK | MQCNO_CD_FOR_OUTPUT_ONLY;
     cno.ClientConnPtr = &cd;
-    CSCopyPadded(cno.ApplName, sizeof cno.ApplName, APPL_NAME, ' ');
+    CopyPadded(cno.ApplName, sizeof cno.ApplName, APPL_NAME, ' ');
 
     MQCHAR qmName[MQ_Q_MGR_NAME_LENGTH];
     memset(qmName, 0, sizeof qmName);

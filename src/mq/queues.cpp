@@ -41,8 +41,8 @@ static int PutMayClearByWaiting(MQLONG reason);
 
 MQHOBJ OpenQueue(const char *qName, char *actualName, MQLONG options, MQCB_FUNCTION *callback) {
     MQOD od = MQOD_DEFAULT;
-    CSCopyPadded(od.ObjectName, sizeof od.ObjectName, qName, '\0');
-    CSCopyPadded(od.DynamicQName, sizeof od.DynamicQName, Settings.tempQPrefix, '\0');
+    CopyPadded(od.ObjectName, sizeof od.ObjectName, qName, '\0');
+    CopyPadded(od.DynamicQName, sizeof od.DynamicQName, Settings.tempQPrefix, '\0');
 
     MQHOBJ hObj = MQHO_UNUSABLE_HOBJ;
     MQLONG compCode = MQCC_OK, reason = MQRC_NONE;
@@ -209,7 +209,7 @@ static MQLONG PutOneOff(const char *qName, MQMD *md, MQPMO *pmo, MQLONG length,
         return MQRC_HCONN_ERROR;
     }
     MQOD od = MQOD_DEFAULT;
-    CSCopyPadded(od.ObjectName, sizeof od.ObjectName, qName, '\0');
+    CopyPadded(od.ObjectName, sizeof od.ObjectName, qName, '\0');
     MQLONG compCode = MQCC_OK, reason = MQRC_NONE;
     MQEntryPoints.MQPUT1(hConn, &od, md, pmo, length, const_cast<void *>(buffer), &compCode,
                          &reason);

@@ -10,36 +10,15 @@
 #include <cstdlib>
 #include <vector>
 
-#include "fuzz_support.h"
-#include "routing/routing_fixture.h"
-
-namespace {
-
-/* The routing unit tests' fixture, used for its set-up and helpers. */
-class Harness : public rtest::RoutingTest {
-public:
-    void TestBody() override {}
-    void Begin() {
-        SetUp();
-        QuietSettings();
-        SetFlags(FLAG_SERVICE);
-        CopyField(Settings.qmgrName, sizeof Settings.qmgrName, "QM1");
-        CopyField(Settings.actualReplyQName, sizeof Settings.actualReplyQName,
-                  rtest::FakeReplyQName);
-        Settings.retryInt = 0;
-    }
-    void End() { TearDown(); }
-    using RoutingTest::DeliverReply;
-    using RoutingTest::Requester;
-};
-
-}  // namespace
+#include "fuzz_routing.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (size < 3 || size > (1u << 18))
         return 0;
-    static Harness *h = new Harness;
+    static FuzzRouting *h = new FuzzRouting;
     h->Begin();
+    SetFlags(FLAG_SERVICE);
+    CopyField(Settings.actualReplyQName, sizeof Settings.actualReplyQName, rtest::FakeReplyQName);
     if (data[0] & 1)
         SetFlags(FLAG_COMPRESS);
     else

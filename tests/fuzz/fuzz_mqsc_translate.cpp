@@ -9,9 +9,8 @@
  * bit 1: the request is an escape request), the rest is the message. */
 #include <vector>
 
-#include "fuzz_support.h"
+#include "fuzz_routing.h"
 #include "mqsc/mqsc_translate.h"
-#include "routing/routing_fixture.h"
 
 namespace {
 
@@ -27,27 +26,14 @@ MQLONG CheckDisplayCert(REQUEST *, MQMD *, MQBYTE *msg, MQLONG length) {
     return MQRC_NONE;
 }
 
-class Harness : public rtest::RoutingTest {
-public:
-    void TestBody() override {}
-    void Begin() {
-        SetUp();
-        QuietSettings();
-        CopyField(Settings.qmgrName, sizeof Settings.qmgrName, "QM1");
-        Settings.retryInt = 0;
-        SetRequestHandler(HANDLER_DISPLAY_CERT, CheckDisplayCert);
-    }
-    void End() { TearDown(); }
-    using RoutingTest::Requester;
-};
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (size < 1 || size > (1u << 18))
         return 0;
-    static Harness *h = new Harness;
+    static FuzzRouting *h = new FuzzRouting;
     h->Begin();
+    SetRequestHandler(HANDLER_DISPLAY_CERT, CheckDisplayCert);
     Handed = 0;
     REQUEST *req = h->Requester();
     req->requestType = (data[0] & 2) ? REQTYPE_ESCAPE : REQTYPE_MQSC;

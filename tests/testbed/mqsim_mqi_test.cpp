@@ -224,10 +224,8 @@ TEST_F(MqsimMqi, QueuesOfOtherQueueManagersResolveToTheTransmissionQueue) {
 
 /* The reasons of limits, misuse and bad structures, each from one call. */
 TEST_F(MqsimMqi, LimitsAndBadArgumentsGiveThePublishedReasons) {
-    qm.Mqsc("QM1", {"DEFINE QLOCAL(FULL.Q) MAXDEPTH(1)",
-                    "DEFINE QLOCAL(OFF.Q) PUT(DISABLED) "
-                    "GET(DISABLED)",
-                    "DEFINE QLOCAL(QM2) USAGE(XMITQ)"});
+    qm.Mqsc("QM1", {"DEFINE QLOCAL(FULL.Q) MAXDEPTH(1)", "DEFINE QLOCAL(QM2) USAGE(XMITQ)",
+                    "DEFINE QLOCAL(OFF.Q) PUT(DISABLED) GET(DISABLED)"});
     ASSERT_EQ(Put1(h, "FULL.Q", "fill"), 0);
     MQHOBJ t, outOnly, qmgr, off, save, pass, o;
     ASSERT_EQ(Open(h, "T.Q", MQOO_OUTPUT | MQOO_INPUT_SHARED, &t), 0);
@@ -238,19 +236,9 @@ TEST_F(MqsimMqi, LimitsAndBadArgumentsGiveThePublishedReasons) {
     ASSERT_EQ(OpenQmgr(h, &qmgr), 0);
     MQLONG cc, rc, len;
     char buf[16];
-    MQMD md = MQMD_DEFAULT, mdId = md, mdV3 = md;
-    mdId.StrucId[0] = 'X';
-    mdV3.Version = 3;
-    MQPMO pmo = MQPMO_DEFAULT, pmoV9 = pmo;
-    pmoV9.Version = 9;
-    MQGMO gmo = MQGMO_DEFAULT, gmoId = gmo;
-    memcpy(gmoId.StrucId, "GMX ", 4);
-    MQOD odV5 = MQOD_DEFAULT;
-    odV5.Version = 5;
-    MQCNO cnoV9 = MQCNO_DEFAULT;
-    cnoV9.Version = 9;
-    MQCHAR48 name;
-    SetName(name, sizeof name, "QM1");
+    MQMD md = MQMD_DEFAULT;
+    MQPMO pmo = MQPMO_DEFAULT;
+    MQGMO gmo = MQGMO_DEFAULT;
     MQHCONN h2;
     auto put = [&](MQMD *m, MQPMO *p, MQLONG n, char *b) {
         MQPUT(h, t, m, p, n, b, &cc, &rc);
@@ -262,10 +250,6 @@ TEST_F(MqsimMqi, LimitsAndBadArgumentsGiveThePublishedReasons) {
     };
     auto open = [&](MQOD *od) {
         MQOPEN(h, od, MQOO_OUTPUT, &o, &cc, &rc);
-        return rc;
-    };
-    auto connx = [&](MQCNO *cno) {
-        MQCONNX(name, cno, &h2, &cc, &rc);
         return rc;
     };
     auto inq = [&](MQHOBJ obj, MQLONG count) {
@@ -291,16 +275,11 @@ TEST_F(MqsimMqi, LimitsAndBadArgumentsGiveThePublishedReasons) {
         {Put(h, outOnly, "x", nullptr, MQPMO_PASS_ALL_CONTEXT | MQPMO_NO_CONTEXT, save),
          MQRC_OPTIONS_ERROR},
         {put(nullptr, &pmo, 1, buf), MQRC_MD_ERROR},
-        {put(&mdId, &pmo, 1, buf), MQRC_MD_ERROR},
-        {put(&mdV3, &pmo, 1, buf), MQRC_MD_ERROR},
         {put(&md, nullptr, 1, buf), MQRC_PMO_ERROR},
-        {put(&md, &pmoV9, 1, buf), MQRC_PMO_ERROR},
         {put(&md, &pmo, -1, buf), MQRC_BUFFER_LENGTH_ERROR},
         {put(&md, &pmo, 4, nullptr), MQRC_BUFFER_ERROR},
         {get(nullptr, &len), MQRC_GMO_ERROR},
-        {get(&gmoId, &len), MQRC_GMO_ERROR},
         {get(&gmo, nullptr), MQRC_DATA_LENGTH_ERROR},
-        {open(&odV5), MQRC_OD_ERROR},
         {open(nullptr), MQRC_OD_ERROR},
         {Open(h, "T.Q", MQOO_INPUT_SHARED | MQOO_INPUT_EXCLUSIVE, &o), MQRC_OPTIONS_ERROR},
         {Put(h, 12345, "x"), MQRC_HOBJ_ERROR},
@@ -311,8 +290,6 @@ TEST_F(MqsimMqi, LimitsAndBadArgumentsGiveThePublishedReasons) {
         {inq(qmgr, 1), MQRC_SELECTOR_ERROR},
         {inq(qmgr, -1), MQRC_SELECTOR_COUNT_ERROR},
         {inq(outOnly, 1), MQRC_NOT_OPEN_FOR_INQUIRE},
-        {connx(&cnoV9), MQRC_CNO_ERROR},
-        {connx(nullptr), MQRC_CNO_ERROR},
     };
     for (size_t i = 0; i < sizeof rows / sizeof rows[0]; i++)
         EXPECT_EQ(rows[i].got, rows[i].reason) << "row " << i;
@@ -383,33 +360,6 @@ TEST_F(MqsimMqi, HandlesAreThreadBoundUnlessShared) {
     EXPECT_EQ(sharedFromOther, 0) << "MQCNO_HANDLE_SHARE_BLOCK works from any thread";
     EXPECT_EQ(Put1(bound, "T.Q", "x"), 0);
     Disconnect(&bound);
-}
-
-TEST_F(MqsimMqi, ClientChannelAndRefusedConnectOptions) {
-    ASSERT_EQ(qm.Start("QMCC", {"--client-channel", "SYSTEM.DEF.SVRCONN", "--refuse-cno-v7"}), "");
-    /* Each row: queue manager, MQCNO version, reason, channel name filled */
-    const struct {
-        const char *qm;
-        MQLONG version, reason;
-        const char *channel;
-    } rows[] = {{"QMCC", MQCNO_VERSION_7, MQRC_CNO_ERROR, ""},
-                {"QMCC", MQCNO_VERSION_2, 0, "SYSTEM.DEF.SVRCONN"},
-                {"QM1", MQCNO_VERSION_7, 0, ""}};
-    for (const auto &row : rows) {
-        MQCD cd = MQCD_CLIENT_CONN_DEFAULT;
-        MQCNO cno = MQCNO_DEFAULT;
-        cno.Version = row.version;
-        cno.Options = MQCNO_HANDLE_SHARE_BLOCK | MQCNO_CD_FOR_OUTPUT_ONLY;
-        cno.ClientConnPtr = &cd;
-        MQCHAR48 name;
-        SetName(name, sizeof name, row.qm);
-        MQHCONN c = MQHC_UNUSABLE_HCONN;
-        MQLONG cc, rc;
-        MQCONNX(name, &cno, &c, &cc, &rc);
-        EXPECT_EQ(rc, row.reason) << row.qm << " " << row.version;
-        EXPECT_EQ(GetName(cd.ChannelName, 20), row.channel);
-        Disconnect(&c);
-    }
 }
 
 TEST_F(MqsimMqi, MaxHandsBoundsTheHandlesOfAConnection) {

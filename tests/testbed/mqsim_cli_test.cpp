@@ -1,9 +1,11 @@
-/* mqsim_cli_test.cpp -- the mqsim command: start, stop, status, mqsc, and
- * its errors, each against a daemon in the test's own state directory. */
+/* mqsim_cli_test.cpp -- the mqsim command (start, status, mqsc, stop and
+ * their errors) in the test's own state directory, the default queue
+ * manager, and the harness's own checks of the processes it starts. */
 #include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "support/files.h"
 #include "support/process.h"
@@ -11,9 +13,9 @@
 
 namespace {
 
-/* The harness itself: a fault of a program or daemon a test started fails
- * the test, whatever the test asserts (how sanitizer reports and crashes
- * of children are never lost). */
+/* A fault of a program or daemon a test started fails the test, whatever
+ * the test asserts (how sanitizer reports and crashes of children are never
+ * lost). */
 TEST(TestHarness, ADaemonThatDiedFailsTheTest) {
     EXPECT_NONFATAL_FAILURE(
         {
@@ -36,80 +38,51 @@ TEST(TestHarness, ASanitizerReportOrADeathBySignalFailsTheTest) {
                             "died by a signal");
 }
 
-TEST(MqsimCli, StartsWithTheSampleScriptAndStopRemovesThePortFile) {
-    MqsimQueueManager qm;
-    ASSERT_EQ(qm.Start("QM1", {"--mqsc", MqsimQueueManager::Sample("torvik.mqsc")}), "");
-    int port;
-    int64_t pid;
-    ASSERT_TRUE(qm.PortFile("QM1", &port, &pid));
-    EXPECT_TRUE(PLProcessAlive(pid));
-
-    /* (the sample's objects are what the MQI tests use) */
-    std::string out;
-    ASSERT_EQ(qm.Run({"status", "QM1"}, &out), 0) << out;
-    EXPECT_NE(out.find("STATUS(RUNNING)"), std::string::npos) << out;
-    EXPECT_NE(out.find("PORT(" + std::to_string(port) + ")"), std::string::npos) << out;
-    EXPECT_NE(out.find("PLATFORM(UNIX)"), std::string::npos) << out;
-    EXPECT_NE(out.find("CONNECTIONS(0)"), std::string::npos) << out;
-    EXPECT_NE(out.find("QUEUE(SYSTEM.ADMIN.COMMAND.QUEUE) CURDEPTH(0)"), std::string::npos);
-
-    /* a second start of a running queue manager fails, the first stays */
-    EXPECT_EQ(qm.Run({"start", "QM1"}, &out), 1);
-    EXPECT_NE(out.find("already running"), std::string::npos) << out;
-
-    ASSERT_EQ(qm.Run({"stop", "QM1"}, &out), 0) << out;
-    EXPECT_FALSE(PLProcessAlive(pid));
-    EXPECT_FALSE(qm.PortFile("QM1", &port, &pid));
-    EXPECT_EQ(qm.Run({"stop", "QM1"}, &out), 1);
-    EXPECT_NE(out.find("not running"), std::string::npos) << out;
-    EXPECT_EQ(qm.Run({"status", "QM1"}, &out), 1);
-}
-
-TEST(MqsimCli, RejectsBadNamesOptionsAndFiles) {
+/* Each row, in order: mqsim's arguments, its exit code and texts its output
+ * holds. */
+TEST(MqsimCli, CommandsAnswerWithTheirExitCodeAndOutput) {
     MqsimQueueManager qm;
     ASSERT_EQ(qm.Prepare(), "");
-    std::string out;
-    EXPECT_EQ(qm.Run({"start", "QM/1"}, &out), 1);
-    EXPECT_EQ(qm.Run({"start", "QM1", "--platform", "vms"}, &out), 1);
-    EXPECT_NE(out.find("unknown platform"), std::string::npos) << out;
-    EXPECT_EQ(qm.Run({"start", "QM1", "--queues", "-4"}, &out), 1);
-    EXPECT_EQ(qm.Run({"start", "QM1", "--mqsc", qm.Dir() + "/missing.mqsc"}, &out), 1);
-    EXPECT_EQ(qm.Run({"start", "QM1", "--bogus"}, &out), 1);
-    EXPECT_EQ(qm.Run({"frobnicate", "QM1"}, &out), 1);
-    /* nothing was left running by the refused starts */
+    std::string file = qm.Dir() + "/objects.mqsc";
+    tvtest::WriteFile(file,
+                      "* objects\nDEFINE QLOCAL(F.ONE) +\n  MAXDEPTH(11)\n\n"
+                      "DEFINE QLOCAL(F.BAD) MAXDEPTH(-1)\nDEFINE QLOCAL(F.TWO)\n");
+    const struct {
+        std::vector<std::string> args;
+        int rc;
+        std::vector<std::string> says;
+    } rows[] = {
+        {{"start", "QM/1"}, 1, {}},
+        {{"start", "QM1", "--platform", "vms"}, 1, {"unknown platform"}},
+        {{"start", "QM1", "--queues", "-4"}, 1, {}},
+        {{"start", "QM1", "--mqsc", qm.Dir() + "/missing.mqsc"}, 1, {}},
+        {{"start", "QM1", "--bogus"}, 1, {}},
+        {{"frobnicate", "QM1"}, 1, {}},
+        {{"status", "QM1"}, 1, {}}, /* nothing was left running by the refused starts */
+        {{"start", "QM1", "--mqsc", MqsimQueueManager::Sample("torvik.mqsc")}, 0, {}},
+        {{"status", "QM1"},
+         0,
+         {"STATUS(RUNNING)", "PLATFORM(UNIX)", "CONNECTIONS(0)",
+          "QUEUE(SYSTEM.ADMIN.COMMAND.QUEUE) CURDEPTH(0)"}},
+        {{"start", "QM1"}, 1, {"already running"}},
+        {{"mqsc", "QM1", "define qlocal(app.in) descr('Mixed Case')"}, 0, {"AMQ8006I"}},
+        {{"mqsc", "QM1", "DEFINE QLOCAL(APP.IN)"}, 1, {"AMQ8150E"}},
+        {{"mqsc", "QM1", "-f", file}, 1, {"3 MQSC commands read.", "1 commands have a syntax"}},
+        {{"mqsc", "QM1", "DISPLAY QLOCAL(*) DESCR MAXDEPTH"},
+         0,
+         {"DESCR(Mixed Case)", "QUEUE(F.TWO)", "MAXDEPTH(11)"}},
+        {{"stop", "QM1"}, 0, {}},
+        {{"stop", "QM1"}, 1, {"not running"}},
+    };
+    for (const auto &row : rows) {
+        std::string out;
+        EXPECT_EQ(qm.Run(row.args, &out), row.rc) << row.args[0] << " " << row.args.back() << out;
+        for (const std::string &says : row.says)
+            EXPECT_NE(out.find(says), std::string::npos) << says << " in:\n" << out;
+    }
     int port;
     int64_t pid;
-    EXPECT_FALSE(qm.PortFile("QM1", &port, &pid));
-}
-
-/* Which commands are right and what they do is the engine's unit test;
- * here the program's answers: response lines, exit codes, a file of
- * commands with comments and continuations. */
-TEST(MqsimCli, MqscAnswersWithResponseLinesAndTheExitCode) {
-    MqsimQueueManager qm;
-    ASSERT_EQ(qm.Start("QMA"), "");
-    std::string out = qm.Mqsc("QMA", {"define qlocal(app.in) maxdepth(5) descr('Mixed Case')"});
-    EXPECT_NE(out.find("AMQ8006I"), std::string::npos) << out;
-    out = qm.Mqsc("QMA", {"DISPLAY QLOCAL(APP.*) MAXDEPTH DESCR"});
-    EXPECT_NE(out.find("QUEUE(APP.IN)"), std::string::npos) << out;
-    EXPECT_NE(out.find("MAXDEPTH(5)"), std::string::npos) << out;
-    EXPECT_NE(out.find("DESCR(Mixed Case)"), std::string::npos) << out;
-    EXPECT_EQ(out.find("MAXMSGL"), std::string::npos) << "only what was asked: " << out;
-    EXPECT_EQ(qm.Run({"mqsc", "QMA", "DEFINE QLOCAL(APP.IN)"}, &out), 1);
-    EXPECT_NE(out.find("AMQ8150E"), std::string::npos) << out;
-
-    std::string file = qm.Dir() + "/objects.mqsc";
-    tvtest::WriteFile(
-        file,
-        "* objects\nDEFINE QLOCAL(F.ONE) +\n  MAXDEPTH(11)\n\n"
-        "DEFINE QMODEL(F.MODEL) DEFTYPE(PERMDYN)\nDEFINE QLOCAL(F.BAD) MAXDEPTH(-1)\n");
-    EXPECT_EQ(qm.Run({"mqsc", "QMA", "-f", file}, &out), 1) << "one line is wrong: " << out;
-    EXPECT_NE(out.find("3 MQSC commands read."), std::string::npos) << out;
-    EXPECT_NE(out.find("1 commands have a syntax error."), std::string::npos) << out;
-    out = qm.Mqsc("QMA", {"DISPLAY QUEUE(F.*) ALL"});
-    EXPECT_NE(out.find("MAXDEPTH(11)"), std::string::npos) << out;
-    EXPECT_NE(out.find("DEFTYPE(PERMDYN)"), std::string::npos) << out;
-    EXPECT_EQ(out.find("F.BAD"), std::string::npos) << out;
+    EXPECT_FALSE(qm.PortFile("QM1", &port, &pid)) << "the port file goes with the daemon";
 }
 
 TEST(MqsimCli, TheFirstStartedIsTheDefaultQueueManager) {
@@ -130,7 +103,6 @@ TEST(MqsimCli, TheFirstStartedIsTheDefaultQueueManager) {
     ASSERT_EQ(qm.Run({"stop", "QMD1"}), 0);
     ASSERT_EQ(qm.Start("QMD3", {"--default"}), "");
     EXPECT_EQ(defaultName(), "QMD3");
-    ASSERT_EQ(qm.Run({"stop", "QMD3"}), 0);
     /* a queue manager that ran here but stopped is not available; one that
      * never ran has a wrong name */
     EXPECT_EQ(Connect("QMD1", &h), MQRC_Q_MGR_NOT_AVAILABLE);

@@ -45,8 +45,9 @@ TEST(MqsimCli, CommandsAnswerWithTheirExitCodeAndOutput) {
     ASSERT_EQ(qm.Prepare(), "");
     std::string file = qm.Dir() + "/objects.mqsc";
     tvtest::WriteFile(file,
-                      "* objects\nDEFINE QLOCAL(F.ONE) +\n  MAXDEPTH(11)\n\n"
-                      "DEFINE QLOCAL(F.BAD) MAXDEPTH(-1)\nDEFINE QLOCAL(F.TWO)\n");
+                      "* objects\nDEFINE QLOCAL(F.ONE) +\n  MAXDEPTH(11)\n\n  * indented\n"
+                      "DEFINE QLOCAL(F.BAD) MAXDEPTH(-1)\n"
+                      "DEFINE QLOCAL(F.TWO) -\n  DESCR('continued')\r\n");
     const struct {
         std::vector<std::string> args;
         int rc;
@@ -70,7 +71,7 @@ TEST(MqsimCli, CommandsAnswerWithTheirExitCodeAndOutput) {
         {{"mqsc", "QM1", "-f", file}, 1, {"3 MQSC commands read.", "1 commands have a syntax"}},
         {{"mqsc", "QM1", "DISPLAY QLOCAL(*) DESCR MAXDEPTH"},
          0,
-         {"DESCR(Mixed Case)", "QUEUE(F.TWO)", "MAXDEPTH(11)"}},
+         {"DESCR(Mixed Case)", "DESCR(continued)", "MAXDEPTH(11)"}},
         {{"stop", "QM1"}, 0, {}},
         {{"stop", "QM1"}, 1, {"not running"}},
     };

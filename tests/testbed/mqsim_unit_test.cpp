@@ -1,5 +1,6 @@
 /* mqsim_unit_test.cpp -- the daemon's parts without a daemon: the frame
- * reader's refusals and its memory bound, the MQSC engine. */
+ * reader's refusals and its memory bound, the MQSC engine's commands.
+ * (Scripts: mqsim_cli_test.) */
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -131,32 +132,6 @@ TEST_F(MqsimEngine, CommandsAnswerAndAFailingOneChangesNothing) {
         EXPECT_TRUE(row.rc == FAILED ? rc != 0 : rc == row.rc) << row.command << ": " << rc;
         EXPECT_NE(text.find(row.says), std::string::npos) << row.command << "\n" << text;
     }
-}
-
-TEST_F(MqsimEngine, ScriptsCountCommandsAndFailures) {
-    std::vector<std::string> lines;
-    int failed = -1;
-    const char *script =
-        "* comment\n"
-        "  * indented comment\n"
-        "DEFINE QLOCAL(S.ONE) -\n"
-        "   DESCR('continued')\r\n"
-        "DEFINE QLOCAL(S.TWO) +\n"
-        "   MAXDEPTH(4)\n"
-        "DEFINE QLOCAL(S.ONE)\n"
-        "DISPLAY QLOCAL(S.*) MAXDEPTH DESCR\n";
-    EXPECT_EQ(RunMqscScript(qm, script, &lines, &failed), MQRCCF_COMMAND_FAILED);
-    EXPECT_EQ(failed, 1) << "S.ONE exists already";
-    std::string all;
-    for (auto &l : lines)
-        all += l + "\n";
-    for (const char *says : {"4 MQSC commands read.", "No commands have a syntax error.",
-                             "MAXDEPTH(4)", "DESCR(continued)"})
-        EXPECT_NE(all.find(says), std::string::npos) << says << "\n" << all;
-    /* a script ending inside a continued command fails */
-    EXPECT_NE(RunMqscScript(qm, "DEFINE QLOCAL(S.THREE) +\n", &lines, &failed), 0);
-    QATTRS a;
-    EXPECT_EQ(GetQueueAttrs(qm, "S.THREE", &a), MQRC_UNKNOWN_OBJECT_NAME);
 }
 
 }  // namespace

@@ -93,17 +93,18 @@ TEST(MqsimCli, TheFirstStartedIsTheDefaultQueueManager) {
     MQHCONN h;
     auto defaultName = [&] {
         MQHOBJ o;
-        std::string name;
+        MQLONG sel = MQCA_Q_MGR_NAME, cc, rc = -1;
+        char name[48] = {};
         EXPECT_EQ(Connect("", &h), 0);
         EXPECT_EQ(OpenQmgr(h, &o), 0);
-        EXPECT_EQ(InqString(h, o, MQCA_Q_MGR_NAME, MQ_Q_MGR_NAME_LENGTH, &name), 0);
+        MQINQ(h, o, 1, &sel, 0, nullptr, sizeof name, name, &cc, &rc);
         Disconnect(&h);
-        return name;
+        return GetName(name, sizeof name) + " " + std::to_string(rc);
     };
-    EXPECT_EQ(defaultName(), "QMD1");
+    EXPECT_EQ(defaultName(), "QMD1 0");
     ASSERT_EQ(qm.Run({"stop", "QMD1"}), 0);
     ASSERT_EQ(qm.Start("QMD3", {"--default"}), "");
-    EXPECT_EQ(defaultName(), "QMD3");
+    EXPECT_EQ(defaultName(), "QMD3 0");
     /* a queue manager that ran here but stopped is not available; one that
      * never ran has a wrong name */
     EXPECT_EQ(Connect("QMD1", &h), MQRC_Q_MGR_NOT_AVAILABLE);

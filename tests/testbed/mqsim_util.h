@@ -137,17 +137,6 @@ inline MQLONG InqInts(MQHCONN h, MQHOBJ o, std::vector<MQLONG> sels, std::vector
     return rc;
 }
 
-inline MQLONG InqString(MQHCONN h, MQHOBJ o, MQLONG sel, MQLONG length, std::string *value) {
-    std::vector<char> buf((size_t)length);
-    MQLONG cc, rc;
-    MQINQ(h, o, 1, &sel, 0, nullptr, length, buf.data(), &cc, &rc);
-    size_t n = (size_t)length;
-    while (n > 0 && (buf[n - 1] == ' ' || buf[n - 1] == '\0'))
-        n--;
-    value->assign(buf.data(), n);
-    return rc;
-}
-
 /* CURDEPTH of a queue, or -1. */
 inline MQLONG Depth(MQHCONN h, const char *q) {
     MQHOBJ o;

@@ -42,12 +42,10 @@ const std::map<char, std::vector<int32_t>> Values = {
     {'s', {MQCA_Q_MGR_NAME, MQIA_PLATFORM, MQIA_CURRENT_Q_DEPTH, MQIA_INHIBIT_PUT}},
     {'z', {0}}};
 
-/* Each request's payload, field by field as the daemon reads it (by type
- * from WIRE_T_CONNECT): the integers above; N/n/u a name of 48/28/12, R a
- * queue manager name (mostly blank); M/m a descriptor (m mostly the
- * default); B a blob (a message body, its length sometimes lying); # a
- * count, then that many of the next field; a a pushed message's number and
- * fate. */
+/* Each request's payload by type from WIRE_T_CONNECT, field by field as the
+ * daemon reads it: integers as above; N/n/u a name of 48/28/12, R a queue
+ * manager name; M/m a descriptor (m mostly the default); B a blob that may
+ * lie; # a count and that many of the next field; a a push's number, fate. */
 const char *const Layouts[] = {"",         "iiNiinui", "",       "otNRN", "hc",
                                "hpMB",     "tNRpMB",   "hgwzlm", "h#sil", "h#s#zB",
                                "kizhlgzm", "xz",       "",       "",      "#a"};

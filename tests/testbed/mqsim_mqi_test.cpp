@@ -334,11 +334,7 @@ TEST_F(MqsimMqi, LimitsAndBadArgumentsGiveThePublishedReasons) {
     ASSERT_EQ(Open(h, "OFF.Q", MQOO_OUTPUT | MQOO_INPUT_SHARED, &off), 0);
     ASSERT_EQ(Open(h, CMDQ, MQOO_INPUT_SHARED | MQOO_SAVE_ALL_CONTEXT, &save), 0);
     ASSERT_EQ(OpenQmgr(h, &qmgr), 0);
-    auto inq = [&](MQHOBJ obj, MQLONG count) {
-        MQLONG sel = MQIA_CURRENT_Q_DEPTH, v, cc, rc;
-        MQINQ(h, obj, count, &sel, 1, &v, 0, nullptr, &cc, &rc);
-        return rc;
-    };
+    std::vector<MQLONG> v;
     const struct {
         MQLONG got, reason;
     } rows[] = {
@@ -362,9 +358,8 @@ TEST_F(MqsimMqi, LimitsAndBadArgumentsGiveThePublishedReasons) {
         {Put(h, qmgr, "x"), MQRC_NOT_OPEN_FOR_OUTPUT},
         {Get(h, outOnly, nullptr), MQRC_NOT_OPEN_FOR_INPUT},
         {Get(h, t, nullptr, nullptr, MQGMO_NO_SYNCPOINT | MQGMO_SYNCPOINT), MQRC_OPTIONS_ERROR},
-        {inq(qmgr, 1), MQRC_SELECTOR_ERROR},
-        {inq(qmgr, -1), MQRC_SELECTOR_COUNT_ERROR},
-        {inq(outOnly, 1), MQRC_NOT_OPEN_FOR_INQUIRE},
+        {InqInts(h, qmgr, {MQIA_CURRENT_Q_DEPTH}, &v), MQRC_SELECTOR_ERROR},
+        {InqInts(h, outOnly, {MQIA_Q_TYPE}, &v), MQRC_NOT_OPEN_FOR_INQUIRE},
     };
     for (size_t i = 0; i < sizeof rows / sizeof rows[0]; i++)
         EXPECT_EQ(rows[i].got, rows[i].reason) << "row " << i;

@@ -1,7 +1,7 @@
 /* cmdsrv_control_test.cpp -- `mqsim cmdserver QM stop|start|delay MS`: a
- * stopped command server leaves commands on its queue (and mqcmd's wait
- * expires with exit code 2), a started one answers them, a delay holds back
- * each reply, and a queue manager ends even while a reply is being held. */
+ * stopped command server leaves commands on its queue, a started one answers
+ * them, a delay holds back each reply, and a queue manager ends even while a
+ * reply is being held. */
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -13,75 +13,48 @@
 
 namespace {
 
-TEST(CmdsrvControl, AStoppedCommandServerLeavesCommandsOnItsQueueUntilStarted) {
+TEST(CmdsrvControl, StopStartAndDelayTheCommandServer) {
     MqsimQueueManager qm;
-    ASSERT_EQ(qm.Start("QM1"), "");
+    ASSERT_EQ(qm.Start("QM1", {"--queues", "3"}), "");
     CmdClient client;
     ASSERT_EQ(client.Open("QM1"), "");
-    std::string out;
-    ASSERT_EQ(qm.Run({"cmdserver", "QM1", "stop"}, &out), 0) << out;
-    ASSERT_EQ(qm.Run({"status", "QM1"}, &out), 0) << out;
-    EXPECT_NE(out.find("CMDSERVER(STOPPED)"), std::string::npos) << out;
-
+    auto mqsim = [&](std::vector<std::string> args, int rc = 0) {
+        std::string out;
+        EXPECT_EQ(qm.Run(args, &out), rc) << out;
+        return out;
+    };
+    mqsim({"cmdserver", "QM1", "stop"});
+    EXPECT_NE(mqsim({"status", "QM1"}).find("CMDSERVER(STOPPED)"), std::string::npos);
     /* the command waits on the queue, unanswered, until a start */
     ASSERT_EQ(client.Send("SYSTEM.ADMIN.COMMAND.QUEUE", Bytes(Cmd(MQCMD_PING_Q_MGR))), 0);
     Reply r;
     EXPECT_EQ(client.GetReply(&r, 1000), MQRC_NO_MSG_AVAILABLE);
     EXPECT_EQ(client.Depth("SYSTEM.ADMIN.COMMAND.QUEUE"), 1);
-    ASSERT_EQ(qm.Run({"cmdserver", "QM1", "start"}, &out), 0) << out;
-    PcfMsg m = OnlyReply(client.Collect());
-    EXPECT_EQ(m.h.Command, MQCMD_PING_Q_MGR);
-    EXPECT_EQ(m.h.CompCode, MQCC_OK);
-    EXPECT_TRUE(WaitUntil([&] { return client.Depth("SYSTEM.ADMIN.COMMAND.QUEUE") == 0; }));
-    ASSERT_EQ(qm.Run({"status", "QM1"}, &out), 0) << out;
-    EXPECT_NE(out.find("CMDSERVER(RUNNING)"), std::string::npos) << out;
+    mqsim({"cmdserver", "QM1", "start"});
+    EXPECT_EQ(OnlyReply(client.Collect()).h.Command, MQCMD_PING_Q_MGR);
+    EXPECT_NE(mqsim({"status", "QM1"}).find("CMDSERVER(RUNNING)"), std::string::npos);
 
-    /* a stop and a start in quick succession leave it answering */
-    for (int i = 0; i < 5; i++) {
-        ASSERT_EQ(qm.Run({"cmdserver", "QM1", "stop"}, &out), 0) << out;
-        ASSERT_EQ(qm.Run({"cmdserver", "QM1", "start"}, &out), 0) << out;
+    for (int i = 0; i < 5; i++) { /* in quick succession: it is left answering */
+        mqsim({"cmdserver", "QM1", "stop"});
+        mqsim({"cmdserver", "QM1", "start"});
     }
-    EXPECT_EQ(OnlyReply(client.Exchange(Cmd(MQCMD_PING_Q_MGR))).h.CompCode, MQCC_OK);
-}
-
-TEST(CmdsrvControl, ADelayHoldsBackEveryReply) {
-    MqsimQueueManager qm;
-    ASSERT_EQ(qm.Start("QM1", {"--queues", "3"}), "");
-    CmdClient client;
-    ASSERT_EQ(client.Open("QM1"), "");
-    std::string out;
-    EXPECT_EQ(qm.Run({"cmdserver", "QM1", "delay", "-5"}, &out), 1) << out;
-    EXPECT_EQ(qm.Run({"cmdserver", "QM1", "slower"}, &out), 1) << out;
-    ASSERT_EQ(qm.Run({"cmdserver", "QM1", "delay", "300"}, &out), 0) << out;
-    ASSERT_EQ(qm.Run({"status", "QM1"}, &out), 0) << out;
-    EXPECT_NE(out.find("DELAY(300)"), std::string::npos) << out;
-
-    auto t0 = std::chrono::steady_clock::now();
-    auto c = Cmd(MQCMD_INQUIRE_Q);
-    c.Str(MQCA_Q_NAME, "APP.*");
-    std::vector<Reply> r = client.Exchange(c);
-    ASSERT_EQ(r.size(), 3u);
+    mqsim({"cmdserver", "QM1", "delay", "-5"}, 1);
+    mqsim({"cmdserver", "QM1", "slower"}, 1);
+    mqsim({"cmdserver", "QM1", "delay", "300"});
+    EXPECT_NE(mqsim({"status", "QM1"}).find("DELAY(300)"), std::string::npos);
     /* three replies, each held back 300 ms: no sooner than 900 ms */
+    auto t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ(client.Exchange(Cmd(MQCMD_INQUIRE_Q).Str(MQCA_Q_NAME, "APP.*")).size(), 3u);
     EXPECT_GE(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(900));
 
-    ASSERT_EQ(qm.Run({"cmdserver", "QM1", "delay", "0"}, &out), 0) << out;
-    EXPECT_EQ(OnlyReply(client.Exchange(Cmd(MQCMD_PING_Q_MGR))).h.CompCode, MQCC_OK);
-}
-
-TEST(CmdsrvControl, TheQueueManagerEndsWhileAReplyIsHeldBack) {
-    MqsimQueueManager qm;
-    ASSERT_EQ(qm.Start("QM1"), "");
-    CmdClient client;
-    ASSERT_EQ(client.Open("QM1"), "");
-    std::string out;
-    ASSERT_EQ(qm.Run({"cmdserver", "QM1", "delay", "600000"}, &out), 0) << out;
+    /* the queue manager ends while the server holds a reply */
+    mqsim({"cmdserver", "QM1", "delay", "600000"});
     ASSERT_EQ(client.Send("SYSTEM.ADMIN.COMMAND.QUEUE", Bytes(Cmd(MQCMD_PING_Q_MGR))), 0);
-    /* the command was taken: the server is holding its reply */
     ASSERT_TRUE(WaitUntil([&] { return client.Depth("SYSTEM.ADMIN.COMMAND.QUEUE") == 0; }));
     int port;
     int64_t pid;
     ASSERT_TRUE(qm.PortFile("QM1", &port, &pid));
-    EXPECT_EQ(qm.Run({"stop", "QM1"}, &out), 0) << out;
+    mqsim({"stop", "QM1"});
     EXPECT_FALSE(PLProcessAlive(pid));
 }
 

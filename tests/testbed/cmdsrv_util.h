@@ -1,6 +1,6 @@
 /* cmdsrv_util.h -- commands to the stand-in command server and its replies,
- * for the command server's tests: commands and replies through
- * support/pcf_builder.h; CmdClient connects through the MQI library, sends a command to a command
+ * for the command server's tests: commands built with support/pcf_builder.h;
+ * CmdClient connects through the MQI library, sends a command to a command
  * queue with a private temporary reply queue and collects the reply set.
  */
 #pragma once
@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "mqcmd_replyset.h"
 #include "mqconst/mqi.h"
 #include "mqconst/mqpcf.h"
-#include "mqcmd_replyset.h"
 #include "mqsim_util.h"
 #include "support/pcf_builder.h"
 
@@ -27,9 +27,13 @@ inline std::string Bytes(const tvtest::Pcf &p) {
     std::vector<MQBYTE> b = p.bytes();
     return std::string(b.begin(), b.end());
 }
+inline std::string Padded(const std::string &s, size_t n) {
+    return s + std::string(n > s.size() ? n - s.size() : 0, ' ');
+}
 
 /* A reply: its header and parameters (a reply that is not sound PCF fails
- * the test). */
+ * the test). Text and Value give "<missing>" and -999 for a parameter the
+ * reply lacks. */
 struct PcfMsg {
     MQCFH h = {};
     std::vector<tvtest::Parm> parms;
@@ -38,6 +42,14 @@ struct PcfMsg {
             if (p.parameter == id)
                 return &p;
         return nullptr;
+    }
+    std::string Text(MQLONG id) const { return Find(id) ? Find(id)->text : "<missing>"; }
+    MQLONG Value(MQLONG id) const { return Find(id) ? Find(id)->value : -999; }
+    std::vector<MQLONG> Ids() const {
+        std::vector<MQLONG> ids;
+        for (const tvtest::Parm &p : parms)
+            ids.push_back(p.parameter);
+        return ids;
     }
 };
 
@@ -49,18 +61,12 @@ inline PcfMsg DecodePcf(const std::string &d) {
     return m;
 }
 
-/* ---- Talking to the command server ------------------------------------------------- */
-
 struct Reply {
     MQMD md;
     std::string data;
     std::string Format() const { return std::string(md.Format, 8); }
     PcfMsg Pcf() const { return DecodePcf(data); }
 };
-
-inline std::string Padded(const std::string &s, size_t n) {
-    return s + std::string(n > s.size() ? n - s.size() : 0, ' ');
-}
 
 /* A connection with a temporary dynamic reply queue of its own. */
 class CmdClient {
@@ -84,9 +90,9 @@ public:
     MQHCONN Hconn() const { return h_; }
     const std::string &ReplyQ() const { return replyQ_; }
 
-    /* Put a command to queue with format and report options, ReplyToQ our
-     * reply queue unless md says otherwise (md may be null; on return it
-     * holds the command's descriptor as put). Returns the reason. */
+    /* Put a command to queue with format, ReplyToQ our reply queue unless
+     * md says otherwise (md may be null; on return it holds the command's
+     * descriptor as put). Returns the reason. */
     MQLONG Send(const std::string &queue, const std::string &data, MQMD *mdInOut = nullptr,
                 const char *format = MQFMT_ADMIN, MQLONG pmoOptions = MQPMO_NO_SYNCPOINT) {
         MQMD md = MQMD_DEFAULT;
@@ -104,17 +110,17 @@ public:
     }
 
     /* The next reply, waiting up to waitMs. Returns the reason. */
-    MQLONG GetReply(Reply *r, MQLONG waitMs = 20000, MQLONG buffer = 4 * 1048576) {
+    MQLONG GetReply(Reply *r, MQLONG waitMs = 20000) {
         r->md = MQMD_DEFAULT;
-        return Get(h_, replyObj_, &r->data, &r->md, MQGMO_NO_SYNCPOINT, waitMs, buffer);
+        return Get(h_, replyObj_, &r->data, &r->md, MQGMO_NO_SYNCPOINT, waitMs, 4 * 1048576);
     }
 
     /* Replies until one completes the set (mqcmd's rule: the MQCFC_LAST
-     * bit, or a z/OS completion line) or none comes for waitMs. */
-    std::vector<Reply> Collect(MQLONG waitMs = 20000) {
+     * bit, or a z/OS completion line) or none comes for 20 seconds. */
+    std::vector<Reply> Collect() {
         std::vector<Reply> out;
         Reply r;
-        while (GetReply(&r, waitMs) == 0) {
+        while (GetReply(&r) == 0) {
             out.push_back(r);
             if (ReplyCompletesSet(r.md.Format, (const MQBYTE *)r.data.data(), r.data.size()))
                 break;

@@ -38,43 +38,55 @@ std::vector<MQBYTE> EveryType() {
         .bytes();
 }
 
-TEST(MqcmdDecode, WalksEveryStructureTypeAndNestedGroupsInOrder) {
+/* The walk and both printed forms at once: every type in order with its
+ * value, and group nesting from the groups' ParameterCounts. */
+TEST(MqcmdDecode, EveryStructureTypeIsWalkedInOrderAndPrinted) {
     std::vector<MQBYTE> m = EveryType();
-    PCFDUMP d;
-    DecodePcf(m.data(), m.size(), &d);
-    ASSERT_TRUE(d.hasHeader);
-    EXPECT_FALSE(d.malformed) << d.malformedText;
-    EXPECT_EQ(d.type, MQCFT_RESPONSE);
-    EXPECT_EQ(d.command, MQCMD_INQUIRE_Q);
-    EXPECT_EQ(d.control, MQCFC_LAST);
-    EXPECT_EQ(d.parameterCount, 12);
-    ASSERT_EQ(d.items.size(), 15u);
-
-    /* the values of each type are the printed forms' unit test; here the
-     * walk: types in order, the string's CCSID, the list's item length,
-     * group depth from the groups' ParameterCounts */
-    const MQLONG types[] = {MQCFT_INTEGER,        MQCFT_STRING,
-                            MQCFT_INTEGER_LIST,   MQCFT_STRING_LIST,
-                            MQCFT_BYTE_STRING,    MQCFT_INTEGER64,
-                            MQCFT_INTEGER64_LIST, MQCFT_INTEGER_FILTER,
-                            MQCFT_STRING_FILTER,  MQCFT_BYTE_STRING_FILTER,
-                            MQCFT_GROUP,          MQCFT_INTEGER,
-                            MQCFT_GROUP,          MQCFT_STRING,
-                            MQCFT_INTEGER};
-    const int depths[] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 2, 0};
-    for (size_t i = 0; i < 15; i++) {
-        EXPECT_EQ(d.items[i].type, types[i]) << i;
-        EXPECT_EQ(d.items[i].depth, depths[i]) << i;
-    }
-    EXPECT_EQ(d.items[1].ccsid, 819);
-    EXPECT_EQ(d.items[1].strucLength, 36); /* 20 + 14 rounded up */
-    EXPECT_EQ(d.items[3].itemLength, 48);
-    EXPECT_EQ(d.items[3].valueLength, 144u);
-    EXPECT_EQ(d.items[7].op, MQCFOP_GREATER);
-    EXPECT_EQ(PcfLongAt(m.data(), d.items[7].valueOffset), 10);
-    EXPECT_EQ(std::string((const char *)m.data() + d.items[9].valueOffset, d.items[9].valueLength),
-              "\x10\x20");
-    EXPECT_EQ(PcfLongAt(m.data(), d.items[14].valueOffset), 5000);
+    MQMD md = MQMD_DEFAULT;
+    memcpy(md.Format, MQFMT_ADMIN, 8);
+    std::string text, json;
+    FormatMessageText(&text, 1, &md, m.data(), m.size());
+    EXPECT_EQ(text.substr(text.find('\n') + 1),
+              "  MQIA_CURRENT_Q_DEPTH(42)\n"
+              "  MQCA_Q_NAME(APP.QUEUE.0001)\n"
+              "  MQIACF_Q_ATTRS(2016,3,-7)\n"
+              "  MQCACF_Q_NAMES(A,BB,CCC)\n"
+              "  MQBACF_CONNECTION_ID(01ABFF)\n"
+              "  MQIAMO64_BROWSE_BYTES(-5000000000)\n"
+              "  MQIAMO64_GET_BYTES(1,9000000000)\n"
+              "  MQIA_CURRENT_Q_DEPTH(10) operator 4\n"
+              "  MQCA_Q_DESC(desc*) operator 18\n"
+              "  MQBACF_CONNECTION_ID(1020) operator 2\n"
+              "  MQGACF_Q_STATISTICS_DATA (group of 2)\n"
+              "    MQIA_MSG_ENQ_COUNT(3)\n"
+              "    MQGACF_Q_ACCOUNTING_DATA (group of 1)\n"
+              "      MQCA_Q_NAME(INNER)\n"
+              "  MQIA_MAX_Q_DEPTH(5000)\n");
+    FormatMessageJson(&json, 1, &md, m.data(), m.size());
+    EXPECT_EQ(
+        json.substr(json.find("\"params\":")),
+        "\"params\":[{\"id\":3,\"name\":\"MQIA_CURRENT_Q_DEPTH\",\"type\":3,\"strucLength\":16,"
+        "\"value\":42},{\"id\":2016,\"name\":\"MQCA_Q_NAME\",\"type\":4,\"strucLength\":36,"
+        "\"value\":\"APP.QUEUE.0001\"},{\"id\":1002,\"name\":\"MQIACF_Q_ATTRS\",\"type\":5,"
+        "\"strucLength\":28,\"value\":[2016,3,-7]},{\"id\":3011,\"name\":\"MQCACF_Q_NAMES\","
+        "\"type\":6,\"strucLength\":168,\"value\":[\"A" +
+            std::string(47, ' ') + "\",\"BB" + std::string(46, ' ') + "\",\"CCC" +
+            std::string(45, ' ') +
+            "\"]},{\"id\":7006,\"name\":\"MQBACF_CONNECTION_ID\",\"type\":9,\"strucLength\":20,"
+            "\"value\":\"01ABFF\"},{\"id\":745,\"name\":\"MQIAMO64_BROWSE_BYTES\",\"type\":23,"
+            "\"strucLength\":24,\"value\":-5000000000},{\"id\":747,\"name\":"
+            "\"MQIAMO64_GET_BYTES\",\"type\":25,\"strucLength\":32,\"value\":[1,9000000000]},"
+            "{\"id\":3,\"name\":\"MQIA_CURRENT_Q_DEPTH\",\"type\":13,\"strucLength\":20,"
+            "\"operator\":4,\"value\":10},{\"id\":2013,\"name\":\"MQCA_Q_DESC\",\"type\":14,"
+            "\"strucLength\":32,\"operator\":18,\"value\":\"desc*\"},{\"id\":7006,\"name\":"
+            "\"MQBACF_CONNECTION_ID\",\"type\":15,\"strucLength\":24,\"operator\":2,\"value\":"
+            "\"1020\"},{\"id\":8011,\"name\":\"MQGACF_Q_STATISTICS_DATA\",\"type\":20,"
+            "\"strucLength\":16,\"params\":[{\"id\":37,\"name\":\"MQIA_MSG_ENQ_COUNT\",\"type\":3,"
+            "\"strucLength\":16,\"value\":3},{\"id\":8010,\"name\":\"MQGACF_Q_ACCOUNTING_DATA\","
+            "\"type\":20,\"strucLength\":16,\"params\":[{\"id\":2016,\"name\":\"MQCA_Q_NAME\","
+            "\"type\":4,\"strucLength\":28,\"value\":\"INNER\"}]}]},{\"id\":15,\"name\":"
+            "\"MQIA_MAX_Q_DEPTH\",\"type\":3,\"strucLength\":16,\"value\":5000}]},\"text\":null}"
+            "\n");
 }
 
 TEST(MqcmdDecode, EmptyGroupsUnknownTypesAndNoParametersAreNotFaults) {
@@ -154,6 +166,31 @@ std::vector<BadCase> BadCases() {
     };
 }
 
+/* Every item must lie inside the message, and both printed forms must be
+ * produced (JSON well-formed) whatever the bytes are; the forms into json
+ * and text when given. */
+void CheckAnyMessage(const MQBYTE *msg, size_t len, std::string *json = nullptr,
+                     std::string *text = nullptr) {
+    PCFDUMP d;
+    DecodePcf(msg, len, &d);
+    for (const PCFITEM &item : d.items) {
+        ASSERT_LE(item.offset + (size_t)item.strucLength, len);
+        ASSERT_LE(item.valueOffset + item.valueLength, len);
+        ASSERT_GE(item.valueOffset, item.offset);
+    }
+    if (d.malformed) {
+        ASSERT_LE(d.malformedOffset, len);
+    }
+    MQMD md = MQMD_DEFAULT;
+    memcpy(md.Format, MQFMT_ADMIN, 8);
+    std::string j, t;
+    FormatMessageJson(json != nullptr ? json : &j, 1, &md, msg, len);
+    FormatMessageText(text != nullptr ? text : &t, 1, &md, msg, len);
+    JVALUE v;
+    std::string error;
+    ASSERT_TRUE(JsonReader::Parse(json != nullptr ? *json : j, &v, &error)) << error;
+}
+
 TEST(MqcmdDecode, MalformedMessagesStopAtTheFaultWithItsOffset) {
     for (const BadCase &c : BadCases()) {
         SCOPED_TRACE(c.what);
@@ -167,48 +204,13 @@ TEST(MqcmdDecode, MalformedMessagesStopAtTheFaultWithItsOffset) {
         EXPECT_EQ(d.malformedOffset, c.offset) << d.malformedText;
         EXPECT_EQ(d.items.size(), c.kept);
         EXPECT_EQ(d.hasHeader, c.hasHeader);
-
         /* and both printed forms say so instead of failing */
-        MQMD md = MQMD_DEFAULT;
-        memcpy(md.Format, MQFMT_ADMIN, 8);
         std::string json, text;
-        FormatMessageJson(&json, 1, &md, exact.get(), c.msg.size());
-        FormatMessageText(&text, 1, &md, exact.get(), c.msg.size());
-        JVALUE v;
-        std::string error;
-        ASSERT_TRUE(JsonReader::Parse(json, &v, &error)) << error << "\n" << json;
-        const JVALUE *pcf = v.Get("pcf");
-        ASSERT_NE(pcf, nullptr);
-        const JVALUE *malformed =
-            pcf->kind == JVALUE::OBJECT ? pcf->Get("malformed") : v.Get("malformed");
-        ASSERT_NE(malformed, nullptr) << json;
-        EXPECT_EQ(malformed->Get("offset")->number, (double)c.offset);
-        EXPECT_NE(text.find("malformed at offset " + std::to_string(c.offset)), std::string::npos)
-            << text;
+        CheckAnyMessage(exact.get(), c.msg.size(), &json, &text);
+        const std::string at = std::to_string(c.offset);
+        EXPECT_NE(json.find("\"malformed\":{\"offset\":" + at + ","), std::string::npos) << json;
+        EXPECT_NE(text.find("malformed at offset " + at), std::string::npos) << text;
     }
-}
-
-/* Every item must lie inside the message, and both printed forms must be
- * produced (JSON well-formed) whatever the bytes are. */
-void CheckAnyMessage(const MQBYTE *msg, size_t len) {
-    PCFDUMP d;
-    DecodePcf(msg, len, &d);
-    for (const PCFITEM &item : d.items) {
-        ASSERT_LE(item.offset + (size_t)item.strucLength, len);
-        ASSERT_LE(item.valueOffset + item.valueLength, len);
-        ASSERT_GE(item.valueOffset, item.offset);
-    }
-    if (d.malformed) {
-        ASSERT_LE(d.malformedOffset, len);
-    }
-    MQMD md = MQMD_DEFAULT;
-    memcpy(md.Format, MQFMT_ADMIN, 8);
-    std::string json, text;
-    FormatMessageJson(&json, 1, &md, msg, len);
-    FormatMessageText(&text, 1, &md, msg, len);
-    JVALUE v;
-    std::string error;
-    ASSERT_TRUE(JsonReader::Parse(json, &v, &error)) << error << "\n" << json;
 }
 
 TEST(MqcmdDecode, RandomTruncationsAndCorruptionsNeverReadOutsideTheMessage) {

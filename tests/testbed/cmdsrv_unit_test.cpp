@@ -7,11 +7,19 @@
 #include <string>
 #include <vector>
 
-#include "cmdsrv_util.h"
 #include "pcfcmd.h"
+#include "support/pcf_builder.h"
 #include "trigger.h"
 
 namespace {
+
+/* A command: header of type and version, Control MQCFC_LAST. */
+tvtest::Pcf Cmd(MQLONG command, MQLONG type = MQCFT_COMMAND, MQLONG version = 1) {
+    return tvtest::Pcf(command, type).Control(MQCFC_LAST).Version(version);
+}
+std::string Padded(const std::string &s, size_t n) {
+    return s + std::string(n - s.size(), ' ');
+}
 
 /* ParseCommand on a command's bytes; the reason, with *bad the parameter.
  * *out points into c, which must outlive it. */

@@ -24,25 +24,28 @@
 namespace {
 
 /* A PCF command: header of type and version, Control MQCFC_LAST. */
-inline tvtest::Pcf Cmd(MQLONG command, MQLONG type = MQCFT_COMMAND, MQLONG version = 1) {
+tvtest::Pcf Cmd(MQLONG command, MQLONG type = MQCFT_COMMAND, MQLONG version = 1) {
     tvtest::Pcf p(command, type);
     p.Control(MQCFC_LAST).Version(version);
     return p;
 }
-inline std::string Bytes(const tvtest::Pcf &p) {
+std::string Bytes(const tvtest::Pcf &p) {
     std::vector<MQBYTE> b = p.bytes();
     return std::string(b.begin(), b.end());
 }
-inline std::string Padded(const std::string &s, size_t n) {
+std::string Padded(const std::string &s, size_t n) {
     return s + std::string(n > s.size() ? n - s.size() : 0, ' ');
 }
 
-/* A reply: its header and parameters (a reply that is not sound PCF fails
- * the test). Text and Value give "<missing>" and -999 for a parameter the
- * reply lacks. */
-struct PcfMsg {
+/* A reply, with its PCF header and parameters when it is an MQADMIN reply
+ * (one that is not sound PCF fails the test). Text and Value give
+ * "<missing>" and -999 for a parameter the reply lacks. */
+struct Reply {
+    MQMD md = MQMD_DEFAULT;
+    std::string data;
     MQCFH h = {};
     std::vector<tvtest::Parm> parms;
+    std::string Format() const { return std::string(md.Format, 8); }
     const tvtest::Parm *Find(MQLONG id) const {
         for (const tvtest::Parm &p : parms)
             if (p.parameter == id)
@@ -59,102 +62,10 @@ struct PcfMsg {
     }
 };
 
-inline PcfMsg DecodePcf(const std::string &d) {
-    PcfMsg m;
-    if (d.size() >= sizeof m.h)
-        memcpy(&m.h, d.data(), sizeof m.h);
-    m.parms = tvtest::ReadParms(std::vector<MQBYTE>(d.begin(), d.end()));
-    return m;
-}
-
-struct Reply {
-    MQMD md;
-    std::string data;
-    std::string Format() const { return std::string(md.Format, 8); }
-    PcfMsg Pcf() const { return DecodePcf(data); }
-};
-
-/* A connection with a temporary dynamic reply queue of its own. */
-class CmdClient {
-public:
-    ~CmdClient() { Disconnect(&h_); }
-
-    /* Connect to qm and make the reply queue. Returns "" or an error. */
-    std::string Open(const char *qm) {
-        MQLONG rc = Connect(qm, &h_);
-        if (rc != 0)
-            return "MQCONNX " + std::to_string(rc);
-        MQOD od;
-        rc = ::Open(h_, "SYSTEM.DEFAULT.MODEL.QUEUE", MQOO_INPUT_EXCLUSIVE | MQOO_INQUIRE,
-                    &replyObj_, &od, "", "CMDSRV.TEST.*");
-        if (rc != 0)
-            return "MQOPEN model " + std::to_string(rc);
-        replyQ_ = GetName(od.ObjectName, sizeof od.ObjectName);
-        return "";
-    }
-
-    MQHCONN Hconn() const { return h_; }
-    const std::string &ReplyQ() const { return replyQ_; }
-
-    /* Put a command to queue with format, ReplyToQ our reply queue unless
-     * md says otherwise (md may be null; on return it holds the command's
-     * descriptor as put). Returns the reason. */
-    MQLONG Send(const std::string &queue, const std::string &data, MQMD *mdInOut = nullptr,
-                const char *format = MQFMT_ADMIN, MQLONG pmoOptions = MQPMO_NO_SYNCPOINT) {
-        MQMD md = MQMD_DEFAULT;
-        if (mdInOut != nullptr)
-            md = *mdInOut;
-        else
-            SetName(md.ReplyToQ, sizeof md.ReplyToQ, replyQ_.c_str());
-        memcpy(md.Format, format, 8);
-        /* a request needs a reply-to queue; without one it is a datagram */
-        md.MsgType = md.ReplyToQ[0] != '\0' && md.ReplyToQ[0] != ' ' ? MQMT_REQUEST : MQMT_DATAGRAM;
-        MQLONG rc = Put1(h_, queue.c_str(), data, &md, pmoOptions);
-        if (mdInOut != nullptr)
-            *mdInOut = md;
-        return rc;
-    }
-
-    /* The next reply, waiting up to waitMs. Returns the reason. */
-    MQLONG GetReply(Reply *r, MQLONG waitMs = 20000) {
-        r->md = MQMD_DEFAULT;
-        return Get(h_, replyObj_, &r->data, &r->md, MQGMO_NO_SYNCPOINT, waitMs, 4 * 1048576);
-    }
-
-    /* Replies until one completes the set (mqcmd's rule: the MQCFC_LAST
-     * bit, or a z/OS completion line) or none comes for 20 seconds. */
-    std::vector<Reply> Collect() {
-        std::vector<Reply> out;
-        Reply r;
-        while (GetReply(&r) == 0) {
-            out.push_back(r);
-            if (ReplyCompletesSet(r.md.Format, (const MQBYTE *)r.data.data(), r.data.size()))
-                break;
-        }
-        return out;
-    }
-
-    /* Send a PCF command to SYSTEM.ADMIN.COMMAND.QUEUE (or queue) and
-     * collect its replies; an empty result when the put failed. */
-    std::vector<Reply> Exchange(const tvtest::Pcf &cmd,
-                                const std::string &queue = "SYSTEM.ADMIN.COMMAND.QUEUE") {
-        if (Send(queue, Bytes(cmd)) != 0)
-            return {};
-        return Collect();
-    }
-
-    MQLONG Depth(const char *queue) { return ::Depth(h_, queue); }
-
-private:
-    MQHCONN h_ = MQHC_UNUSABLE_HCONN;
-    MQHOBJ replyObj_ = MQHO_NONE;
-    std::string replyQ_;
-};
-
-/* The one reply of a reply set that should hold exactly one, decoded. */
-inline PcfMsg OnlyReply(const std::vector<Reply> &replies) {
+/* The one reply of a reply set that should hold exactly one. */
+Reply OnlyReply(const std::vector<Reply> &replies) {
     EXPECT_EQ(replies.size(), 1u);
-    return replies.empty() ? PcfMsg() : replies[0].Pcf();
+    return replies.empty() ? Reply() : replies[0];
 }
 
 /* Every reply of a set is an MQADMIN reply to command; all but the last
@@ -164,7 +75,7 @@ void ExpectReplySet(const std::vector<Reply> &replies, MQLONG command) {
         SCOPED_TRACE("reply " + std::to_string(i + 1));
         EXPECT_EQ(replies[i].Format(), MQFMT_ADMIN);
         EXPECT_EQ(replies[i].md.MsgType, MQMT_REPLY);
-        PcfMsg m = replies[i].Pcf();
+        const Reply &m = replies[i];
         EXPECT_EQ(m.h.Type, MQCFT_RESPONSE);
         EXPECT_EQ(m.h.Command, command);
         EXPECT_EQ(m.h.MsgSeqNumber, (MQLONG)(i + 1));
@@ -178,7 +89,7 @@ void ExpectErrorReply(const std::vector<Reply> &replies, MQLONG command, MQLONG 
                       MQLONG parm = 0) {
     ASSERT_EQ(replies.size(), 1u);
     ExpectReplySet(replies, command);
-    PcfMsg m = replies[0].Pcf();
+    const Reply &m = replies[0];
     EXPECT_EQ(m.h.CompCode, MQCC_FAILED);
     EXPECT_EQ(m.h.Reason, reason);
     if (parm != 0)
@@ -187,14 +98,71 @@ void ExpectErrorReply(const std::vector<Reply> &replies, MQLONG command, MQLONG 
         EXPECT_EQ(m.h.ParameterCount, 0);
 }
 
+/* A queue manager of the test's own and a connection to it with a
+ * temporary reply queue; commands go to SYSTEM.ADMIN.COMMAND.QUEUE unless
+ * another queue is named. */
 class Cmdsrv : public ::testing::Test {
 protected:
+    void TearDown() override { Disconnect(&h); }
     void Start(std::vector<std::string> options = {}, const char *name = "QM1") {
         ASSERT_EQ(qm.Start(name, options), "");
-        ASSERT_EQ(client.Open(name), "");
+        ASSERT_EQ(Connect(name, &h), 0);
+        MQOD od;
+        ASSERT_EQ(::Open(h, "SYSTEM.DEFAULT.MODEL.QUEUE", MQOO_INPUT_EXCLUSIVE, &replyObj, &od, "",
+                         "CMDSRV.TEST.*"),
+                  0);
+        replyQ = GetName(od.ObjectName, sizeof od.ObjectName);
     }
-    PcfMsg One(const tvtest::Pcf &c, const char *queue = "SYSTEM.ADMIN.COMMAND.QUEUE") {
-        return OnlyReply(client.Exchange(c, queue));
+    /* Put data as a command in format, ReplyToQ ours unless md says
+     * otherwise (md may be null; on return it holds the command's
+     * descriptor as put). Returns the reason. */
+    MQLONG Send(const std::string &queue, const std::string &data, MQMD *mdInOut = nullptr,
+                const char *format = MQFMT_ADMIN, MQLONG pmoOptions = MQPMO_NO_SYNCPOINT) {
+        MQMD md = MQMD_DEFAULT;
+        if (mdInOut != nullptr)
+            md = *mdInOut;
+        else
+            SetName(md.ReplyToQ, sizeof md.ReplyToQ, replyQ.c_str());
+        memcpy(md.Format, format, 8);
+        /* a request needs a reply-to queue; without one it is a datagram */
+        md.MsgType = md.ReplyToQ[0] != '\0' && md.ReplyToQ[0] != ' ' ? MQMT_REQUEST : MQMT_DATAGRAM;
+        MQLONG rc = Put1(h, queue.c_str(), data, &md, pmoOptions);
+        if (mdInOut != nullptr)
+            *mdInOut = md;
+        return rc;
+    }
+    /* The next reply, waiting up to waitMs. Returns the reason. */
+    MQLONG GetReply(Reply *r, MQLONG waitMs = 20000) {
+        *r = Reply();
+        MQLONG rc = Get(h, replyObj, &r->data, &r->md, MQGMO_NO_SYNCPOINT, waitMs, 4 << 20);
+        if (rc == 0 && r->Format() == MQFMT_ADMIN) {
+            memcpy(&r->h, r->data.data(), std::min(r->data.size(), sizeof r->h));
+            r->parms = tvtest::ReadParms(std::vector<MQBYTE>(r->data.begin(), r->data.end()));
+        }
+        return rc;
+    }
+    /* Replies until one completes the set (mqcmd's rule: the MQCFC_LAST
+     * bit, or a z/OS completion line) or none comes for 20 seconds. */
+    std::vector<Reply> Collect() {
+        std::vector<Reply> out;
+        Reply r;
+        while (GetReply(&r) == 0) {
+            out.push_back(r);
+            if (ReplyCompletesSet(r.md.Format, (const MQBYTE *)r.data.data(), r.data.size()))
+                break;
+        }
+        return out;
+    }
+    /* Send a PCF command and collect its replies (none when the put failed). */
+    std::vector<Reply> Exchange(const tvtest::Pcf &cmd,
+                                const char *queue = "SYSTEM.ADMIN.COMMAND.QUEUE") {
+        return Send(queue, Bytes(cmd)) == 0 ? Collect() : std::vector<Reply>();
+    }
+    Reply One(const tvtest::Pcf &c, const char *queue = "SYSTEM.ADMIN.COMMAND.QUEUE") {
+        return OnlyReply(Exchange(c, queue));
+    }
+    void ExpectError(const tvtest::Pcf &c, MQLONG reason, MQLONG parm = 0) {
+        ExpectErrorReply(Exchange(c), tvtest::Get(c.bytes(), 12), reason, parm);
     }
     /* mqsim args; its output */
     std::string Mqsim(const std::vector<std::string> &args, int rc = 0) {
@@ -202,18 +170,17 @@ protected:
         EXPECT_EQ(qm.Run(args, &out), rc) << out;
         return out;
     }
-    void ExpectError(const tvtest::Pcf &c, MQLONG reason, MQLONG parm = 0) {
-        ExpectErrorReply(client.Exchange(c), tvtest::Get(c.bytes(), 12), reason, parm);
-    }
     MqsimQueueManager qm;
-    CmdClient client;
+    MQHCONN h = MQHC_UNUSABLE_HCONN;
+    MQHOBJ replyObj = MQHO_NONE;
+    std::string replyQ;
 };
 
 TEST_F(Cmdsrv, QueueManagerAttributesAreInquiredPaddedAndChanged) {
     Start();
-    std::vector<Reply> all = client.Exchange(Cmd(MQCMD_INQUIRE_Q_MGR));
+    std::vector<Reply> all = Exchange(Cmd(MQCMD_INQUIRE_Q_MGR));
     ExpectReplySet(all, MQCMD_INQUIRE_Q_MGR);
-    PcfMsg m = OnlyReply(all);
+    Reply m = OnlyReply(all);
     EXPECT_EQ(m.h.CompCode, MQCC_OK);
     EXPECT_EQ(m.Text(MQCA_Q_MGR_NAME), Padded("QM1", 48));
     EXPECT_EQ(m.Value(MQIA_PLATFORM), MQPL_UNIX);
@@ -227,10 +194,9 @@ TEST_F(Cmdsrv, QueueManagerAttributesAreInquiredPaddedAndChanged) {
     change.Str(MQCA_SSL_KEY_REPOSITORY, "/var/mqm/qmgrs/QM1/ssl/key store")
         .Str(MQCA_CERT_LABEL, "ibmwebspheremqqm1")
         .Int(MQIA_SSL_EVENT, MQEVR_ENABLED);
-    std::vector<Reply> r = client.Exchange(change);
+    std::vector<Reply> r = Exchange(change);
     ExpectReplySet(r, MQCMD_CHANGE_Q_MGR);
     EXPECT_EQ(OnlyReply(r).h.CompCode, MQCC_OK);
-    EXPECT_EQ(OnlyReply(r).h.ParameterCount, 0);
     /* a value too long or not valid, or an attribute the command does not
      * change, fails and changes nothing */
     const tvtest::Pcf label = Cmd(MQCMD_CHANGE_Q_MGR).Str(MQCA_CERT_LABEL, "new");
@@ -253,52 +219,47 @@ TEST_F(Cmdsrv, QueueManagerAttributesAreInquiredPaddedAndChanged) {
 
 TEST_F(Cmdsrv, QueuesAreInquiredOnePerReplyByNameTypeAndFilter) {
     Start({"--queues", "3"});
-    ASSERT_EQ(Put1(client.Hconn(), "APP.QUEUE.0002", "one"), 0);
+    ASSERT_EQ(Put1(h, "APP.QUEUE.0002", "one"), 0);
     /* every attribute of a local queue (15 strings, 46 integers) */
-    std::vector<Reply> r = client.Exchange(Cmd(MQCMD_INQUIRE_Q)
-                                               .Padded(MQCA_Q_NAME, "APP.*", 48)
-                                               .IntList(MQIACF_Q_ATTRS, {MQIACF_ALL}));
+    std::vector<Reply> r = Exchange(Cmd(MQCMD_INQUIRE_Q)
+                                        .Padded(MQCA_Q_NAME, "APP.*", 48)
+                                        .IntList(MQIACF_Q_ATTRS, {MQIACF_ALL}));
     ASSERT_EQ(r.size(), 3u);
     ExpectReplySet(r, MQCMD_INQUIRE_Q);
     for (size_t i = 0; i < r.size(); i++) {
-        PcfMsg m = r[i].Pcf();
+        const Reply &m = r[i];
         EXPECT_EQ(m.Text(MQCA_Q_NAME), Padded("APP.QUEUE.000" + std::to_string(i + 1), 48));
         EXPECT_EQ(m.Value(MQIA_Q_TYPE), MQQT_LOCAL);
         EXPECT_EQ(m.Value(MQIA_MAX_Q_DEPTH), 100000);
         EXPECT_EQ(m.Value(MQIA_MAX_MSG_LENGTH), 4194304);
         EXPECT_EQ(m.h.ParameterCount, 61);
-        EXPECT_EQ(r[i].data.size(), 1752u);
     }
     /* selected: the name and type always, then what was asked for */
-    r = client.Exchange(Cmd(MQCMD_INQUIRE_Q)
-                            .Str(MQCA_Q_NAME, "APP.QUEUE.000*")
-                            .IntList(MQIACF_Q_ATTRS, {MQIA_CURRENT_Q_DEPTH}));
+    r = Exchange(Cmd(MQCMD_INQUIRE_Q)
+                     .Str(MQCA_Q_NAME, "APP.QUEUE.000*")
+                     .IntList(MQIACF_Q_ATTRS, {MQIA_CURRENT_Q_DEPTH}));
     ASSERT_EQ(r.size(), 3u);
     for (size_t i = 0; i < 3; i++) {
-        PcfMsg m = r[i].Pcf();
+        const Reply &m = r[i];
         EXPECT_EQ(m.Ids(), (std::vector<MQLONG>{MQCA_Q_NAME, MQIA_Q_TYPE, MQIA_CURRENT_Q_DEPTH}));
         EXPECT_EQ(m.Value(MQIA_CURRENT_Q_DEPTH), i == 1 ? 1 : 0);
     }
 
     const tvtest::Pcf any = Cmd(MQCMD_INQUIRE_Q).Str(MQCA_Q_NAME, "*");
     /* a filter: only queues holding messages */
-    PcfMsg m = One(tvtest::Pcf(any).IntFilter(MQIA_CURRENT_Q_DEPTH, MQCFOP_GREATER, 0));
+    Reply m = One(tvtest::Pcf(any).IntFilter(MQIA_CURRENT_Q_DEPTH, MQCFOP_GREATER, 0));
     EXPECT_EQ(m.Text(MQCA_Q_NAME), Padded("APP.QUEUE.0002", 48));
 
-    /* names: one reply with a string list, every name once in order; of
-     * one type */
+    /* names: one reply with a string list, every name once in order */
     m = One(Cmd(MQCMD_INQUIRE_Q_NAMES).Str(MQCA_Q_NAME, "APP.*"));
     ASSERT_NE(m.Find(MQCACF_Q_NAMES), nullptr);
     EXPECT_EQ(m.Find(MQCACF_Q_NAMES)->strs,
               (std::vector<std::string>{Padded("APP.QUEUE.0001", 48), Padded("APP.QUEUE.0002", 48),
                                         Padded("APP.QUEUE.0003", 48)}));
-    m = One(Cmd(MQCMD_INQUIRE_Q_NAMES).Str(MQCA_Q_NAME, "*").Int(MQIA_Q_TYPE, MQQT_MODEL));
-    ASSERT_NE(m.Find(MQCACF_Q_NAMES), nullptr);
-    EXPECT_EQ(m.Find(MQCACF_Q_NAMES)->strs,
-              (std::vector<std::string>{Padded("SYSTEM.DEFAULT.MODEL.QUEUE", 48)}));
 
     /* errors: an unknown operator, nothing matching (one reply, 2085), a
-     * bad queue type, a name longer than a queue name can be */
+     * bad queue type, a name twice or not at all, a name longer than a queue
+     * name can be */
     const struct {
         tvtest::Pcf cmd;
         MQLONG reason, parm;
@@ -306,10 +267,10 @@ TEST_F(Cmdsrv, QueuesAreInquiredOnePerReplyByNameTypeAndFilter) {
         {tvtest::Pcf(any).IntFilter(MQIA_CURRENT_Q_DEPTH, 99, 0), MQRCCF_CFIF_OPERATOR_ERROR,
          MQIA_CURRENT_Q_DEPTH},
         {Cmd(MQCMD_INQUIRE_Q).Str(MQCA_Q_NAME, "NO.SUCH.*"), MQRC_UNKNOWN_OBJECT_NAME, 0},
-        {tvtest::Pcf(any).IntFilter(MQIA_CURRENT_Q_DEPTH, MQCFOP_GREATER, 1000),
-         MQRC_UNKNOWN_OBJECT_NAME, 0},
         {Cmd(MQCMD_INQUIRE_Q_NAMES).Str(MQCA_Q_NAME, "NOTHING*"), MQRC_UNKNOWN_OBJECT_NAME, 0},
         {tvtest::Pcf(any).Int(MQIA_Q_TYPE, 42), MQRCCF_Q_TYPE_ERROR, MQIA_Q_TYPE},
+        {tvtest::Pcf(any).Str(MQCA_Q_NAME, "A*"), MQRCCF_CFST_DUPLICATE_PARM, MQCA_Q_NAME},
+        {Cmd(MQCMD_INQUIRE_Q).Int(MQIA_Q_TYPE, MQQT_LOCAL), MQRCCF_PARM_MISSING, MQCA_Q_NAME},
         {Cmd(MQCMD_INQUIRE_Q).Str(MQCA_Q_NAME, std::string(49, 'A')), MQRCCF_CFST_STRING_LENGTH_ERR,
          MQCA_Q_NAME},
     };
@@ -319,7 +280,7 @@ TEST_F(Cmdsrv, QueuesAreInquiredOnePerReplyByNameTypeAndFilter) {
 
 TEST_F(Cmdsrv, PingEscapeAndErrorReplies) {
     Start();
-    std::vector<Reply> r = client.Exchange(Cmd(MQCMD_PING_Q_MGR));
+    std::vector<Reply> r = Exchange(Cmd(MQCMD_PING_Q_MGR));
     ExpectReplySet(r, MQCMD_PING_Q_MGR);
     EXPECT_EQ(OnlyReply(r).h.CompCode, MQCC_OK);
     EXPECT_EQ(OnlyReply(r).h.ParameterCount, 0);
@@ -330,22 +291,19 @@ TEST_F(Cmdsrv, PingEscapeAndErrorReplies) {
     EXPECT_EQ(One(escape("DEFINE QLOCAL(ESC.Q)")).Text(MQCACF_ESCAPE_TEXT),
               "AMQ8006I: IBM MQ queue created.");
     /* one response per line of the administration engine */
-    r = client.Exchange(escape("DISPLAY QLOCAL(ESC.Q) ALL"));
+    r = Exchange(escape("DISPLAY QLOCAL(ESC.Q) ALL"));
     ASSERT_GT(r.size(), 3u);
     ExpectReplySet(r, MQCMD_ESCAPE);
     std::string all;
     for (const Reply &x : r)
-        all += x.Pcf().Text(MQCACF_ESCAPE_TEXT) + "\n";
+        all += x.Text(MQCACF_ESCAPE_TEXT) + "\n";
     EXPECT_EQ(all.rfind("AMQ8409I: Display Queue details.\n", 0), 0u) << all;
     EXPECT_NE(all.find("QUEUE(ESC.Q)"), std::string::npos) << all;
     EXPECT_NE(all.find("CURDEPTH(0)"), std::string::npos) << all;
-    /* a failing escape command fails every response with 3008 */
-    r = client.Exchange(escape("DELETE QLOCAL(NO.SUCH.Q)"));
-    ASSERT_GE(r.size(), 1u);
-    ExpectReplySet(r, MQCMD_ESCAPE);
-    for (const Reply &x : r)
-        EXPECT_EQ(x.Pcf().h.Reason, MQRCCF_COMMAND_FAILED);
-    EXPECT_NE(r[0].Pcf().Text(MQCACF_ESCAPE_TEXT).find("AMQ8147E"), std::string::npos);
+    /* a failing escape command fails with 3008 */
+    Reply failed = One(escape("DELETE QLOCAL(NO.SUCH.Q)"));
+    EXPECT_EQ(failed.h.Reason, MQRCCF_COMMAND_FAILED);
+    EXPECT_EQ(failed.Text(MQCACF_ESCAPE_TEXT).substr(0, 8), "AMQ8147E");
 
     ExpectError(
         Cmd(MQCMD_ESCAPE).Int(MQIACF_ESCAPE_TYPE, 2).Str(MQCACF_ESCAPE_TEXT, "DISPLAY QMGR"),
@@ -358,8 +316,8 @@ TEST_F(Cmdsrv, PingEscapeAndErrorReplies) {
      * could be read, and the parameter; a message of another format is no
      * command on a distributed queue manager; the server goes on */
     auto send = [&](const std::string &bytes, const char *format = MQFMT_ADMIN) {
-        EXPECT_EQ(client.Send("SYSTEM.ADMIN.COMMAND.QUEUE", bytes, nullptr, format), 0);
-        return client.Collect();
+        EXPECT_EQ(Send("SYSTEM.ADMIN.COMMAND.QUEUE", bytes, nullptr, format), 0);
+        return Collect();
     };
     ExpectErrorReply(send(std::string(20, 'x')), MQCMD_NONE, MQRCCF_MSG_LENGTH_ERROR);
     std::vector<MQBYTE> b = Cmd(MQCMD_INQUIRE_Q).Str(MQCA_Q_NAME, "*").bytes();
@@ -379,14 +337,14 @@ TEST_F(Cmdsrv, ReportOptionsSetTheReplyIdentifiersOnEveryReplyOfASet) {
                           MQRO_PASS_MSG_ID | MQRO_PASS_CORREL_ID}) {
         SCOPED_TRACE(report);
         MQMD md = MQMD_DEFAULT;
-        SetName(md.ReplyToQ, sizeof md.ReplyToQ, client.ReplyQ().c_str());
+        SetName(md.ReplyToQ, sizeof md.ReplyToQ, replyQ.c_str());
         md.Report = report;
         md.Priority = 7;
         memcpy(md.CorrelId, correl, sizeof md.CorrelId);
-        ASSERT_EQ(client.Send("SYSTEM.ADMIN.COMMAND.QUEUE",
-                              Bytes(Cmd(MQCMD_INQUIRE_Q).Str(MQCA_Q_NAME, "APP.*")), &md),
+        ASSERT_EQ(Send("SYSTEM.ADMIN.COMMAND.QUEUE",
+                       Bytes(Cmd(MQCMD_INQUIRE_Q).Str(MQCA_Q_NAME, "APP.*")), &md),
                   0);
-        std::vector<Reply> r = client.Collect();
+        std::vector<Reply> r = Collect();
         ASSERT_EQ(r.size(), 3u);
         ExpectReplySet(r, MQCMD_INQUIRE_Q);
         for (size_t i = 0; i < r.size(); i++) {
@@ -410,22 +368,19 @@ TEST_F(Cmdsrv, RepliesGoToTheReplyToQueueManagerAndUndeliverableOnesAreDropped) 
      * queue of its name; nowhere to go: no such queue, an unknown queue
      * manager, no reply-to queue at all (a blank ReplyToQMgr became the
      * local name when the command was put) */
-    const std::string targets[][2] = {{client.ReplyQ(), "QM1"},
-                                      {"FAR.REPLY", "QM2"},
-                                      {"NO.SUCH.QUEUE", ""},
-                                      {"R", "NOWHERE"},
-                                      {"", ""}};
+    const std::string targets[][2] = {
+        {replyQ, "QM1"}, {"FAR.REPLY", "QM2"}, {"NO.SUCH.QUEUE", ""}, {"R", "NOWHERE"}, {"", ""}};
     for (auto &t : targets) {
         MQMD md = MQMD_DEFAULT;
         SetName(md.ReplyToQ, sizeof md.ReplyToQ, t[0].c_str());
         SetName(md.ReplyToQMgr, sizeof md.ReplyToQMgr, t[1].c_str());
         memcpy(md.UserIdentifier, "alice       ", 12);
-        ASSERT_EQ(client.Send("SYSTEM.ADMIN.COMMAND.QUEUE", Bytes(Cmd(MQCMD_PING_Q_MGR)), &md,
-                              MQFMT_ADMIN, MQPMO_SET_IDENTITY_CONTEXT),
+        ASSERT_EQ(Send("SYSTEM.ADMIN.COMMAND.QUEUE", Bytes(Cmd(MQCMD_PING_Q_MGR)), &md, MQFMT_ADMIN,
+                       MQPMO_SET_IDENTITY_CONTEXT),
                   0);
     }
-    EXPECT_EQ(OnlyReply(client.Collect()).h.CompCode, MQCC_OK);
-    EXPECT_TRUE(WaitUntil([&] { return client.Depth("QM2") == 1; }));
+    EXPECT_EQ(OnlyReply(Collect()).h.CompCode, MQCC_OK);
+    EXPECT_TRUE(WaitUntil([&] { return Depth(h, "QM2") == 1; }));
     const char *const dropped[] = {"reply 1 to NO.SUCH.QUEUE on QM1 not put (reason 2085); dropped",
                                    "reply 1 to R on NOWHERE not put (reason 2087); dropped",
                                    "has no reply-to queue"};
@@ -446,30 +401,24 @@ TEST_F(Cmdsrv, StopStartAndDelayTheCommandServer) {
     Mqsim({"cmdserver", "QM1", "stop"});
     EXPECT_NE(Mqsim({"status", "QM1"}).find("CMDSERVER(STOPPED)"), std::string::npos);
     /* the command waits on the queue, unanswered, until a start */
-    ASSERT_EQ(client.Send("SYSTEM.ADMIN.COMMAND.QUEUE", Bytes(Cmd(MQCMD_PING_Q_MGR))), 0);
+    ASSERT_EQ(Send("SYSTEM.ADMIN.COMMAND.QUEUE", Bytes(Cmd(MQCMD_PING_Q_MGR))), 0);
     Reply r;
-    EXPECT_EQ(client.GetReply(&r, 1000), MQRC_NO_MSG_AVAILABLE);
-    EXPECT_EQ(client.Depth("SYSTEM.ADMIN.COMMAND.QUEUE"), 1);
+    EXPECT_EQ(GetReply(&r, 1000), MQRC_NO_MSG_AVAILABLE);
+    EXPECT_EQ(Depth(h, "SYSTEM.ADMIN.COMMAND.QUEUE"), 1);
     Mqsim({"cmdserver", "QM1", "start"});
-    EXPECT_EQ(OnlyReply(client.Collect()).h.Command, MQCMD_PING_Q_MGR);
+    EXPECT_EQ(OnlyReply(Collect()).h.Command, MQCMD_PING_Q_MGR);
     EXPECT_NE(Mqsim({"status", "QM1"}).find("CMDSERVER(RUNNING)"), std::string::npos);
-    for (int i = 0; i < 5; i++) { /* in quick succession: it is left answering */
-        Mqsim({"cmdserver", "QM1", "stop"});
-        Mqsim({"cmdserver", "QM1", "start"});
-    }
     Mqsim({"cmdserver", "QM1", "delay", "-5"}, 1);
-    Mqsim({"cmdserver", "QM1", "slower"}, 1);
     Mqsim({"cmdserver", "QM1", "delay", "300"});
-    EXPECT_NE(Mqsim({"status", "QM1"}).find("DELAY(300)"), std::string::npos);
     /* three replies, each held back 300 ms: no sooner than 900 ms */
     auto t0 = std::chrono::steady_clock::now();
-    EXPECT_EQ(client.Exchange(Cmd(MQCMD_INQUIRE_Q).Str(MQCA_Q_NAME, "APP.*")).size(), 3u);
+    EXPECT_EQ(Exchange(Cmd(MQCMD_INQUIRE_Q).Str(MQCA_Q_NAME, "APP.*")).size(), 3u);
     EXPECT_GE(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(900));
 
     /* the queue manager ends while the server holds a reply */
     Mqsim({"cmdserver", "QM1", "delay", "600000"});
-    ASSERT_EQ(client.Send("SYSTEM.ADMIN.COMMAND.QUEUE", Bytes(Cmd(MQCMD_PING_Q_MGR))), 0);
-    ASSERT_TRUE(WaitUntil([&] { return client.Depth("SYSTEM.ADMIN.COMMAND.QUEUE") == 0; }));
+    ASSERT_EQ(Send("SYSTEM.ADMIN.COMMAND.QUEUE", Bytes(Cmd(MQCMD_PING_Q_MGR))), 0);
+    ASSERT_TRUE(WaitUntil([&] { return Depth(h, "SYSTEM.ADMIN.COMMAND.QUEUE") == 0; }));
     int port;
     int64_t pid;
     ASSERT_TRUE(qm.PortFile("QM1", &port, &pid));
@@ -484,9 +433,9 @@ TEST_F(Cmdsrv, TheZosCommandQueueAnswersTextAndPcf) {
     Start({"--platform", "zos", "--queues", "3"}, "QMZ");
     const char *const zosQueue = "SYSTEM.COMMAND.INPUT";
     auto text = [&](const std::string &command) {
-        EXPECT_EQ(client.Send(zosQueue, command, nullptr, MQFMT_STRING), 0);
+        EXPECT_EQ(Send(zosQueue, command, nullptr, MQFMT_STRING), 0);
         std::vector<std::string> lines;
-        for (const Reply &r : client.Collect()) {
+        for (const Reply &r : Collect()) {
             EXPECT_EQ(r.Format(), MQFMT_COMMAND_1);
             EXPECT_EQ(r.md.MsgType, MQMT_REPLY);
             EXPECT_EQ(r.data.find('\n'), std::string::npos) << r.data;
@@ -506,16 +455,14 @@ TEST_F(Cmdsrv, TheZosCommandQueueAnswersTextAndPcf) {
     ASSERT_GE(lines.size(), 2u);
     EXPECT_EQ(lines[0].substr(0, 26), "CSQN205I   COUNT=       3,");
     EXPECT_EQ(lines.back(), "CSQ9023E !QMZ CSQMMSGP ' DELETE QLOCAL' ABNORMAL COMPLETION");
-    EXPECT_EQ(text("DEFINE QLOCAL(ZOS.NEW)\n").back().substr(0, 8), "CSQ9022I");
-    EXPECT_EQ(client.Depth("ZOS.NEW"), 0);
 
     for (MQLONG type : {MQCFT_COMMAND, MQCFT_COMMAND_XR}) {
         SCOPED_TRACE(type);
         tvtest::Pcf c = Cmd(MQCMD_INQUIRE_Q_MGR, type, type == MQCFT_COMMAND_XR ? 3 : 1);
         c.IntList(MQIACF_Q_MGR_ATTRS, {MQCA_SSL_KEY_REPOSITORY, MQCA_CERT_LABEL, MQIA_SSL_EVENT});
-        std::vector<Reply> r = client.Exchange(c, zosQueue);
+        std::vector<Reply> r = Exchange(c, zosQueue);
         ASSERT_EQ(r.size(), 2u);
-        PcfMsg item = r[0].Pcf(), summary = r[1].Pcf();
+        Reply item = r[0], summary = r[1];
         EXPECT_EQ(std::vector<MQLONG>({item.h.Type, item.h.Control, item.h.MsgSeqNumber}),
                   std::vector<MQLONG>({MQCFT_XR_ITEM, MQCFC_NOT_LAST, 1}));
         EXPECT_EQ(item.Find(MQIA_PLATFORM), nullptr); /* only what was asked for */
@@ -530,24 +477,21 @@ TEST_F(Cmdsrv, TheZosCommandQueueAnswersTextAndPcf) {
     }
     /* one item per queue, then the summary */
     std::vector<MQLONG> types;
-    for (const Reply &x : client.Exchange(
-             Cmd(MQCMD_INQUIRE_Q, MQCFT_COMMAND_XR, 3).Str(MQCA_Q_NAME, "APP.*"), zosQueue))
-        types.push_back(x.Pcf().h.Type);
+    for (const Reply &x :
+         Exchange(Cmd(MQCMD_INQUIRE_Q, MQCFT_COMMAND_XR, 3).Str(MQCA_Q_NAME, "APP.*"), zosQueue))
+        types.push_back(x.h.Type);
     EXPECT_EQ(types,
               (std::vector<MQLONG>{MQCFT_XR_ITEM, MQCFT_XR_ITEM, MQCFT_XR_ITEM, MQCFT_XR_SUMMARY}));
     /* errors: the summary alone carries them; a command may carry a scope */
-    PcfMsg s = One(Cmd(MQCMD_INQUIRE_Q, MQCFT_COMMAND_XR, 3).Str(MQCA_Q_NAME, "NONE.*"), zosQueue);
+    Reply s = One(Cmd(MQCMD_INQUIRE_Q, MQCFT_COMMAND_XR, 3).Str(MQCA_Q_NAME, "NONE.*"), zosQueue);
     EXPECT_EQ(s.h.Type, MQCFT_XR_SUMMARY);
     EXPECT_EQ(s.h.Reason, MQRC_UNKNOWN_OBJECT_NAME);
-    s = One(Cmd(MQCMD_PING_Q_MGR, MQCFT_COMMAND_XR, 1), zosQueue);
-    EXPECT_EQ(s.h.Type, MQCFT_XR_SUMMARY);
-    EXPECT_EQ(s.h.Reason, MQRCCF_CFH_VERSION_ERROR);
     s = One(Cmd(MQCMD_PING_Q_MGR, MQCFT_COMMAND_XR, 3).Str(MQCACF_COMMAND_SCOPE, ""), zosQueue);
     EXPECT_EQ(s.h.CompCode, MQCC_OK);
     /* the distributed command queue is not served */
-    ASSERT_EQ(client.Send("SYSTEM.ADMIN.COMMAND.QUEUE", Bytes(Cmd(MQCMD_PING_Q_MGR))), 0);
+    ASSERT_EQ(Send("SYSTEM.ADMIN.COMMAND.QUEUE", Bytes(Cmd(MQCMD_PING_Q_MGR))), 0);
     EXPECT_EQ(One(Cmd(MQCMD_PING_Q_MGR), zosQueue).h.Type, MQCFT_XR_SUMMARY);
-    EXPECT_EQ(client.Depth("SYSTEM.ADMIN.COMMAND.QUEUE"), 1);
+    EXPECT_EQ(Depth(h, "SYSTEM.ADMIN.COMMAND.QUEUE"), 1);
 }
 
 /* A message arriving on an empty TRIGGER TRIGTYPE(FIRST) queue starts the
@@ -563,11 +507,9 @@ TEST_F(Cmdsrv, AFirstMessageStartsTheProcessWithTheTriggerMessage) {
         child, "#!/bin/sh\n{ cat '" + out + "' 2>/dev/null; printf '%s\\n' \"$#:$1\"; } >'" + out +
                    ".tmp'\nmv '" + out + ".tmp' '" + out + "' && echo trigger child started\n");
     std::filesystem::permissions(child, std::filesystem::perms::owner_all);
-    qm.Mqsc("QM1", {"DEFINE PROCESS(TEST.PROC) APPLICID('" + child +
-                        "') USERDATA('user data') ENVRDATA('ENV=1')",
+    qm.Mqsc("QM1", {"DEFINE PROCESS(TEST.PROC) APPLICID('" + child + "') USERDATA('user data')",
                     "DEFINE QLOCAL(TRIG.Q) TRIGGER TRIGTYPE(FIRST) PROCESS(TEST.PROC) "
                     "INITQ(SYSTEM.DEFAULT.INITIATION.QUEUE) TRIGDATA('-v High')"});
-    const MQHCONN h = client.Hconn();
     auto starts = [&] { return tvtest::CountOf(tvtest::ReadFile(out), "\n"); };
     ASSERT_EQ(Put1(h, "TRIG.Q", "first"), 0);
     ASSERT_TRUE(WaitUntil([&] { return starts() == 1; })) << qm.Log("QM1");
@@ -577,7 +519,6 @@ TEST_F(Cmdsrv, AFirstMessageStartsTheProcessWithTheTriggerMessage) {
     /* the layout is the unit test's; here the values of these definitions */
     EXPECT_EQ(line.substr(2 + 8, 48), Padded("TRIG.Q", 48));
     EXPECT_EQ(line.substr(2 + 104, 64), Padded("-v High", 64));
-    EXPECT_EQ(line.substr(2 + 428, 128), Padded("ENV=1", 128));
     EXPECT_EQ(line.substr(2 + 556, 128), Padded("user data", 128));
     /* its output went to the daemon's log, and it was seen to end */
     EXPECT_TRUE(WaitUntil([&] {

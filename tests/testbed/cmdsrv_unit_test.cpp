@@ -104,46 +104,6 @@ TEST(CmdsrvParse, WalksGroupsAndBoundsTheirDepthAndLists) {
     EXPECT_EQ(Parse(deep.Count(1).bytes()), MQRCCF_CFGR_PARM_COUNT_ERROR);
 }
 
-TEST(CmdsrvParse, CheckParmsRefusesWrongTypesUnknownIdsDuplicatesAndMissingOnes) {
-    static const PARMRULE rules[] = {{MQCA_Q_NAME, MQCFT_STRING, 1},
-                                     {MQIA_Q_TYPE, MQCFT_INTEGER, 0},
-                                     {MQIACF_Q_ATTRS, MQCFT_INTEGER_LIST, 0}};
-    auto any = [](MQLONG, MQLONG) { return 1; };
-    const tvtest::Pcf q = Cmd(MQCMD_INQUIRE_Q);
-    const struct {
-        tvtest::Pcf cmd;
-        int filters;
-        MQLONG reason, parm;
-    } rows[] = {
-        {tvtest::Pcf(q).Str(MQCA_Q_NAME, "*").IntList(MQIACF_Q_ATTRS, {MQIACF_ALL}), 0, 0, 0},
-        {tvtest::Pcf(q).Int(MQCA_Q_NAME, 5), 0, MQRCCF_CFIN_PARM_ID_ERROR, MQCA_Q_NAME},
-        {tvtest::Pcf(q).Str(MQCA_Q_NAME, "*").Str(MQCA_Q_DESC, "x"), 0, MQRCCF_CFST_PARM_ID_ERROR,
-         MQCA_Q_DESC},
-        {tvtest::Pcf(q).Str(MQCA_Q_NAME, "*").Str(MQCA_Q_NAME, "A*"), 0, MQRCCF_CFST_DUPLICATE_PARM,
-         MQCA_Q_NAME},
-        {q, 0, MQRCCF_PARM_COUNT_TOO_SMALL, 0},
-        {tvtest::Pcf(q).Int(MQIA_Q_TYPE, MQQT_LOCAL), 0, MQRCCF_PARM_MISSING, MQCA_Q_NAME},
-        /* a filter only where the command allows one, and only one */
-        {tvtest::Pcf(q).Str(MQCA_Q_NAME, "*").IntFilter(MQIA_CURRENT_Q_DEPTH, MQCFOP_GREATER, 0), 0,
-         MQRCCF_CFIF_PARM_ID_ERROR, MQIA_CURRENT_Q_DEPTH},
-        {tvtest::Pcf(q)
-             .Str(MQCA_Q_NAME, "*")
-             .IntFilter(MQIA_CURRENT_Q_DEPTH, MQCFOP_GREATER, 0)
-             .IntFilter(MQIA_MAX_Q_DEPTH, MQCFOP_LESS, 9),
-         1, MQRCCF_TOO_MANY_FILTERS, 0},
-    };
-    for (const auto &r : rows) {
-        CMDMSG m;
-        const std::vector<MQBYTE> bytes = r.cmd.bytes(); /* m points into it */
-        ASSERT_EQ(Parse(bytes, nullptr, &m), 0);
-        MQLONG bad = 0;
-        EXPECT_EQ(CheckParms(&m, rules, 3, r.filters ? +any : nullptr, &bad), r.reason);
-        if (r.parm != 0) {
-            EXPECT_EQ(bad, r.parm) << r.reason;
-        }
-    }
-}
-
 /* The replies' padding and lists are the end-to-end suite's; here a text
  * longer than its field. */
 TEST(CmdsrvReply, ATextLongerThanItsFieldIsCutToIt) {

@@ -15,7 +15,8 @@ namespace {
 
 using tvtest::Pcf;
 
-/* A reply holding one structure of every type, with nested groups. */
+/* A reply holding one structure of every type, an empty group, one of an
+ * unknown type (kept with its bytes) and nested groups. */
 std::vector<MQBYTE> EveryType() {
     return Pcf(MQCMD_INQUIRE_Q)
         .Control(MQCFC_LAST)
@@ -29,87 +30,61 @@ std::vector<MQBYTE> EveryType() {
         .IntFilter(MQIA_CURRENT_Q_DEPTH, MQCFOP_GREATER, 10)
         .StrFilter(MQCA_Q_DESC, MQCFOP_LIKE, "desc*")
         .ByteFilter(MQBACF_CONNECTION_ID, MQCFOP_EQUAL, {0x10, 0x20})
+        .Group(MQGACF_Q_STATISTICS_DATA, 0)
+        .Raw({99, 0, 0, 0, 20, 0, 0, 0, 0xD2, 4, 0, 0, 7, 0, 0, 0, 8, 0, 0, 0}) /* unknown type */
         .Group(MQGACF_Q_STATISTICS_DATA, 2)
         .Int(MQIA_MSG_ENQ_COUNT, 3)
         .Group(MQGACF_Q_ACCOUNTING_DATA, 1)
         .Str(MQCA_Q_NAME, "INNER")
         .Int(MQIA_MAX_Q_DEPTH, 5000)
-        .Count(12)
+        .Count(14)
         .bytes();
 }
 
-/* The walk and both printed forms at once: every type in order with its
+/* The walk and the JSON form at once: every structure in order with its
  * value, and group nesting from the groups' ParameterCounts. */
 TEST(MqcmdDecode, EveryStructureTypeIsWalkedInOrderAndPrinted) {
     std::vector<MQBYTE> m = EveryType();
     MQMD md = MQMD_DEFAULT;
     memcpy(md.Format, MQFMT_ADMIN, 8);
-    std::string text, json;
-    FormatMessageText(&text, 1, &md, m.data(), m.size());
-    EXPECT_EQ(text.substr(text.find('\n') + 1),
-              "  MQIA_CURRENT_Q_DEPTH(42)\n"
-              "  MQCA_Q_NAME(APP.QUEUE.0001)\n"
-              "  MQIACF_Q_ATTRS(2016,3,-7)\n"
-              "  MQCACF_Q_NAMES(A,BB,CCC)\n"
-              "  MQBACF_CONNECTION_ID(01ABFF)\n"
-              "  MQIAMO64_BROWSE_BYTES(-5000000000)\n"
-              "  MQIAMO64_GET_BYTES(1,9000000000)\n"
-              "  MQIA_CURRENT_Q_DEPTH(10) operator 4\n"
-              "  MQCA_Q_DESC(desc*) operator 18\n"
-              "  MQBACF_CONNECTION_ID(1020) operator 2\n"
-              "  MQGACF_Q_STATISTICS_DATA (group of 2)\n"
-              "    MQIA_MSG_ENQ_COUNT(3)\n"
-              "    MQGACF_Q_ACCOUNTING_DATA (group of 1)\n"
-              "      MQCA_Q_NAME(INNER)\n"
-              "  MQIA_MAX_Q_DEPTH(5000)\n");
+    std::string json;
     FormatMessageJson(&json, 1, &md, m.data(), m.size());
     EXPECT_EQ(
-        json.substr(json.find("\"params\":")),
-        "\"params\":[{\"id\":3,\"name\":\"MQIA_CURRENT_Q_DEPTH\",\"type\":3,\"strucLength\":16,"
-        "\"value\":42},{\"id\":2016,\"name\":\"MQCA_Q_NAME\",\"type\":4,\"strucLength\":36,"
-        "\"value\":\"APP.QUEUE.0001\"},{\"id\":1002,\"name\":\"MQIACF_Q_ATTRS\",\"type\":5,"
-        "\"strucLength\":28,\"value\":[2016,3,-7]},{\"id\":3011,\"name\":\"MQCACF_Q_NAMES\","
-        "\"type\":6,\"strucLength\":168,\"value\":[\"A" +
+        json.substr(json.find("\"parameterCount\":")),
+        "\"parameterCount\":14,\"params\":["
+        "{\"id\":3,\"name\":\"MQIA_CURRENT_Q_DEPTH\",\"type\":3,\"strucLength\":16,\"value\":42},"
+        "{\"id\":2016,\"name\":\"MQCA_Q_NAME\",\"type\":4,\"strucLength\":36,"
+        "\"value\":\"APP.QUEUE.0001\"},"
+        "{\"id\":1002,\"name\":\"MQIACF_Q_ATTRS\",\"type\":5,\"strucLength\":28,"
+        "\"value\":[2016,3,-7]},"
+        "{\"id\":3011,\"name\":\"MQCACF_Q_NAMES\",\"type\":6,\"strucLength\":168,\"value\":[\"A" +
             std::string(47, ' ') + "\",\"BB" + std::string(46, ' ') + "\",\"CCC" +
             std::string(45, ' ') +
-            "\"]},{\"id\":7006,\"name\":\"MQBACF_CONNECTION_ID\",\"type\":9,\"strucLength\":20,"
-            "\"value\":\"01ABFF\"},{\"id\":745,\"name\":\"MQIAMO64_BROWSE_BYTES\",\"type\":23,"
-            "\"strucLength\":24,\"value\":-5000000000},{\"id\":747,\"name\":"
-            "\"MQIAMO64_GET_BYTES\",\"type\":25,\"strucLength\":32,\"value\":[1,9000000000]},"
+            "\"]},"
+            "{\"id\":7006,\"name\":\"MQBACF_CONNECTION_ID\",\"type\":9,\"strucLength\":20,"
+            "\"value\":\"01ABFF\"},"
+            "{\"id\":745,\"name\":\"MQIAMO64_BROWSE_BYTES\",\"type\":23,\"strucLength\":24,"
+            "\"value\":-5000000000},"
+            "{\"id\":747,\"name\":\"MQIAMO64_GET_BYTES\",\"type\":25,\"strucLength\":32,"
+            "\"value\":[1,9000000000]},"
             "{\"id\":3,\"name\":\"MQIA_CURRENT_Q_DEPTH\",\"type\":13,\"strucLength\":20,"
-            "\"operator\":4,\"value\":10},{\"id\":2013,\"name\":\"MQCA_Q_DESC\",\"type\":14,"
-            "\"strucLength\":32,\"operator\":18,\"value\":\"desc*\"},{\"id\":7006,\"name\":"
-            "\"MQBACF_CONNECTION_ID\",\"type\":15,\"strucLength\":24,\"operator\":2,\"value\":"
-            "\"1020\"},{\"id\":8011,\"name\":\"MQGACF_Q_STATISTICS_DATA\",\"type\":20,"
-            "\"strucLength\":16,\"params\":[{\"id\":37,\"name\":\"MQIA_MSG_ENQ_COUNT\",\"type\":3,"
-            "\"strucLength\":16,\"value\":3},{\"id\":8010,\"name\":\"MQGACF_Q_ACCOUNTING_DATA\","
-            "\"type\":20,\"strucLength\":16,\"params\":[{\"id\":2016,\"name\":\"MQCA_Q_NAME\","
-            "\"type\":4,\"strucLength\":28,\"value\":\"INNER\"}]}]},{\"id\":15,\"name\":"
-            "\"MQIA_MAX_Q_DEPTH\",\"type\":3,\"strucLength\":16,\"value\":5000}]},\"text\":null}"
-            "\n");
-}
-
-TEST(MqcmdDecode, EmptyGroupsUnknownTypesAndNoParametersAreNotFaults) {
-    std::vector<MQBYTE> m =
-        Pcf(MQCMD_INQUIRE_Q)
-            .Group(MQGACF_Q_STATISTICS_DATA, 0)
-            .Raw({99, 0, 0, 0, 20, 0, 0, 0, 0xD2, 4, 0, 0, 7, 0, 0, 0, 8, 0, 0, 0})
-            .Int(MQIA_CURRENT_Q_DEPTH, 1)
-            .Count(3)
-            .bytes();
-    PCFDUMP d;
-    DecodePcf(m.data(), m.size(), &d);
-    EXPECT_FALSE(d.malformed) << d.malformedText;
-    ASSERT_EQ(d.items.size(), 3u);
-    EXPECT_EQ(d.items[1].type, 99); /* kept with its bytes */
-    EXPECT_EQ(d.items[1].valueLength, 8u);
-    EXPECT_EQ(d.items[2].depth, 0);
-
-    m = Pcf(MQCMD_PING_Q_MGR).bytes();
-    DecodePcf(m.data(), m.size(), &d);
-    EXPECT_TRUE(d.hasHeader);
-    EXPECT_FALSE(d.malformed);
-    EXPECT_TRUE(d.items.empty());
+            "\"operator\":4,\"value\":10},"
+            "{\"id\":2013,\"name\":\"MQCA_Q_DESC\",\"type\":14,\"strucLength\":32,"
+            "\"operator\":18,\"value\":\"desc*\"},"
+            "{\"id\":7006,\"name\":\"MQBACF_CONNECTION_ID\",\"type\":15,\"strucLength\":24,"
+            "\"operator\":2,\"value\":\"1020\"},"
+            "{\"id\":8011,\"name\":\"MQGACF_Q_STATISTICS_DATA\",\"type\":20,\"strucLength\":16,"
+            "\"params\":[]},"
+            "{\"id\":1234,\"name\":\"MQIACF_ROUTE_DETAIL\",\"type\":99,\"strucLength\":20,"
+            "\"value\":\"0700000008000000\"},"
+            "{\"id\":8011,\"name\":\"MQGACF_Q_STATISTICS_DATA\",\"type\":20,\"strucLength\":16,"
+            "\"params\":[{\"id\":37,\"name\":\"MQIA_MSG_ENQ_COUNT\",\"type\":3,\"strucLength\":16,"
+            "\"value\":3},"
+            "{\"id\":8010,\"name\":\"MQGACF_Q_ACCOUNTING_DATA\",\"type\":20,\"strucLength\":16,"
+            "\"params\":[{\"id\":2016,\"name\":\"MQCA_Q_NAME\",\"type\":4,\"strucLength\":28,"
+            "\"value\":\"INNER\"}]}]},"
+            "{\"id\":15,\"name\":\"MQIA_MAX_Q_DEPTH\",\"type\":3,\"strucLength\":16,"
+            "\"value\":5000}]},\"text\":null}\n");
 }
 
 /* One malformed message: what it is and where the walk must stop. */

@@ -41,19 +41,14 @@ protected:
         Close(h, &o);
         return rc;
     }
-    /* A PCF reply naming qname, correlated on correlId, to the request's
-     * reply-to queue. */
-    void SendReply(const MQMD &request, const MQBYTE *correlId, const std::string &qname) {
+    /* A text reply, correlated on correlId, to the request's reply-to queue. */
+    void SendReply(const MQMD &request, const MQBYTE *correlId, const std::string &text) {
         MQMD md = MQMD_DEFAULT;
         md.MsgType = MQMT_REPLY;
-        memcpy(md.Format, MQFMT_ADMIN, MQ_FORMAT_LENGTH);
+        memcpy(md.Format, MQFMT_STRING, MQ_FORMAT_LENGTH);
         memcpy(md.CorrelId, correlId, sizeof md.CorrelId);
-        std::vector<MQBYTE> b = tvtest::PcfBuilder(MQCMD_INQUIRE_Q)
-                                    .Control(MQCFC_LAST)
-                                    .Padded(MQCA_Q_NAME, qname, 48)
-                                    .bytes();
-        EXPECT_EQ(Put1(h, GetName(request.ReplyToQ, 48).c_str(), std::string(b.begin(), b.end()),
-                       &md, MQPMO_NO_SYNCPOINT, GetName(request.ReplyToQMgr, 48).c_str()),
+        EXPECT_EQ(Put1(h, GetName(request.ReplyToQ, 48).c_str(), text, &md, MQPMO_NO_SYNCPOINT,
+                       GetName(request.ReplyToQMgr, 48).c_str()),
                   0);
     }
 

@@ -35,7 +35,7 @@ public:
     /* 1 when text is exactly one JSON value (blanks around allowed). */
     static int Parse(const std::string &text, JVALUE *out, std::string *error) {
         JsonReader r(text);
-        bool ok = r.Value(out, 0);
+        bool ok = r.Value(out);
         r.Blanks();
         if (ok && r.pos_ == text.size())
             return 1;
@@ -55,22 +55,25 @@ private:
         while (Peek() != '\0' && strchr(" \t\n\r", Peek()) != nullptr)
             pos_++;
     }
+    /* c (not NUL) after blanks, taken. */
     bool Take(char c) {
         Blanks();
-        if (pos_ >= s_.size() || s_[pos_] != c)
+        if (Peek() != c)
             return false;
         pos_++;
         return true;
     }
-    /* One or more digits, without a leading zero when noLeadingZero. */
-    bool Digits(bool noLeadingZero) {
+    bool Digits() {
         size_t start = pos_;
         while (isdigit((unsigned char)Peek()))
             pos_++;
-        return pos_ > start && !(noLeadingZero && s_[start] == '0' && pos_ - start > 1);
+        return pos_ > start;
     }
-    bool Value(JVALUE *v, int depth) {
-        Blanks();
+    bool Value(JVALUE *v) {
+        if (Take('"')) {
+            v->kind = JVALUE::STRING;
+            return String(&v->text);
+        }
         for (const char *word : {"true", "false", "null"}) {
             if (s_.compare(pos_, strlen(word), word) == 0) {
                 v->kind = word[0] == 'n' ? JVALUE::NUL : JVALUE::BOOL;
@@ -79,28 +82,25 @@ private:
                 return true;
             }
         }
-        if (Peek() == '"') {
-            v->kind = JVALUE::STRING;
-            return String(&v->text);
-        }
         if (Peek() == '[' || Peek() == '{')
-            return depth < 256 && Container(v, depth);
+            return Container(v);
         size_t start = pos_;
         pos_ += Peek() == '-';
-        if (!Digits(true))
+        if (!Digits())
             return false;
         if (Peek() == '.') {
             pos_++;
-            if (!Digits(false))
+            if (!Digits())
                 return false;
         }
         v->kind = JVALUE::NUMBER;
         v->number = strtod(s_.substr(start, pos_ - start).c_str(), nullptr);
         return true;
     }
+    /* The rest of a string whose opening quote was taken. */
     bool String(std::string *out) {
         static const char escapes[] = "\"\"\\\\//b\bf\fn\nr\rt\t";
-        for (pos_++; pos_ < s_.size();) {
+        while (pos_ < s_.size()) {
             unsigned char c = (unsigned char)s_[pos_++];
             if (c == '"')
                 return true;
@@ -126,27 +126,24 @@ private:
         }
         return false;
     }
-    /* An array or an object: values, or "name": value pairs, between
-     * commas. */
-    bool Container(JVALUE *v, int depth) {
+    /* Values, or "name": value pairs, between commas and brackets. */
+    bool Container(JVALUE *v) {
         bool object = s_[pos_++] == '{';
-        const char close = object ? '}' : ']';
         v->kind = object ? JVALUE::OBJECT : JVALUE::ARRAY;
-        if (Take(close))
+        if (Take(object ? '}' : ']'))
             return true;
         do {
             std::string key;
             JVALUE item;
-            Blanks();
-            if (object && (Peek() != '"' || !String(&key) || !Take(':')))
+            if (object && (!Take('"') || !String(&key) || !Take(':')))
                 return false;
-            if (!Value(&item, depth + 1))
+            if (!Value(&item))
                 return false;
             if (object)
                 v->fields.emplace_back(std::move(key), std::move(item));
             else
                 v->items.push_back(std::move(item));
         } while (Take(','));
-        return Take(close);
+        return Take(object ? '}' : ']');
     }
 };

@@ -1,10 +1,10 @@
 /* cmdsrv_test.cpp -- the stand-in command server and trigger monitor, each
- * test against a daemon of its own, commands put through the MQI library by
- * CmdClient (a connection with a temporary reply queue of its own): each
- * command's replies (counts, Control flags, padding, attribute selection),
- * error replies, report options, reply routing and the context of the last
- * command, `mqsim cmdserver`, the z/OS command queue, and triggered starts.
- * Which fault of a command gives which reason is cmdsrv_unit_test's. */
+ * test against a daemon of its own, commands put through the MQI library:
+ * each command's replies (counts, Control flags, padding, attribute
+ * selection), error replies, report options, reply routing and the context
+ * of the last command, `mqsim cmdserver`, the z/OS command queue, and
+ * triggered starts. Which fault of a malformed command gives which reason is
+ * cmdsrv_unit_test's. */
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -68,18 +68,17 @@ Reply OnlyReply(const std::vector<Reply> &replies) {
     return replies.empty() ? Reply() : replies[0];
 }
 
-/* Every reply of a set is an MQADMIN reply to command; all but the last
- * MQCFC_NOT_LAST, sequence numbers from 1. */
+/* Every reply of a set is an MQADMIN reply (its header is read only then)
+ * to command; all but the last MQCFC_NOT_LAST, sequence numbers from 1. */
 void ExpectReplySet(const std::vector<Reply> &replies, MQLONG command) {
     for (size_t i = 0; i < replies.size(); i++) {
-        SCOPED_TRACE("reply " + std::to_string(i + 1));
-        EXPECT_EQ(replies[i].Format(), MQFMT_ADMIN);
-        EXPECT_EQ(replies[i].md.MsgType, MQMT_REPLY);
-        const Reply &m = replies[i];
-        EXPECT_EQ(m.h.Type, MQCFT_RESPONSE);
-        EXPECT_EQ(m.h.Command, command);
-        EXPECT_EQ(m.h.MsgSeqNumber, (MQLONG)(i + 1));
-        EXPECT_EQ(m.h.Control, i + 1 == replies.size() ? MQCFC_LAST : MQCFC_NOT_LAST);
+        const MQCFH &h = replies[i].h;
+        const MQLONG control = i + 1 == replies.size() ? MQCFC_LAST : MQCFC_NOT_LAST;
+        EXPECT_EQ(
+            std::vector<MQLONG>(
+                {replies[i].md.MsgType, h.Type, h.Command, h.MsgSeqNumber, h.Control}),
+            std::vector<MQLONG>({MQMT_REPLY, MQCFT_RESPONSE, command, (MQLONG)i + 1, control}))
+            << "reply " << i + 1;
     }
 }
 
@@ -396,18 +395,11 @@ TEST_F(Cmdsrv, RepliesGoToTheReplyToQueueManagerAndUndeliverableOnesAreDropped) 
     EXPECT_EQ(One(Cmd(MQCMD_PING_Q_MGR)).h.CompCode, MQCC_OK); /* and the server goes on */
 }
 
-TEST_F(Cmdsrv, StopStartAndDelayTheCommandServer) {
+/* A stopped command server leaves commands on its queue until started
+ * (what the fault matrix's CommandServerStopped rows rely on); here a delay
+ * holds back each reply, and the queue manager ends while one is held. */
+TEST_F(Cmdsrv, ADelayHoldsBackEachReply) {
     Start({"--queues", "3"});
-    Mqsim({"cmdserver", "QM1", "stop"});
-    EXPECT_NE(Mqsim({"status", "QM1"}).find("CMDSERVER(STOPPED)"), std::string::npos);
-    /* the command waits on the queue, unanswered, until a start */
-    ASSERT_EQ(Send("SYSTEM.ADMIN.COMMAND.QUEUE", Bytes(Cmd(MQCMD_PING_Q_MGR))), 0);
-    Reply r;
-    EXPECT_EQ(GetReply(&r, 1000), MQRC_NO_MSG_AVAILABLE);
-    EXPECT_EQ(Depth(h, "SYSTEM.ADMIN.COMMAND.QUEUE"), 1);
-    Mqsim({"cmdserver", "QM1", "start"});
-    EXPECT_EQ(OnlyReply(Collect()).h.Command, MQCMD_PING_Q_MGR);
-    EXPECT_NE(Mqsim({"status", "QM1"}).find("CMDSERVER(RUNNING)"), std::string::npos);
     Mqsim({"cmdserver", "QM1", "delay", "-5"}, 1);
     Mqsim({"cmdserver", "QM1", "delay", "300"});
     /* three replies, each held back 300 ms: no sooner than 900 ms */

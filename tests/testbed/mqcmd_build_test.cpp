@@ -116,8 +116,7 @@ TEST(MqcmdBuild, CommandCodesIdentifiersFormatsAndReportOptions) {
     const struct {
         const char *text;
         MQLONG want; /* -1: refused */
-    } commands[] = {{"INQUIRE_Q", MQCMD_INQUIRE_Q},
-                    {"mqcmd_inquire_q_mgr", MQCMD_INQUIRE_Q_MGR},
+    } commands[] = {{"mqcmd_inquire_q_mgr", MQCMD_INQUIRE_Q_MGR},
                     {"9500", 9500},
                     {"NO_SUCH_COMMAND", -1},
                     {"-4", -1},

@@ -35,9 +35,7 @@ public:
     /* 1 when text is exactly one JSON value (blanks around allowed). */
     static int Parse(const std::string &text, JVALUE *out, std::string *error) {
         JsonReader r(text);
-        bool ok = r.Value(out);
-        r.Blanks();
-        if (ok && r.pos_ == text.size())
+        if (r.Value(out) && r.Blanks() == text.size())
             return 1;
         if (error != nullptr)
             *error = "not JSON at offset " + std::to_string(r.pos_);
@@ -51,9 +49,10 @@ private:
     size_t pos_ = 0;
 
     char Peek() const { return pos_ < s_.size() ? s_[pos_] : '\0'; }
-    void Blanks() {
+    size_t Blanks() {
         while (Peek() != '\0' && strchr(" \t\n\r", Peek()) != nullptr)
             pos_++;
+        return pos_;
     }
     /* c (not NUL) after blanks, taken. */
     bool Take(char c) {
@@ -102,24 +101,19 @@ private:
         static const char escapes[] = "\"\"\\\\//b\bf\fn\nr\rt\t";
         while (pos_ < s_.size()) {
             unsigned char c = (unsigned char)s_[pos_++];
-            if (c == '"')
-                return true;
-            if (c < 0x20)
-                return false;
+            if (c == '"' || c < 0x20)
+                return c == '"';
+            const char *at = c == '\\' && Peek() != '\0' ? strchr(escapes, Peek()) : nullptr;
+            std::string hex = c == '\\' && Peek() == 'u' ? s_.substr(pos_ + 1, 4) : "";
             if (c != '\\') {
                 out->push_back((char)c);
-                continue;
-            }
-            char e = Peek();
-            pos_++;
-            const char *at = e == '\0' ? nullptr : strchr(escapes, e);
-            std::string hex = e == 'u' ? s_.substr(pos_, 4) : "";
-            if (at != nullptr && (at - escapes) % 2 == 0) {
+            } else if (at != nullptr && (at - escapes) % 2 == 0) {
                 out->push_back(at[1]);
+                pos_++;
             } else if (hex.size() == 4 && strspn(hex.c_str(), "0123456789abcdefABCDEF") == 4) {
                 long cp = strtol(hex.c_str(), nullptr, 16);
                 out->push_back(cp < 0x100 ? (char)cp : '?');
-                pos_ += 4;
+                pos_ += 5;
             } else {
                 return false;
             }
@@ -135,9 +129,7 @@ private:
         do {
             std::string key;
             JVALUE item;
-            if (object && (!Take('"') || !String(&key) || !Take(':')))
-                return false;
-            if (!Value(&item))
+            if ((object && (!Take('"') || !String(&key) || !Take(':'))) || !Value(&item))
                 return false;
             if (object)
                 v->fields.emplace_back(std::move(key), std::move(item));

@@ -141,50 +141,48 @@ std::vector<BadCase> BadCases() {
     };
 }
 
-/* Every item must lie inside the message, and both printed forms must be
- * produced (JSON well-formed) whatever the bytes are; the forms into json
- * and text when given. */
-void CheckAnyMessage(const MQBYTE *msg, size_t len, std::string *json = nullptr,
-                     std::string *text = nullptr) {
+/* Walk and print m from an exactly sized copy (so that any read past its end
+ * is out of bounds): every item lies inside it, and both printed forms are
+ * made (the JSON well-formed) whatever the bytes are. */
+PCFDUMP CheckAnyMessage(const std::vector<MQBYTE> &m) {
+    std::unique_ptr<MQBYTE[]> exact(new MQBYTE[m.size()]);
+    if (!m.empty())
+        memcpy(exact.get(), m.data(), m.size());
     PCFDUMP d;
-    DecodePcf(msg, len, &d);
+    DecodePcf(exact.get(), m.size(), &d);
     for (const PCFITEM &item : d.items) {
-        ASSERT_LE(item.offset + (size_t)item.strucLength, len);
-        ASSERT_LE(item.valueOffset + item.valueLength, len);
-        ASSERT_GE(item.valueOffset, item.offset);
+        EXPECT_LE(item.offset + (size_t)item.strucLength, m.size());
+        EXPECT_LE(item.valueOffset + item.valueLength, m.size());
+        EXPECT_GE(item.valueOffset, item.offset);
     }
-    if (d.malformed) {
-        ASSERT_LE(d.malformedOffset, len);
-    }
+    EXPECT_TRUE(!d.malformed || d.malformedOffset <= m.size());
     MQMD md = MQMD_DEFAULT;
     memcpy(md.Format, MQFMT_ADMIN, 8);
-    std::string j, t;
-    FormatMessageJson(json != nullptr ? json : &j, 1, &md, msg, len);
-    FormatMessageText(text != nullptr ? text : &t, 1, &md, msg, len);
+    std::string json, text;
+    FormatMessageJson(&json, 1, &md, exact.get(), m.size());
+    FormatMessageText(&text, 1, &md, exact.get(), m.size());
     JVALUE v;
     std::string error;
-    ASSERT_TRUE(JsonReader::Parse(json != nullptr ? *json : j, &v, &error)) << error;
+    EXPECT_TRUE(JsonReader::Parse(json, &v, &error)) << error;
+    /* and both forms say where a malformed message stops */
+    const std::string at = std::to_string(d.malformedOffset);
+    EXPECT_TRUE(!d.malformed ||
+                json.find("\"malformed\":{\"offset\":" + at + ",") != std::string::npos)
+        << json;
+    EXPECT_TRUE(!d.malformed || text.find("malformed at offset " + at) != std::string::npos)
+        << text;
+    return d;
 }
 
 TEST(MqcmdDecode, MalformedMessagesStopAtTheFaultWithItsOffset) {
     for (const BadCase &c : BadCases()) {
         SCOPED_TRACE(c.what);
-        /* an exactly sized copy, so that any read past the end is out of bounds */
-        std::unique_ptr<MQBYTE[]> exact(new MQBYTE[c.msg.size()]);
-        memcpy(exact.get(), c.msg.data(), c.msg.size());
-        PCFDUMP d;
-        DecodePcf(exact.get(), c.msg.size(), &d);
+        PCFDUMP d = CheckAnyMessage(c.msg);
         EXPECT_TRUE(d.malformed);
         EXPECT_NE(d.malformedText[0], '\0');
         EXPECT_EQ(d.malformedOffset, c.offset) << d.malformedText;
         EXPECT_EQ(d.items.size(), c.kept);
         EXPECT_EQ(d.hasHeader, c.hasHeader);
-        /* and both printed forms say so instead of failing */
-        std::string json, text;
-        CheckAnyMessage(exact.get(), c.msg.size(), &json, &text);
-        const std::string at = std::to_string(c.offset);
-        EXPECT_NE(json.find("\"malformed\":{\"offset\":" + at + ","), std::string::npos) << json;
-        EXPECT_NE(text.find("malformed at offset " + at), std::string::npos) << text;
     }
 }
 
@@ -193,7 +191,7 @@ TEST(MqcmdDecode, RandomTruncationsAndCorruptionsNeverReadOutsideTheMessage) {
     std::mt19937 rng(20240611); /* fixed: a failure can be replayed */
     const MQLONG nasty[] = {0,          -1,      1,      4, 12, 16, 0x7FFFFFFF, (MQLONG)0x80000000,
                             0x40000000, 0x10000, 1000000};
-    for (int round = 0; round < 20000; round++) {
+    for (int round = 0; round < 20000 && !HasFailure(); round++) {
         std::vector<MQBYTE> m = base;
         int how = (int)(rng() % 4);
         if (how == 0 || how == 3) { /* cut it short */
@@ -212,28 +210,17 @@ TEST(MqcmdDecode, RandomTruncationsAndCorruptionsNeverReadOutsideTheMessage) {
                 }
             }
         }
-        std::unique_ptr<MQBYTE[]> exact(new MQBYTE[m.size()]);
-        if (!m.empty())
-            memcpy(exact.get(), m.data(), m.size());
         SCOPED_TRACE("round " + std::to_string(round));
-        CheckAnyMessage(exact.get(), m.size());
-        if (HasFatalFailure())
-            return;
+        CheckAnyMessage(m);
     }
 }
 
 TEST(MqcmdDecode, EveryTruncationOfAValidMessageIsReportedNotRead) {
     const std::vector<MQBYTE> base = EveryType();
-    for (size_t len = 0; len < base.size(); len++) {
-        std::unique_ptr<MQBYTE[]> exact(new MQBYTE[len]);
-        memcpy(exact.get(), base.data(), len);
-        PCFDUMP d;
-        DecodePcf(exact.get(), len, &d);
-        EXPECT_TRUE(d.malformed) << "length " << len;
-        CheckAnyMessage(exact.get(), len);
-        if (HasFatalFailure())
-            return;
-    }
+    for (size_t len = 0; len < base.size() && !HasFailure(); len++)
+        EXPECT_TRUE(
+            CheckAnyMessage(std::vector<MQBYTE>(base.begin(), base.begin() + len)).malformed)
+            << "length " << len;
 }
 
 } /* namespace */

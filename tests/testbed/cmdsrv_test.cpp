@@ -287,18 +287,12 @@ TEST_F(Cmdsrv, PingEscapeAndErrorReplies) {
     auto escape = [](const char *text) {
         return Cmd(MQCMD_ESCAPE).Int(MQIACF_ESCAPE_TYPE, MQET_MQSC).Str(MQCACF_ESCAPE_TEXT, text);
     };
-    EXPECT_EQ(One(escape("DEFINE QLOCAL(ESC.Q)")).Text(MQCACF_ESCAPE_TEXT),
-              "AMQ8006I: IBM MQ queue created.");
     /* one response per line of the administration engine */
-    r = Exchange(escape("DISPLAY QLOCAL(ESC.Q) ALL"));
+    r = Exchange(escape("DISPLAY QMGR"));
     ASSERT_GT(r.size(), 3u);
     ExpectReplySet(r, MQCMD_ESCAPE);
-    std::string all;
-    for (const Reply &x : r)
-        all += x.Text(MQCACF_ESCAPE_TEXT) + "\n";
-    EXPECT_EQ(all.rfind("AMQ8409I: Display Queue details.\n", 0), 0u) << all;
-    EXPECT_NE(all.find("QUEUE(ESC.Q)"), std::string::npos) << all;
-    EXPECT_NE(all.find("CURDEPTH(0)"), std::string::npos) << all;
+    EXPECT_EQ(r[0].Text(MQCACF_ESCAPE_TEXT), "AMQ8408I: Display Queue Manager details.");
+    EXPECT_EQ(r[1].Text(MQCACF_ESCAPE_TEXT).substr(0, 16), "   QMNAME(QM1)  ");
     /* a failing escape command fails with 3008 */
     Reply failed = One(escape("DELETE QLOCAL(NO.SUCH.Q)"));
     EXPECT_EQ(failed.h.Reason, MQRCCF_COMMAND_FAILED);
@@ -311,18 +305,14 @@ TEST_F(Cmdsrv, PingEscapeAndErrorReplies) {
     ExpectError(Cmd(MQCMD_INQUIRE_CHANNEL), MQRCCF_CFH_COMMAND_ERROR);
     ExpectError(Cmd(9500), MQRCCF_CFH_COMMAND_ERROR);
 
-    /* a malformed command: the reply names the command when the header
-     * could be read, and the parameter; a message of another format is no
-     * command on a distributed queue manager; the server goes on */
+    /* a malformed command (which fault gives which reason is the unit
+     * test's); a message of another format is no command on a distributed
+     * queue manager; the server goes on */
     auto send = [&](const std::string &bytes, const char *format = MQFMT_ADMIN) {
         EXPECT_EQ(Send("SYSTEM.ADMIN.COMMAND.QUEUE", bytes, nullptr, format), 0);
         return Collect();
     };
     ExpectErrorReply(send(std::string(20, 'x')), MQCMD_NONE, MQRCCF_MSG_LENGTH_ERROR);
-    std::vector<MQBYTE> b = Cmd(MQCMD_INQUIRE_Q).Str(MQCA_Q_NAME, "*").bytes();
-    tvtest::Set(b, 52, 200); /* StringLength beyond the structure */
-    ExpectErrorReply(send(std::string(b.begin(), b.end())), MQCMD_INQUIRE_Q,
-                     MQRCCF_CFST_STRING_LENGTH_ERR, MQCA_Q_NAME);
     ExpectErrorReply(send("DISPLAY QMGR", MQFMT_STRING), MQCMD_NONE, MQRCCF_MD_FORMAT_ERROR);
     ExpectErrorReply(send(Bytes(Cmd(MQCMD_PING_Q_MGR)), MQFMT_NONE), MQCMD_NONE,
                      MQRCCF_MD_FORMAT_ERROR);

@@ -130,22 +130,16 @@ protected:
             *mdInOut = md;
         return rc;
     }
-    /* The next reply, waiting up to waitMs. Returns the reason. */
-    MQLONG GetReply(Reply *r, MQLONG waitMs = 20000) {
-        *r = Reply();
-        MQLONG rc = Get(h, replyObj, &r->data, &r->md, MQGMO_NO_SYNCPOINT, waitMs, 4 << 20);
-        if (rc == 0 && r->Format() == MQFMT_ADMIN) {
-            memcpy(&r->h, r->data.data(), std::min(r->data.size(), sizeof r->h));
-            r->parms = tvtest::ReadParms(std::vector<MQBYTE>(r->data.begin(), r->data.end()));
-        }
-        return rc;
-    }
     /* Replies until one completes the set (mqcmd's rule: the MQCFC_LAST
      * bit, or a z/OS completion line) or none comes for 20 seconds. */
     std::vector<Reply> Collect() {
         std::vector<Reply> out;
-        Reply r;
-        while (GetReply(&r) == 0) {
+        for (Reply r; Get(h, replyObj, &r.data, &r.md, MQGMO_NO_SYNCPOINT, 20000, 4 << 20) == 0;
+             r = Reply()) {
+            if (r.Format() == MQFMT_ADMIN) {
+                memcpy(&r.h, r.data.data(), std::min(r.data.size(), sizeof r.h));
+                r.parms = tvtest::ReadParms(std::vector<MQBYTE>(r.data.begin(), r.data.end()));
+            }
             out.push_back(r);
             if (ReplyCompletesSet(r.md.Format, (const MQBYTE *)r.data.data(), r.data.size()))
                 break;
@@ -233,17 +227,6 @@ TEST_F(Cmdsrv, QueuesAreInquiredOnePerReplyByNameTypeAndFilter) {
         EXPECT_EQ(m.Value(MQIA_MAX_MSG_LENGTH), 4194304);
         EXPECT_EQ(m.h.ParameterCount, 61);
     }
-    /* selected: the name and type always, then what was asked for */
-    r = Exchange(Cmd(MQCMD_INQUIRE_Q)
-                     .Str(MQCA_Q_NAME, "APP.QUEUE.000*")
-                     .IntList(MQIACF_Q_ATTRS, {MQIA_CURRENT_Q_DEPTH}));
-    ASSERT_EQ(r.size(), 3u);
-    for (size_t i = 0; i < 3; i++) {
-        const Reply &m = r[i];
-        EXPECT_EQ(m.Ids(), (std::vector<MQLONG>{MQCA_Q_NAME, MQIA_Q_TYPE, MQIA_CURRENT_Q_DEPTH}));
-        EXPECT_EQ(m.Value(MQIA_CURRENT_Q_DEPTH), i == 1 ? 1 : 0);
-    }
-
     const tvtest::Pcf any = Cmd(MQCMD_INQUIRE_Q).Str(MQCA_Q_NAME, "*");
     /* a filter: only queues holding messages */
     Reply m = One(tvtest::Pcf(any).IntFilter(MQIA_CURRENT_Q_DEPTH, MQCFOP_GREATER, 0));
@@ -344,8 +327,6 @@ TEST_F(Cmdsrv, ReportOptionsSetTheReplyIdentifiersOnEveryReplyOfASet) {
                         memcmp(rm.MsgId, r[i - 1].md.MsgId, 24) != 0);
             EXPECT_EQ(memcmp(rm.CorrelId, report & MQRO_PASS_CORREL_ID ? correl : md.MsgId, 24), 0);
             EXPECT_EQ(rm.Priority, 7);
-            EXPECT_EQ(rm.Encoding, MQENC_NATIVE);
-            EXPECT_EQ(rm.Report, MQRO_NONE);
         }
     }
 }

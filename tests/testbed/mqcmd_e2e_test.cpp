@@ -1,9 +1,10 @@
 /* mqcmd_e2e_test.cpp -- the requester as a program against a private stand-in
  * queue manager, for what only a process shows: the request as put, only
- * the replies it matches taken, the exit codes, and a reply from the command
- * server larger than the first buffer. Building, walking and printing
- * messages and the completion rule are the unit suites'; replies matched on
- * the request's MsgId, every agent suite's. */
+ * the replies it matches taken, and the exit codes. Building, walking and
+ * printing messages and the completion rule are the unit suites'; replies
+ * matched on the request's MsgId and replies larger than the first buffer
+ * (tests/routing/routing_e2e_test's consolidated replies), every agent
+ * suite's. */
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -133,17 +134,3 @@ TEST_F(MqcmdE2E, ExitCodesAre2WhenTheWaitExpiresAnd1OnFailure) {
 }
 
 }  // namespace
-
-TEST(MqcmdCommandServer, AReplyLargerThanTheFirstBufferIsReadWhole) {
-    MqsimQueueManager qm;
-    ASSERT_EQ(qm.Start("QM4", {"--queues", "3000"}), "");
-    ANSWER r = RunMqcmd({"-m", "QM4", "-q", "SYSTEM.ADMIN.COMMAND.QUEUE", "--json", "--pcf",
-                         "INQUIRE_Q_NAMES", "MQCA_Q_NAME=APP.*"});
-    ASSERT_EQ(r.exitCode, 0) << r.out.substr(0, 2000);
-    ASSERT_EQ(r.msgs.size(), 1u);
-    EXPECT_GT(tvtest::Num(r.msgs[0], "length"), 65536);
-    const JVALUE *names = tvtest::Param(r.msgs[0], MQCACF_Q_NAMES);
-    ASSERT_NE(names, nullptr);
-    EXPECT_EQ(names->Get("value")->items.size(), 3000u);
-    EXPECT_EQ(tvtest::Pcf(r.msgs[0]).Get("malformed"), nullptr);
-}

@@ -44,7 +44,6 @@ TEST(MqcmdReplySet, WhichReplyCompletesASet) {
         {MQFMT_COMMAND_1, "CSQ9023E QM1 CSQMDRTS ' DISPLAY QUEUE' ABNORMAL COMPLETION", true},
         {MQFMT_COMMAND_1, "CSQ9023I", true},
         {MQFMT_COMMAND_1, "CSQN205I   COUNT=       3, RETURN=00000000, REASON=00000000", false},
-        {MQFMT_COMMAND_1, "CSQ9022", false},
         {MQFMT_COMMAND_1, " CSQ9022I", false},
         {MQFMT_COMMAND_1, "", false},
         /* replies an agent joined with zero bytes complete at their completion line */

@@ -1,10 +1,8 @@
 /* cmdsrv_test.cpp -- the stand-in command server and trigger monitor, each
  * test against a daemon of its own, commands put through the MQI library:
- * each command's replies (counts, Control flags, padding, attribute
- * selection), error replies, report options, reply routing and the context
- * of the last command, `mqsim cmdserver`, the z/OS command queue, and
- * triggered starts. Which fault of a malformed command gives which reason is
- * cmdsrv_unit_test's. */
+ * each command's replies, error replies, report options, reply routing, the
+ * last command's context, a delay, the z/OS command queue, triggered starts.
+ * Which fault of a malformed command gives which reason is the unit test's. */
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -156,12 +154,6 @@ protected:
     }
     void ExpectError(const tvtest::Pcf &c, MQLONG reason, MQLONG parm = 0) {
         ExpectErrorReply(Exchange(c), tvtest::Get(c.bytes(), 12), reason, parm);
-    }
-    /* mqsim args; its output */
-    std::string Mqsim(const std::vector<std::string> &args, int rc = 0) {
-        std::string out;
-        EXPECT_EQ(qm.Run(args, &out), rc) << out;
-        return out;
     }
     MqsimQueueManager qm;
     MQHCONN h = MQHC_UNUSABLE_HCONN;
@@ -363,21 +355,22 @@ TEST_F(Cmdsrv, RepliesGoToTheReplyToQueueManagerAndUndeliverableOnesAreDropped) 
  * holds back each reply, and the queue manager ends while one is held. */
 TEST_F(Cmdsrv, ADelayHoldsBackEachReply) {
     Start({"--queues", "3"});
-    Mqsim({"cmdserver", "QM1", "delay", "-5"}, 1);
-    Mqsim({"cmdserver", "QM1", "delay", "300"});
+    std::string out;
+    EXPECT_EQ(qm.Run({"cmdserver", "QM1", "delay", "-5"}, &out), 1);
+    ASSERT_EQ(qm.Run({"cmdserver", "QM1", "delay", "300"}, &out), 0) << out;
     /* three replies, each held back 300 ms: no sooner than 900 ms */
     auto t0 = std::chrono::steady_clock::now();
     EXPECT_EQ(Exchange(Cmd(MQCMD_INQUIRE_Q).Str(MQCA_Q_NAME, "APP.*")).size(), 3u);
     EXPECT_GE(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(900));
 
     /* the queue manager ends while the server holds a reply */
-    Mqsim({"cmdserver", "QM1", "delay", "600000"});
+    ASSERT_EQ(qm.Run({"cmdserver", "QM1", "delay", "600000"}, &out), 0) << out;
     ASSERT_EQ(Send("SYSTEM.ADMIN.COMMAND.QUEUE", Bytes(Cmd(MQCMD_PING_Q_MGR))), 0);
     ASSERT_TRUE(WaitUntil([&] { return Depth(h, "SYSTEM.ADMIN.COMMAND.QUEUE") == 0; }));
     int port;
     int64_t pid;
     ASSERT_TRUE(qm.PortFile("QM1", &port, &pid));
-    Mqsim({"stop", "QM1"});
+    EXPECT_EQ(qm.Run({"stop", "QM1"}, &out), 0) << out;
     EXPECT_FALSE(PLProcessAlive(pid));
 }
 

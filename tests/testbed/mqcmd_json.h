@@ -1,9 +1,7 @@
-/* mqcmd_json.h -- a small strict JSON reader for the requester's tests: one
- * JSON text into a JVALUE tree, or the offset where it stops being JSON, so
- * that tests check mqcmd's JSON Lines by field and that every line it prints
- * is well-formed. Numbers have no exponent (mqcmd prints none); \u escapes
- * below 0x100 give back the byte they stand for.
- */
+/* mqcmd_json.h -- a small strict JSON reader, so that tests check mqcmd's
+ * JSON Lines by field and that every line it prints is well-formed. Numbers
+ * have no exponent (mqcmd prints none); \u escapes below 0x100 give back the
+ * byte they stand for. */
 #pragma once
 
 #include <cctype>

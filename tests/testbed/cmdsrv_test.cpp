@@ -23,9 +23,7 @@ namespace {
 
 /* A PCF command: header of type and version, Control MQCFC_LAST. */
 tvtest::Pcf Cmd(MQLONG command, MQLONG type = MQCFT_COMMAND, MQLONG version = 1) {
-    tvtest::Pcf p(command, type);
-    p.Control(MQCFC_LAST).Version(version);
-    return p;
+    return tvtest::Pcf(command, type).Control(MQCFC_LAST).Version(version);
 }
 std::string Bytes(const tvtest::Pcf &p) {
     std::vector<MQBYTE> b = p.bytes();
@@ -218,7 +216,6 @@ TEST_F(Cmdsrv, QueuesAreInquiredOnePerReplyOrAsOneListOfNames) {
         EXPECT_EQ(m.Value(MQIA_MAX_MSG_LENGTH), 4194304);
         EXPECT_EQ(m.h.ParameterCount, 61);
     }
-    const tvtest::Pcf any = Cmd(MQCMD_INQUIRE_Q).Str(MQCA_Q_NAME, "*");
     /* names: one reply with a string list, every name once in order */
     Reply m = One(Cmd(MQCMD_INQUIRE_Q_NAMES).Str(MQCA_Q_NAME, "APP.*"));
     ASSERT_NE(m.Find(MQCACF_Q_NAMES), nullptr);
@@ -228,6 +225,7 @@ TEST_F(Cmdsrv, QueuesAreInquiredOnePerReplyOrAsOneListOfNames) {
 
     /* errors: nothing matching (one reply, 2085), a bad queue type, a name
      * twice or not at all, a name longer than a queue name can be */
+    const tvtest::Pcf any = Cmd(MQCMD_INQUIRE_Q).Str(MQCA_Q_NAME, "*");
     const struct {
         tvtest::Pcf cmd;
         MQLONG reason, parm;
@@ -465,7 +463,7 @@ TEST_F(Cmdsrv, AFirstMessageStartsTheProcessWithTheTriggerMessage) {
     ASSERT_EQ(line.size(), 2u + 732u + 1u) << line;
     EXPECT_EQ(line.substr(0, 2), "1:");
     /* the layout is the unit test's, the values of the definitions reach the
-     * agent in tests/core/trigger_e2e_test; here the program's output */
+     * agent in tests/core/trigger_e2e_test; here the queue and the output */
     EXPECT_EQ(line.substr(2 + 8, 48), Padded("TRIG.Q", 48));
     EXPECT_TRUE(WaitUntil([&] {
         return qm.Log("QM1").find("trigger child started") != std::string::npos;

@@ -34,7 +34,7 @@ protected:
 
     /* The request mqcmd put, waiting up to waitMs. Returns the reason. */
     MQLONG TakeRequest(MQMD *md, std::string *body, MQLONG waitMs = 20000) {
-        MQHOBJ o;
+        MQHOBJ o = MQHO_UNUSABLE_HOBJ;
         MQLONG rc = Open(h, "REQ.Q", MQOO_INPUT_SHARED, &o);
         *md = MQMD_DEFAULT;
         if (rc == 0)

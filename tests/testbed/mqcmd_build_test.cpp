@@ -5,6 +5,7 @@
  * are used by the end-to-end suites). */
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 

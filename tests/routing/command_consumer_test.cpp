@@ -23,11 +23,7 @@ protected:
         memset(md.CorrelId, 0xCC, sizeof md.CorrelId);
         CopyPadded(md.ReplyToQ, sizeof md.ReplyToQ, replyQ, ' ');
         CopyPadded(md.ReplyToQMgr, sizeof md.ReplyToQMgr, replyQMgr, ' ');
-        MQGMO gmo = MQGMO_DEFAULT;
-        gmo.ReturnedLength = (MQLONG)msg.size();
-        MQCBC cbc = MessageCall((MQLONG)msg.size());
-        std::vector<MQBYTE> buffer(msg);
-        OnCommandMessage(FakeHConnMain, &md, &gmo, buffer.empty() ? nullptr : buffer.data(), &cbc);
+        Consume(OnCommandMessage, &md, msg);
         return md;
     }
     /* A simple command: text without a reply queue. */

@@ -102,14 +102,6 @@ TEST_F(Timers, StatusReportEveryReportInt) {
     EXPECT_GE(LastReportTime.load(), now);
 }
 
-TEST_F(Timers, TheStopFlagEndsTheCycleBeforeTheReport) {
-    Settings.reportInt = 1;
-    LastReportTime.store(now - 3600);
-    SetStopFlag();
-    EXPECT_EQ(RunTimers(now), 1);
-    EXPECT_EQ(log.Text().find("CVLA080I"), std::string::npos);
-}
-
 TEST_F(Timers, ATriggeredAgentEndsAfterTheDisconnectInterval) {
     Settings.certEvent.store(CERTEVENT_NO);
     Settings.discInt = 2;

@@ -1,6 +1,5 @@
-/* startup_test.cpp -- option reading, the trigger message, the program
- * directory, the banner and usage text, and the shutdown path.
- */
+/* startup_test.cpp -- option reading, the trigger message, the banner and
+ * usage text (the shutdown path is checked on every end-to-end agent). */
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -15,8 +14,6 @@
 #include "log/output.h"
 #include "support/fake_mqi.h"
 
-using testing::internal::CaptureStdout;
-using testing::internal::GetCapturedStdout;
 using tvtest::CountOf;
 
 namespace {
@@ -176,35 +173,37 @@ TEST_F(Startup, QuestionMarksAndWordsThatAreNotUnderstoodShowUsage) {
     }
 }
 
-TEST_F(Startup, TriggerDataWordsBecomeArgumentsAndNamesComeFromTheMessage) {
-    EXPECT_EQ(TriggerWords(Trigger("APP.TRIGGER.Q", "-v High", "", "QMT")),
-              (std::vector<std::string>{"torvik", "-v", "High"}));
-    EXPECT_STREQ(Settings.qmgrName, "QMT");
-    EXPECT_STREQ(Settings.inputQName, "APP.TRIGGER.Q");
-
-    /* Trimmed and split at runs of blanks; the zero byte ends the C string
-     * early, so UserData past it reads as blanks. */
-    EXPECT_EQ(TriggerWords(Trigger("Q", "-m   X\t\r\n", std::string("-q  Y    -v l") + '\0', "")),
-              (std::vector<std::string>{"torvik", "-m", "X", "-q", "Y", "-v", "l"}));
-    EXPECT_STREQ(Settings.qmgrName, "");
-
-    /* A short message reads as blanks past its end. */
-    EXPECT_EQ(TriggerWords("TMC    2APP.Q"), (std::vector<std::string>{"torvik"}));
-    EXPECT_STREQ(Settings.inputQName, "APP.Q");
-}
-
-TEST_F(Startup, FullTriggerFieldsFillTheBufferWithoutOverflow) {
-    std::string trig(64, 'T');
+/* TriggerData and UserData words become arguments, trimmed and split at
+ * runs of blanks (a zero byte ends them early); the names come from the
+ * message; a short message reads as blanks past its end; full fields fit. */
+TEST_F(Startup, TriggerMessageWordsAndNames) {
     std::string user;
     for (int i = 0; i < 64; i++)
         user += "u ";
-    std::vector<std::string> words =
-        TriggerWords(Trigger(std::string(48, 'N'), trig, user, std::string(48, 'Q')));
-    ASSERT_EQ(words.size(), 1u + 1 + 64);
-    EXPECT_EQ(words[1], trig);
-    EXPECT_EQ(words[65], "u");
-    EXPECT_EQ(std::string(Settings.qmgrName), std::string(48, 'Q'));
-    EXPECT_EQ(std::string(Settings.inputQName), std::string(48, 'N'));
+    std::vector<std::string> full = {"torvik", std::string(64, 'T')};
+    full.resize(2 + 64, "u");
+    const struct {
+        std::string message;
+        std::vector<std::string> words;
+        std::string qmgr, inputQ;
+    } cases[] = {
+        {Trigger("APP.TRIGGER.Q", "-v High", "", "QMT"),
+         {"torvik", "-v", "High"},
+         "QMT",
+         "APP.TRIGGER.Q"},
+        {Trigger("Q", "-m   X\t\r\n", std::string("-q  Y    -v l") + '\0' + "Z", ""),
+         {"torvik", "-m", "X", "-q", "Y", "-v", "l"},
+         "",
+         "Q"},
+        {"TMC    2APP.Q", {"torvik"}, "", "APP.Q"},
+        {Trigger(std::string(48, 'N'), std::string(64, 'T'), user, std::string(48, 'Q')), full,
+         std::string(48, 'Q'), std::string(48, 'N')},
+    };
+    for (const auto &c : cases) {
+        EXPECT_EQ(TriggerWords(c.message), c.words);
+        EXPECT_EQ(Settings.qmgrName, c.qmgr);
+        EXPECT_EQ(Settings.inputQName, c.inputQ);
+    }
 }
 
 TEST_F(Startup, ATriggerBufferThatCannotBeHadIsReported) {
@@ -216,35 +215,4 @@ TEST_F(Startup, ATriggerBufferThatCannotBeHadIsReported) {
         CountOf(Messages(), "CVLA202E Can not allocate 194 bytes for a 'TRIGPARMS' structure\n"),
         1);
     EXPECT_EQ(CSMemBlocksInUse(), before);
-}
-
-TEST_F(Startup, ShutdownReportsOnceAndWritesTheSeparatorToTheLogOnly) {
-    ClearFlags(FLAG_SERVICE);
-    RefreshCurrentTime();
-    LastReportTime.store(CurrentTime.load());
-    CaptureStdout();
-    Shutdown();
-    std::string console = GetCapturedStdout();
-    std::string log = Messages();
-    const std::string separator = "---------------------------------------\n";
-    EXPECT_EQ(CountOf(log, "CVLA080I TORVIK Status Report\n"), 1);
-    EXPECT_EQ(CountOf(log, "Last 0Mins"), 1);
-    EXPECT_EQ(CountOf(log, "CVLA099I TORVIK Agent shutting down\n"), 1);
-    EXPECT_EQ(CountOf(log, "] " + separator), 1);
-    EXPECT_LT(log.find("CVLA080I"), log.find("CVLA099I"));
-    EXPECT_LT(log.find("CVLA099I"), log.find(separator));
-    EXPECT_EQ(CountOf(console, "CVLA099I"), 1);
-    EXPECT_EQ(CountOf(console, separator), 0);
-    EXPECT_TRUE(StopRequested());
-}
-
-TEST_F(Startup, ShutdownAfterUsageOrInSimpleCommandModeReportsNothing) {
-    for (bool usage : {true, false}) {
-        ResetRunState();
-        Fresh();
-        usage ? UsageShown.store(1) : SetFlags(FLAG_SIMPLE_COMMAND);
-        Shutdown();
-        EXPECT_EQ(Messages(), "") << usage;
-        EXPECT_TRUE(StopRequested()) << usage;
-    }
 }

@@ -1,5 +1,6 @@
-/* command_consumer_test.cpp -- the input-queue consumer: events, simple
- * commands, classification, forwarding and the reply-queue size check. */
+/* command_consumer_test.cpp -- the input-queue consumer: simple commands,
+ * classification, forwarding and the reply-queue size check (its events,
+ * which stop the agent, are in the fault matrix). */
 #include "core/mainloop.h"
 #include "routing_fixture.h"
 #include "support/files.h"
@@ -31,14 +32,6 @@ protected:
         Send(std::vector<MQBYTE>(text, text + strlen(text)), format, " ", qmgr);
     }
 
-    static void Event(MQLONG reason, MQLONG callType = MQCBCT_EVENT_CALL) {
-        MQCBC cbc = MQCBC_DEFAULT;
-        cbc.CallType = callType;
-        cbc.Reason = reason;
-        cbc.CompCode = MQCC_FAILED;
-        OnCommandMessage(FakeHConnMain, nullptr, nullptr, nullptr, &cbc);
-    }
-
     static std::vector<MQBYTE> InquireQ() {
         return Pcf(MQCMD_INQUIRE_Q, MQCFT_COMMAND)
             .Control(MQCFC_LAST)
@@ -51,27 +44,6 @@ protected:
 };
 
 }  // namespace
-
-TEST_F(CommandConsumerTest, EventsStopTheAgentAndAreReportedOnce) {
-    Event(MQRC_NONE);
-    EXPECT_FALSE(StopRequested());
-    EXPECT_EQ(Log(), "");
-
-    Event(MQRC_GET_INHIBITED);
-    EXPECT_TRUE(StopRequested());
-    EXPECT_NE(Log().find("CVLA120E Queue 'CORVEL.TORVIK.COMMAND.QUEUE' has been GET(INHIBITED)\n"),
-              std::string::npos);
-
-    ResetRunState();
-    Event(MQRC_CONNECTION_BROKEN);
-    Event(MQRC_Q_MGR_STOPPING);
-    EXPECT_TRUE(StopRequested());
-    EXPECT_EQ(CountOf(Log(), "CVLA199E"), 1);
-    EXPECT_NE(Log().find("CVLA199E TORVIK received reason code 2009 ("), std::string::npos);
-
-    Event(0, MQCBCT_START_CALL);
-    EXPECT_NE(Log().find("Calltype = 1\n"), std::string::npos);
-}
 
 /* STOP on its exact text, of format MQSTR, stops; anything else is refused
  * with its first twelve bytes shown safely; all are counted, none answered. */

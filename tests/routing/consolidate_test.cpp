@@ -1,7 +1,6 @@
 /* consolidate_test.cpp -- the reply consumer and consolidation: merging,
  * size limits, error replies, the compress and coalesce switches, agent
- * parameters, z/OS text, unknown replies, allocation failures and untrusted
- * replies. */
+ * parameters, z/OS text, allocation failures and untrusted replies. */
 #include <algorithm>
 #include <random>
 
@@ -9,7 +8,6 @@
 #include "support/files.h"
 
 using namespace rtest;
-using tvtest::CountOf;
 
 namespace {
 
@@ -176,60 +174,6 @@ TEST_F(ConsolidateTest, InquireQueueManagerRepliesCarryTheAgentParameters) {
     DeliverReply(Id(0x3F).data(), failed);
     ASSERT_EQ(PutsTo("REQ.REPLY").size(), 1u);
     EXPECT_EQ(PutsTo("REQ.REPLY")[0].data, failed);
-}
-
-TEST_F(ConsolidateTest, MediumDetailSummarisesEachCompletedRequest) {
-    const std::vector<MQBYTE> r0 = KiloReply(0), r2 = KiloReply(2, true);
-    for (int v : {VERBOSITY_MEDIUM, VERBOSITY_LOW, VERBOSITY_HIGH}) {
-        Settings.verbosity = v;
-        const std::string before = Log();
-        Forwarded(0x41);
-        DeliverReply(Id(0x41).data(), r0);
-        EXPECT_EQ(CountOf(Log(), "CVLA404I"), CountOf(before, "CVLA404I")) << "only once complete";
-        DeliverReply(Id(0x41).data(), r2);
-        Forwarded(0x42);
-        DeliverReply(Id(0x42).data(), r2);
-        /* Only at exactly Medium (High shows every reply as it comes). */
-        const std::string added = Log().substr(before.size());
-        const std::string sum = "CVLA404I Received 2 reply messages of total length " +
-                                std::to_string(r0.size() + r2.size()) + " bytes\n";
-        const std::string one =
-            "CVLA403I Received reply message of length " + std::to_string(r2.size()) + " bytes\n";
-        EXPECT_EQ(CountOf(added, sum), v == VERBOSITY_MEDIUM ? 1 : 0) << v;
-        EXPECT_TRUE(v != VERBOSITY_MEDIUM || CountOf(added, one) == 1) << added;
-    }
-}
-
-TEST_F(ConsolidateTest, UnknownReplyIsReportedAndCountsNothing) {
-    Forwarded(0x39);
-    std::vector<MQBYTE> id(MQ_MSG_ID_LENGTH);
-    for (size_t i = 0; i < id.size(); i++)
-        id[i] = (MQBYTE)(0xA0 + i);
-    DeliverReply(id.data(), KiloReply(0, true));
-    EXPECT_NE(Log().find("CVLA302E Unrecognised reply received MsgId: "
-                         "A0A1A2A3A4A5A6A7A8A9AAABACADAEAFB0B1B2B3B4B5B6B7\n"),
-              std::string::npos);
-    EXPECT_EQ(StatValue(STAT_SINCE_START, STAT_REPLIES), 0);
-    EXPECT_EQ(Puts().size(), 0u);
-    EXPECT_EQ(RequestCount.load(), 1);
-}
-
-TEST_F(ConsolidateTest, RepliesOfInternalRequestsGoToTheirHandler) {
-    static std::vector<std::vector<MQBYTE>> handled;
-    handled.clear();
-    REQUEST *req = NewRequest(MQCMD_INQUIRE_Q_MGR);
-    ASSERT_NE(req, nullptr);
-    req->replyHandler = [](REQUEST *r, MQBYTE *msg, MQLONG length) {
-        handled.emplace_back(msg, msg + length);
-        EXPECT_EQ(r->busy, 1);
-    };
-    AddRequest(req, Id(0x3E).data());
-    DeliverReply(Id(0x3E).data(), KiloReply(0, true));
-    ASSERT_EQ(handled.size(), 1u);
-    EXPECT_EQ(handled[0], KiloReply(0, true)) << "uncompressed, as it came";
-    EXPECT_EQ(Puts().size(), 0u);
-    EXPECT_EQ(RequestCount.load(), 1) << "the handler owns the request";
-    EXPECT_EQ(req->replyCount, 1);
 }
 
 TEST_F(ConsolidateTest, AllocationFailuresLoseNoReplyAndLeakNothing) {

@@ -88,18 +88,23 @@ TEST_F(Timers, NoStartCertUnlessCertEventIsAsQmgrOrYes) {
     EXPECT_EQ(CertPuts(), 1);
 }
 
-TEST_F(Timers, StatusReportEveryReportInt) {
+TEST_F(Timers, TheReportAndTheHandleCheckComeAtTheirIntervals) {
     Settings.certEvent.store(CERTEVENT_NO);
     Settings.reportInt = 5;
+    Settings.hobjChkDelay = 300;
     LastReportTime.store(now - 299);
+    LastHandleCheck.store(now - 299);
     EXPECT_EQ(RunTimers(now), 0);
     EXPECT_EQ(log.Text().find("CVLA080I"), std::string::npos);
+    EXPECT_EQ(LastHandleCheck.load(), now - 299);
     LastReportTime.store(now - 300);
+    LastHandleCheck.store(now - 300);
     CurrentTime.store(now);
     EXPECT_EQ(RunTimers(now), 0);
     EXPECT_NE(log.Text().find("CVLA080I TORVIK Status Report"), std::string::npos);
     EXPECT_NE(log.Text().find("Last 5Mins"), std::string::npos);
     EXPECT_GE(LastReportTime.load(), now);
+    EXPECT_GE(LastHandleCheck.load(), now);
 }
 
 TEST_F(Timers, ATriggeredAgentEndsAfterTheDisconnectInterval) {
@@ -117,17 +122,6 @@ TEST_F(Timers, ATriggeredAgentEndsAfterTheDisconnectInterval) {
               std::string::npos);
     Settings.discInt = 0;
     EXPECT_EQ(RunTimers(now), 0);
-}
-
-TEST_F(Timers, DueHandleChecksAreMade) {
-    Settings.certEvent.store(CERTEVENT_NO);
-    Settings.hobjChkDelay = 150;
-    LastHandleCheck.store(now - 149);
-    RunTimers(now);
-    EXPECT_EQ(LastHandleCheck.load(), now - 149);
-    LastHandleCheck.store(now - 150);
-    RunTimers(now);
-    EXPECT_GE(LastHandleCheck.load(), now);
 }
 
 int Answer = 0; /* the key typed after "Are you sure...?" */

@@ -28,6 +28,9 @@ using namespace tvtest;
 using PCFMSG = class tvtest::Pcf; /* the builder (Pcf alone reads mqcmd's JSON) */
 
 constexpr MQLONG CONTROL_MERGED = 0x10000; /* Control bit of a merged reply */
+const char *const ZOS_LINES[] = {
+    "CSQN205I   COUNT=       3, RETURN=0000", "CSQ9023E", "CSQ", "", "CSQM401I ]MQ1 QUEUE(APP.Q)",
+    "CSQ9022I ]MQ1 CSQMDRTS ' DISPLAY'"};
 
 /* Messages built at random, most of them structured so that they get past
  * the first check and lie further in. */
@@ -172,16 +175,13 @@ protected:
         AgentTest::TearDown();
     }
 
-    /* Every message on a queue now, waiting at most waitMs for the first. */
-    std::vector<GOTMSG> Drain(MQHOBJ o, MQLONG waitMs) {
-        std::vector<GOTMSG> got(1, GOTMSG{MQMD_DEFAULT, ""});
-        while (Get(hConn, o, &got.back().body, &got.back().md, MQGMO_NO_SYNCPOINT, waitMs,
-                   1 << 20) == 0) {
-            got.push_back(GOTMSG{MQMD_DEFAULT, ""});
-            waitMs = 0;
-        }
-        got.pop_back();
-        return got;
+    /* Every message on a queue now into got, waiting at most waitMs for
+     * the first. */
+    void Drain(MQHOBJ o, MQLONG waitMs, std::vector<GOTMSG> *got) {
+        for (GOTMSG g{MQMD_DEFAULT, ""};
+             Get(hConn, o, &g.body, &g.md, MQGMO_NO_SYNCPOINT, waitMs, 1 << 20) == 0;
+             g.md = MQMD_DEFAULT, waitMs = 0)
+            got->push_back(g);
     }
     void ExpectEmptied(const std::string &q) {
         EXPECT_TRUE(WaitUntil([&] { return Depth(hConn, q.c_str()) == 0; }, 60000)) << q;
@@ -312,27 +312,22 @@ TEST_F(RoutingRobustness, LyingRequestsAndRepliesNeitherCrashNorHangTheAgent) {
     deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
     for (int round = 0; round < 60 && std::chrono::steady_clock::now() < deadline; round++) {
         /* A few requests, each left pending on the stopped command server. */
-        std::vector<std::string> forwarded;
-        std::vector<MQLONG> commandOf;
+        std::vector<GOTMSG> forwarded;
         int n = 1 + (int)liar.Below(5);
         for (int i = 0; i < n; i++) {
-            MQLONG command = liar.Pick(commandCodes);
             MQMD md = MQMD_DEFAULT;
             memcpy(md.Format, MQFMT_ADMIN, 8);
             md.MsgType = MQMT_REQUEST;
             SetName(md.ReplyToQ, sizeof md.ReplyToQ, "FUZZ.PENDING");
             if (liar.OneIn(2))
                 md.Report = MQRO_PASS_MSG_ID | MQRO_PASS_CORREL_ID;
-            std::vector<MQBYTE> body = PCFMSG(command, MQCFT_COMMAND).Control(MQCFC_LAST).bytes();
+            std::vector<MQBYTE> body =
+                PCFMSG(liar.Pick(commandCodes), MQCFT_COMMAND).Control(MQCFC_LAST).bytes();
             ASSERT_EQ(Put1(hConn, INPUT_Q, std::string(body.begin(), body.end()), &md), 0);
-            commandOf.push_back(command);
         }
-        for (int i = 0; i < n; i++) {
-            GOTMSG cmd{MQMD_DEFAULT, ""};
-            ASSERT_EQ(Get(hConn, commands, &cmd.body, &cmd.md, MQGMO_NO_SYNCPOINT, 30000), 0)
-                << "the agent forwarded nothing\n"
-                << Log().substr(0, 3000);
-            forwarded.push_back(std::string((const char *)cmd.md.MsgId, 24));
+        while ((int)forwarded.size() < n) {
+            Drain(commands, 30000, &forwarded);
+            ASSERT_FALSE(forwarded.empty()) << "the agent forwarded nothing\n" << Log();
         }
         for (int i = 0; i < n; i++) {
             int k = (int)liar.Below(7);
@@ -344,26 +339,21 @@ TEST_F(RoutingRobustness, LyingRequestsAndRepliesNeitherCrashNorHangTheAgent) {
                     MQLONG control = last ? MQCFC_LAST : MQCFC_NOT_LAST;
                     if (liar.OneIn(10))
                         control = liar.Int() & ~CONTROL_MERGED;
-                    MQLONG command = liar.OneIn(5) ? liar.Int() : commandOf[i];
+                    MQLONG command = liar.OneIn(5) ? liar.Int() : Get(forwarded[i].body, 12);
                     size_t size = liar.OneIn(12)  ? maxMsgSize + liar.Below(40000)
                                   : liar.OneIn(4) ? 10000 + liar.Below(30000)
                                                   : liar.Below(2000);
                     body = liar.Pcf(MQCFT_RESPONSE, command, control,
                                     liar.OneIn(6) ? MQCC_FAILED : MQCC_OK, !liar.OneIn(3), size);
                 } else if (memcmp(format, "MQCMD", 5) == 0) {
-                    static const char *const lines[] = {"CSQN205I   COUNT=       3, RETURN=0000",
-                                                        "CSQ9023E",
-                                                        "CSQ",
-                                                        "",
-                                                        "CSQM401I ]MQ1 QUEUE(APP.Q) TYPE(QLOCAL)",
-                                                        "CSQ9022I ]MQ1 CSQMDRTS ' DISPLAY' NORMAL"};
-                    body = liar.Pick(lines);
+                    body = liar.Pick(ZOS_LINES);
                     if (liar.OneIn(5))
                         body += liar.Bytes(liar.OneIn(4) ? 70000 : liar.Below(100));
                 } else {
                     body = liar.Bytes(liar.OneIn(10) ? 70000 : liar.Below(500));
                 }
-                ASSERT_EQ(putReply(forwarded[i], format, body), 0);
+                ASSERT_EQ(putReply(std::string((char *)forwarded[i].md.MsgId, 24), format, body),
+                          0);
                 sentReplies.push_back(body);
             }
             if (liar.OneIn(4)) { /* a reply that matches nothing */
@@ -373,8 +363,7 @@ TEST_F(RoutingRobustness, LyingRequestsAndRepliesNeitherCrashNorHangTheAgent) {
                 strays++;
             }
         }
-        for (const GOTMSG &g : Drain(replies, 0))
-            received.push_back(g);
+        Drain(replies, 0, &received);
     }
     EXPECT_GT(sentReplies.size(), 20u) << "the fuzzing did not get going";
 
@@ -383,8 +372,7 @@ TEST_F(RoutingRobustness, LyingRequestsAndRepliesNeitherCrashNorHangTheAgent) {
     ExpectEmptied(agentReplyQ);
     EXPECT_TRUE(LogHas("CVLA303E Ageing out request for ReplyQ 'FUZZ.PENDING'", 1, 30))
         << "nothing was left to age out";
-    for (const GOTMSG &g : Drain(replies, 6000))
-        received.push_back(g);
+    Drain(replies, 6000, &received);
     ASSERT_FALSE(received.empty());
 
     /* What reached the requester: merged replies are sound PCF, and only a

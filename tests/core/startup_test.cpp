@@ -9,9 +9,7 @@
 #include "config/settings.h"
 #include "core/agent.h"
 #include "core/startup.h"
-#include "log/status.h"
 #include "log/cs.h"
-#include "log/output.h"
 #include "support/fake_mqi.h"
 
 using tvtest::CountOf;
@@ -64,10 +62,7 @@ std::string Trigger(const std::string &qname, const std::string &triggerData,
     std::string tm(TMC2_LENGTH, ' ');
     tm.replace(0, 8, "TMC    2");
     tm.replace(TMC2_QNAME_OFFSET, qname.size(), qname);
-    tm.replace(56, 13, "TORVIK.PROCES");
     tm.replace(TMC2_TRIGGERDATA_OFFSET, triggerData.size(), triggerData);
-    tm.replace(168, 4, "   6");
-    tm.replace(172, 9, "/bin/true");
     tm.replace(TMC2_USERDATA_OFFSET, userData.size(), userData);
     tm.replace(TMC2_QMGRNAME_OFFSET, qmgr.size(), qmgr);
     return tm;

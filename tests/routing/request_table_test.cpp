@@ -1,6 +1,5 @@
 /* request_table_test.cpp -- the request table, ageing and the No-response
- * reply. */
-#include "core/workers.h"
+ * reply (the detecting pass and its CHECKREPL run in the fault matrix). */
 #include "routing_fixture.h"
 #include "support/files.h"
 
@@ -21,10 +20,6 @@ protected:
         AgeRequests(giveUp);
     }
 };
-
-std::vector<MQBYTE> Bytes(const char *text) {
-    return std::vector<MQBYTE>(text, text + strlen(text));
-}
 
 }  // namespace
 
@@ -107,27 +102,6 @@ TEST_F(RequestTableTest, AgesOutARequestIdleForMoreThanMaxAgeOnly) {
     kept->lastActivity = now;
     AgeAt(now + 10, 1);
     EXPECT_EQ(RequestCount.load(), 2);
-}
-
-TEST_F(RequestTableTest, DetectingPassChangesNothingAndSendsOneCheckRepl) {
-    Settings.maxAge = 10;
-    int64_t now = Later();
-    for (MQBYTE b = 1; b <= 3; b++)
-        Forwarded(b)->lastActivity = now - 60;
-    AgeAt(now, 0);
-    EXPECT_EQ(RequestCount.load(), 3);
-    EXPECT_EQ(LastAgeingPass.load(), now);
-    ASSERT_TRUE(tvtest::WaitUntil([] { return PutsTo(Settings.inputQName).size() >= 1; }));
-    /* Nothing expired: no command at all. A marker queued behind shows
-     * that the workers have run whatever the pass might have queued. */
-    AgeAt(now - 55, 0);
-    static char marker[] = "MARKER";
-    ASSERT_EQ(QueueCall(PutSimpleCommandCall, marker), 0);
-    ASSERT_TRUE(tvtest::WaitUntil([] { return PutsTo(Settings.inputQName).size() >= 2; }));
-    std::vector<PutRecord> puts = Puts();
-    ASSERT_EQ(puts.size(), 2u);
-    EXPECT_EQ(puts[0].data, Bytes("CHECKREPL"));
-    EXPECT_EQ(puts[1].data, Bytes("MARKER"));
 }
 
 TEST_F(RequestTableTest, NoResponseReplyIsTheHundredAndFourByteFailure) {

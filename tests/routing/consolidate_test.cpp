@@ -78,25 +78,6 @@ TEST_F(ConsolidateTest, HundredRepliesBecomeFewMessagesWithinTheLimit) {
     EXPECT_EQ(StatValue(STAT_SINCE_START, STAT_RESPONSES), (int32_t)puts.size());
 }
 
-TEST_F(ConsolidateTest, ErrorReplyInTheMiddleIsNeverMerged) {
-    Forwarded(0x32);
-    DeliverReply(Id(0x32).data(), KiloReply(0));
-    DeliverReply(Id(0x32).data(), KiloReply(1));
-    std::vector<MQBYTE> error =
-        Pcf(MQCMD_INQUIRE_Q).CompCode(MQCC_FAILED).Reason(MQRC_UNKNOWN_OBJECT_NAME).bytes();
-    DeliverReply(Id(0x32).data(), error);
-    EXPECT_EQ(PutsTo("REQ.REPLY").size(), 1u) << "the pending message goes first";
-    DeliverReply(Id(0x32).data(), KiloReply(3));
-    DeliverReply(Id(0x32).data(), KiloReply(4, true));
-
-    std::vector<PutRecord> puts = PutsTo("REQ.REPLY");
-    ASSERT_EQ(puts.size(), 3u);
-    EXPECT_EQ(Get(puts[0].data, 32), 14 + 1 + 14);
-    EXPECT_EQ(puts[1].data, error);
-    EXPECT_EQ(Get(puts[2].data, 32), 14 + 1 + 14);
-    EXPECT_EQ(Get(puts[2].data, 20), MQCFC_LAST | 0x10000);
-}
-
 /* With coalesce off each reply goes (compressed) when the next arrives;
  * with compress off the replies are merged with their blanks. */
 TEST_F(ConsolidateTest, TheCompressAndCoalesceSwitches) {
@@ -265,12 +246,13 @@ TEST_F(ConsolidateTest, RandomSeriesKeepTheLimitAndLoseNothing) {
     }
 }
 
-/* Replies of one request in different formats (as a broken command server
- * may send them): z/OS text is joined, text is never joined to a PCF
- * message nor a PCF reply merged into text, each message goes out in the
- * format it came in, and a last reply of no known format (or a PCF reply
- * too short for its header) sends what is pending first and completes. */
-TEST_F(ConsolidateTest, RepliesOfMixedFormatsGoOutInTheFormatTheyCameIn) {
+/* Replies that are not merged: an error reply (what is pending goes first),
+ * and replies of one request in different formats (as a broken command
+ * server may send them): z/OS text is joined, text is never joined to a
+ * PCF message nor a PCF reply merged into text, each message goes out in
+ * the format it came in, and a last reply of no known format (or a PCF
+ * reply too short for its header) sends what is pending first. */
+TEST_F(ConsolidateTest, ErrorRepliesAndRepliesOfMixedFormatsAreNotMerged) {
     auto text = [](const std::string &s) { return std::vector<MQBYTE>(s.begin(), s.end()); };
     auto pcf = [](MQLONG depth, bool last) { /* sound, no blanks to trim */
                                              return Pcf(MQCMD_INQUIRE_Q)
@@ -284,13 +266,20 @@ TEST_F(ConsolidateTest, RepliesOfMixedFormatsGoOutInTheFormatTheyCameIn) {
     std::string joined = count + std::string(1, '\0') + done;
     joined[8] = '*';
     struct MSG {
-        std::vector<MQBYTE> data; /* empty: pcf(1) and pcf(2) merged */
+        std::vector<MQBYTE> data; /* empty: two pcf() replies merged */
         const char *format;
     };
-    const std::vector<MQBYTE> shortPcf(20, 0x01);
+    const std::vector<MQBYTE> shortPcf(20, 0x01),
+        error = Pcf(MQCMD_INQUIRE_Q).CompCode(MQCC_FAILED).Reason(MQRC_UNKNOWN_OBJECT_NAME).bytes();
     const struct CASE {
         std::vector<MSG> in, out;
     } cases[] = {
+        {{{pcf(1, false), MQFMT_ADMIN},
+          {pcf(2, false), MQFMT_ADMIN},
+          {error, MQFMT_ADMIN},
+          {pcf(3, false), MQFMT_ADMIN},
+          {pcf(4, true), MQFMT_ADMIN}},
+         {{{}, MQFMT_ADMIN}, {error, MQFMT_ADMIN}, {{}, MQFMT_ADMIN}}},
         {{{pcf(7, false), MQFMT_ADMIN},
           {text(count), MQFMT_COMMAND_1},
           {text(done), MQFMT_COMMAND_1}},

@@ -1,5 +1,6 @@
-/* workers_test.cpp -- the worker pool: threads made on demand, every call
- * run once, the pool's end with the stop flag, a call that cannot be queued. */
+/* workers_test.cpp -- the worker pool: every call run once however the
+ * calls come, the pool's end with the stop flag, a call that cannot be
+ * queued. */
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -47,34 +48,6 @@ protected:
         EXPECT_FALSE(WorkersBusy());
     }
 };
-
-TEST_F(Workers, GrowOnlyWhenNoWorkerIsIdle) {
-    GATE first, second;
-    ASSERT_EQ(QueueCall(BlockingCall, &first), 0);
-    ASSERT_TRUE(WaitUntil([&] { return first.entered.load() == 1; }));
-    EXPECT_EQ(LiveWorkerThreads.load(), 1);
-    EXPECT_EQ(IdleWorkerThreads.load(), 0);
-
-    /* The first worker is busy: a second call makes a second thread. */
-    ASSERT_EQ(QueueCall(BlockingCall, &second), 0);
-    ASSERT_TRUE(WaitUntil([&] { return second.entered.load() == 1; }));
-    EXPECT_EQ(LiveWorkerThreads.load(), 2);
-
-    first.open = 1;
-    second.open = 1;
-    ASSERT_TRUE(WaitUntil([] { return IdleWorkerThreads.load() == 2; }));
-
-    /* Two idle workers: a call makes no thread. */
-    GATE third;
-    third.open = 1;
-    ASSERT_EQ(QueueCall(BlockingCall, &third), 0);
-    ASSERT_TRUE(WaitUntil([&] { return third.entered.load() == 1; }));
-    ASSERT_TRUE(WaitUntil([] { return IdleWorkerThreads.load() == 2; }));
-    EXPECT_EQ(LiveWorkerThreads.load(), 2);
-    EXPECT_EQ(FirstQueuedCall(), nullptr);
-    /* Running workers keep the pool busy until the stop. */
-    EXPECT_TRUE(WorkersBusy());
-}
 
 /* The calls of one round of the stress test, by number. */
 std::mutex RoundLock;

@@ -3,8 +3,6 @@
 
 #include <climits>
 #include <string>
-#include <thread>
-#include <vector>
 
 #include "config/settings.h"
 #include "core/agent.h"
@@ -115,22 +113,4 @@ TEST_F(Status, CountersWrapToZeroInsteadOfGoingNegative) {
     EXPECT_EQ(StatValue(STAT_SINCE_START, STAT_REPLIES), 1);
     EXPECT_EQ(StatValue(2, 0), 0);
     EXPECT_EQ(StatValue(0, STAT_COUNT), 0);
-}
-
-TEST_F(Status, CountingFromManyThreadsLosesNothing) {
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 4; t++)
-        threads.emplace_back([] {
-            for (int i = 0; i < 10000; i++) {
-                CountReply(3);
-                CountFailedPut();
-            }
-        });
-    for (auto &t : threads)
-        t.join();
-    for (int block : {STAT_SINCE_START, STAT_SINCE_REPORT}) {
-        EXPECT_EQ(StatValue(block, STAT_REPLIES), 40000);
-        EXPECT_EQ(StatValue(block, STAT_REPLY_BYTES), 120000);
-        EXPECT_EQ(StatValue(block, STAT_FAILED_PUTS), 40000);
-    }
 }

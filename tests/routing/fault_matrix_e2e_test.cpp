@@ -82,9 +82,16 @@ protected:
         if ((c.inFlight > 0 || !c.agentEnds) && strstr(c.config, "maxlogsize") == nullptr)
             WaitUntilUp();
         ASSERT_EQ(Connect(QM, &hConn), 0);
-        for (int i = 0; i < c.inFlight; i++)
-            Send(Request(c.request, i),
-                 i == 0 && strstr(c.fault, "FM.FAIL") ? "FM.FAIL" : "FM.REPLY");
+        for (int i = 0; i < c.inFlight; i++) { /* the MsgId of each is kept */
+            std::vector<MQBYTE> body = Request(c.request, i);
+            MQMD md = MQMD_DEFAULT;
+            md.MsgType = MQMT_REQUEST;
+            memcpy(md.Format, MQFMT_ADMIN, 8);
+            SetName(md.ReplyToQ, sizeof md.ReplyToQ,
+                    i == 0 && strstr(c.fault, "FM.FAIL") ? "FM.FAIL" : "FM.REPLY");
+            ASSERT_EQ(Put1(hConn, INPUT_Q, std::string(body.begin(), body.end()), &md), 0);
+            sent.push_back(Hex(md.MsgId));
+        }
         Steps(c.fault);
         auto logged = [&] { return CountOf(Log(), c.logged); };
         if (c.agentEnds) {
@@ -154,10 +161,7 @@ protected:
     }
 
     std::vector<MQBYTE> Request(const std::string &kind, int i) {
-        PCFMSG qmgr(MQCMD_INQUIRE_Q_MGR, MQCFT_COMMAND);
-        PCFMSG queues(MQCMD_INQUIRE_Q, MQCFT_COMMAND);
-        PCFMSG names(MQCMD_INQUIRE_Q_NAMES, MQCFT_COMMAND);
-        PCFMSG cert(9500, MQCFT_COMMAND);
+        PCFMSG queues(MQCMD_INQUIRE_Q, MQCFT_COMMAND), cert(9500, MQCFT_COMMAND);
         cert.Control(MQCFC_LAST).Str(MQCA_CERT_LABEL, "*");
         cert.Str(MQCA_SSL_KEY_REPOSITORY, dir.file(kind.size() > 5 ? kind.substr(5) : "key"));
         if (kind == "queues")
@@ -166,7 +170,10 @@ protected:
                 .IntList(MQIACF_Q_ATTRS, {MQIACF_ALL})
                 .bytes();
         if (kind == "names")
-            return names.Control(MQCFC_LAST).Str(MQCA_Q_NAME, "APP.*").bytes();
+            return PCFMSG(MQCMD_INQUIRE_Q_NAMES, MQCFT_COMMAND)
+                .Control(MQCFC_LAST)
+                .Str(MQCA_Q_NAME, "APP.*")
+                .bytes();
         if (kind.rfind("cert", 0) == 0)
             return cert.bytes();
         if (kind == "malformed" && i % 4 == 0) /* shorter than a header */
@@ -178,17 +185,7 @@ protected:
             Set(m, 36 + 16, 4000);
             return m;
         }
-        return qmgr.Control(MQCFC_LAST).bytes();
-    }
-
-    /* Put one PCF request to the agent; its MsgId is kept. */
-    void Send(const std::vector<MQBYTE> &body, const char *replyQ) {
-        MQMD md = MQMD_DEFAULT;
-        md.MsgType = MQMT_REQUEST;
-        memcpy(md.Format, MQFMT_ADMIN, 8);
-        SetName(md.ReplyToQ, sizeof md.ReplyToQ, replyQ);
-        ASSERT_EQ(Put1(hConn, INPUT_Q, std::string(body.begin(), body.end()), &md), 0);
-        sent.push_back(Hex(md.MsgId));
+        return PCFMSG(MQCMD_INQUIRE_Q_MGR, MQCFT_COMMAND).Control(MQCFC_LAST).bytes();
     }
 
     /* Take every reply waiting on the reply queues into the sets; returns

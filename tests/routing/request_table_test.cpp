@@ -62,15 +62,26 @@ TEST_F(RequestTableTest, ManyRequestsAreFoundAndRemovedInAnyOrder) {
     EXPECT_EQ(CSMemBlocksInUse(), blocks);
 }
 
+/* An internal request (of the agent's own) that ages out is handed its
+ * No-response reply instead. */
 TEST_F(RequestTableTest, AgesOutARequestIdleForMoreThanMaxAgeOnly) {
     Settings.maxAge = 10;
     int64_t now = Later();
     REQUEST *kept = Forwarded(1, "KEPT.REPLY"), *aged = Forwarded(2, "AGED.REPLY"),
-            *busy = Forwarded(3, "BUSY.REPLY");
+            *busy = Forwarded(3, "BUSY.REPLY"), *internal = NewRequest(MQCMD_INQUIRE_Q_MGR);
     kept->lastActivity = now - 10;
     aged->lastActivity = aged->created = now - 11;
     busy->lastActivity = now - 1000;
     busy->busy = 1;
+    static std::vector<MQBYTE> handed;
+    static REQUEST *handedOver;
+    handed.clear();
+    internal->replyHandler = [](REQUEST *r, MQBYTE *msg, MQLONG length) {
+        handed.assign(msg, msg + length);
+        handedOver = r;
+    };
+    AddRequest(internal, Id(4).data());
+    internal->lastActivity = now - 11;
 
     AgeAt(now, 1);
     EXPECT_EQ(RequestCount.load(), 2);
@@ -82,6 +93,10 @@ TEST_F(RequestTableTest, AgesOutARequestIdleForMoreThanMaxAgeOnly) {
     EXPECT_EQ(puts[0].name, "AGED.REPLY");
     EXPECT_EQ(puts[0].data.size(), 104u);
     EXPECT_EQ(puts[0].pmo.Options, MQPMO_NO_SYNCPOINT) << "no context passed";
+    EXPECT_EQ(handedOver, internal);
+    EXPECT_EQ(handed.size(), 104u);
+    EXPECT_EQ(Get(handed, 12), MQCMD_INQUIRE_Q_MGR);
+    FreeRequest(internal); /* the handler's to free; this one does not */
 
     struct tm lt;
     ASSERT_EQ(PLLocalTime(now - 11, &lt), 0);
@@ -128,29 +143,6 @@ TEST_F(RequestTableTest, NoResponseReplyIsTheHundredAndFourByteFailure) {
                                    md.Persistence, md.Expiry, md.Report}),
               (std::vector<MQLONG>{MQMT_REPLY, 546, 0, -1, 2, -1, 0}));
     FreeRequest(req);
-}
-
-TEST_F(RequestTableTest, AgedInternalRequestIsHandedToItsHandler) {
-    static std::vector<MQBYTE> got;
-    static REQUEST *handedOver;
-    got.clear();
-    handedOver = nullptr;
-    REQUEST *req = NewRequest(MQCMD_INQUIRE_Q_MGR);
-    ASSERT_NE(req, nullptr);
-    req->replyHandler = [](REQUEST *r, MQBYTE *msg, MQLONG length) {
-        got.assign(msg, msg + length);
-        handedOver = r;
-    };
-    AddRequest(req, Id(9).data());
-    req->lastActivity = Later() - 100;
-    AgeAt(Later(), 1);
-    EXPECT_EQ(handedOver, req);
-    EXPECT_EQ(got.size(), 104u);
-    EXPECT_EQ(Get(got, 12), MQCMD_INQUIRE_Q_MGR);
-    EXPECT_EQ(RequestCount.load(), 0);
-    EXPECT_EQ(Log().find("CVLA303E"), std::string::npos);
-    EXPECT_EQ(Puts().size(), 0u);
-    FreeRequest(req); /* the handler's to free; this one does not */
 }
 
 TEST_F(RequestTableTest, AllocationFailuresStopTheAgent) {

@@ -73,18 +73,13 @@ TEST_F(CommandConsumerTest, SimpleCommandsAreRecognisedOnTheirExactTextAndCounte
     EXPECT_EQ(Puts().size(), 0u) << "a simple command never gets a reply";
 }
 
+/* (REPORT is served in the triggered start, CHECKREPL in the ageing of the
+ * fault matrix, STARTCERT is seen taken in the certificate suite.) */
 TEST_F(CommandConsumerTest, SimpleCommandsDoTheirWork) {
     Settings.verbosity = VERBOSITY_HIGH;
-    Simple("REPORT");
-    EXPECT_NE(Log().find("CVLA080I TORVIK Status Report"), std::string::npos);
-
-    /* CHECKREPL gives up expired requests. */
-    RoutingTest::Forwarded(7, "OLD.REPLY")->lastActivity = 0;
-    Simple("CHECKREPL");
-    EXPECT_EQ(RequestCount.load(), 0);
-    EXPECT_EQ(PutsTo("OLD.REPLY").size(), 1u);
-
-    /* CHECKHOBJ closes expired handles (the one just opened, with ttl -1). */
+    /* CHECKHOBJ closes expired handles (one just opened, with ttl -1). */
+    RoutingTest::Forwarded(7, "OLD.REPLY");
+    DeliverReply(Id(7).data(), Pcf(MQCMD_INQUIRE_Q).Control(MQCFC_LAST).bytes());
     Settings.hobjTtl = -1;
     Simple("CHECKHOBJ");
     EXPECT_NE(Log().find("CVLA111I MQCLOSE of cached handle to queue 'QM1/OLD.REPLY' successful"),
@@ -94,7 +89,7 @@ TEST_F(CommandConsumerTest, SimpleCommandsDoTheirWork) {
     LastCertCheckStart.store(0);
     Simple("STARTCERT");
     EXPECT_NE(LastCertCheckStart.load(), 0);
-    EXPECT_EQ(StatValue(STAT_SINCE_START, STAT_COMMANDS), 4);
+    EXPECT_EQ(StatValue(STAT_SINCE_START, STAT_COMMANDS), 2);
 }
 
 TEST_F(CommandConsumerTest, RequestIsForwardedWithTheRequestersContextAndRecorded) {
@@ -173,18 +168,16 @@ TEST_F(CommandConsumerTest, RequestTypesFollowTheFormat) {
     EXPECT_EQ(StatValue(STAT_SINCE_START, STAT_COMMANDS), 3);
 }
 
+/* (The retry rules are the put module's.) */
 TEST_F(CommandConsumerTest, FailedForwardDropsTheRequestAfterItsRetries) {
     Settings.retryCount = 2;
-    Settings.verbosity = VERBOSITY_HIGH;
     fakemq::State().putFailures.assign(3, MQRC_Q_FULL);
     long blocks = CSMemBlocksInUse();
     Send(InquireQ(), MQFMT_ADMIN, "REQ.REPLY");
     EXPECT_EQ(Puts().size(), 3u);
-    EXPECT_EQ(CountOf(Log(), "CVLA108E"), 2);
     EXPECT_NE(Log().find("CVLA107E MQPUT to queue 'SYSTEM.ADMIN.COMMAND.QUEUE' failed with reason "
                          "2053 ("),
               std::string::npos);
-    EXPECT_EQ(StatValue(STAT_SINCE_START, STAT_FAILED_PUTS), 3);
     EXPECT_EQ(StatValue(STAT_SINCE_START, STAT_COMMANDS), 0);
     EXPECT_EQ(RequestCount.load(), 0);
     ForgetCachedHandles(); /* the reply queue's handle stays cached */

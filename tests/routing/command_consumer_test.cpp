@@ -103,17 +103,15 @@ TEST_F(CommandConsumerTest, RequestIsForwardedWithTheRequestersContextAndRecorde
     EXPECT_EQ(fakemq::Field(fwd[0].md.ReplyToQ, 48), FakeReplyQName);
     EXPECT_EQ(fwd[0].md.ReplyToQMgr[0], '\0');
     EXPECT_EQ(std::string(fwd[0].md.Format, 8), MQFMT_ADMIN);
-    EXPECT_EQ(fwd[0].md.Report, MQRO_PASS_CORREL_ID | 0x08000080);
-    EXPECT_EQ(fwd[0].pmo.Options, 516);
-    EXPECT_EQ(fwd[0].pmo.Context, FakeInputQ);
+    EXPECT_EQ((std::vector<MQLONG>{fwd[0].md.Report, fwd[0].pmo.Options, fwd[0].pmo.Context}),
+              (std::vector<MQLONG>{MQRO_PASS_CORREL_ID | 0x08000080, 516, FakeInputQ}));
     EXPECT_EQ(std::vector<MQBYTE>(fwd[0].md.CorrelId, fwd[0].md.CorrelId + 24), Id(0xCC));
     EXPECT_EQ(0, memcmp(md.MsgId, fwd[0].md.MsgId, 24));
 
     ASSERT_EQ(RequestCount.load(), 1);
     REQUEST *req = Lookup(fwd[0].md.MsgId);
     ASSERT_NE(req, nullptr);
-    EXPECT_STREQ(req->replyQName, "REQ.REPLY");
-    EXPECT_STREQ(req->replyQMgrName, "QM1");
+    EXPECT_EQ(std::string(req->replyQMgrName) + "/" + req->replyQName, "QM1/REQ.REPLY");
     EXPECT_EQ(std::vector<MQBYTE>(req->msgId, req->msgId + 24), Id(0x5A));
     EXPECT_EQ(std::vector<MQBYTE>(req->correlId, req->correlId + 24), Id(0xCC));
     EXPECT_EQ((std::vector<MQLONG>{req->report, req->requestType, req->command, req->busy}),

@@ -54,6 +54,10 @@ struct FAULT {
     size_t longerThan;  /* every last message is longer */
 };
 
+void PrintTo(const FAULT &f, std::ostream *os) {
+    *os << f.name; /* the name alone in test listings */
+}
+
 std::vector<std::string> Words(const std::string &text, char separator = ' ') {
     std::vector<std::string> words;
     std::istringstream in(text);

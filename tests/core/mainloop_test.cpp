@@ -40,8 +40,15 @@ protected:
     fakemq::CapturedLog log;
 };
 
+/* Only with certevent yes or as the queue manager's; one at a time. */
 TEST_F(Timers, OneStartCertAtATimeUntilTheCheckHasStartedThenPerCertfreq) {
     Settings.certFreq = 2; /* hours */
+    for (int32_t value : {CERTEVENT_NO, CERTEVENT_DISABLED}) {
+        Settings.certEvent.store(value);
+        EXPECT_EQ(RunTimers(now), 0);
+        EXPECT_EQ(StartCertOutstanding.load(), 0);
+    }
+    Settings.certEvent.store(CERTEVENT_YES);
     EXPECT_EQ(RunTimers(now), 0);
     ASSERT_TRUE(fakemq::WaitUntil([&] { return CertPuts() == 1; }));
     EXPECT_EQ(fakemq::Puts()[0].name, "CORVEL.TORVIK.COMMAND.QUEUE");
@@ -75,39 +82,23 @@ TEST_F(Timers, AStartCertThatCouldNotBePutIsSentAgain) {
     EXPECT_EQ(CertPuts(), 2);
 }
 
-TEST_F(Timers, NoStartCertUnlessCertEventIsAsQmgrOrYes) {
-    for (int32_t value : {CERTEVENT_NO, CERTEVENT_DISABLED}) {
-        Settings.certEvent.store(value);
-        EXPECT_EQ(RunTimers(now), 0);
-    }
-    Settings.certEvent.store(CERTEVENT_YES);
-    EXPECT_EQ(RunTimers(now), 0);
-    ASSERT_TRUE(fakemq::WaitUntil([&] { return CertPuts() == 1; }));
-    SetStopFlag();
-    WaitForWorkers(300);
-    EXPECT_EQ(CertPuts(), 1);
-}
-
-TEST_F(Timers, StatusReportEveryReportInt) {
+TEST_F(Timers, TheReportAndTheHandleCheckComeAtTheirIntervals) {
     Settings.certEvent.store(CERTEVENT_NO);
     Settings.reportInt = 5;
+    Settings.hobjChkDelay = 300;
     LastReportTime.store(now - 299);
+    LastHandleCheck.store(now - 299);
     EXPECT_EQ(RunTimers(now), 0);
     EXPECT_EQ(log.Text().find("CVLA080I"), std::string::npos);
+    EXPECT_EQ(LastHandleCheck.load(), now - 299);
     LastReportTime.store(now - 300);
+    LastHandleCheck.store(now - 300);
     CurrentTime.store(now);
     EXPECT_EQ(RunTimers(now), 0);
     EXPECT_NE(log.Text().find("CVLA080I TORVIK Status Report"), std::string::npos);
     EXPECT_NE(log.Text().find("Last 5Mins"), std::string::npos);
     EXPECT_GE(LastReportTime.load(), now);
-}
-
-TEST_F(Timers, TheStopFlagEndsTheCycleBeforeTheReport) {
-    Settings.reportInt = 1;
-    LastReportTime.store(now - 3600);
-    SetStopFlag();
-    EXPECT_EQ(RunTimers(now), 1);
-    EXPECT_EQ(log.Text().find("CVLA080I"), std::string::npos);
+    EXPECT_GE(LastHandleCheck.load(), now);
 }
 
 TEST_F(Timers, ATriggeredAgentEndsAfterTheDisconnectInterval) {
@@ -127,38 +118,26 @@ TEST_F(Timers, ATriggeredAgentEndsAfterTheDisconnectInterval) {
     EXPECT_EQ(RunTimers(now), 0);
 }
 
-TEST_F(Timers, DueHandleChecksAreMade) {
-    Settings.certEvent.store(CERTEVENT_NO);
-    Settings.hobjChkDelay = 150;
-    LastHandleCheck.store(now - 149);
-    RunTimers(now);
-    EXPECT_EQ(LastHandleCheck.load(), now - 149);
-    LastHandleCheck.store(now - 150);
-    RunTimers(now);
-    EXPECT_GE(LastHandleCheck.load(), now);
-}
+int Answer = 0; /* the key typed after "Are you sure...?" */
 
 TEST(ConsoleKeys, QThenYQuitsAnythingElseDoesNot) {
     InitSettings();
-    InitAgentState();
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(HandleConsoleKey('q', []() -> int { return 'Y'; }), 0);
-    EXPECT_FALSE(StopRequested());
-    EXPECT_EQ(HandleConsoleKey('Q', []() -> int { return 'n'; }), 0);
-    EXPECT_FALSE(StopRequested());
-    std::string out = testing::internal::GetCapturedStdout();
-    EXPECT_NE(out.find("\nUnrecognised command 'q'.\n"), std::string::npos);
-    EXPECT_NE(out.find("Are you sure you want to quit?  "), std::string::npos);
-
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(HandleConsoleKey('Q', []() -> int { return 'y'; }), 1);
-    testing::internal::GetCapturedStdout();
-    EXPECT_TRUE(StopRequested());
-    ResetRunState();
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(HandleConsoleKey('Q', []() -> int { return 'Y'; }), 1);
-    testing::internal::GetCapturedStdout();
-    EXPECT_TRUE(StopRequested());
+    const struct {
+        int key, answer, quits;
+        const char *shown;
+    } cases[] = {{'q', 'Y', 0, "\nUnrecognised command 'q'.\n"},
+                 {'Q', 'n', 0, "Are you sure you want to quit?  "},
+                 {'Q', 'y', 1, "Are you sure you want to quit?  "},
+                 {'Q', 'Y', 1, "Are you sure you want to quit?  "}};
+    for (const auto &c : cases) {
+        InitAgentState();
+        ResetRunState();
+        Answer = c.answer;
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(HandleConsoleKey(c.key, []() -> int { return Answer; }), c.quits);
+        EXPECT_NE(testing::internal::GetCapturedStdout().find(c.shown), std::string::npos);
+        EXPECT_EQ(StopRequested(), c.quits == 1) << (char)c.answer;
+    }
 }
 
 } /* namespace */

@@ -3,8 +3,6 @@
 
 #include <climits>
 #include <string>
-#include <thread>
-#include <vector>
 
 #include "config/settings.h"
 #include "core/agent.h"
@@ -38,22 +36,6 @@ protected:
 };
 
 }  // namespace
-
-TEST_F(Status, AReportWithoutTrafficShowsZerosEverywhere) {
-    LastReportTime.store(T);
-    EXPECT_EQ(Report(1, T + 59),
-              "CVLA080I TORVIK Status Report\n"
-              "                            : Since Start : Last 0Mins\n"
-              "  Commands Received         :           0 :           0\n"
-              "  Command Bytes Received    :          0B :          0B\n"
-              "  Replies Received          :           0 :           0\n"
-              "  Reply Bytes Received      :          0B :          0B\n"
-              "  Responses Sent            :           0 :           0\n"
-              "  Response Bytes Sent       :          0B :          0B\n"
-              "  Compression Achieved      :          0% :          0%\n"
-              "  Failed Puts               :           0 :           0\n"
-              "  Puts Successfully Retried :           0 :           0\n");
-}
 
 TEST_F(Status, FiguresCompressionAndANewPeriod) {
     LastReportTime.store(T);
@@ -93,28 +75,31 @@ TEST_F(Status, FiguresCompressionAndANewPeriod) {
               std::string::npos);
 }
 
-TEST_F(Status, EqualBytesGiveNoCompressionAndTheTimerShowsReportInt) {
+/* The period is the real one, or reportint without one (a timer report,
+ * or no shared time); equal bytes are no compression. */
+TEST_F(Status, ThePeriodAndEqualBytes) {
     CountReply(2048);
     CountResponse(2048);
     std::string r = Report(0, T);
-    EXPECT_NE(r.find("Last 1Hr\n"), std::string::npos);
-    EXPECT_NE(r.find("  Compression Achieved      :          0% :          0%\n"),
-              std::string::npos);
-    EXPECT_NE(r.find("  Reply Bytes Received      :         2KB :         2KB\n"),
-              std::string::npos);
+    for (const char *line :
+         {"Last 1Hr\n", "  Reply Bytes Received      :         2KB :         2KB\n",
+          "  Compression Achieved      :          0% :          0%\n"})
+        EXPECT_NE(r.find(line), std::string::npos) << line;
     Settings.reportInt = 90;
-    r = Report(0, T);
-    EXPECT_NE(r.find("Last 1Hr 30Mins\n"), std::string::npos);
-    /* Without a shared time the real period falls back to reportint too. */
-    r = Report(1, 0);
-    EXPECT_NE(r.find("Last 1Hr 30Mins\n"), std::string::npos);
+    EXPECT_NE(Report(0, T).find("Last 1Hr 30Mins\n"), std::string::npos);
+    EXPECT_NE(Report(1, 0).find("Last 1Hr 30Mins\n"), std::string::npos);
 }
 
+/* Written from Low detail up; without traffic, zeros (no division by zero). */
 TEST_F(Status, TheReportIsWrittenAtLowDetail) {
     Settings.verbosity = VERBOSITY_QUIET;
     EXPECT_EQ(Report(1, T), "");
     Settings.verbosity = VERBOSITY_LOW;
-    EXPECT_NE(Report(1, T), "");
+    std::string r = Report(1, T);
+    EXPECT_NE(r.find("  Reply Bytes Received      :          0B :          0B\n"),
+              std::string::npos);
+    EXPECT_NE(r.find("  Compression Achieved      :          0% :          0%\n"),
+              std::string::npos);
 }
 
 TEST_F(Status, CountersWrapToZeroInsteadOfGoingNegative) {
@@ -126,24 +111,4 @@ TEST_F(Status, CountersWrapToZeroInsteadOfGoingNegative) {
     EXPECT_EQ(StatValue(STAT_SINCE_REPORT, STAT_COMMAND_BYTES), 4);
     EXPECT_EQ(StatValue(STAT_SINCE_START, STAT_REPLY_BYTES), 0);
     EXPECT_EQ(StatValue(STAT_SINCE_START, STAT_REPLIES), 1);
-    EXPECT_EQ(StatValue(2, 0), 0);
-    EXPECT_EQ(StatValue(0, STAT_COUNT), 0);
-}
-
-TEST_F(Status, CountingFromManyThreadsLosesNothing) {
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 4; t++)
-        threads.emplace_back([] {
-            for (int i = 0; i < 10000; i++) {
-                CountReply(3);
-                CountFailedPut();
-            }
-        });
-    for (auto &t : threads)
-        t.join();
-    for (int block : {STAT_SINCE_START, STAT_SINCE_REPORT}) {
-        EXPECT_EQ(StatValue(block, STAT_REPLIES), 40000);
-        EXPECT_EQ(StatValue(block, STAT_REPLY_BYTES), 120000);
-        EXPECT_EQ(StatValue(block, STAT_FAILED_PUTS), 40000);
-    }
 }

@@ -14,42 +14,27 @@
 
 using tvtest::CountOf;
 using tvtest::ReadFile;
-using tvtest::TempDir;
-using tvtest::WriteFile;
 
 namespace {
 
 TEST(TriggeredStart, EndsByItsDisconnectInterval) {
-    TempDir dir;
-    const std::string cfg = dir.file("t.cfg");
-    WriteFile(cfg, "logpath \"" + dir.path() + "\"\ndiscint 1\n");
+    tvtest::TempDir dir;
+    const std::string cfg = dir.file("t.cfg"), bin = TV_BIN_DIR;
+    tvtest::WriteFile(cfg, "logpath \"" + dir.path() + "\"\ndiscint 1\n");
     ASSERT_LT(cfg.size() + 3, 128u) << "USERDATA holds 128 characters";
-    const std::string torvik = std::string(TV_BIN_DIR) + "/torvik";
 
     /* The daemon, and so the program it starts, finds the MQI library here. */
     PLSetEnv("MQM_DLL_PATH", TV_LIB_DIR);
     MqsimQueueManager qm;
     ASSERT_EQ(qm.Start("TRIGQM", {"--mqsc", MqsimQueueManager::Sample("torvik.mqsc")}), "");
-    std::string out;
-    ASSERT_EQ(qm.Run({"mqsc", "TRIGQM",
-                      "ALTER PROCESS(CORVEL.TORVIK.PROCESS) APPLICID('" + torvik +
-                          "') USERDATA('-f " + cfg + "')"},
-                     &out),
-              0)
-        << out;
-    ASSERT_EQ(qm.Run({"mqsc", "TRIGQM",
-                      "ALTER QLOCAL(CORVEL.TORVIK.COMMAND.QUEUE) TRIGGER TRIGDATA('-v High')"},
-                     &out),
-              0)
-        << out;
+    qm.Mqsc("TRIGQM", {"ALTER PROCESS(CORVEL.TORVIK.PROCESS) APPLICID('" + bin +
+                           "/torvik') USERDATA('-f " + cfg + "')",
+                       "ALTER QLOCAL(CORVEL.TORVIK.COMMAND.QUEUE) TRIGGER TRIGDATA('-v High')"});
 
     /* The first message on the empty input queue starts the agent; it is a
      * REPORT, which the agent serves once it runs. */
-    tvtest::PROGRAMRESULT put =
-        tvtest::RunProgram({std::string(TV_BIN_DIR) + "/mqcmd", "put", "-q",
-                            "CORVEL.TORVIK.COMMAND.QUEUE", "-m", "TRIGQM", "REPORT"},
-                           60000);
-    ASSERT_EQ(put.rc, 0);
+    tvtest::PROGRAMRESULT put = tvtest::RunProgram(
+        {bin + "/mqcmd", "put", "-q", "CORVEL.TORVIK.COMMAND.QUEUE", "-m", "TRIGQM", "REPORT"});
     ASSERT_EQ(put.proc.exitCode, 0) << put.out;
 
     const std::string log = dir.file("TORVIK_Log01.txt");

@@ -1,17 +1,10 @@
-/* fault_matrix_e2e_test.cpp -- what the agent does with PCF requests in
- * flight when something fails under it: the command server, a reply queue,
- * the queue manager, the log, the key tool, its start or the request
- * itself.
- *
- * One table; each fault on a queue manager and agent of its own. The test
- * puts the requests itself (so that a thousand go at once), reply queue
- * FM.REPLY, and gathers their replies by CorrelId. Where the agent serves
- * on, every request that the fault does not drop gets a reply set ending
- * in exactly one message with MQCFC_LAST and nothing after it (gathered
- * again after STOP), and none is left pending at the end. Where the agent
- * must end, it ends in order with exit code 0 and reports each request it
- * drops.
- */
+/* fault_matrix_e2e_test.cpp -- PCF requests in flight when something fails
+ * under the agent (command server, reply queue, queue manager, log, key
+ * tool, its start, the request itself); each fault on a queue manager and
+ * agent of its own. Where the agent serves on, every request the fault
+ * does not drop gets a reply set ending in exactly one MQCFC_LAST message
+ * and nothing after it, and none is left pending; where it must end, it
+ * ends in order and reports each request it drops. */
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -93,9 +86,16 @@ protected:
         if ((c.inFlight > 0 || !c.agentEnds) && strstr(c.config, "maxlogsize") == nullptr)
             WaitUntilUp();
         ASSERT_EQ(Connect(QM, &hConn), 0);
-        for (int i = 0; i < c.inFlight; i++)
-            Send(Request(c.request, i),
-                 i == 0 && strstr(c.fault, "FM.FAIL") ? "FM.FAIL" : "FM.REPLY");
+        for (int i = 0; i < c.inFlight; i++) { /* the MsgId of each is kept */
+            std::vector<MQBYTE> body = Request(c.request, i);
+            MQMD md = MQMD_DEFAULT;
+            md.MsgType = MQMT_REQUEST;
+            memcpy(md.Format, MQFMT_ADMIN, 8);
+            SetName(md.ReplyToQ, sizeof md.ReplyToQ,
+                    i == 0 && strstr(c.fault, "FM.FAIL") ? "FM.FAIL" : "FM.REPLY");
+            ASSERT_EQ(Put1(hConn, INPUT_Q, std::string(body.begin(), body.end()), &md), 0);
+            sent.push_back(Hex(md.MsgId));
+        }
         Steps(c.fault);
         auto logged = [&] { return CountOf(Log(), c.logged); };
         if (c.agentEnds) {
@@ -141,13 +141,15 @@ protected:
     void Steps(const char *steps) {
         for (const std::string &step : Words(steps, ';')) {
             std::vector<std::string> w = Words(step);
-            if (w[0] == "forwarded")
-                WaitDepth("SYSTEM.ADMIN.COMMAND.QUEUE", (MQLONG)sent.size());
-            else if (w[0] == "depth")
-                WaitDepth(w[1].c_str(), 1);
-            else if (w[0] == "log")
-                BreakTheLog();
-            else if (w[0] == "keytool" || w[0] == "nokeytool")
+            if (w[0] == "forwarded" || w[0] == "depth") {
+                const char *q = w[0] == "depth" ? w[1].c_str() : "SYSTEM.ADMIN.COMMAND.QUEUE";
+                MQLONG n = w[0] == "depth" ? 1 : (MQLONG)sent.size();
+                EXPECT_TRUE(WaitUntil([&] { return Depth(hConn, q) >= n; }, 60000)) << q;
+            } else if (w[0] == "log") { /* a file where the log directory was, then a REPORT */
+                std::filesystem::remove_all(dir.file("log"));
+                WriteFile(dir.file("log"), "not a directory\n");
+                ASSERT_EQ(Mqcmd({"--simple", "REPORT"}).proc.exitCode, 0);
+            } else if (w[0] == "keytool" || w[0] == "nokeytool")
                 PLSetEnv("PATH", (w[0] == "keytool" ? BIN + ":" + path : dir.file("none")).c_str());
             else if (w[0] == "badstash") {
                 ASSERT_EQ(MakeKeyRepository(dir.file("key.kdb"), {}), "");
@@ -163,10 +165,7 @@ protected:
     }
 
     std::vector<MQBYTE> Request(const std::string &kind, int i) {
-        PCFMSG qmgr(MQCMD_INQUIRE_Q_MGR, MQCFT_COMMAND);
-        PCFMSG queues(MQCMD_INQUIRE_Q, MQCFT_COMMAND);
-        PCFMSG names(MQCMD_INQUIRE_Q_NAMES, MQCFT_COMMAND);
-        PCFMSG cert(9500, MQCFT_COMMAND);
+        PCFMSG queues(MQCMD_INQUIRE_Q, MQCFT_COMMAND), cert(9500, MQCFT_COMMAND);
         cert.Control(MQCFC_LAST).Str(MQCA_CERT_LABEL, "*");
         cert.Str(MQCA_SSL_KEY_REPOSITORY, dir.file(kind.size() > 5 ? kind.substr(5) : "key"));
         if (kind == "queues")
@@ -175,7 +174,10 @@ protected:
                 .IntList(MQIACF_Q_ATTRS, {MQIACF_ALL})
                 .bytes();
         if (kind == "names")
-            return names.Control(MQCFC_LAST).Str(MQCA_Q_NAME, "APP.*").bytes();
+            return PCFMSG(MQCMD_INQUIRE_Q_NAMES, MQCFT_COMMAND)
+                .Control(MQCFC_LAST)
+                .Str(MQCA_Q_NAME, "APP.*")
+                .bytes();
         if (kind.rfind("cert", 0) == 0)
             return cert.bytes();
         if (kind == "malformed" && i % 4 == 0) /* shorter than a header */
@@ -187,17 +189,7 @@ protected:
             Set(m, 36 + 16, 4000);
             return m;
         }
-        return qmgr.Control(MQCFC_LAST).bytes();
-    }
-
-    /* Put one PCF request to the agent; its MsgId is kept. */
-    void Send(const std::vector<MQBYTE> &body, const char *replyQ) {
-        MQMD md = MQMD_DEFAULT;
-        md.MsgType = MQMT_REQUEST;
-        memcpy(md.Format, MQFMT_ADMIN, 8);
-        SetName(md.ReplyToQ, sizeof md.ReplyToQ, replyQ);
-        ASSERT_EQ(Put1(hConn, INPUT_Q, std::string(body.begin(), body.end()), &md), 0);
-        sent.push_back(Hex(md.MsgId));
+        return PCFMSG(MQCMD_INQUIRE_Q_MGR, MQCFT_COMMAND).Control(MQCFC_LAST).bytes();
     }
 
     /* Take every reply waiting on the reply queues into the sets; returns
@@ -221,24 +213,6 @@ protected:
             for (long control : controls[id])
                 whole += control >= 0 && (control & MQCFC_LAST) != 0;
         return whole;
-    }
-
-    /* At least n messages on queue q. */
-    void WaitDepth(const char *q, MQLONG n) {
-        MQHOBJ o = MQHO_UNUSABLE_HOBJ;
-        ASSERT_EQ(Open(hConn, q, MQOO_INQUIRE, &o), 0);
-        std::vector<MQLONG> d;
-        EXPECT_TRUE(WaitUntil(
-            [&] { return InqInts(hConn, o, {MQIA_CURRENT_Q_DEPTH}, &d) == 0 && d[0] >= n; },
-            60000));
-        Close(hConn, &o);
-    }
-
-    void BreakTheLog() {
-        std::filesystem::remove_all(dir.file("log"));
-        WriteFile(dir.file("log"), "not a directory\n");
-        PROGRAMRESULT r = Mqcmd({"--simple", "REPORT"});
-        ASSERT_EQ(r.proc.exitCode, 0) << r.out;
     }
 
     static std::string Hex(const MQBYTE *id) {

@@ -117,35 +117,26 @@ protected:
         fakemq::State().puts.clear();
     }
 
-    /* A consumer call for a message of len bytes. */
-    static MQCBC MessageCall(MQLONG len) {
+    /* Hand msg to a consumer (OnReplyMessage, OnCommandMessage) as the
+     * queue manager would, in a buffer of exactly its size. */
+    static void Consume(void (*consumer)(MQHCONN, MQMD *, MQGMO *, MQBYTE *, MQCBC *), MQMD *md,
+                        const std::vector<MQBYTE> &msg) {
+        MQGMO gmo = MQGMO_DEFAULT;
+        gmo.ReturnedLength = (MQLONG)msg.size();
         MQCBC cbc = MQCBC_DEFAULT;
         cbc.CallType = MQCBCT_MSG_REMOVED;
-        cbc.DataLength = len;
-        cbc.BufferLength = len;
-        return cbc;
+        cbc.DataLength = cbc.BufferLength = (MQLONG)msg.size();
+        std::vector<MQBYTE> buffer(msg);
+        consumer(FakeHConnMain, md, &gmo, buffer.empty() ? nullptr : buffer.data(), &cbc);
     }
-
-    /* Hand one reply with MsgId msgId to OnReplyMessage, in a buffer of
-     * exactly its size. */
+    /* One reply with MsgId msgId to OnReplyMessage. */
     static void DeliverReply(const MQBYTE *msgId, const std::vector<MQBYTE> &msg,
                              const char *format = MQFMT_ADMIN) {
         MQMD md = MQMD_DEFAULT;
         memcpy(md.Format, format, 8);
         md.MsgType = MQMT_REPLY;
         memcpy(md.MsgId, msgId, MQ_MSG_ID_LENGTH);
-        MQGMO gmo = MQGMO_DEFAULT;
-        gmo.ReturnedLength = (MQLONG)msg.size();
-        MQCBC cbc = MessageCall((MQLONG)msg.size());
-        std::vector<MQBYTE> buffer(msg);
-        OnReplyMessage(FakeHConnMain, &md, &gmo, buffer.empty() ? nullptr : buffer.data(), &cbc);
-    }
-
-    static MQMD AdminMd() {
-        MQMD md = MQMD_DEFAULT;
-        memcpy(md.Format, MQFMT_ADMIN, 8);
-        md.MsgType = MQMT_REPLY;
-        return md;
+        Consume(OnReplyMessage, &md, msg);
     }
 
     fakemq::CapturedLog log_;

@@ -1,16 +1,16 @@
-/* win_child.cpp -- a small Windows program that the child-process tests
- * start through PLRunProcess. What it shows is what the C runtime made of
- * its command line and handles (and, for "console", what the platform
- * layer's console procedures see).
+/* platform_child.cpp -- the small program that the child-process tests
+ * start through PLRunProcess on every system. What it shows is what the C
+ * runtime made of its command line and handles (and, for "console", what
+ * the platform layer's console procedures see).
  *
- *   win_child args A B ...   prints "<n>\n" and then each argument as "[A]\n"
- *   win_child exit N         prints "out\n" on stdout, "err\n" on stderr, ends with N
- *   win_child flood LINES    prints LINES lines of 50 bytes (49 digits and a line end)
- *   win_child stdin          reads standard input to its end, prints "read <bytes>\n"
- *   win_child cwd            prints the current directory
- *   win_child sleep MS       prints "started\n", then sleeps MS milliseconds
- *   win_child env NAME       prints the variable's value, or "<unset>"
- *   win_child console        prints PLStdoutIsTerminal, PLKeyWaiting and PLReadKey
+ *   platform_child args A B ...   prints "<n>\n" and then each argument as "[A]\n"
+ *   platform_child exit N         prints "out\n" on stdout, "err\n" on stderr, ends with N
+ *   platform_child flood LINES    prints LINES lines of 50 bytes (49 digits and a line end)
+ *   platform_child stdin          reads standard input to its end, prints "read <bytes>\n"
+ *   platform_child cwd            prints the current directory
+ *   platform_child sleep MS       prints "started\n", then sleeps MS milliseconds
+ *   platform_child env NAME       prints the variable's value, or "<unset>"
+ *   platform_child console        prints PLStdoutIsTerminal, PLKeyWaiting and PLReadKey
  */
 #include <chrono>
 #include <cstdio>

@@ -85,8 +85,11 @@ TEST_F(Puts, RetryRules) {
         MQMD md = MQMD_DEFAULT;
         MQPMO pmo = MQPMO_DEFAULT;
         MQLONG cc = 0, rc = 0;
+        int reported = fakemq::CountOf(log.Text(), "CVLA108E");
         PutWithRetry(7, "CMD.Q", &md, &pmo, 3, "abc", &cc, &rc);
         SCOPED_TRACE(std::to_string(c.failures[0]) + " retrycount " + std::to_string(c.retryCount));
+        /* each retry is reported */
+        EXPECT_EQ(fakemq::CountOf(log.Text(), "CVLA108E") - reported, (int)c.attempts - 1);
         EXPECT_EQ(rc, c.reason);
         EXPECT_EQ(cc, c.reason == MQRC_NONE ? MQCC_OK : MQCC_FAILED);
         EXPECT_EQ(fakemq::Puts().size(), c.attempts);
@@ -94,21 +97,11 @@ TEST_F(Puts, RetryRules) {
         EXPECT_EQ(StatValue(STAT_SINCE_REPORT, STAT_FAILED_PUTS), c.failed);
         EXPECT_EQ(StatValue(STAT_SINCE_START, STAT_RETRIED_PUTS), c.retried);
     }
-}
-
-TEST_F(Puts, EachRetryIsReported) {
-    Settings.retryCount = 2;
-    fakemq::State().putFailures = {MQRC_Q_FULL, MQRC_Q_FULL, MQRC_Q_FULL};
-    MQMD md = MQMD_DEFAULT;
-    MQPMO pmo = MQPMO_DEFAULT;
-    MQLONG cc = 0, rc = 0;
-    PutWithRetry(7, "CMD.Q", &md, &pmo, 3, "abc", &cc, &rc);
-    std::string text = log.Text();
-    EXPECT_EQ(fakemq::CountOf(text, "CVLA108E"), 2);
-    EXPECT_NE(text.find("CVLA108E MQPUT to queue 'CMD.Q' failed with reason 2053 ("),
-              std::string::npos);
-    EXPECT_NE(text.find("- Retry #2 after 0 seconds"), std::string::npos);
-    EXPECT_EQ(text.find("Retry #3"), std::string::npos);
+    EXPECT_NE(
+        log.Text().find("CVLA108E MQPUT to queue 'CMD.Q' failed with reason 2053 (Queue full) "
+                        "- Retry #2 after 0 seconds"),
+        std::string::npos)
+        << log.Text();
 }
 
 TEST_F(Puts, RepliesCarryTheIdentifiersTheRequesterAskedFor) {
@@ -129,10 +122,10 @@ TEST_F(Puts, RepliesCarryTheIdentifiersTheRequesterAskedFor) {
         memset(md.CorrelId, 'y', sizeof md.CorrelId);
         EXPECT_EQ(PutReply(&req, &md, "reply", 5, 0), 0);
         auto put = fakemq::Puts().back();
-        EXPECT_EQ(put.md.MsgId[0], Id(c.msgId)) << c.report;
-        EXPECT_EQ(put.md.MsgId[23], Id(c.msgId)) << c.report;
-        EXPECT_EQ(put.md.CorrelId[0], Id(c.correlId)) << c.report;
-        EXPECT_EQ(put.md.CorrelId[23], Id(c.correlId)) << c.report;
+        EXPECT_EQ(std::string((const char *)put.md.MsgId, 24) +
+                      std::string((const char *)put.md.CorrelId, 24),
+                  std::string(24, c.msgId) + std::string(24, c.correlId))
+            << c.report;
         EXPECT_EQ(put.pmo.Options, MQPMO_NO_SYNCPOINT);
         EXPECT_EQ(put.text(), "reply");
     }

@@ -76,19 +76,6 @@ TEST(Event, ResetsAutomaticallySoOneSignalReleasesOneWait) {
     PLDestroyEvent(e);
 }
 
-TEST(Time, ClocksAndLocalTime) {
-    int64_t now = PLWallClockSeconds();
-    EXPECT_GT(now, 1600000000);
-    struct tm lt;
-    ASSERT_EQ(PLLocalTime(now, &lt), 0);
-    EXPECT_GE(lt.tm_year + 1900, 2020);
-    /* The sleep lasts at least about as long as asked; the Windows clock
-     * moves in ticks of about 16 ms. */
-    uint64_t a = PLMonotonicMs();
-    PLSleep(50);
-    EXPECT_GE(PLMonotonicMs(), a + 30);
-}
-
 TEST(ChildProcess, EachArgumentArrivesUnchangedNeverThroughAShell) {
     /* Blanks, tabs, quotes, backslash runs before quotes and at the end
      * (the Windows quoting rule), empty arguments, shell characters. */

@@ -1,77 +1,57 @@
-/* platform_child.cpp -- the small program that the child-process tests
- * start through PLRunProcess on every system. What it shows is what the C
- * runtime made of its command line and handles (and, for "console", what
- * the platform layer's console procedures see).
- *
- *   platform_child args A B ...   prints "<n>\n" and then each argument as "[A]\n"
- *   platform_child exit N         prints "out\n" on stdout, "err\n" on stderr, ends with N
- *   platform_child flood LINES    prints LINES lines of 50 bytes (49 digits and a line end)
- *   platform_child stdin          reads standard input to its end, prints "read <bytes>\n"
- *   platform_child cwd            prints the current directory
- *   platform_child sleep MS       prints "started\n", then sleeps MS milliseconds
- *   platform_child env NAME       prints the variable's value, or "<unset>"
- *   platform_child console        prints PLStdoutIsTerminal, PLKeyWaiting and PLReadKey
+/* platform_child.cpp -- the program the child-process tests start: it shows
+ * what the C runtime made of its command line and handles.
+ *   args A B ...  "<n>\n", then "[A]\n" for each argument
+ *   exit N        "out\n" on stdout, "err\n" on stderr, exit code N
+ *   flood N       N lines of 49 digits
+ *   stdin         "read <bytes>\n" for what standard input held
+ *   cwd           the current directory
+ *   sleep MS      "started\n", then sleeps MS milliseconds
+ *   env NAME      the variable's value, or "<unset>"
+ *   console       what PLStdoutIsTerminal, PLKeyWaiting and PLReadKey say
  */
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
+#include <string>
 #include <thread>
 
 #include "platform/platform.h"
 
 int main(int argc, char **argv) {
-    if (argc < 2)
-        return 100;
-    const char *mode = argv[1];
-    if (strcmp(mode, "args") == 0) {
+    const std::string mode = argc > 1 ? argv[1] : "";
+    const char *arg = argc > 2 ? argv[2] : "";
+    long n = atol(arg);
+    if (mode == "args") {
         printf("%d\n", argc - 2);
         for (int i = 2; i < argc; i++)
             printf("[%s]\n", argv[i]);
-        return 0;
-    }
-    if (strcmp(mode, "exit") == 0 && argc == 3) {
+    } else if (mode == "exit") {
         fputs("out\n", stdout);
         fflush(stdout);
         fputs("err\n", stderr);
-        fflush(stderr);
-        return atoi(argv[2]);
-    }
-    if (strcmp(mode, "flood") == 0 && argc == 3) {
-        long lines = atol(argv[2]);
-        for (long i = 0; i < lines; i++)
+        return static_cast<int>(n);
+    } else if (mode == "flood") {
+        for (long i = 0; i < n; i++)
             fputs("0123456789012345678901234567890123456789012345678\n", stdout);
-        return 0;
-    }
-    if (strcmp(mode, "stdin") == 0) {
-        long n = 0;
-        while (getchar() != EOF)
+    } else if (mode == "stdin") {
+        for (n = 0; getchar() != EOF;)
             n++;
         printf("read %ld\n", n);
-        return 0;
-    }
-    if (strcmp(mode, "cwd") == 0) {
+    } else if (mode == "cwd") {
         std::error_code ec;
         printf("%s\n", std::filesystem::current_path(ec).string().c_str());
-        return ec ? 101 : 0;
-    }
-    if (strcmp(mode, "sleep") == 0 && argc == 3) {
+    } else if (mode == "sleep") {
         fputs("started\n", stdout);
         fflush(stdout);
-        std::this_thread::sleep_for(std::chrono::milliseconds(atol(argv[2])));
-        return 0;
-    }
-    if (strcmp(mode, "env") == 0 && argc == 3) {
-        const char *v = getenv(argv[2]);
-        printf("%s\n", v != nullptr ? v : "<unset>");
-        return 0;
-    }
-    if (strcmp(mode, "console") == 0) {
-        printf("terminal %d\n", PLStdoutIsTerminal());
-        printf("key waiting %d\n", PLKeyWaiting());
+        std::this_thread::sleep_for(std::chrono::milliseconds(n));
+    } else if (mode == "env") {
+        printf("%s\n", getenv(arg) != nullptr ? getenv(arg) : "<unset>");
+    } else if (mode == "console") {
+        printf("terminal %d\nkey waiting %d\n", PLStdoutIsTerminal(), PLKeyWaiting());
         printf("key %d\n", PLReadKey());
-        return 0;
+    } else {
+        return 100;
     }
-    return 100;
+    return 0;
 }

@@ -1,22 +1,18 @@
-/* win_e2e_test.cpp -- the Windows programs end to end: torvik.exe against
- * the Linux mqsim daemon through mqm.dll (MQM_DLL_PATH; the daemon through
- * MQSIM_ADDR) consolidates the replies of an INQUIRE_Q that the Linux mqcmd
- * and mqcmd.exe both read, until torvik.exe -c STOP ends it; its
- * configuration and log lie beside the executable. What does not depend on
- * the system is shown by the Linux suites.
+/* win_e2e_test.cpp -- the Windows programs end to end: torvik.exe, through
+ * mqm.dll (MQM_DLL_PATH) against the Linux mqsim daemon (MQSIM_ADDR),
+ * consolidates the replies of an INQUIRE_Q that mqcmd.exe reads, until
+ * torvik.exe -c STOP ends it; its configuration and log lie beside it.
  *
- * The daemon and the Linux mqcmd come from a Linux build of this tree
- * (TV_LINUX_BUILD_DIR). Wine starts a Linux program but cannot wait for it,
- * so each runs under /bin/sh, which writes its output and exit status into
- * files that the test polls for. Without a Linux build, or outside wine,
- * the test skips and says why.
+ * The daemon comes from a Linux build of this tree (TV_LINUX_BUILD_DIR).
+ * Wine starts a Linux program but cannot wait for it, so mqsim runs under
+ * /bin/sh, which writes its output and exit status into files that the
+ * test polls for. Without a Linux build, or outside wine, the test skips.
  */
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <memory>
 #include <regex>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -54,18 +50,15 @@ std::string LinuxPath(const std::string &windowsPath) {
     return name != nullptr ? name : "";
 }
 
-/* The queue names of a set of replies, blanks cut, mqcmd's own temporary
- * reply queues left out. */
-std::multiset<std::string> QueueNames(const ANSWER &a) {
-    std::multiset<std::string> names;
+/* The queues named in a set of replies, mqcmd's own temporary reply
+ * queues left out. */
+size_t QueueCount(const ANSWER &a) {
+    size_t n = 0;
     for (const JVALUE &m : a.msgs)
-        for (const JVALUE &p : tvtest::Params(m)) {
-            std::string n = tvtest::Str(p, "value");
-            n.erase(n.find_last_not_of(' ') + 1);
-            if (tvtest::Num(p, "id") == MQCA_Q_NAME_ID && n.rfind("MQCMD.", 0) != 0)
-                names.insert(n);
-        }
-    return names;
+        for (const JVALUE &p : tvtest::Params(m))
+            n += tvtest::Num(p, "id") == MQCA_Q_NAME_ID &&
+                 tvtest::Str(p, "value").rfind("MQCMD.", 0) != 0;
+    return n;
 }
 
 class WindowsAgent : public ::testing::Test {
@@ -74,7 +67,7 @@ protected:
         ASSERT_FALSE(dir.path().empty());
         if (LinuxBuild.empty())
             GTEST_SKIP() << "TORVIK_LINUX_BUILD_DIR was not given: this test drives the mqsim "
-                            "daemon and mqcmd of a Linux build (scripts/test --windows passes it)";
+                            "daemon of a Linux build (scripts/test --windows passes it)";
         if (LinuxPath(dir.path()).empty())
             GTEST_SKIP() << "not under wine: the Linux mqsim daemon cannot be started from here";
         torvik = dir.file("torvik.exe");
@@ -93,16 +86,15 @@ protected:
         }
         if (!mqsimDir.empty()) {
             std::string out;
-            EXPECT_EQ(Linux("mqsim", {"stop", QM}, &out), 0) << out;
+            EXPECT_EQ(Mqsim({"stop", QM}, &out), 0) << out;
         }
         agent.reset(); /* an agent still running ends with its connection */
     }
 
-    /* Run a Linux program of the Linux build on the daemon's state, at
-     * most seconds long, through /bin/sh writing its output and status
-     * files. Returns its exit code, -1 when it did not end in time. */
-    int Linux(const char *program, const std::vector<std::string> &args, std::string *out,
-              int seconds = 120) {
+    /* Run the Linux mqsim on the daemon's state, at most two minutes,
+     * through /bin/sh writing its output and status files. Returns its
+     * exit code, -1 when it did not end in time. */
+    int Mqsim(const std::vector<std::string> &args, std::string *out) {
         std::string base = "linux-" + std::to_string(++runs);
         std::string at = LinuxPath(dir.path()) + "/" + base;
         std::string sh =
@@ -110,7 +102,7 @@ protected:
             "mv \"$st.t\" \"$st\"";
         std::vector<std::string> argv = {"/bin/sh", "-c", sh, "sh", at + ".out", at + ".status"};
         argv.insert(argv.end(),
-                    {"/usr/bin/env", "MQSIM_DIR=" + mqsimDir, LinuxBuild + "/bin/" + program});
+                    {"/usr/bin/env", "MQSIM_DIR=" + mqsimDir, LinuxBuild + "/bin/mqsim"});
         argv.insert(argv.end(), args.begin(), args.end());
         std::vector<const char *> av;
         for (const std::string &a : argv)
@@ -124,7 +116,7 @@ protected:
         }
         std::string status = dir.file(base + ".status");
         int code = -1;
-        if (WaitUntil([&] { return tvtest::FileExists(status); }, seconds * 1000))
+        if (WaitUntil([&] { return tvtest::FileExists(status); }, 120000))
             code = atoi(ReadFile(status).c_str());
         *out = ReadFile(dir.file(base + ".out")) + ReadFile(dir.file(base + ".sh.log"));
         return code;
@@ -135,8 +127,7 @@ protected:
     void StartQueueManager(int queues) {
         mqsimDir = LinuxPath(dir.path()) + "/mqsim";
         std::string out;
-        ASSERT_EQ(Linux("mqsim",
-                        {"start", QM, "--mqsc", MqsimQueueManager::Sample("torvik.mqsc"),
+        ASSERT_EQ(Mqsim({"start", QM, "--mqsc", MqsimQueueManager::Sample("torvik.mqsc"),
                          "--queues", std::to_string(queues)},
                         &out),
                   0)
@@ -158,13 +149,18 @@ protected:
 
     std::string Log() { return ReadFile(dir.file("TORVIK_Log01.txt")); }
 
-    /* The Linux mqcmd --json against the agent (or -q in args). */
-    ANSWER AskLinux(std::vector<std::string> args) {
-        args.insert(args.begin(), {"-m", QM, "--json", "--wait", "60"});
-        std::string out;
-        int code = Linux("mqcmd", args, &out, 180);
-        ANSWER a = tvtest::ParseAnswer(Unix(out));
-        a.exitCode = code;
+    /* mqcmd.exe --json against the agent, through the same mqm.dll (found
+     * on PATH, as Windows finds a program's libraries). */
+    ANSWER Ask(const std::vector<std::string> &args) {
+        std::string path = PLGetEnv("PATH") != nullptr ? PLGetEnv("PATH") : "";
+        PLSetEnv("PATH", (wintest::BuildDirectory("lib") + ";" + path).c_str());
+        std::string mqcmd = wintest::Join(wintest::BuildDirectory("bin"), "mqcmd.exe");
+        std::vector<std::string> argv = {mqcmd, "-m", QM, "--json", "--wait", "60"};
+        argv.insert(argv.end(), args.begin(), args.end());
+        PROGRAMRESULT run = RunProgram(argv, 180000, "", 16 << 20);
+        PLSetEnv("PATH", path.c_str());
+        ANSWER a = tvtest::ParseAnswer(Unix(run.out));
+        a.exitCode = run.rc == 0 ? run.proc.exitCode : -1;
         return a;
     }
 
@@ -175,9 +171,6 @@ protected:
     int runs = 0;
 };
 
-const std::vector<std::string> InquireAllQueues = {"--pcf", "INQUIRE_Q", "MQCA_Q_NAME=*",
-                                                   "MQIACF_Q_ATTRS=MQIACF_ALL"};
-
 }  // namespace
 
 TEST_F(WindowsAgent, RoutesAnInquiryThroughMqmDllAndStopsOnTheStopCommand) {
@@ -185,35 +178,20 @@ TEST_F(WindowsAgent, RoutesAnInquiryThroughMqmDllAndStopsOnTheStopCommand) {
     ASSERT_NO_FATAL_FAILURE(StartAgent("certevent = no\nmaxmsgsize = 32768\n"));
 
     /* Consolidated: far fewer messages than queues, none over maxmsgsize. */
-    ANSWER routed = AskLinux(InquireAllQueues);
+    ANSWER routed = Ask({"--pcf", "INQUIRE_Q", "MQCA_Q_NAME=*", "MQIACF_Q_ATTRS=MQIACF_ALL"});
     ASSERT_EQ(routed.exitCode, 0) << routed.out << Log();
     ASSERT_NE(routed.summary.Get("complete"), nullptr) << routed.out;
     EXPECT_TRUE(routed.summary.Get("complete")->boolean);
     EXPECT_TRUE(routed.notJson.empty());
-    std::multiset<std::string> want = QueueNames(routed);
-    EXPECT_GE(want.size(), 60u);
+    size_t queues = QueueCount(routed);
+    EXPECT_GE(queues, 60u);
     EXPECT_GE(routed.msgs.size(), 2u) << "60 replies of about 1 KB do not fit 32 KB";
-    EXPECT_LT(routed.msgs.size(), want.size() / 4);
+    EXPECT_LT(routed.msgs.size(), queues / 4);
     for (const JVALUE &m : routed.msgs)
         EXPECT_LE(tvtest::Num(m, "length"), 32768);
 
-    /* mqcmd.exe through the same mqm.dll (found on PATH, as Windows finds a
-     * program's libraries) gets the same answer. */
-    std::string path = PLGetEnv("PATH") != nullptr ? PLGetEnv("PATH") : "";
-    PLSetEnv("PATH", (wintest::BuildDirectory("lib") + ";" + path).c_str());
-    std::string mqcmdExe = wintest::Join(wintest::BuildDirectory("bin"), "mqcmd.exe");
-    std::vector<std::string> args = {mqcmdExe, "-m", QM, "--json", "--wait", "60"};
-    args.insert(args.end(), InquireAllQueues.begin(), InquireAllQueues.end());
-    PROGRAMRESULT run = RunProgram(args, 180000, "", 16 << 20);
-    PLSetEnv("PATH", path.c_str());
-    ASSERT_EQ(run.rc, 0);
-    EXPECT_EQ(run.proc.exitCode, 0) << run.out;
-    ANSWER windows = tvtest::ParseAnswer(Unix(run.out));
-    EXPECT_EQ(QueueNames(windows), want);
-    EXPECT_EQ(windows.msgs.size(), routed.msgs.size());
-
     /* STOP from torvik.exe -c, through mqm.dll on a connection of its own. */
-    run = RunProgram({torvik, "-c", "STOP", "-m", QM}, 60000);
+    PROGRAMRESULT run = RunProgram({torvik, "-c", "STOP", "-m", QM}, 60000);
     ASSERT_EQ(run.rc, 0);
     EXPECT_EQ(run.proc.exitCode, 0) << run.out;
     ASSERT_TRUE(WaitUntil([&] { return agent->Done(); }, 60000)) << Log();

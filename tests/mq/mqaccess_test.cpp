@@ -1,20 +1,40 @@
-/* mqaccess_puts_test.cpp -- puts against a scripted MQI: retry budget and
- * counters, the reply identity rule, simple commands and wake-ups on the
- * secondary connection, and the connection's event handler. */
+/* mqaccess_test.cpp -- the MQ access code against a scripted MQI: the
+ * reply-queue handle cache (one open per queue, the MaxMsgLen inquiry and
+ * its fall-back, expiry, hobjmax, the failure paths), then puts (retries
+ * and counters, the reply identity rule, simple commands and wake-ups on
+ * the secondary connection, the connection's event handler). */
 #include <gtest/gtest.h>
 
 #include "core/agent.h"
-#include "log/status.h"
 #include "core/workers.h"
+#include "log/cs.h"
+#include "log/status.h"
 #include "mq/hobjcache.h"
 #include "mq/queues.h"
-#include "support/fake_mqi.h"
 #include "routing/request.h"
 #include "routing/routing.h"
+#include "support/fake_mqi.h"
 
 namespace {
 
-class Puts : public ::testing::Test {
+/* A record looked up and given back at once, as a caller done with it. */
+HOBJCACHE *Got(const std::string &qName, const char *qmgrName = "QM1", MQLONG options = 528) {
+    HOBJCACHE *entry = GetReplyQueueHandle(qName.c_str(), qmgrName, options);
+    ReleaseReplyQueueHandle(entry);
+    return entry;
+}
+
+/* Each open so far: "QMGR/NAME options". */
+std::vector<std::string> Opened() {
+    std::vector<std::string> opened;
+    for (const fakemq::OPENCALL &o : fakemq::Opens())
+        opened.push_back(o.qmgrName + "/" + o.name + " " + std::to_string(o.options));
+    return opened;
+}
+
+using Strings = std::vector<std::string>;
+
+class MqAccess : public ::testing::Test {
 protected:
     void SetUp() override {
         InitSettings();
@@ -31,9 +51,200 @@ protected:
         ForgetCachedHandles();
         SetStopFlag();
         WaitForWorkers(300);
+        CSSetMemFailAfter(-1);
     }
+    bool Logged(const std::string &text) { return log.Text().find(text) != std::string::npos; }
     fakemq::CapturedLog log;
 };
+using HandleCache = MqAccess;
+using Puts = MqAccess;
+
+TEST_F(HandleCache, OpensEachQueueOnceAndInquiresOnlyLocalQueues) {
+    HOBJCACHE *first = Got("REPLY.Q");
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(Got("REPLY.Q                "), first); /* a blank-padded name is the same queue */
+    EXPECT_EQ(first->maxMsgLen, 65536);
+    EXPECT_EQ(first->defType, MQQDT_PREDEFINED);
+    EXPECT_EQ(first->options, 528);
+    HOBJCACHE *output = Got("REPLY.Q", "QM1", MQOO_OUTPUT); /* other options: another record */
+    ASSERT_NE(output, nullptr);
+    EXPECT_NE(output, first);
+    /* A queue on another queue manager is not inquired and keeps maxmsgsize. */
+    HOBJCACHE *remote = Got("REPLY.Q", "QM2");
+    ASSERT_NE(remote, nullptr);
+    EXPECT_EQ(remote->maxMsgLen, Settings.maxMsgSize);
+    EXPECT_EQ(remote->defType, 0);
+    EXPECT_EQ(fakemq::State().inquiries, 2);
+    /* replyqinq off: nothing is inquired. */
+    ClearFlags(FLAG_REPLYQINQ);
+    HOBJCACHE *plain = Got("OTHER.Q");
+    ASSERT_NE(plain, nullptr);
+    EXPECT_EQ(plain->maxMsgLen, Settings.maxMsgSize);
+    const std::string inquire = std::to_string(528 | MQOO_INQUIRE);
+    EXPECT_EQ(Opened(), (Strings{"QM1/REPLY.Q " + inquire,
+                                 "QM1/REPLY.Q " + std::to_string(MQOO_OUTPUT | MQOO_INQUIRE),
+                                 "QM2/REPLY.Q 528", "QM1/OTHER.Q 528"}));
+}
+
+TEST_F(HandleCache, RetriesWithoutInquireOn2045And2035) {
+    for (MQLONG reason : {MQRC_OPTION_NOT_VALID_FOR_TYPE, MQRC_NOT_AUTHORIZED}) {
+        fakemq::Install();
+        fakemq::State().openFailures.push_back(reason);
+        HOBJCACHE *entry = Got("ALIAS.Q." + std::to_string(reason));
+        ASSERT_NE(entry, nullptr);
+        std::string name = "QM1/ALIAS.Q." + std::to_string(reason);
+        EXPECT_EQ(Opened(),
+                  (Strings{name + " " + std::to_string(528 | MQOO_INQUIRE), name + " 528"}));
+        EXPECT_EQ(entry->maxMsgLen, Settings.maxMsgSize);
+        EXPECT_EQ(fakemq::State().inquiries, 0);
+    }
+    EXPECT_FALSE(Logged("CVLA104E"));
+}
+
+TEST_F(HandleCache, ReportsOpenAndInquiryFailures) {
+    /* Any other reason is final: CVLA104E with QMGR/QUEUE, no record; a
+     * probe ahead of the replies says nothing (the put will). */
+    MQLONG reason = 0;
+    fakemq::State().openFailures = {MQRC_UNKNOWN_OBJECT_NAME, MQRC_UNKNOWN_OBJECT_NAME};
+    EXPECT_EQ(ProbeReplyQueueHandle("NO.SUCH.Q", "QM2", 528, &reason), nullptr);
+    EXPECT_EQ(reason, MQRC_UNKNOWN_OBJECT_NAME);
+    EXPECT_EQ(log.Text(), "");
+    EXPECT_EQ(FindReplyQueueHandle("NO.SUCH.Q", "QM2", 528, &reason), nullptr);
+    EXPECT_TRUE(Logged("CVLA104E MQOPEN of queue 'QM2/NO.SUCH.Q' failed with reason 2085"));
+    /* Only the first reason of the two retried ones is retried. */
+    fakemq::State().openFailures = {MQRC_NOT_AUTHORIZED, MQRC_NOT_AUTHORIZED};
+    EXPECT_EQ(Got("LOCKED.Q"), nullptr);
+    EXPECT_EQ(fakemq::Opens().size(), 4u);
+
+    /* A failed inquiry keeps the handle with the defaults. */
+    fakemq::State().inqReason = MQRC_NOT_AUTHORIZED;
+    HOBJCACHE *entry = Got("NOINQ.Q");
+    ASSERT_NE(entry, nullptr);
+    EXPECT_EQ(entry->maxMsgLen, Settings.maxMsgSize);
+    EXPECT_TRUE(Logged("CVLA110E MQINQ of reply queue 'QM1/NOINQ.Q' failed with reason 2035"));
+    EXPECT_EQ(Got("NOINQ.Q"), entry);
+}
+
+TEST_F(HandleCache, ExhaustedMemoryStopsTheAgentAndClosesTheHandle) {
+    long before = CSMemBlocksInUse();
+    CSSetMemFailAfter(0);
+    MQLONG reason = 0;
+    EXPECT_EQ(FindReplyQueueHandle("REPLY.Q", "QM1", 528, &reason), nullptr);
+    CSSetMemFailAfter(-1);
+    EXPECT_EQ(reason, MQRC_STORAGE_NOT_AVAILABLE);
+    EXPECT_TRUE(StopRequested());
+    EXPECT_TRUE(Logged("for a 'HOBJCACHE' structure"));
+    EXPECT_EQ(fakemq::Closes(), std::vector<MQHOBJ>{fakemq::Opens()[0].hObj});
+    EXPECT_EQ(CSMemBlocksInUse(), before);
+}
+
+TEST_F(HandleCache, ClosesHandlesUnusedForMoreThanTtl) {
+    Settings.hobjTtl = 300;
+    long before = CSMemBlocksInUse();
+    HOBJCACHE *old = Got("OLD.Q");
+    HOBJCACHE *young = Got("YOUNG.Q", "");
+    ASSERT_TRUE(old != nullptr && young != nullptr);
+    EXPECT_EQ(CSMemBlocksInUse(), before + 2);
+    int64_t t0 = old->lastUsed;
+    old->lastUsed = t0 - 1;
+    young->lastUsed = t0;
+    MQHOBJ oldHandle = old->hObj;
+
+    /* Exactly hobjttl seconds unused is not expired. */
+    CheckHandleCacheAt(1, t0 - 1 + 300);
+    EXPECT_TRUE(fakemq::Closes().empty());
+    EXPECT_EQ(LastHandleCheck.load(), t0 - 1 + 300);
+    /* One more second: the old handle is closed and freed, the young one kept. */
+    CheckHandleCacheAt(1, t0 + 300);
+    EXPECT_EQ(fakemq::Closes(), std::vector<MQHOBJ>{oldHandle});
+    EXPECT_EQ(CSMemBlocksInUse(), before + 1);
+    EXPECT_TRUE(Logged("CVLA111I MQCLOSE of cached handle to queue 'QM1/OLD.Q' successful"));
+    EXPECT_EQ(Got("YOUNG.Q", ""), young);
+    /* A failed close is reported; the record goes anyway. */
+    fakemq::State().closeReason = MQRC_HCONN_ERROR;
+    CheckHandleCacheAt(1, t0 + 10000);
+    EXPECT_TRUE(Logged("CVLA109E MQCLOSE of queue 'YOUNG.Q' failed with reason 2018"));
+    EXPECT_EQ(CSMemBlocksInUse(), before);
+    /* The queue is opened again on the next reply. */
+    ASSERT_NE(Got("OLD.Q"), nullptr);
+    EXPECT_EQ(fakemq::Opens().size(), 3u);
+}
+
+TEST_F(HandleCache, MainThreadCheckOnlyAsksTheConsumerToClose) {
+    Settings.hobjTtl = 10;
+    HOBJCACHE *entry = Got("REPLY.Q");
+    ASSERT_NE(entry, nullptr);
+    int64_t t0 = entry->lastUsed;
+    CheckHandleCacheAt(0, t0 + 10); /* nothing expired: nothing sent */
+    /* Expired: CHECKHOBJ goes to the input queue through a worker; the
+     * handle stays open for the consumer thread to close. */
+    CheckHandleCacheAt(0, t0 + 11);
+    ASSERT_TRUE(fakemq::WaitUntil([] { return !fakemq::Puts().empty(); }));
+    auto puts = fakemq::Puts();
+    ASSERT_EQ(puts.size(), 1u);
+    EXPECT_EQ(puts[0].hConn, fakemq::SECONDARY_HCONN);
+    EXPECT_EQ(puts[0].name, "CORVEL.TORVIK.COMMAND.QUEUE");
+    EXPECT_EQ(puts[0].text(), "CHECKHOBJ");
+    EXPECT_TRUE(fakemq::Closes().empty());
+    EXPECT_EQ(Got("REPLY.Q"), entry);
+}
+
+TEST_F(HandleCache, KeepsAtMostHobjmaxClosingTheLeastRecentlyUsedIdleOnes) {
+    Settings.hobjMax = 3;
+    MQHOBJ first = Got("Q.1")->hObj;
+    MQHOBJ second = Got("Q.2")->hObj;
+    HOBJCACHE *held = GetReplyQueueHandle("Q.3", "QM1", 528); /* in use */
+    EXPECT_EQ(Got("Q.1")->hObj, first); /* Q.2 is now the least recently used */
+    ASSERT_NE(Got("Q.4"), nullptr);
+    EXPECT_EQ(fakemq::Closes(), std::vector<MQHOBJ>{second});
+    EXPECT_EQ(CachedHandleCount(), 3);
+    /* Q.1 is next; the held Q.3 is never closed. */
+    ASSERT_NE(Got("Q.5"), nullptr);
+    ASSERT_NE(Got("Q.6"), nullptr);
+    MQHOBJ fourth = fakemq::Opens()[3].hObj;
+    EXPECT_EQ(fakemq::Closes(), (std::vector<MQHOBJ>{second, first, fourth}));
+    ReleaseReplyQueueHandle(held);
+    EXPECT_EQ(CachedHandleCount(), 3);
+}
+
+TEST_F(HandleCache, NoHandleLeftClosesIdleHandlesAndOpensAgain) {
+    for (int i = 0; i < 8; i++)
+        ASSERT_NE(Got("Q." + std::to_string(i)), nullptr);
+    /* The connection has no handle left for the next queue: a quarter of
+     * the cache goes, the least recently used first. */
+    fakemq::State().openFailures.push_back(MQRC_HANDLE_NOT_AVAILABLE);
+    ASSERT_NE(Got("NEW.Q"), nullptr);
+    auto opens = fakemq::Opens();
+    EXPECT_EQ(fakemq::Closes(), (std::vector<MQHOBJ>{opens[0].hObj, opens[1].hObj}));
+    EXPECT_FALSE(Logged("CVLA104E"));
+    /* Still none after that: reported once. */
+    fakemq::State().openFailures = {MQRC_HANDLE_NOT_AVAILABLE, MQRC_HANDLE_NOT_AVAILABLE};
+    EXPECT_EQ(Got("OTHER.Q"), nullptr);
+    EXPECT_EQ(fakemq::CountOf(log.Text(), "CVLA104E"), 1);
+}
+
+TEST_F(HandleCache, FindsEachOfManyQueuesByName) {
+    Settings.hobjMax = 5000;
+    std::vector<HOBJCACHE *> entries;
+    for (int i = 0; i < 2000; i++)
+        entries.push_back(Got("APP.QUEUE." + std::to_string(i)));
+    for (int i = 0; i < 2000; i++)
+        EXPECT_EQ(Got("APP.QUEUE." + std::to_string(i)), entries[i]);
+    EXPECT_EQ(fakemq::Opens().size(), 2000u);
+}
+
+TEST(QueueDisplayName, ShowsTheQueueManagerOnlyWhenNamed) {
+    char buf[MQ_DISPLAY_NAME_SIZE];
+    EXPECT_STREQ(QueueDisplayName(buf, "REPLY.Q   ", "QM2   "), "QM2/REPLY.Q");
+    EXPECT_STREQ(QueueDisplayName(buf, "REPLY.Q", ""), "REPLY.Q");
+    EXPECT_STREQ(QueueDisplayName(buf, "REPLY.Q", "        "), "REPLY.Q");
+    /* Full 48-character fields without a terminator are read to 48 only. */
+    char q[MQ_Q_NAME_LENGTH], qm[MQ_Q_MGR_NAME_LENGTH];
+    memset(q, 'Q', sizeof q);
+    memset(qm, 'M', sizeof qm);
+    EXPECT_EQ(std::string(QueueDisplayName(buf, q, qm)),
+              std::string(48, 'M') + "/" + std::string(48, 'Q'));
+}
 
 MQBYTE Id(char c) {
     return static_cast<MQBYTE>(c);

@@ -175,27 +175,3 @@ TEST_F(Config, TheReportListsKeysInTableOrderWithUnitsAndConditions) {
     EXPECT_NE(InEffect().find("; replyq = MODEL.Q; discint = 5 minutes; reportint"),
               std::string::npos);
 }
-
-TEST_F(Config, AMissingFileIsReportedOnlyWhenNamedWithF) {
-    CopyField(Settings.configFileName, sizeof Settings.configFileName,
-              dir.file("absent.cfg").c_str());
-    SetFlags(FLAG_CONFIG_GIVEN);
-    EXPECT_EQ(ReadConfiguration(), 0);
-    EXPECT_NE(
-        Messages().find("CVLA203E Unable to open config file '" + dir.file("absent.cfg") + "' rc="),
-        std::string::npos);
-
-    /* Not named: the program directory's TORVIK.CFG, silently absent. */
-    InitSettings();
-    SetFlags(FLAG_SERVICE);
-    CopyField(Settings.programDir, sizeof Settings.programDir, dir.path().c_str());
-    size_t before = Messages().size();
-    EXPECT_EQ(ReadConfiguration(), 0);
-    EXPECT_EQ(Messages().size(), before);
-    EXPECT_EQ(std::string(Settings.configFileName), dir.path() + PL_PATH_SEPARATOR + "TORVIK.CFG");
-
-    /* ... and read when it is there. */
-    WriteFile(dir.file("TORVIK.CFG"), "sleeptime 3\n");
-    EXPECT_EQ(ReadConfiguration(), 1);
-    EXPECT_EQ(Settings.sleepTime, 3);
-}

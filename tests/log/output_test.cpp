@@ -287,19 +287,6 @@ TEST_F(Output, AMissingLogDirectoryIsCreated) {
               std::string::npos);
 }
 
-TEST_F(Output, MessagesBeforeTheLogOpensAreWrittenToItOnce) {
-    HoldEarlyMessages();
-    CaptureStdout();
-    OutputMessage(0, OUTF_NORMAL, "CVLA007E Unrecognised parameter 'x'\n");
-    OutputMessage(0, OUTF_CONSOLE_ONLY, "CVLA980I console only\n");
-    std::string console = GetCapturedStdout();
-    EXPECT_EQ(CountOf(console, "CVLA007E"), 1); /* standard output keeps it */
-    ASSERT_EQ(OpenLogFile(), 0);
-    OutputMessage(0, OUTF_NORMAL, "CVLA981I after the open\n");
-    EXPECT_EQ(Texts(1),
-              (Lines{"DATE", "CVLA007E Unrecognised parameter 'x'", "CVLA981I after the open"}));
-}
-
 TEST_F(Output, ThreadsWritingThroughRotationsLoseNoLine) {
     Settings.maxLogSize = 4000;
     Settings.numLogFiles = 99;

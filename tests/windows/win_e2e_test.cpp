@@ -30,7 +30,6 @@ namespace {
 
 const std::string LinuxBuild = TV_LINUX_BUILD_DIR;
 const char QM[] = "QMWIN";
-constexpr long MQCA_Q_NAME_ID = 2016;
 
 /* The Linux name of a Windows path, from wine's kernel32, or "" when not
  * under wine. The name is allocated by wine for the process's life. */
@@ -48,17 +47,6 @@ std::string LinuxPath(const std::string &windowsPath) {
     std::wstring w(windowsPath.begin(), windowsPath.end()); /* the paths here are ASCII */
     const char *name = toUnix(w.c_str());
     return name != nullptr ? name : "";
-}
-
-/* The queues named in a set of replies, mqcmd's own temporary reply
- * queues left out. */
-size_t QueueCount(const ANSWER &a) {
-    size_t n = 0;
-    for (const JVALUE &m : a.msgs)
-        for (const JVALUE &p : tvtest::Params(m))
-            n += tvtest::Num(p, "id") == MQCA_Q_NAME_ID &&
-                 tvtest::Str(p, "value").rfind("MQCMD.", 0) != 0;
-    return n;
 }
 
 class WindowsAgent : public ::testing::Test {
@@ -183,7 +171,7 @@ TEST_F(WindowsAgent, RoutesAnInquiryThroughMqmDllAndStopsOnTheStopCommand) {
     ASSERT_NE(routed.summary.Get("complete"), nullptr) << routed.out;
     EXPECT_TRUE(routed.summary.Get("complete")->boolean);
     EXPECT_TRUE(routed.notJson.empty());
-    size_t queues = QueueCount(routed);
+    size_t queues = CountOf(routed.out, "\"name\":\"MQCA_Q_NAME\"");
     EXPECT_GE(queues, 60u);
     EXPECT_GE(routed.msgs.size(), 2u) << "60 replies of about 1 KB do not fit 32 KB";
     EXPECT_LT(routed.msgs.size(), queues / 4);

@@ -1,7 +1,5 @@
-/* mqaccess_load_test.cpp -- loading the MQ library at run time: where it
- * is looked for, stubs for verbs it lacks, failures for required verbs and
- * for paths that do not fit. Uses the small libraries built from
- * mqaccess_fakelib.cpp (FAKEMQ_DIR/<variant>/<libdir>/<library name>). */
+/* mqaccess_load_test.cpp -- loading the MQ library at run time, from the
+ * small libraries of mqaccess_fakelib.cpp (FAKEMQ_DIR/<variant>/<libdir>). */
 #include <gtest/gtest.h>
 
 #include <cstring>

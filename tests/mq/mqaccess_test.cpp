@@ -1,8 +1,6 @@
 /* mqaccess_test.cpp -- the MQ access code against a scripted MQI: the
- * reply-queue handle cache (one open per queue, the MaxMsgLen inquiry and
- * its fall-back, expiry, hobjmax, the failure paths), then puts (retries
- * and counters, the reply identity rule, simple commands and wake-ups on
- * the secondary connection, the connection's event handler). */
+ * reply-queue handle cache, then puts (retries, the reply identity rule,
+ * simple commands and wake-ups) and the connection's event handler. */
 #include <gtest/gtest.h>
 
 #include "core/agent.h"

@@ -1,12 +1,7 @@
-/* mqi_test.cpp -- the MQI and PCF declarations against IBM MQ's published data.
- *
- * Field offsets and sizes, structure sizes and length constants are compared
- * with tests/mq/data/layouts.tsv (read here at run time, independently of the
- * generator), verb signatures with tests/mq/data/verbs.tsv by the
- * static_asserts of the generated mqchecks.inc, which also names every
- * constant of src/mqconst/data (their values are the generator's, whose
- * rules mqgen_test checks).
- */
+/* mqi_test.cpp -- the MQI and PCF declarations against IBM MQ's published
+ * layouts (tests/mq/data/layouts.tsv, read here at run time) and verb
+ * signatures (verbs.tsv, by the static_asserts of the generated mqchecks.inc,
+ * which also names every constant of src/mqconst/data). */
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -45,8 +40,7 @@ struct FIELDCHECK {
 
 #include "mqchecks.inc"
 
-/* The rows of a tab-separated data file of the source tree, comment lines
- * left out. */
+/* The rows of a tab-separated data file, comment lines left out. */
 std::vector<std::vector<std::string>> Rows(const char *relPath) {
     std::vector<std::vector<std::string>> rows;
     std::string text = tvtest::ReadFile(std::string(TV_SOURCE_DIR) + "/" + relPath);

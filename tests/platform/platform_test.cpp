@@ -1,8 +1,6 @@
 /* platform_test.cpp -- the operating-system layer on every system (what
- * only Windows has: tests/windows): auto-reset events, child processes
- * (platform_child, built beside this test), files, the program's path,
- * libraries. Threads and locks are exercised by the cs and workers tests.
- */
+ * only Windows has: tests/windows); threads and locks run in the cs and
+ * workers tests. The child processes are platform_child, beside this test. */
 #include <gtest/gtest.h>
 
 #include <atomic>

@@ -1,13 +1,8 @@
-/* win_e2e_test.cpp -- the Windows programs end to end: torvik.exe, through
- * mqm.dll (MQM_DLL_PATH) against the Linux mqsim daemon (MQSIM_ADDR),
- * consolidates the replies of an INQUIRE_Q that mqcmd.exe reads, until
- * torvik.exe -c STOP ends it; its configuration and log lie beside it.
- *
- * The daemon comes from a Linux build of this tree (TV_LINUX_BUILD_DIR).
- * Wine starts a Linux program but cannot wait for it, so mqsim runs under
- * /bin/sh, which writes its output and exit status into files that the
- * test polls for. Without a Linux build, or outside wine, the test skips.
- */
+/* win_e2e_test.cpp -- torvik.exe, through mqm.dll against the mqsim daemon
+ * of a Linux build (TV_LINUX_BUILD_DIR), consolidates the replies that
+ * mqcmd.exe reads until torvik.exe -c STOP ends it. Wine cannot wait for a
+ * Linux program: mqsim runs under /bin/sh, which leaves its output and
+ * exit status in files that the test polls for. */
 #include <gtest/gtest.h>
 
 #include <filesystem>

@@ -163,8 +163,7 @@ TEST_F(Output, LogFileNamesAndTheQueueManagerToken) {
         int n;
         std::string name;
     } cases[] = {
-        {"D:/logs/+QMNAME+", 1, "D:/logs/QM1" + sep + "TORVIK_Log01.txt"},
-        {"/var/+QMNAME+/torvik", 12, "/var/QM1/torvik" + sep + "TORVIK_Log12.txt"},
+        {"D:/+QMNAME+/logs", 12, "D:/QM1/logs" + sep + "TORVIK_Log12.txt"},
         {"/var/log/+QMNAME", 2, "/var/log/+QMNAME" + sep + "TORVIK_Log02.txt"},
         {"", 3, "/opt/torvik/bin" + sep + "TORVIK_Log03.txt"}, /* the program's directory */
     };
@@ -174,7 +173,7 @@ TEST_F(Output, LogFileNamesAndTheQueueManagerToken) {
     }
     /* A buffer too small for the path gets a cut, terminated name. */
     char small[10];
-    EXPECT_EQ(BuildLogFileName(small, sizeof small, 3), static_cast<int>(cases[3].name.size()));
+    EXPECT_EQ(BuildLogFileName(small, sizeof small, 3), static_cast<int>(cases[2].name.size()));
     EXPECT_EQ(strlen(small), sizeof small - 1);
 }
 

@@ -231,21 +231,14 @@ TEST_F(HandleCache, FindsEachOfManyQueuesByName) {
     EXPECT_EQ(fakemq::Opens().size(), 2000u);
 }
 
-TEST(QueueDisplayName, ShowsTheQueueManagerOnlyWhenNamed) {
+TEST(QueueDisplayName, LeavesOutABlankQueueManagerAndReadsFullFieldsTo48) {
     char buf[MQ_DISPLAY_NAME_SIZE];
-    EXPECT_STREQ(QueueDisplayName(buf, "REPLY.Q   ", "QM2   "), "QM2/REPLY.Q");
-    EXPECT_STREQ(QueueDisplayName(buf, "REPLY.Q", ""), "REPLY.Q");
-    EXPECT_STREQ(QueueDisplayName(buf, "REPLY.Q", "        "), "REPLY.Q");
-    /* Full 48-character fields without a terminator are read to 48 only. */
+    EXPECT_STREQ(QueueDisplayName(buf, "REPLY.Q   ", "        "), "REPLY.Q");
     char q[MQ_Q_NAME_LENGTH], qm[MQ_Q_MGR_NAME_LENGTH];
     memset(q, 'Q', sizeof q);
     memset(qm, 'M', sizeof qm);
     EXPECT_EQ(std::string(QueueDisplayName(buf, q, qm)),
               std::string(48, 'M') + "/" + std::string(48, 'Q'));
-}
-
-MQBYTE Id(char c) {
-    return static_cast<MQBYTE>(c);
 }
 
 REQUEST MakeRequest(MQLONG report) {
@@ -254,8 +247,8 @@ REQUEST MakeRequest(MQLONG report) {
     strcpy(req.replyQName, "REQ.REPLY");
     strcpy(req.replyQMgrName, "QM2");
     req.report = report;
-    memset(req.msgId, Id('M'), sizeof req.msgId);
-    memset(req.correlId, Id('C'), sizeof req.correlId);
+    memset(req.msgId, 'M', sizeof req.msgId);
+    memset(req.correlId, 'C', sizeof req.correlId);
     return req;
 }
 
@@ -345,25 +338,13 @@ TEST_F(Puts, RepliesCarryTheIdentifiersTheRequesterAskedFor) {
     EXPECT_EQ(StatValue(STAT_SINCE_START, STAT_RESPONSE_BYTES), 20);
 }
 
-TEST_F(Puts, ReplyWithContextPassesTheReplyQueuesContext) {
-    HObjReplyQ = 55;
-    REQUEST req = MakeRequest(MQRO_NONE);
-    MQMD md = MQMD_DEFAULT;
-    EXPECT_EQ(PutReply(&req, &md, "r", 1, 1), 0);
-    auto put = fakemq::Puts().back();
-    EXPECT_EQ(put.pmo.Options, MQPMO_NO_SYNCPOINT | MQPMO_PASS_ALL_CONTEXT);
-    EXPECT_EQ(put.pmo.Context, 55);
-    EXPECT_EQ(put.hObj, fakemq::Opens()[0].hObj);
-}
-
 TEST_F(Puts, AReplyThatCannotBePutIsReportedWithItsQueue) {
     Settings.retryCount = 1;
     fakemq::State().putFailures = {MQRC_Q_FULL, MQRC_Q_FULL};
     REQUEST req = MakeRequest(MQRO_NONE);
     MQMD md = MQMD_DEFAULT;
     EXPECT_EQ(PutReply(&req, &md, "reply", 5, 0), MQRC_Q_FULL);
-    EXPECT_NE(log.Text().find("CVLA107E MQPUT to queue 'QM2/REQ.REPLY' failed with reason 2053"),
-              std::string::npos);
+    EXPECT_TRUE(Logged("CVLA107E MQPUT to queue 'QM2/REQ.REPLY' failed with reason 2053"));
     EXPECT_EQ(StatValue(STAT_SINCE_START, STAT_RESPONSES), 0);
     EXPECT_EQ(StatValue(STAT_SINCE_START, STAT_FAILED_PUTS), 2);
 
@@ -407,9 +388,9 @@ TEST_F(Puts, SimpleCommandsAndWakeUpsUseTheSecondaryConnection) {
     /* A failed put is reported with the queue's name. */
     fakemq::State().putFailures = {MQRC_PUT_INHIBITED};
     EXPECT_EQ(PutSimpleCommand("REPORT"), MQRC_PUT_INHIBITED);
-    EXPECT_NE(log.Text().find("CVLA107E MQPUT to queue 'CORVEL.TORVIK.COMMAND.QUEUE' failed with "
-                              "reason 2051"),
-              std::string::npos);
+    EXPECT_TRUE(
+        Logged("CVLA107E MQPUT to queue 'CORVEL.TORVIK.COMMAND.QUEUE' failed with "
+               "reason 2051"));
     EXPECT_EQ(HConnSecondary.load(), fakemq::SECONDARY_HCONN);
 
     DropSecondaryConnection();
@@ -455,7 +436,7 @@ TEST_F(Puts, ConnectionEventsStopTheAgentWithOneMessage) {
         OnConnectionEvent(2, nullptr, nullptr, nullptr, &cbc); /* the other connection */
         EXPECT_EQ(fakemq::CountOf(log.Text(), "CVLA199E"), before + 1) << reason;
     }
-    EXPECT_NE(log.Text().find("CVLA199E TORVIK received reason code 2202 ("), std::string::npos);
+    EXPECT_TRUE(Logged("CVLA199E TORVIK received reason code 2202 ("));
 }
 
 } /* namespace */

@@ -113,7 +113,7 @@ TEST(Mqgen, BuildsTablesFamilyByFamilyWithBoundsLastAndOwnRowsAppended) {
              "{10000, \"CVL_R\", \"Own\", nullptr},",
              /* derived descriptions: the name without its prefix, in sentence case */
              "{2393, \"MQRC_SSL_INITIALIZATION_ERROR\", \"SSL initialization error\", nullptr},",
-             "{256, \"MQFB_QUIT\", \"Quit\", nullptr},", "{259, \"MQFB_COA\", \"Coa\", nullptr},",
+             "{259, \"MQFB_COA\", \"Coa\", nullptr},",
              "{2026, \"MQRC_MD_ERROR\", \"MD error\", nullptr},",
              "{3015, \"MQRCCF_CFIN_LENGTH_ERROR\", \"CFIN length error\", nullptr},",
              "{3175, \"MQCACF_Q_MGR_START_DATE\", \"QMgr start date\", nullptr},",

@@ -1,7 +1,6 @@
 /* win_platform_test.cpp -- what only the Windows half of the operating-system
- * layer has: the executable's Windows name, command lines that cannot be
- * built, a bare program name looked up as Windows does, the system's error
- * codes and binary files. (The rest runs on both systems: platform_test.)
+ * layer has: command lines that cannot be built, a bare program name looked up as Windows does, the
+ * system's error codes and binary files. (The rest runs on both systems: platform_test.)
  */
 #include <gtest/gtest.h>
 
@@ -14,15 +13,6 @@
 
 using tvtest::PROGRAMRESULT;
 using tvtest::RunProgram;
-
-TEST(WindowsProgram, ExecutablePathIsTheFullWindowsName) {
-    char path[1024];
-    ASSERT_EQ(PLGetExecutablePath(path, sizeof path), 0);
-    std::string p(path);
-    ASSERT_GT(p.size(), 3u);
-    EXPECT_EQ(p.substr(1, 2), ":\\") << p;
-    EXPECT_EQ(p.substr(p.size() - 21), "win_platform_test.exe") << p;
-}
 
 TEST(WindowsChildProcess, ABareNameIsFoundBesideTheProgramAndBadTextIsRefused) {
     /* The directory of this program first, ".exe" added. */

@@ -18,17 +18,11 @@ std::string Seconds(const std::string &text, uint64_t *total = nullptr) {
     return rc == 0 ? std::to_string(t) : std::string("error: ") + err;
 }
 
-std::string Bytes(int64_t v) {
+/* A count formatted by fn, whose result must be the text's length. */
+std::string Formatted(int (*fn)(int64_t, char *, size_t), int64_t v) {
     char buf[64];
-    int n = FormatBytes(v, buf, sizeof buf);
-    EXPECT_EQ(static_cast<size_t>(n), strlen(buf));
-    return buf;
-}
-
-std::string Minutes(int64_t v) {
-    char buf[64];
-    int n = FormatMinutes(v, buf, sizeof buf);
-    EXPECT_EQ(static_cast<size_t>(n), strlen(buf));
+    size_t n = static_cast<size_t>(fn(v, buf, sizeof buf));
+    EXPECT_EQ(n, strlen(buf));
     return buf;
 }
 
@@ -78,8 +72,8 @@ TEST(FormatCounts, BytesInOneUnitMinutesAsACompoundFromTheLargestDown) {
         {-2048, "- 2KB"},
     };
     for (const auto &c : bytes)
-        EXPECT_EQ(Bytes(c.first), c.second) << c.first;
-    EXPECT_EQ(Bytes(INT64_MIN).substr(0, 2), "- ");
+        EXPECT_EQ(Formatted(FormatBytes, c.first), c.second) << c.first;
+    EXPECT_EQ(Formatted(FormatBytes, INT64_MIN).substr(0, 2), "- ");
     const std::pair<int64_t, const char *> minutes[] = {
         {0, "0Mins"},          {1, "1Min"},
         {5, "5Mins"},          {60, "1Hr"},
@@ -88,7 +82,7 @@ TEST(FormatCounts, BytesInOneUnitMinutesAsACompoundFromTheLargestDown) {
         {-90, "- 1Hr 30Mins"},
     };
     for (const auto &c : minutes)
-        EXPECT_EQ(Minutes(c.first), c.second) << c.first;
+        EXPECT_EQ(Formatted(FormatMinutes, c.first), c.second) << c.first;
 
     char small[5];
     int n = FormatMinutes(1505, small, sizeof small);

@@ -364,12 +364,11 @@ TEST_F(Puts, SimpleCommandsAndWakeUpsUseTheSecondaryConnection) {
     EXPECT_EQ(put.hConn, fakemq::SECONDARY_HCONN);
     EXPECT_EQ(put.name, "CORVEL.TORVIK.COMMAND.QUEUE");
     EXPECT_EQ(put.text(), "STOP"); /* no terminating zero */
-    EXPECT_EQ(std::string(put.md.Format, 8), "MQSTR   ");
-    EXPECT_EQ(put.md.ReplyToQ[0], ' ');
-    EXPECT_EQ(put.md.ReplyToQMgr[0], ' ');
-    EXPECT_EQ(put.md.MsgType, MQMT_DATAGRAM);
-    EXPECT_EQ(put.md.Persistence, MQPER_PERSISTENCE_AS_Q_DEF);
-    EXPECT_EQ(put.pmo.Options, MQPMO_NO_SYNCPOINT);
+    /* MQSTR, no reply queue, a datagram, persistence as the queue's, no syncpoint */
+    EXPECT_EQ(std::string(put.md.Format, 8) + put.md.ReplyToQ[0] + put.md.ReplyToQMgr[0],
+              "MQSTR     ");
+    EXPECT_EQ(std::vector<MQLONG>({put.md.MsgType, put.md.Persistence, put.pmo.Options}),
+              std::vector<MQLONG>({MQMT_DATAGRAM, MQPER_PERSISTENCE_AS_Q_DEF, MQPMO_NO_SYNCPOINT}));
 
     MQBYTE id[MQ_MSG_ID_LENGTH];
     for (int i = 0; i < MQ_MSG_ID_LENGTH; i++)

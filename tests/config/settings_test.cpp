@@ -1,6 +1,5 @@
 /* settings_test.cpp -- configuration tokens, keys, values, errors and the
- * overrides report CVLA005I.
- */
+ * overrides report CVLA005I. */
 #include <gtest/gtest.h>
 
 #include <climits>

@@ -3,7 +3,6 @@
  */
 #include <gtest/gtest.h>
 
-#include <array>
 #include <filesystem>
 #include <regex>
 #include <string>
@@ -139,19 +138,6 @@ TEST_F(Output, ADateLineComesFirstAndAgainWhenTheDayChanges) {
     OutputMessage(0, OUTF_NORMAL, "CVLA934I same day\n");
     EXPECT_EQ(Texts(1), (Lines{"DATE", "CVLA930I one", "CVLA932I no date", "DATE",
                                "CVLA933I new day", "CVLA934I same day"}));
-
-    std::string name = dir.file("date.txt");
-    FILE *f = fopen(name.c_str(), "wb");
-    ASSERT_NE(f, nullptr);
-    for (const auto &d : {std::array<int, 4>{2, 2, 5, 124}, std::array<int, 4>{0, 11, 31, 125}}) {
-        struct tm t = {};
-        t.tm_wday = d[0], t.tm_mon = d[1], t.tm_mday = d[2], t.tm_year = d[3];
-        WriteDateLine(f, &t);
-    }
-    fclose(f);
-    EXPECT_EQ(ReadFile(name),
-              "           CVLA002I Current Date: Tue Mar  5 2024\n"
-              "           CVLA002I Current Date: Sun Dec 31 2025\n");
 }
 
 TEST_F(Output, LogFileNamesAndTheQueueManagerToken) {

@@ -60,15 +60,13 @@ TEST_F(AgentOnQueueManager, TorvikMinusCStopsAClientConnectedAgent) {
                        log.rfind("CVLA080I")),
               std::string::npos)
         << log;
-    /* The dynamic reply queue went with the connection: the input queue
-     * and the initiation queue of a triggered start are left. */
+    /* the dynamic reply queue went: the input and initiation queues are left */
     std::string status;
     EXPECT_EQ(qm.Run({"status", QM}, &status), 0);
     EXPECT_EQ(CountOf(status, "QUEUE(CORVEL.TORVIK."), 2) << status;
 }
 
-/* Shell text that waits (up to a minute) until file holds text; the
- * test fails by its deadline if it never does. */
+/* Shell text that waits (up to a minute) until file holds text. */
 std::string WaitInShell(const std::string &file, const std::string &text) {
     return "i=0; until grep -q '" + text + "' '" + file +
            "' 2>/dev/null; do sleep 0.1; i=$((i+1)); [ $i -gt 600 ] && exit 1; done; ";
@@ -91,8 +89,7 @@ TEST_F(AgentOnQueueManager, QThenYOnTheConsoleEndsTheAgent) {
     agent = std::make_unique<BackgroundProgram>(std::vector<std::string>{"/bin/sh", "-c", shell});
     ExpectOrderlyEnd();
     std::string screen = ReadFile(typescript);
-    /* (the keys were typed as the agent's answers showed) On a terminal
-     * the status line is shown. */
+    /* on a terminal the status line is shown */
     EXPECT_NE(screen.find(" Cmd["), std::string::npos) << screen;
     EXPECT_NE(screen.find("] Rep["), std::string::npos) << screen;
 }

@@ -221,16 +221,6 @@ TEST_F(HandleCache, NoHandleLeftClosesIdleHandlesAndOpensAgain) {
     EXPECT_EQ(fakemq::CountOf(log.Text(), "CVLA104E"), 1);
 }
 
-TEST_F(HandleCache, FindsEachOfManyQueuesByName) {
-    Settings.hobjMax = 5000;
-    std::vector<HOBJCACHE *> entries;
-    for (int i = 0; i < 2000; i++)
-        entries.push_back(Got("APP.QUEUE." + std::to_string(i)));
-    for (int i = 0; i < 2000; i++)
-        EXPECT_EQ(Got("APP.QUEUE." + std::to_string(i)), entries[i]);
-    EXPECT_EQ(fakemq::Opens().size(), 2000u);
-}
-
 TEST(QueueDisplayName, LeavesOutABlankQueueManagerAndReadsFullFieldsTo48) {
     char buf[MQ_DISPLAY_NAME_SIZE];
     EXPECT_STREQ(QueueDisplayName(buf, "REPLY.Q   ", "        "), "REPLY.Q");

@@ -6,7 +6,6 @@
  *   stdin         "read <bytes>\n" for what standard input held
  *   cwd           the current directory
  *   sleep MS      "started\n", then sleeps MS milliseconds
- *   env NAME      the variable's value, or "<unset>"
  *   console       what PLStdoutIsTerminal, PLKeyWaiting and PLReadKey say
  */
 #include <chrono>
@@ -45,8 +44,6 @@ int main(int argc, char **argv) {
         fputs("started\n", stdout);
         fflush(stdout);
         std::this_thread::sleep_for(std::chrono::milliseconds(n));
-    } else if (mode == "env") {
-        printf("%s\n", getenv(arg) != nullptr ? getenv(arg) : "<unset>");
     } else if (mode == "console") {
         printf("terminal %d\nkey waiting %d\n", PLStdoutIsTerminal(), PLKeyWaiting());
         printf("key %d\n", PLReadKey());

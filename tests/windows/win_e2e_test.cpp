@@ -74,9 +74,7 @@ protected:
         agent.reset(); /* an agent still running ends with its connection */
     }
 
-    /* Run the Linux mqsim on the daemon's state, at most two minutes,
-     * through /bin/sh writing its output and status files. Returns its
-     * exit code, -1 when it did not end in time. */
+    /* The Linux mqsim's exit code (-1: not ended within two minutes). */
     int Mqsim(const std::vector<std::string> &args, std::string *out) {
         std::string base = "linux-" + std::to_string(++runs);
         std::string at = LinuxPath(dir.path()) + "/" + base;
@@ -105,8 +103,7 @@ protected:
         return code;
     }
 
-    /* Start the daemon with TORVIK's objects and extra queues; point the
-     * stand-in library at it. */
+    /* The daemon with TORVIK's objects and extra queues; mqm.dll is sent there. */
     void StartQueueManager(int queues) {
         mqsimDir = LinuxPath(dir.path()) + "/mqsim";
         std::string out;

@@ -1,6 +1,5 @@
 /* settings_test.cpp -- configuration tokens, keys, values, errors and the
- * overrides report CVLA005I.
- */
+ * overrides report CVLA005I. */
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -43,67 +42,53 @@ protected:
         return ReadConfiguration();
     }
     std::string Messages() { return log.Text(); }
-    /* Report the overrides; the text of the CVLA005I line, without its
-     * time stamp. */
-    std::string OverridesLine() {
-        ReportConfigOverrides();
-        std::string last;
-        for (const std::string &line : tvtest::SplitLines(Messages()))
-            if (line.find("CVLA005I") != std::string::npos)
-                last = line.substr(11);
-        return last;
+    /* The keys the file set, with the values now in effect. */
+    std::string InEffect() {
+        char text[4096];
+        BuildConfigOverrides(text, sizeof text, 1);
+        return text;
     }
 };
 
-std::vector<std::pair<std::string, int>> Tokens(const std::string &path) {
-    std::vector<std::pair<std::string, int>> out;
-    FILE *f = fopen(path.c_str(), "r");
-    static char buf[CFG_TOKEN_MAX + 1];
-    int quoted = 0;
-    for (;;) {
-        int len = ReadToken(f, &quoted, buf);
-        if (len == 0 && !quoted)
-            break;
-        EXPECT_EQ(static_cast<size_t>(len), strlen(buf));
-        out.emplace_back(buf, quoted);
-    }
-    fclose(f);
-    return out;
-}
+using TOKENS = std::vector<std::pair<std::string, int>>; /* text, quoted */
 
 }  // namespace
 
-TEST_F(Config, TokensDelimitersCommentsAndQuotes) {
-    std::string name = dir.file("tokens.cfg");
-    WriteFile(name,
-              "  key1 = value1 ; a comment = x\n"
-              "# whole line comment\n"
-              "\"quoted ~\"text~\" ~~ x\" (a)[b]{c},d\n"
-              "path:rest\ttab\r\n"
-              "abc;gone\n"
-              "x\"y\"#gone too\n"
-              "\"\" \"unterminated");
-    std::vector<std::pair<std::string, int>> expect = {
-        {"key1", 0}, {"=", 0},   {"value1", 0},      {"quoted \"text\" ~ x", 1},
-        {"(", 0},    {"a", 0},   {")", 0},           {"[", 0},
-        {"b", 0},    {"]", 0},   {"{", 0},           {"c", 0},
-        {"}", 0},    {",", 0},   {"d", 0},           {"path:", 0},
-        {"rest", 0}, {"tab", 0}, {"abc", 0},         {"x", 0},
-        {"y", 1},    {"", 1},    {"unterminated", 1}};
-    EXPECT_EQ(Tokens(name), expect);
-}
-
-TEST_F(Config, TokensLongerThanTheLimitContinueAsTheNextToken) {
-    std::string name = dir.file("long.cfg");
-    WriteFile(name, std::string(CFG_TOKEN_MAX + 50, 'k') + " \"" +
-                        std::string(CFG_TOKEN_MAX + 7, 'q') + "\" end");
-    auto tokens = Tokens(name);
-    ASSERT_EQ(tokens.size(), 5u);
-    EXPECT_EQ(tokens[0].first, std::string(CFG_TOKEN_MAX, 'k'));
-    EXPECT_EQ(tokens[1].first, std::string(50, 'k'));
-    EXPECT_EQ(tokens[2], std::make_pair(std::string(CFG_TOKEN_MAX, 'q'), 1));
-    EXPECT_EQ(tokens[3], std::make_pair(std::string(7, 'q'), 1));
-    EXPECT_EQ(tokens[4], std::make_pair(std::string("end"), 0));
+TEST_F(Config, TokensDelimitersCommentsQuotesAndTheLengthLimit) {
+    auto tokens = [&](const std::string &text) {
+        WriteFile(dir.file("tokens.cfg"), text);
+        FILE *f = fopen(dir.file("tokens.cfg").c_str(), "r");
+        static char buf[CFG_TOKEN_MAX + 1];
+        TOKENS out;
+        int quoted = 0;
+        for (int len; (len = ReadToken(f, &quoted, buf)) != 0 || quoted;) {
+            EXPECT_EQ(static_cast<size_t>(len), strlen(buf));
+            out.emplace_back(buf, quoted);
+        }
+        fclose(f);
+        return out;
+    };
+    EXPECT_EQ(tokens("  key1 = value1 ; a comment = x\n"
+                     "# whole line comment\n"
+                     "\"quoted ~\"text~\" ~~ x\" (a)[b]{c},d\n"
+                     "path:rest\ttab\r\n"
+                     "abc;gone\n"
+                     "x\"y\"#gone too\n"
+                     "\"\" \"unterminated"),
+              (TOKENS{{"key1", 0}, {"=", 0},   {"value1", 0},      {"quoted \"text\" ~ x", 1},
+                      {"(", 0},    {"a", 0},   {")", 0},           {"[", 0},
+                      {"b", 0},    {"]", 0},   {"{", 0},           {"c", 0},
+                      {"}", 0},    {",", 0},   {"d", 0},           {"path:", 0},
+                      {"rest", 0}, {"tab", 0}, {"abc", 0},         {"x", 0},
+                      {"y", 1},    {"", 1},    {"unterminated", 1}}));
+    /* Longer than the limit: the rest is the next token. */
+    EXPECT_EQ(tokens(std::string(CFG_TOKEN_MAX + 50, 'k') + " \"" +
+                     std::string(CFG_TOKEN_MAX + 7, 'q') + "\" end"),
+              (TOKENS{{std::string(CFG_TOKEN_MAX, 'k'), 0},
+                      {std::string(50, 'k'), 0},
+                      {std::string(CFG_TOKEN_MAX, 'q'), 1},
+                      {std::string(7, 'q'), 1},
+                      {"end", 0}}));
 }
 
 TEST_F(Config, AQuotedValueEndsAtItsQuoteAroundTheLimit) {
@@ -119,115 +104,73 @@ TEST_F(Config, AQuotedValueEndsAtItsQuoteAroundTheLimit) {
     EXPECT_EQ(CountOf(Messages(), unknownRest), 1);
 }
 
-TEST_F(Config, AFileWithNothingButCommentsSetsNothing) {
-    EXPECT_EQ(Read(""), 0);
-    EXPECT_EQ(Read("; nothing here\n# nor here\n\n"), 0);
-    EXPECT_EQ(Messages(), "");
-    EXPECT_EQ(Settings.maxAge, 10);
-}
-
-TEST_F(Config, AnUnknownKeyWithEqualsAndValueGivesThreeMessages) {
-    EXPECT_EQ(Read("nosuchkey = value\n"), 0);
-    for (const char *word : {"nosuchkey", "=", "value"})
-        EXPECT_EQ(
-            CountOf(Messages(), "CVLA007E Unrecognised parameter '" + std::string(word) + "'\n"),
-            1);
-}
-
-TEST_F(Config, KeysAreCaseSensitiveYesNoValuesAreNot) {
-    ASSERT_EQ(Read("MaxAge 5\ncompress = NO\ncoalesce YES\n"), 1);
-    std::string m = Messages();
-    EXPECT_EQ(CountOf(m, "CVLA007E Unrecognised parameter 'MaxAge'\n"), 1);
-    EXPECT_EQ(CountOf(m, "CVLA007E Unrecognised parameter '5'\n"), 1);
-    EXPECT_EQ(Settings.maxAge, 10);
-    EXPECT_FALSE(FlagIsSet(FLAG_COMPRESS));
-    EXPECT_TRUE(FlagIsSet(FLAG_COALESCE));
-    EXPECT_TRUE(ConfigKeyWasSet("coalesce"));
-    EXPECT_FALSE(ConfigKeyWasSet("maxage"));
-}
-
-TEST_F(Config, IntegerValuesReadLikeADecimalConversion) {
-    ASSERT_EQ(Read("maxage 5m\nmaxmsgsize abc\nretrycount -7\nhobjttl \"  +12x\"\n"
-                   "certthresh 99999999999\nreportint \"\"\n"),
-              1);
-    EXPECT_EQ(Settings.maxAge, 5);
-    EXPECT_EQ(Settings.maxMsgSize, 0);
-    EXPECT_EQ(Settings.retryCount, -7);
-    EXPECT_EQ(Settings.hobjTtl, 12);
-    EXPECT_EQ(Settings.certThresh, INT_MAX);
-    EXPECT_EQ(Settings.reportInt, 60); /* an empty value leaves it as it was */
-    EXPECT_EQ(Messages(), "");
+/* A file's text: the CVLA007E lines it gives (texts without "CVLA007E
+ * Unrecognised parameter ", one line each) and the keys then in effect. */
+TEST_F(Config, ValuesAreReadAndWhatIsNotUnderstoodIsReported) {
+    const std::string badQuoted(500, 'v');
+    const struct {
+        std::string text;
+        std::string unrecognised;
+        std::string inEffect;
+    } cases[] = {
+        {"", "", ""},
+        {"; nothing here\n# nor here\n\n", "", ""},
+        {"nosuchkey = value\n", "'nosuchkey'\n'='\n'value'\n", ""},
+        /* keys are case sensitive, yes and no are not */
+        {"MaxAge 5\ncompress = NO\ncoalesce YES\n", "'MaxAge'\n'5'\n",
+         "compress = no; coalesce = yes"},
+        /* integers read like a decimal conversion; an empty value leaves one as it was */
+        {"maxage 5m\nmaxmsgsize abc\nretrycount -7\nhobjttl \"  +12x\"\ncertthresh 99999999999\n"
+         "reportint \"\"\n",
+         "",
+         "maxage = 5 seconds; maxmsgsize = 0 byte; reportint = 60 minutes; retrycount = -7; "
+         "hobjttl = 12 seconds; certthresh = 2147483647 days"},
+        /* strings are cut to their fields and may be quoted */
+        {"commandq " + std::string(60, 'Q') + "\nlogpath \"/my logs (x)=;#,[1]\"\n" +
+             "tempqpfx = MY.PREFIX.*\n",
+         "",
+         "tempqpfx = MY.PREFIX.*; commandq = " + std::string(47, 'Q') +
+             "; logpath = /my logs (x)=;#,[1]"},
+        {"logpath " + std::string(400, 'p') + "\n", "", "logpath = " + std::string(299, 'p')},
+        /* the quoted text of a bad value is cut to 111 characters */
+        {"compress \"" + badQuoted + "\"\n",
+         "'" + ("compress = " + badQuoted).substr(0, CFG_ERROR_TEXT_SIZE - 1) + "'\n", ""},
+    };
+    for (const auto &c : cases) {
+        InitSettings();
+        size_t before = Messages().size();
+        EXPECT_EQ(Read(c.text), c.inEffect.empty() ? 0 : 1) << c.text;
+        std::string unrecognised;
+        for (const std::string &line : tvtest::SplitLines(Messages().substr(before)))
+            if (line.find("CVLA007E Unrecognised parameter ") == 11)
+                unrecognised += line.substr(11 + 32) + "\n";
+        EXPECT_EQ(unrecognised, c.unrecognised) << c.text;
+        EXPECT_EQ(InEffect(), c.inEffect) << c.text;
+    }
 }
 
 TEST_F(Config, BadValuesAreReportedWithKeyAndValueAndCountAsNotSet) {
     ASSERT_EQ(Read("certevent disabled\ncompress maybe\nlogfailfatal nope\ncertevent yes\n"), 1);
-    std::string m = Messages();
-    EXPECT_EQ(CountOf(m, "CVLA007E Unrecognised parameter 'certevent = disabled'\n"), 1);
-    EXPECT_EQ(CountOf(m, "CVLA007E Unrecognised parameter 'compress = maybe'\n"), 1);
-    EXPECT_EQ(CountOf(m, "CVLA007E Unrecognised parameter 'logfailfatal = nope'\n"), 1);
+    for (const std::string bad :
+         {"certevent = disabled", "compress = maybe", "logfailfatal = nope"})
+        EXPECT_EQ(CountOf(Messages(), "CVLA007E Unrecognised parameter '" + bad + "'\n"), 1);
     EXPECT_TRUE(FlagIsSet(FLAG_COMPRESS));
     EXPECT_TRUE(FlagIsSet(FLAG_LOGFAILFATAL));
-    EXPECT_EQ(Settings.certEvent.load(), CERTEVENT_YES);
-    EXPECT_FALSE(ConfigKeyWasSet("compress"));
-    EXPECT_NE(OverridesLine().find("in effect: certevent = Yes"), std::string::npos);
-}
-
-TEST_F(Config, TheQuotedTextOfABadValueIsCutTo111Characters) {
-    std::string value(500, 'v');
-    ASSERT_EQ(Read("compress \"" + value + "\"\n"), 0);
-    EXPECT_EQ(
-        CountOf(Messages(), "CVLA007E Unrecognised parameter '" +
-                                ("compress = " + value).substr(0, CFG_ERROR_TEXT_SIZE - 1) + "'\n"),
-        1);
-}
-
-TEST_F(Config, StringValuesAreCutToTheirFieldsAndMayBeQuoted) {
-    std::string longName(60, 'Q');
-    ASSERT_EQ(Read("commandq " + longName + "\nlogpath \"/my logs (x)=;#,[1]\"\n" +
-                   "tempqpfx = MY.PREFIX.*\n"),
-              1);
-    EXPECT_EQ(std::string(Settings.commandQName), longName.substr(0, 47));
-    EXPECT_EQ(std::string(Settings.logPath), "/my logs (x)=;#,[1]");
-    EXPECT_EQ(std::string(Settings.tempQPrefix), "MY.PREFIX.*");
-    std::string logValue(400, 'p');
-    ASSERT_EQ(Read("logpath " + logValue + "\n"), 1);
-    EXPECT_EQ(std::string(Settings.logPath), logValue.substr(0, 299));
+    EXPECT_EQ(InEffect(), "certevent = Yes");
 }
 
 TEST_F(Config, TheReportListsKeysInTableOrderWithUnitsAndConditions) {
     ASSERT_EQ(Read("certthresh 0\ndiscint 5\nhobjttl 5\nreplyq MODEL.Q\nnumlogfiles 4\n"
                    "coalesce no\nreportint 0\nmaxmsgsize 1000\n"),
               1);
-    /* discint appears only for a triggered agent. */
-    EXPECT_EQ(OverridesLine(), "CVLA005I Default overrides from file '" + dir.file("test.cfg") +
-                                   "' in effect: maxmsgsize = 1000 bytes; coalesce = no; replyq = "
-                                   "MODEL.Q; reportint = 0 minute; "
-                                   "hobjttl = 5 seconds; numlogfiles = 4; certthresh = 0 day");
-    SetFlags(FLAG_TRIGGERED);
-    EXPECT_NE(OverridesLine().find("; replyq = MODEL.Q; discint = 5 minutes; reportint"),
+    ReportConfigOverrides();
+    EXPECT_NE(Messages().find("CVLA005I Default overrides from file '" + dir.file("test.cfg") +
+                              "' in effect: maxmsgsize = 1000 bytes; coalesce = no; replyq = "
+                              "MODEL.Q; reportint = 0 minute; hobjttl = 5 seconds; numlogfiles = "
+                              "4; certthresh = 0 day\n"),
+              std::string::npos)
+        << Messages();
+    SetFlags(FLAG_TRIGGERED); /* discint appears only for a triggered agent */
+    EXPECT_NE(InEffect().find("; replyq = MODEL.Q; discint = 5 minutes; reportint"),
               std::string::npos);
-}
-
-TEST_F(Config, AMissingFileIsReportedOnlyWhenNamedWithF) {
-    CopyField(Settings.configFileName, sizeof Settings.configFileName,
-              dir.file("absent.cfg").c_str());
-    SetFlags(FLAG_CONFIG_GIVEN);
-    EXPECT_EQ(ReadConfiguration(), 0);
-    EXPECT_NE(
-        Messages().find("CVLA203E Unable to open config file '" + dir.file("absent.cfg") + "' rc="),
-        std::string::npos);
-
-    /* Not named: the program directory's TORVIK.CFG, silently absent. */
-    InitSettings();
-    SetFlags(FLAG_SERVICE);
-    CopyField(Settings.programDir, sizeof Settings.programDir, dir.path().c_str());
-    size_t before = Messages().size();
-    EXPECT_EQ(ReadConfiguration(), 0);
-    EXPECT_EQ(Messages().size(), before);
-    EXPECT_EQ(std::string(Settings.configFileName), dir.path() + PL_PATH_SEPARATOR + "TORVIK.CFG");
-
-    /* ... and read when it is there. */
-    WriteFile(dir.file("TORVIK.CFG"), "sleeptime 3\n");
-    EXPECT_EQ(ReadConfiguration(), 1);
-    EXPECT_EQ(Settings.sleepTime, 3);
 }

@@ -3,7 +3,6 @@
  */
 #include <gtest/gtest.h>
 
-#include <array>
 #include <filesystem>
 #include <regex>
 #include <string>
@@ -36,20 +35,40 @@ protected:
     void SetUp() override {
         InitSettings();
         InitAgentState();
-        CopyField(Settings.logPath, sizeof Settings.logPath, dir.path().c_str());
+        SetLogPath(dir.path());
         SetFlags(FLAG_SERVICE); /* no echo unless a test asks for it */
     }
     void TearDown() override {
         InitSettings();
         InitAgentState();
     }
+    void SetLogPath(const std::string &path) {
+        CopyField(Settings.logPath, sizeof Settings.logPath, path.c_str());
+    }
+    void SetQmgr(const char *name) { CopyField(Settings.qmgrName, sizeof Settings.qmgrName, name); }
     std::string LogName(int n) {
         char name[LOG_PATH_SIZE];
         BuildLogFileName(name, sizeof name, n);
         return name;
     }
     std::string Log(int n) { return ReadFile(LogName(n)); }
+    /* The lines of log file n: "DATE" for a date line, the text of a time
+     * stamped line, "?" and the line for anything else. */
+    std::vector<std::string> Texts(int n) {
+        std::vector<std::string> texts;
+        for (const std::string &line : SplitLines(Log(n)))
+            texts.push_back(std::regex_match(line, DateLine)      ? "DATE"
+                            : std::regex_match(line, StampedLine) ? line.substr(11)
+                                                                  : "?" + line);
+        return texts;
+    }
+    /* A message of 150 bytes and more, over a small maxlogsize. */
+    void Big(const char *id) {
+        OutputMessage(0, OUTF_NORMAL, "%s %s\n", id, std::string(150, 'x').c_str());
+    }
 };
+
+using Lines = std::vector<std::string>;
 
 }  // namespace
 
@@ -62,14 +81,11 @@ TEST_F(Output, LevelsAboveTheVerbosityAreDroppedAndLinesAreTimeStamped) {
     Settings.verbosity = VERBOSITY_QUIET;
     OutputMessage(1, OUTF_NORMAL, "CVLA903I quiet hides me\n");
     OutputMessage(0, OUTF_NORMAL, "CVLA904I quiet shows me\n");
-
-    std::vector<std::string> lines = SplitLines(Log(1));
-    ASSERT_EQ(lines.size(), 4u);
-    EXPECT_TRUE(std::regex_match(lines[0], DateLine)) << lines[0];
-    EXPECT_TRUE(std::regex_match(lines[1], StampedLine)) << lines[1];
-    EXPECT_EQ(lines[1].substr(11), "CVLA901I low detail 7");
-    EXPECT_EQ(lines[2].substr(11), "CVLA902I always");
-    EXPECT_EQ(lines[3].substr(11), "CVLA904I quiet shows me");
+    /* A text longer than a line is cut and still ends its line. */
+    OutputMessage(0, OUTF_NORMAL, "CVLA940I %s\n", std::string(5000, 'x').c_str());
+    EXPECT_EQ(Texts(1),
+              (Lines{"DATE", "CVLA901I low detail 7", "CVLA902I always", "CVLA904I quiet shows me",
+                     "CVLA940I " + std::string(OUT_TEXT_SIZE - 2 - 9, 'x')}));
     EXPECT_GT(CurrentTime.load(), 0); /* every message refreshes the shared clock */
 }
 
@@ -111,7 +127,6 @@ TEST_F(Output, WithoutALogFileALineAppearsOnceOnStandardOutput) {
 TEST_F(Output, ADateLineComesFirstAndAgainWhenTheDayChanges) {
     ASSERT_EQ(OpenLogFile(), 0);
     OutputMessage(0, OUTF_NORMAL, "CVLA930I one\n");
-    OutputMessage(0, OUTF_NORMAL, "CVLA931I two\n");
     /* Pretend the last date line was written on another day. */
     struct tm other = {};
     struct tm today;
@@ -121,114 +136,82 @@ TEST_F(Output, ADateLineComesFirstAndAgainWhenTheDayChanges) {
     OutputMessage(0, OUTF_NORMAL | OUTF_NO_DATE, "CVLA932I no date\n");
     OutputMessage(0, OUTF_NORMAL, "CVLA933I new day\n");
     OutputMessage(0, OUTF_NORMAL, "CVLA934I same day\n");
-
-    std::vector<std::string> lines = SplitLines(Log(1));
-    const char *const expected[] = {"", "CVLA930I", "CVLA931I", "CVLA932I",
-                                    "", "CVLA933I", "CVLA934I"};
-    ASSERT_EQ(lines.size(), 7u);
-    for (size_t i = 0; i < lines.size(); i++)
-        EXPECT_TRUE(*expected[i] ? lines[i].find(expected[i]) == 11
-                                 : std::regex_match(lines[i], DateLine))
-            << lines[i];
-}
-
-TEST_F(Output, WriteDateLineFormat) {
-    std::string name = dir.file("date.txt");
-    FILE *f = fopen(name.c_str(), "wb");
-    ASSERT_NE(f, nullptr);
-    for (const auto &d : {std::array<int, 4>{2, 2, 5, 124}, std::array<int, 4>{0, 11, 31, 125}}) {
-        struct tm t = {};
-        t.tm_wday = d[0], t.tm_mon = d[1], t.tm_mday = d[2], t.tm_year = d[3];
-        WriteDateLine(f, &t);
-    }
-    fclose(f);
-    EXPECT_EQ(ReadFile(name),
-              "           CVLA002I Current Date: Tue Mar  5 2024\n"
-              "           CVLA002I Current Date: Sun Dec 31 2025\n");
-}
-
-TEST_F(Output, ALongTextIsCutAndStillEndsItsLine) {
-    ASSERT_EQ(OpenLogFile(), 0);
-    std::string huge(5000, 'x');
-    OutputMessage(0, OUTF_NORMAL | OUTF_NO_DATE, "CVLA940I %s\n", huge.c_str());
-    OutputMessage(0, OUTF_NORMAL | OUTF_NO_DATE, "CVLA941I next\n");
-    std::vector<std::string> lines = SplitLines(Log(1));
-    ASSERT_EQ(lines.size(), 3u); /* the date line came with opening the file */
-    EXPECT_TRUE(std::regex_match(lines[0], DateLine));
-    EXPECT_EQ(lines[1].size(), 11u + OUT_TEXT_SIZE - 2);
-    EXPECT_EQ(lines[1].substr(11, 9), "CVLA940I ");
-    EXPECT_EQ(lines[2].substr(11), "CVLA941I next");
+    EXPECT_EQ(Texts(1), (Lines{"DATE", "CVLA930I one", "CVLA932I no date", "DATE",
+                               "CVLA933I new day", "CVLA934I same day"}));
 }
 
 TEST_F(Output, LogFileNamesAndTheQueueManagerToken) {
     const std::string sep(1, PL_PATH_SEPARATOR);
-    CopyField(Settings.qmgrName, sizeof Settings.qmgrName, "QM1");
+    SetQmgr("QM1");
     CopyField(Settings.programDir, sizeof Settings.programDir, "/opt/torvik/bin");
     const struct {
         const char *logPath;
         int n;
         std::string name;
     } cases[] = {
-        {"D:/logs/+QMNAME+", 1, "D:/logs/QM1" + sep + "TORVIK_Log01.txt"},
-        {"/var/+QMNAME+/torvik", 12, "/var/QM1/torvik" + sep + "TORVIK_Log12.txt"},
+        {"D:/+QMNAME+/logs", 12, "D:/QM1/logs" + sep + "TORVIK_Log12.txt"},
         {"/var/log/+QMNAME", 2, "/var/log/+QMNAME" + sep + "TORVIK_Log02.txt"},
         {"", 3, "/opt/torvik/bin" + sep + "TORVIK_Log03.txt"}, /* the program's directory */
     };
     for (const auto &c : cases) {
-        CopyField(Settings.logPath, sizeof Settings.logPath, c.logPath);
+        SetLogPath(c.logPath);
         EXPECT_EQ(LogName(c.n), c.name);
     }
     /* A buffer too small for the path gets a cut, terminated name. */
     char small[10];
-    EXPECT_EQ(BuildLogFileName(small, sizeof small, 3), static_cast<int>(cases[3].name.size()));
+    EXPECT_EQ(BuildLogFileName(small, sizeof small, 3), static_cast<int>(cases[2].name.size()));
     EXPECT_EQ(strlen(small), sizeof small - 1);
 }
 
 TEST_F(Output, AMessageOverMaxLogSizeRotatesTheFilesFirstReportingEachStep) {
-    Settings.maxLogSize = 200;
-    Settings.numLogFiles = 3;
+    Settings.maxLogSize = 100;
     Settings.verbosity = VERBOSITY_HIGH;
-    tvtest::WriteFile(LogName(2), "old two\n"); /* no file 3: its deletion is no error */
-    ASSERT_EQ(OpenLogFile(), 0);
-    OutputMessage(0, OUTF_NORMAL, "CVLA950I first %s\n", std::string(250, 'a').c_str());
-    OutputMessage(0, OUTF_NORMAL, "CVLA951I second\n");
-
-    EXPECT_EQ(Log(3), "old two\n");
-    std::string two = Log(2);
-    EXPECT_NE(two.find("CVLA950I first"), std::string::npos);
-    EXPECT_EQ(two.find("CVLA951I"), std::string::npos);
-    EXPECT_NE(two.find("CVLA205I Deleting old error log file '" + LogName(3) + "'"),
-              std::string::npos);
-    for (int n : {2, 1})
-        EXPECT_NE(two.find("CVLA207I Renaming old error log file '" + LogName(n) + "' to '" +
-                           LogName(n + 1) + "'"),
-                  std::string::npos)
-            << two;
-    std::vector<std::string> one = SplitLines(Log(1));
-    ASSERT_EQ(one.size(), 1u);
-    EXPECT_EQ(one[0].substr(11), "CVLA951I second");
-    EXPECT_EQ(CountOf(two + Log(1), "CVLA206E") + CountOf(two + Log(1), "CVLA208E"), 0);
-    EXPECT_FALSE(tvtest::FileExists(LogName(4)));
+    for (int files : {3, 1}) {
+        Settings.numLogFiles = files;
+        SetLogPath(dir.file(std::to_string(files)));
+        std::filesystem::create_directories(dir.file(std::to_string(files)));
+        tvtest::WriteFile(LogName(2), "old two\n"); /* no file 3: its deletion is no error */
+        ASSERT_EQ(OpenLogFile(), 0);
+        Big("CVLA950I");
+        OutputMessage(0, OUTF_NORMAL, "CVLA951I second\n");
+        std::string last = Log(files);
+        std::string deleting = "CVLA205I Deleting old error log file '" + LogName(files) + "'";
+        if (files == 1) { /* the note goes to the new file */
+            EXPECT_EQ(last.find("CVLA950I"), std::string::npos);
+            ASSERT_NE(last.find(deleting), std::string::npos) << last;
+            EXPECT_LT(last.find(deleting), last.find("CVLA951I second"));
+            continue;
+        }
+        EXPECT_EQ(last, "old two\n");
+        std::string two = Log(2);
+        EXPECT_NE(two.find("CVLA950I"), std::string::npos);
+        EXPECT_NE(two.find(deleting), std::string::npos);
+        for (int n : {2, 1})
+            EXPECT_NE(two.find("CVLA207I Renaming old error log file '" + LogName(n) + "' to '" +
+                               LogName(n + 1) + "'"),
+                      std::string::npos)
+                << two;
+        EXPECT_EQ(Texts(1), Lines{"CVLA951I second"});
+        EXPECT_EQ(CountOf(two + Log(1), "CVLA206E") + CountOf(two + Log(1), "CVLA208E"), 0);
+        EXPECT_FALSE(tvtest::FileExists(LogName(4)));
+    }
     EXPECT_FALSE(StopRequested());
 }
 
-/* A rotation step that fails: file 3 cannot be deleted (CVLA206E), or the
- * new file 1 cannot be made (CVLA204E: +QMNAME+ now names another queue
- * manager, and a file stands where its directory would be). No message is
- * lost; the agent stops only when log failures are fatal. */
-TEST_F(Output, AFailedDeleteKeepsTheFileInUse) {
+/* File 3 cannot be deleted: no message is lost, the agent stops only when
+ * log failures are fatal. (A log that cannot be opened again is a row of
+ * the fault matrix, tests/routing.) */
+TEST_F(Output, AFailedRotationLosesNoMessageAndStopsOnlyWhenFatal) {
+    Settings.maxLogSize = 100;
+    Settings.numLogFiles = 3;
     for (bool fatal : {true, false}) {
         InitAgentState();
-        std::string sub = dir.file(fatal ? "fatal" : "lenient");
-        CopyField(Settings.logPath, sizeof Settings.logPath, sub.c_str());
-        Settings.maxLogSize = 100;
-        Settings.numLogFiles = 3;
         fatal ? SetFlags(FLAG_LOGFAILFATAL) : ClearFlags(FLAG_LOGFAILFATAL);
+        SetLogPath(dir.file(fatal ? "fatal" : "lenient"));
         std::filesystem::create_directories(LogName(3) + "/busy");
         ASSERT_EQ(OpenLogFile(), 0);
-        OutputMessage(0, OUTF_NORMAL, "CVLA960I %s\n", std::string(150, 'c').c_str());
+        Big("CVLA960I");
         OutputMessage(0, OUTF_NORMAL, "CVLA961I after failure\n");
-
         std::string one = Log(1);
         EXPECT_NE(one.find("CVLA206E Unable to delete old error log file '" + LogName(3) + "' rc="),
                   std::string::npos);
@@ -239,87 +222,24 @@ TEST_F(Output, AFailedDeleteKeepsTheFileInUse) {
     }
 }
 
-TEST_F(Output, AFailedReopenSendsMessagesToStandardOutputNeverToTheClosedFile) {
-    for (bool fatal : {true, false}) {
-        InitAgentState();
-        std::string sub = dir.file(fatal ? "fatal" : "lenient");
-        std::filesystem::create_directories(sub + "/A");
-        tvtest::WriteFile(sub + "/B", "not a directory\n");
-        CopyField(Settings.logPath, sizeof Settings.logPath, (sub + "/+QMNAME+").c_str());
-        CopyField(Settings.qmgrName, sizeof Settings.qmgrName, "A");
-        Settings.maxLogSize = 100;
-        fatal ? SetFlags(FLAG_LOGFAILFATAL) : ClearFlags(FLAG_LOGFAILFATAL);
-        ASSERT_EQ(OpenLogFile(), 0);
-        std::string firstFile = LogName(1);
-        OutputMessage(0, OUTF_NORMAL, "CVLA970I %s\n", std::string(150, 'e').c_str());
-        CopyField(Settings.qmgrName, sizeof Settings.qmgrName, "B");
-
-        CaptureStdout();
-        OutputMessage(0, OUTF_NORMAL, "CVLA971I after the close\n");
-        OutputMessage(0, OUTF_NORMAL, "CVLA972I and on\n");
-        std::string console = GetCapturedStdout();
-
-        EXPECT_NE(console.find("CVLA204E Unable to open error log file '" + LogName(1) + "' rc="),
-                  std::string::npos);
-        EXPECT_EQ(CountOf(console, "CVLA971I after the close\n"), 1);
-        EXPECT_EQ(CountOf(console, "CVLA972I and on\n"), 1);
-        EXPECT_EQ(LogStream.load(), stdout);
-        EXPECT_EQ(StopRequested(), fatal);
-        std::string old = ReadFile(firstFile);
-        EXPECT_NE(old.find("CVLA970I"), std::string::npos);
-        EXPECT_EQ(old.find("CVLA971I"), std::string::npos);
-        EXPECT_FALSE(CSLockHeld(&LogLock));
-    }
-}
-
 TEST_F(Output, AMissingLogDirectoryIsCreated) {
     /* +QMNAME+ before the queue manager's name is known, then after. */
-    CopyField(Settings.logPath, sizeof Settings.logPath, dir.file("+QMNAME+/logs").c_str());
+    SetLogPath(dir.file("+QMNAME+/logs"));
     Settings.maxLogSize = 100;
     ASSERT_EQ(OpenLogFile(), 0);
-    OutputMessage(0, OUTF_NORMAL, "CVLA975I %s\n", std::string(150, 'g').c_str());
-    CopyField(Settings.qmgrName, sizeof Settings.qmgrName, "QM1");
+    Big("CVLA975I");
+    SetQmgr("QM1");
     OutputMessage(0, OUTF_NORMAL, "CVLA976I in the named directory\n");
     EXPECT_NE(ReadFile(dir.file("QM1/logs/TORVIK_Log01.txt")).find("CVLA976I"), std::string::npos);
     EXPECT_FALSE(StopRequested());
 
     /* A plain logpath that is not there yet. */
     ResetOutputState();
-    CopyField(Settings.logPath, sizeof Settings.logPath, dir.file("new/deeper").c_str());
+    SetLogPath(dir.file("new/deeper"));
     ASSERT_EQ(OpenLogFile(), 0);
     OutputMessage(0, OUTF_NORMAL, "CVLA977I new directory\n");
     EXPECT_NE(ReadFile(dir.file("new/deeper/TORVIK_Log01.txt")).find("CVLA977I"),
               std::string::npos);
-}
-
-TEST_F(Output, WithOneLogFileTheDeletionNoteGoesToTheNewFile) {
-    Settings.maxLogSize = 100;
-    Settings.numLogFiles = 1;
-    Settings.verbosity = VERBOSITY_HIGH;
-    ASSERT_EQ(OpenLogFile(), 0);
-    OutputMessage(0, OUTF_NORMAL, "CVLA978I %s\n", std::string(150, 'h').c_str());
-    OutputMessage(0, OUTF_NORMAL, "CVLA979I after\n");
-    std::string one = Log(1);
-    EXPECT_EQ(one.find("CVLA978I"), std::string::npos);
-    size_t note = one.find("CVLA205I Deleting old error log file '" + LogName(1) + "'");
-    ASSERT_NE(note, std::string::npos) << one;
-    EXPECT_LT(note, one.find("CVLA979I after"));
-}
-
-TEST_F(Output, MessagesBeforeTheLogOpensAreWrittenToItOnce) {
-    HoldEarlyMessages();
-    CaptureStdout();
-    OutputMessage(0, OUTF_NORMAL, "CVLA007E Unrecognised parameter 'x'\n");
-    OutputMessage(0, OUTF_CONSOLE_ONLY, "CVLA980I console only\n");
-    std::string console = GetCapturedStdout();
-    EXPECT_EQ(CountOf(console, "CVLA007E"), 1); /* standard output keeps it */
-    ASSERT_EQ(OpenLogFile(), 0);
-    OutputMessage(0, OUTF_NORMAL, "CVLA981I after the open\n");
-    std::vector<std::string> lines = SplitLines(Log(1));
-    ASSERT_EQ(lines.size(), 3u);
-    EXPECT_TRUE(std::regex_match(lines[0], DateLine)) << lines[0];
-    EXPECT_EQ(lines[1].substr(11), "CVLA007E Unrecognised parameter 'x'");
-    EXPECT_EQ(lines[2].substr(11), "CVLA981I after the open");
 }
 
 TEST_F(Output, ThreadsWritingThroughRotationsLoseNoLine) {
@@ -337,17 +257,11 @@ TEST_F(Output, ThreadsWritingThroughRotationsLoseNoLine) {
         th.join();
 
     int found = 0, files = 0;
-    for (int n = 1; n <= Settings.numLogFiles; n++) {
-        if (!tvtest::FileExists(LogName(n)))
-            break;
-        files++;
-        for (const std::string &line : SplitLines(Log(n))) {
-            EXPECT_TRUE(std::regex_match(line, StampedLine) || std::regex_match(line, DateLine))
-                << line;
-            if (line.find("CVLA980I") != std::string::npos)
-                found++;
+    for (; tvtest::FileExists(LogName(files + 1)); files++)
+        for (const std::string &text : Texts(files + 1)) {
+            EXPECT_NE(text[0], '?') << text;
+            found += text.find("CVLA980I") != std::string::npos;
         }
-    }
     EXPECT_EQ(found, threads * each);
     EXPECT_GT(files, 3);
     EXPECT_FALSE(StopRequested());

@@ -1,30 +1,13 @@
-/* win_e2e_test.cpp -- the Windows programs end to end: torvik.exe against
- * the Linux mqsim daemon through mqm.dll (found through MQM_DLL_PATH, the
- * daemon through MQSIM_ADDR), routing a PCF INQUIRE_Q whose consolidated
- * replies the Linux mqcmd and mqcmd.exe check, until a STOP sent by
- * torvik.exe -c ends it with exit code 0. Its log and configuration lie
- * beside the executable, named with "\". (Usage and a library that cannot
- * be loaded are shown by torvik_e2e_test and mqaccess_load_test, which run
- * here too.)
- *
- * The daemon and the Linux mqcmd are programs of a Linux build of this tree
- * (TV_LINUX_BUILD_DIR). Wine starts a Linux program when asked to start one
- * but cannot wait for it, so each runs under /bin/sh, which writes its
- * output and exit status into files of the test's directory; the test
- * polls for the status file. Wine's kernel32 names the test's Windows
- * directory in Linux terms (wine_get_unix_file_name). Without a Linux
- * build, or outside wine, these tests skip and say why.
- *
- * Each test has its own directory: the copy of torvik.exe with its
- * configuration and log, and the daemon's state ($MQSIM_DIR). The agent and
- * the daemon are stopped by the test even when an assertion fails.
- */
+/* win_e2e_test.cpp -- torvik.exe, through mqm.dll against the mqsim daemon
+ * of a Linux build (TV_LINUX_BUILD_DIR), consolidates the replies that
+ * mqcmd.exe reads until torvik.exe -c STOP ends it. Wine cannot wait for a
+ * Linux program: mqsim runs under /bin/sh, which leaves its output and
+ * exit status in files that the test polls for. */
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <memory>
 #include <regex>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -42,8 +25,6 @@ namespace {
 
 const std::string LinuxBuild = TV_LINUX_BUILD_DIR;
 const char QM[] = "QMWIN";
-constexpr long MQCA_Q_NAME_ID = 2016;
-constexpr long DELIMITER_ID = 40000; /* CVL_ATTR_RESPONSE_DELIMITER */
 
 /* The Linux name of a Windows path, from wine's kernel32, or "" when not
  * under wine. The name is allocated by wine for the process's life. */
@@ -63,28 +44,15 @@ std::string LinuxPath(const std::string &windowsPath) {
     return name != nullptr ? name : "";
 }
 
-/* The queue names of a set of replies, blanks cut, mqcmd's own temporary
- * reply queues left out; *separators counts the response delimiters. */
-std::multiset<std::string> QueueNames(const ANSWER &a, int *separators) {
-    std::multiset<std::string> names;
-    *separators = 0;
-    for (const JVALUE &m : a.msgs) {
-        *separators += tvtest::CountParam(m, DELIMITER_ID);
-        for (const JVALUE &p : tvtest::Params(m)) {
-            std::string n = tvtest::Str(p, "value");
-            while (!n.empty() && n.back() == ' ')
-                n.pop_back();
-            if (tvtest::Num(p, "id") == MQCA_Q_NAME_ID && n.rfind("MQCMD.", 0) != 0)
-                names.insert(n);
-        }
-    }
-    return names;
-}
-
 class WindowsAgent : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_FALSE(dir.path().empty());
+        if (LinuxBuild.empty())
+            GTEST_SKIP() << "TORVIK_LINUX_BUILD_DIR was not given: this test drives the mqsim "
+                            "daemon of a Linux build (scripts/test --windows passes it)";
+        if (LinuxPath(dir.path()).empty())
+            GTEST_SKIP() << "not under wine: the Linux mqsim daemon cannot be started from here";
         torvik = dir.file("torvik.exe");
         std::filesystem::copy_file(wintest::Join(wintest::BuildDirectory("bin"), "torvik.exe"),
                                    torvik);
@@ -101,40 +69,21 @@ protected:
         }
         if (!mqsimDir.empty()) {
             std::string out;
-            EXPECT_EQ(Linux({"/usr/bin/env", "MQSIM_DIR=" + mqsimDir, LinuxBuild + "/bin/mqsim",
-                             "stop", QM},
-                            &out),
-                      0)
-                << out;
+            EXPECT_EQ(Mqsim({"stop", QM}, &out), 0) << out;
         }
         agent.reset(); /* an agent still running ends with its connection */
     }
 
-    /* Skip (with the reason) unless the Linux programs can be driven. */
-    bool LinuxSideMissing() {
-        if (LinuxBuild.empty())
-            why =
-                "TORVIK_LINUX_BUILD_DIR was not given: these tests drive the mqsim daemon and "
-                "mqcmd of a Linux build of this tree (scripts/test --windows passes it)";
-        else if (LinuxPath(dir.path()).empty())
-            why = "not running under wine: the Linux mqsim daemon cannot be started from here";
-        return !why.empty();
-    }
-
-    /* Run a Linux program (args[0] a full path) to its end, at most
-     * seconds long, through /bin/sh writing its output and status files.
-     * Returns its exit code, -1 when it did not end in time. */
-    int Linux(const std::vector<std::string> &args, std::string *out, int seconds = 120) {
+    /* The Linux mqsim's exit code (-1: not ended within two minutes). */
+    int Mqsim(const std::vector<std::string> &args, std::string *out) {
         std::string base = "linux-" + std::to_string(++runs);
-        std::string unixDir = LinuxPath(dir.path());
-        std::vector<std::string> argv = {
-            "/bin/sh",
-            "-c",
-            "out=$1; st=$2; shift 2; \"$@\" >\"$out\" 2>&1; echo $? >\"$st.tmp\"; "
-            "mv \"$st.tmp\" \"$st\"",
-            "sh",
-            unixDir + "/" + base + ".out",
-            unixDir + "/" + base + ".status"};
+        std::string at = LinuxPath(dir.path()) + "/" + base;
+        std::string sh =
+            "out=$1; st=$2; shift 2; \"$@\" >\"$out\" 2>&1; echo $? >\"$st.t\"; "
+            "mv \"$st.t\" \"$st\"";
+        std::vector<std::string> argv = {"/bin/sh", "-c", sh, "sh", at + ".out", at + ".status"};
+        argv.insert(argv.end(),
+                    {"/usr/bin/env", "MQSIM_DIR=" + mqsimDir, LinuxBuild + "/bin/mqsim"});
         argv.insert(argv.end(), args.begin(), args.end());
         std::vector<const char *> av;
         for (const std::string &a : argv)
@@ -148,19 +97,17 @@ protected:
         }
         std::string status = dir.file(base + ".status");
         int code = -1;
-        if (WaitUntil([&] { return tvtest::FileExists(status); }, seconds * 1000))
+        if (WaitUntil([&] { return tvtest::FileExists(status); }, 120000))
             code = atoi(ReadFile(status).c_str());
         *out = ReadFile(dir.file(base + ".out")) + ReadFile(dir.file(base + ".sh.log"));
         return code;
     }
 
-    /* Start the daemon with TORVIK's objects and extra queues; point the
-     * stand-in library at it. */
+    /* The daemon with TORVIK's objects and extra queues; mqm.dll is sent there. */
     void StartQueueManager(int queues) {
         mqsimDir = LinuxPath(dir.path()) + "/mqsim";
         std::string out;
-        ASSERT_EQ(Linux({"/usr/bin/env", "MQSIM_DIR=" + mqsimDir, LinuxBuild + "/bin/mqsim",
-                         "start", QM, "--mqsc", MqsimQueueManager::Sample("torvik.mqsc"),
+        ASSERT_EQ(Mqsim({"start", QM, "--mqsc", MqsimQueueManager::Sample("torvik.mqsc"),
                          "--queues", std::to_string(queues)},
                         &out),
                   0)
@@ -182,14 +129,18 @@ protected:
 
     std::string Log() { return ReadFile(dir.file("TORVIK_Log01.txt")); }
 
-    /* The Linux mqcmd --json against the agent (or -q in args). */
-    ANSWER AskLinux(std::vector<std::string> args) {
-        args.insert(args.begin(), {"/usr/bin/env", "MQSIM_DIR=" + mqsimDir,
-                                   LinuxBuild + "/bin/mqcmd", "-m", QM, "--json", "--wait", "60"});
-        std::string out;
-        int code = Linux(args, &out, 180);
-        ANSWER a = tvtest::ParseAnswer(Unix(out));
-        a.exitCode = code;
+    /* mqcmd.exe --json against the agent, through the same mqm.dll (found
+     * on PATH, as Windows finds a program's libraries). */
+    ANSWER Ask(const std::vector<std::string> &args) {
+        std::string path = PLGetEnv("PATH") != nullptr ? PLGetEnv("PATH") : "";
+        PLSetEnv("PATH", (wintest::BuildDirectory("lib") + ";" + path).c_str());
+        std::string mqcmd = wintest::Join(wintest::BuildDirectory("bin"), "mqcmd.exe");
+        std::vector<std::string> argv = {mqcmd, "-m", QM, "--json", "--wait", "60"};
+        argv.insert(argv.end(), args.begin(), args.end());
+        PROGRAMRESULT run = RunProgram(argv, 180000, "", 16 << 20);
+        PLSetEnv("PATH", path.c_str());
+        ANSWER a = tvtest::ParseAnswer(Unix(run.out));
+        a.exitCode = run.rc == 0 ? run.proc.exitCode : -1;
         return a;
     }
 
@@ -197,73 +148,30 @@ protected:
     std::string torvik;
     std::string mqsimDir; /* Linux name; empty until the daemon is started */
     std::unique_ptr<tvtest::BackgroundProgram> agent;
-    std::string why;
     int runs = 0;
 };
-
-const std::vector<std::string> InquireAllQueues = {"--pcf", "INQUIRE_Q", "MQCA_Q_NAME=*",
-                                                   "MQIACF_Q_ATTRS=MQIACF_ALL"};
 
 }  // namespace
 
 TEST_F(WindowsAgent, RoutesAnInquiryThroughMqmDllAndStopsOnTheStopCommand) {
-    if (LinuxSideMissing())
-        GTEST_SKIP() << why;
     ASSERT_NO_FATAL_FAILURE(StartQueueManager(60));
     ASSERT_NO_FATAL_FAILURE(StartAgent("certevent = no\nmaxmsgsize = 32768\n"));
 
-    /* The command server's own answer, then the agent's. */
-    std::vector<std::string> direct = {"-q", "SYSTEM.ADMIN.COMMAND.QUEUE"};
-    direct.insert(direct.end(), InquireAllQueues.begin(), InquireAllQueues.end());
-    ANSWER plain = AskLinux(direct);
-    ASSERT_EQ(plain.exitCode, 0) << plain.out;
-    ANSWER routed = AskLinux(InquireAllQueues);
+    /* Consolidated: far fewer messages than queues, none over maxmsgsize. */
+    ANSWER routed = Ask({"--pcf", "INQUIRE_Q", "MQCA_Q_NAME=*", "MQIACF_Q_ATTRS=MQIACF_ALL"});
     ASSERT_EQ(routed.exitCode, 0) << routed.out << Log();
     ASSERT_NE(routed.summary.Get("complete"), nullptr) << routed.out;
     EXPECT_TRUE(routed.summary.Get("complete")->boolean);
-    EXPECT_TRUE(plain.notJson.empty() && routed.notJson.empty());
-
-    /* Consolidated: fewer, larger messages under maxmsgsize, one delimiter
-     * between the replies merged, the same queues with their blanks cut. */
-    ASSERT_GE(plain.msgs.size(), 60u);
+    EXPECT_TRUE(routed.notJson.empty());
+    size_t queues = CountOf(routed.out, "\"name\":\"MQCA_Q_NAME\"");
+    EXPECT_GE(queues, 60u);
     EXPECT_GE(routed.msgs.size(), 2u) << "60 replies of about 1 KB do not fit 32 KB";
-    EXPECT_LT(routed.msgs.size(), plain.msgs.size() / 4);
-    int plainSeparators = 0, routedSeparators = 0;
-    std::multiset<std::string> want = QueueNames(plain, &plainSeparators);
-    EXPECT_EQ(QueueNames(routed, &routedSeparators), want);
-    EXPECT_EQ(plainSeparators, 0);
-    EXPECT_EQ(routedSeparators, static_cast<int>(plain.msgs.size() - routed.msgs.size()));
-    for (const JVALUE &m : routed.msgs) {
+    EXPECT_LT(routed.msgs.size(), queues / 4);
+    for (const JVALUE &m : routed.msgs)
         EXPECT_LE(tvtest::Num(m, "length"), 32768);
-        for (const JVALUE &p : tvtest::Params(m)) {
-            if (tvtest::Num(p, "id") == MQCA_Q_NAME_ID) {
-                EXPECT_NE(tvtest::Str(p, "value").back(), ' ') << "compressed";
-            }
-        }
-    }
-
-    /* mqcmd.exe through the same mqm.dll (found on PATH, as Windows finds a
-     * program's libraries) gets the same answer. */
-    std::string path = PLGetEnv("PATH") != nullptr ? PLGetEnv("PATH") : "";
-    PLSetEnv("PATH", (wintest::BuildDirectory("lib") + ";" + path).c_str());
-    std::vector<std::string> args = {wintest::Join(wintest::BuildDirectory("bin"), "mqcmd.exe"),
-                                     "-m",
-                                     QM,
-                                     "--json",
-                                     "--wait",
-                                     "60"};
-    args.insert(args.end(), InquireAllQueues.begin(), InquireAllQueues.end());
-    PROGRAMRESULT run = RunProgram(args, 180000, "", 16 << 20);
-    PLSetEnv("PATH", path.c_str());
-    ASSERT_EQ(run.rc, 0);
-    EXPECT_EQ(run.proc.exitCode, 0) << run.out;
-    ANSWER windows = tvtest::ParseAnswer(Unix(run.out));
-    int windowsSeparators = 0;
-    EXPECT_EQ(QueueNames(windows, &windowsSeparators), want);
-    EXPECT_EQ(windows.msgs.size(), routed.msgs.size());
 
     /* STOP from torvik.exe -c, through mqm.dll on a connection of its own. */
-    run = RunProgram({torvik, "-c", "STOP", "-m", QM}, 60000);
+    PROGRAMRESULT run = RunProgram({torvik, "-c", "STOP", "-m", QM}, 60000);
     ASSERT_EQ(run.rc, 0);
     EXPECT_EQ(run.proc.exitCode, 0) << run.out;
     ASSERT_TRUE(WaitUntil([&] { return agent->Done(); }, 60000)) << Log();
@@ -272,15 +180,12 @@ TEST_F(WindowsAgent, RoutesAnInquiryThroughMqmDllAndStopsOnTheStopCommand) {
     EXPECT_EQ(end.proc.exitCode, 0);
     EXPECT_EQ(end.proc.timedOut, 0);
 
-    /* The log beside the executable tells the whole story. */
+    /* The log beside the executable, written in binary, with no error. */
     std::string log = Log();
     EXPECT_NE(log.find("CVLA005I Default overrides from file '" + dir.file("TORVIK.CFG") + "'"),
               std::string::npos)
         << log;
-    EXPECT_NE(log.find("  Queue Manager        : QMWIN\n"), std::string::npos) << log;
-    EXPECT_NE(log.find("  Input Queue          : CORVEL.TORVIK.COMMAND.QUEUE\n"), std::string::npos)
-        << log;
     EXPECT_EQ(CountOf(log, "CVLA099I TORVIK Agent shutting down\n"), 1) << log;
-    EXPECT_EQ(log.find("\r\n"), std::string::npos) << "the log is written in binary";
+    EXPECT_EQ(log.find("\r\n"), std::string::npos);
     EXPECT_FALSE(std::regex_search(log, std::regex("CVLA[0-9]{3}E"))) << log;
 }

@@ -1,10 +1,7 @@
-/* win_support.h -- where the Windows tests find the build's programs, and
- * their output with Windows line ends made "\n".
- *
- * The tests run as Windows programs (under wine on the build machine), so
- * the build's directories are found from the test's own executable, which
- * lies in <build>\tests: the compile-time TV_BIN_DIR and TV_LIB_DIR are the
- * build machine's names for them. Programs are run with support/process.h.
+/* win_support.h -- where tests run as Windows programs (under wine on the
+ * build machine) find the build's programs: from the test's own executable
+ * in <build>/tests, since the compile-time TV_BIN_DIR and TV_LIB_DIR are
+ * the build machine's names. Also used by the platform tests on Linux.
  */
 #pragma once
 
@@ -14,22 +11,22 @@
 
 namespace wintest {
 
+inline std::string Join(const std::string &dir, const std::string &name) {
+    return dir + PL_PATH_SEPARATOR + name;
+}
+
 inline std::string ParentOf(const std::string &path) {
     size_t at = path.find_last_of("\\/");
     return at == std::string::npos ? std::string() : path.substr(0, at);
 }
 
-/* This test program's directory, <build>\tests; empty if unknown. */
+/* This test program's directory, <build>/tests; empty if unknown. */
 inline std::string TestDirectory() {
     char path[1024];
     return PLGetExecutablePath(path, sizeof path) == 0 ? ParentOf(path) : "";
 }
 
-inline std::string Join(const std::string &dir, const std::string &name) {
-    return dir + PL_PATH_SEPARATOR + name;
-}
-
-/* <build>\bin or <build>\lib, in the system's own form. */
+/* <build>/bin or <build>/lib. */
 inline std::string BuildDirectory(const char *name) {
     return Join(ParentOf(TestDirectory()), name);
 }

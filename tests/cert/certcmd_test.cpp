@@ -81,23 +81,18 @@ protected:
     long baseline_ = 0;
 };
 
-/* The one failure response a request got: CompCode 2 and its parameters. */
-struct FAILURE {
-    MQLONG reason = -1;
+/* A failure response as "CompCode reason parameter-id text" (id 0: none). */
+std::string Failure(const PutRecord &put) {
     MQLONG parmId = 0;
     std::string text;
-};
-FAILURE ReadFailure(const PutRecord &put) {
-    FAILURE f;
-    EXPECT_EQ(Get(put.data, 24), MQCC_FAILED);
-    f.reason = Get(put.data, 28);
     for (const Parm &p : ReadParms(put.data)) {
         if (p.parameter == MQIACF_PARAMETER_ID)
-            f.parmId = p.value;
+            parmId = p.value;
         if (p.parameter == CVL_ATTR_ERROR_TEXT)
-            f.text = p.text;
+            text = p.text;
     }
-    return f;
+    return std::to_string(Get(put.data, 24)) + " " + std::to_string(Get(put.data, 28)) + " " +
+           std::to_string(parmId) + " " + text;
 }
 
 /* The parameter ids of a message, in order. */
@@ -108,60 +103,47 @@ std::vector<MQLONG> Ids(const std::vector<MQBYTE> &m) {
     return ids;
 }
 
-struct PARMCASE {
-    const char *name;
-    Pcf msg;
-    MQLONG reason;
-    MQLONG parmId; /* MQIACF_PARAMETER_ID carried, 0 none */
-    const char *text;
-};
-
 TEST_F(CertCommandTest, AnswersEachParameterErrorWithOneResponseAndNoInquiry) {
-    std::string where1025(1025, 'x');
-    const PARMCASE cases[] = {
-        {"EVTTHRES string", Command().Str(CVL_ATTR_TORVIK_LIFESPAN_THRESHOLD, "30"), 3014, 20015,
-         "CVLA604E Parameter 'EVTTHRES' should be an integer"},
-        {"CERTUSAGE string", Command().Str(CVL_ATTR_TORVIK_CERT_USAGE, "1"), 3229, 20011,
-         "CVLA604E Parameter 'CERTUSAGE' should be an integer"},
-        {"CERTUSAGE 4", Command().Int(CVL_ATTR_TORVIK_CERT_USAGE, 4), 3229, 20011,
-         "CVLA605E Parameter 'CERTUSAGE' is not a recognised value"},
-        {"attribute list as integer", Command().Int(CVL_ATTR_TORVIK_CERT_ATTRS, 1009), 3229, 20003,
-         ""},
-        {"CERT integer", Command().Int(MQCA_CERT_LABEL, 1), 3229, 2121,
-         "CVLA606E Parameter 'CERT' should be a string"},
-        {"CERT 65", Command().Str(MQCA_CERT_LABEL, std::string(65, 'c')), 3011, 2121,
-         "CVLA602E Parameter 'CERT' is too long"},
-        {"CERT tab", Command().Str(MQCA_CERT_LABEL, "a\tb"), 3229, 2121,
-         "Parameter 'CERT' contains non-printable characters."},
-        {"SSLKEYR 257", Command().Str(MQCA_SSL_KEY_REPOSITORY, std::string(257, 'k')), 3011, 2049,
-         "CVLA602E Parameter 'SSLKEYR' is too long"},
-        {"SSLKEYR option", Command().Str(MQCA_SSL_KEY_REPOSITORY, " -stashed"), 3229, 2049,
-         "CVLA605E Parameter 'SSLKEYR' is not a recognised value"},
-        {"WHERE 1025", Command().Str(CVL_ATTR_TORVIK_WHERE, where1025), 3011, 20002,
-         "CVLA602E Parameter 'WHERE' is too long"},
-        {"WHERE unknown variable", Command().Str(CVL_ATTR_TORVIK_WHERE, "NOSUCH EQ 1"), 3229, 20002,
-         "CVLA610E"},
-        {"unknown string", Command().Str(MQCA_Q_NAME, "Q"), 3015, 2016, ""},
-        {"unknown integer", Command().Int(MQIA_CURRENT_Q_DEPTH, 1), 3014, 3, ""},
-        {"unknown integer list", Command().IntList(MQIACF_Q_ATTRS, {1}), 3047, 1002, ""},
-        {"unknown string list", Command().StrList(MQCACF_Q_NAMES, {"A"}, 4), 3033, 3011, ""},
-        {"unknown byte string", Command().Bytes(MQBACF_CONNECTION_ID, {1, 2}), 3256, 7006, ""},
+    const struct {
+        Pcf msg;
+        const char *failure;
+    } cases[] = {
+        {Command().Str(CVL_ATTR_TORVIK_LIFESPAN_THRESHOLD, "30"),
+         "2 3014 20015 CVLA604E Parameter 'EVTTHRES' should be an integer"},
+        {Command().Str(CVL_ATTR_TORVIK_CERT_USAGE, "1"),
+         "2 3229 20011 CVLA604E Parameter 'CERTUSAGE' should be an integer"},
+        {Command().Int(CVL_ATTR_TORVIK_CERT_USAGE, 4),
+         "2 3229 20011 CVLA605E Parameter 'CERTUSAGE' is not a recognised value"},
+        {Command().Int(CVL_ATTR_TORVIK_CERT_ATTRS, 1009), "2 3229 20003 "},
+        {Command().Int(MQCA_CERT_LABEL, 1),
+         "2 3229 2121 CVLA606E Parameter 'CERT' should be a string"},
+        {Command().Str(MQCA_CERT_LABEL, std::string(65, 'c')),
+         "2 3011 2121 CVLA602E Parameter 'CERT' is too long"},
+        {Command().Str(MQCA_CERT_LABEL, "a\tb"),
+         "2 3229 2121 Parameter 'CERT' contains non-printable characters."},
+        {Command().Str(MQCA_SSL_KEY_REPOSITORY, std::string(257, 'k')),
+         "2 3011 2049 CVLA602E Parameter 'SSLKEYR' is too long"},
+        {Command().Str(MQCA_SSL_KEY_REPOSITORY, " -stashed"),
+         "2 3229 2049 CVLA605E Parameter 'SSLKEYR' is not a recognised value"},
+        {Command().Str(CVL_ATTR_TORVIK_WHERE, std::string(1025, 'x')),
+         "2 3011 20002 CVLA602E Parameter 'WHERE' is too long"},
+        {Command().Str(CVL_ATTR_TORVIK_WHERE, "NOSUCH EQ 1"),
+         "2 3229 20002 CVLA610E Unknown variable 'NOSUCH'"},
+        {Command().Str(MQCA_Q_NAME, "Q"), "2 3015 2016 "},
+        {Command().Int(MQIA_CURRENT_Q_DEPTH, 1), "2 3014 3 "},
+        {Command().IntList(MQIACF_Q_ATTRS, {1}), "2 3047 1002 "},
+        {Command().StrList(MQCACF_Q_NAMES, {"A"}, 4), "2 3033 3011 "},
+        {Command().Bytes(MQBACF_CONNECTION_ID, {1, 2}), "2 3256 7006 "},
     };
-    for (const PARMCASE &c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto &c : cases) {
         fakemq::State().puts.clear();
-        REQUEST *req = CertRequester();
-        EXPECT_EQ(Display(req, c.msg.bytes()), MQRC_NONE);
+        EXPECT_EQ(Display(CertRequester(), c.msg.bytes()), MQRC_NONE);
         std::vector<PutRecord> puts = rtest::Puts();
-        ASSERT_EQ(puts.size(), 1u);
-        EXPECT_EQ(puts[0].name, "REQ.REPLY");
-        FAILURE f = ReadFailure(puts[0]);
-        EXPECT_EQ(f.reason, c.reason);
-        EXPECT_EQ(f.parmId, c.parmId);
-        EXPECT_EQ(f.text.substr(0, strlen(c.text)), c.text);
+        ASSERT_EQ(puts.size(), 1u) << c.failure;
+        EXPECT_EQ(puts[0].name + " " + Failure(puts[0]), std::string("REQ.REPLY ") + c.failure);
         EXPECT_EQ(RequestCount.load(), 0);
         ForgetCachedHandles();
-        EXPECT_EQ(CSMemBlocksInUse(), baseline_);
+        EXPECT_EQ(CSMemBlocksInUse(), baseline_) << c.failure;
     }
 }
 
@@ -170,7 +152,7 @@ TEST_F(CertCommandTest, AnswersFunctionNotSupportedWhenCertdisplayIsOff) {
     EXPECT_EQ(Display(CertRequester(), Command().Str(MQCA_CERT_LABEL, "*").bytes()), MQRC_NONE);
     std::vector<PutRecord> puts = rtest::PutsTo("REQ.REPLY");
     ASSERT_EQ(puts.size(), 1u);
-    EXPECT_EQ(ReadFailure(puts[0]).reason, MQRC_FUNCTION_NOT_SUPPORTED);
+    EXPECT_EQ(Failure(puts[0]), "2 2298 0 ");
     EXPECT_TRUE(rtest::PutsTo("SYSTEM.ADMIN.COMMAND.QUEUE").empty());
 }
 
@@ -189,12 +171,10 @@ TEST_F(CertCommandTest, ForwardsTheQmgrInquiryAndKeepsTheFirst25Attributes) {
 
     CERTCMDCTX *ctx = (CERTCMDCTX *)req->handlerContext;
     ASSERT_NE(ctx, nullptr);
-    EXPECT_STREQ(ctx->labelPattern, "qm*");
-    EXPECT_STREQ(ctx->keyRepository, "/var/ssl.d/key.kdb");
-    EXPECT_EQ(ctx->usageFilter, CERT_USAGE_CA);
-    EXPECT_EQ(ctx->eventThreshold, 30);
-    EXPECT_EQ(ctx->attrCount, 25);
-    EXPECT_EQ(ctx->attrs[24], 3024);
+    EXPECT_EQ(std::string(ctx->labelPattern) + " " + ctx->keyRepository, "qm* /var/ssl.d/key.kdb");
+    EXPECT_EQ((std::vector<MQLONG>{ctx->usageFilter, ctx->eventThreshold, ctx->attrCount,
+                                   ctx->attrs[24]}),
+              (std::vector<MQLONG>{CERT_USAGE_CA, 30, 25, 3024}));
     EXPECT_EQ(req->replyHandler, &CertInquiryReply);
 
     std::vector<PutRecord> puts = rtest::PutsTo("SYSTEM.ADMIN.COMMAND.QUEUE");
@@ -213,8 +193,9 @@ TEST_F(CertCommandTest, ForwardsTheQmgrInquiryAndKeepsTheFirst25Attributes) {
     MQLONG length = 0;
     MQMD zmd = MQMD_DEFAULT;
     ASSERT_EQ(BuildQmgrInquiry(zos, sizeof zos, &length, &zmd), MQRC_NONE);
-    EXPECT_EQ(Get(std::vector<MQBYTE>(zos, zos + length), 0), MQCFT_COMMAND_XR);
-    EXPECT_EQ(Get(std::vector<MQBYTE>(zos, zos + length), 8), MQCFH_VERSION_3);
+    const std::vector<MQBYTE> z(zos, zos + length);
+    EXPECT_EQ((std::vector<MQLONG>{Get(z, 0), Get(z, 8)}),
+              (std::vector<MQLONG>{MQCFT_COMMAND_XR, MQCFH_VERSION_3}));
 }
 
 /* The inquiry reply of the stand-in command server: blank-padded strings. */
@@ -235,7 +216,7 @@ TEST_F(CertCommandTest, InquiryFailureGoesToTheRequesterOrEndsTheCheckWithCVLA22
                  Pcf(MQCMD_INQUIRE_Q_MGR).Control(MQCFC_LAST).CompCode(2).Reason(2035).bytes());
     std::vector<PutRecord> puts = rtest::PutsTo("REQ.REPLY");
     ASSERT_EQ(puts.size(), 1u);
-    EXPECT_EQ(ReadFailure(puts[0]).reason, 2035);
+    EXPECT_EQ(Failure(puts[0]), "2 2035 0 ");
     EXPECT_EQ(RequestCount.load(), 0);
 
     ASSERT_EQ(StartCertCheckRequest(), MQRC_NONE);
@@ -395,18 +376,15 @@ TEST_F(CertResponseTest, WritesEventsForEveryCertificateInsideEvtthresSelectedOr
     EXPECT_EQ(e.md.MsgType, MQMT_DATAGRAM);
     EXPECT_EQ(memcmp(e.md.Format, MQFMT_EVENT, 8), 0);
     EXPECT_EQ(e.pmo.Options & MQPMO_NO_SYNCPOINT, MQPMO_NO_SYNCPOINT);
-    EXPECT_EQ(Get(e.data, 0), MQCFT_EVENT);
-    EXPECT_EQ(Get(e.data, 12), MQCMD_CHANNEL_EVENT);
-    EXPECT_EQ(Get(e.data, 20), MQCFC_LAST);
-    EXPECT_EQ(Get(e.data, 24), MQCC_WARNING);
-    EXPECT_EQ(Get(e.data, 28), CVLRC_CERTIFICATE_NEARING_EXPIRY);
+    EXPECT_EQ((std::vector<MQLONG>{Get(e.data, 0), Get(e.data, 12), Get(e.data, 20),
+                                   Get(e.data, 24), Get(e.data, 28)}),
+              (std::vector<MQLONG>{MQCFT_EVENT, MQCMD_CHANNEL_EVENT, MQCFC_LAST, MQCC_WARNING,
+                                   CVLRC_CERTIFICATE_NEARING_EXPIRY}));
     EXPECT_EQ(Ids(e.data), (std::vector<MQLONG>{2015, 2121, 2049, 3545, 20013, 3550, 20006, 20007,
                                                 20015, 20008, 20009, 20010, 20011, 20012, 20014}));
     std::vector<Parm> parms = ReadParms(e.data);
     ASSERT_EQ(parms.size(), 15u);
-    EXPECT_EQ(parms[0].text, "QM1");
-    EXPECT_EQ(parms[1].text, "qm1cert");
-    EXPECT_EQ(parms[2].text, "/ssl/key.kdb");
+    EXPECT_EQ(parms[0].text + parms[1].text + parms[2].text, "QM1qm1cert/ssl/key.kdb");
     EXPECT_EQ(parms[8].value, 30);
     EXPECT_EQ(parms[11].value, 1);
 }

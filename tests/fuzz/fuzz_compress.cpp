@@ -1,8 +1,6 @@
-/* fuzz_compress.cpp -- CompressReply over any bytes taken as a PCF reply:
- * never reads or writes outside the message, never makes it longer, keeps
- * its header, keeps every value of a message whose structures fill it
- * (strings of more than 4 bytes without their trailing blanks), and
- * compressing the result again changes nothing more. */
+/* fuzz_compress.cpp -- CompressReply over any bytes: it stays inside the
+ * message, never lengthens it, keeps its header and every value of a sound
+ * message (long strings lose trailing blanks), and a second pass does nothing. */
 #include <string>
 #include <vector>
 

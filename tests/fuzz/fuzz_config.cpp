@@ -1,7 +1,5 @@
-/* fuzz_config.cpp -- the configuration reader over any file content: every
- * key, value, quote, escape and comment form, line ends and NUL bytes.
- * The file is rewritten in one private temporary directory per process,
- * removed at exit; the overrides report is written as at start-up. */
+/* fuzz_config.cpp -- the configuration reader over any file content (in a
+ * private temporary directory, removed at exit), then the overrides report. */
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -22,15 +20,14 @@ void RemoveDir(void) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    static std::string path;
-    if (path.empty()) {
+    static const std::string path = [] {
         char dir[1024];
         if (PLMakeTempDirectory("fuzz-config-", dir, sizeof dir) != 0)
             abort();
         Dir = dir;
         atexit(RemoveDir);
-        path = Dir + "/TORVIK.CFG";
-    }
+        return Dir + "/TORVIK.CFG";
+    }();
     if (size > 65536)
         return 0;
     FILE *f = fopen(path.c_str(), "wb");

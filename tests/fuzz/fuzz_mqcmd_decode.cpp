@@ -1,6 +1,5 @@
-/* fuzz_mqcmd_decode.cpp -- mqcmd's PCF decoder over any message, and the
- * text and JSON shown for it: nothing is read outside the message and a
- * fault is reported at an offset inside it. */
+/* fuzz_mqcmd_decode.cpp -- mqcmd's PCF decoder and its text and JSON forms
+ * over any message: no read outside it, a fault reported inside it. */
 #include <cstdlib>
 #include <cstring>
 #include <string>

@@ -1,11 +1,6 @@
-/* fuzz_mqsim_frame.cpp -- the stand-in's frame reader on any byte stream:
- * the bytes arrive on a loopback connection, WireNextFrame cuts them into
- * frames until the stream ends or a frame is bad, and each payload is read
- * as the verbs read theirs (integers, blobs, strings, fixed fields) with
- * the RBUF readers, whose reads past the end must only mark it bad.
- *
- * Input: the stream itself; its first payload byte of each frame also
- * chooses the order of field reads. */
+/* fuzz_mqsim_frame.cpp -- the stand-in's frame reader over any byte stream on
+ * a loopback connection; each payload is read field by field (byte 0 picks
+ * the order) with the RBUF readers, whose reads past the end only mark it bad. */
 #include <cstdlib>
 #include <cstring>
 

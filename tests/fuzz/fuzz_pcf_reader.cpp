@@ -1,8 +1,6 @@
-/* fuzz_pcf_reader.cpp -- PCFNextParm over any bytes taken as a PCF message,
- * to its end or its first failure: every value it reports lies inside the
- * message and agrees with its count, every step moves forward, groups are
- * left no more often than entered, and the read ends in a bounded number of
- * steps. PCFAttrWanted answers for the integer lists read. */
+/* fuzz_pcf_reader.cpp -- PCFNextParm over any bytes: values lie inside the
+ * message and agree with their counts, each step moves on, groups are left
+ * no more often than entered, the walk is bounded; PCFAttrWanted agrees. */
 #include <vector>
 
 #include "fuzz_support.h"

@@ -1,6 +1,5 @@
-/* fuzz_support.h -- what the fuzz targets of the agent share: settings at
- * their defaults with every message going to the null device, so that a
- * run of millions of inputs neither prints nor fills a disk. */
+/* fuzz_support.h -- what the agent's fuzz targets share: default settings
+ * logging to the null device, and property checks that end the run. */
 #pragma once
 
 #include <bitset>

@@ -1,8 +1,6 @@
-/* fuzz_trigger.cpp -- a trigger message of any bytes (as TORVIK receives
- * it: one argument, so it ends at the first NUL) made into an argument
- * vector, and that vector read as options, as start-up does. Input that
- * starts with '!' is instead split at NUL bytes into the argument vector
- * itself, for the option reader alone. */
+/* fuzz_trigger.cpp -- a trigger message of any bytes (up to its first NUL)
+ * made into arguments and read as options; input starting with '!' is split
+ * at NULs into the argument vector itself. */
 #include <cstdlib>
 #include <string>
 #include <vector>

@@ -1,6 +1,5 @@
-/* fuzz_units.cpp -- ParseUnits over any text in every unit set: it always
- * ends with 0 or 1, a terminated error text and no read outside the text.
- * The first byte picks the set. */
+/* fuzz_units.cpp -- ParseUnits over any text in the unit set byte 0 picks:
+ * 0 or 1, a terminated error text, no read outside the text. */
 #include <cstdlib>
 #include <cstring>
 #include <vector>

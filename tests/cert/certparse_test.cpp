@@ -179,23 +179,6 @@ TEST(CertDates, TwelveHourClockAndGmtOffsets) {
     }
 }
 
-TEST(CertDates, TheLocalZoneIsReadAsLocalTime) {
-    struct tm now;
-    ASSERT_EQ(PLLocalTime(PLWallClockSeconds(), &now), 0);
-    char zone[64];
-    ASSERT_GT(strftime(zone, sizeof zone, "%Z", &now), 0u);
-    std::string text = std::string("June 1, 2030 3:04:05 PM ") + zone;
-    struct tm tm {};
-    tm.tm_year = 130;
-    tm.tm_mon = 5;
-    tm.tm_mday = 1;
-    tm.tm_hour = 15;
-    tm.tm_min = 4;
-    tm.tm_sec = 5;
-    tm.tm_isdst = -1;
-    EXPECT_EQ(ParseCertDate(text.c_str()), static_cast<int64_t>(mktime(&tm)));
-}
-
 TEST(CertDates, SecondsLeftOnlyWhenTheExpiryIsKnown) {
     const int64_t farOff = 30LL * 86400 * 365 * 100; /* far beyond 32 bits */
     const std::pair<int64_t, int64_t> cases[] = {

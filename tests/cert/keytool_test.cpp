@@ -95,13 +95,6 @@ protected:
     }
 };
 
-TEST_F(ToolRun, LinesArriveInOrderWithCarriageReturnsAndALastLineWithoutLineFeed) {
-    std::string printed;
-    EXPECT_EQ(RunPrinting("first\r\n\nthird\nlast", &printed), 0);
-    EXPECT_EQ(lines, (std::vector<std::string>{"first\r", "", "third", "last"}));
-    EXPECT_EQ(printed, "");
-}
-
 TEST_F(ToolRun, OutputThatFillsTheLimitHandsOverNoLine) {
     struct {
         size_t size;

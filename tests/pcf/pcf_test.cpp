@@ -123,23 +123,6 @@ TEST(PcfBuild, GrowableBufferAtLeastDoublesAndMovesTheOwner) {
     EXPECT_EQ(b.ctx.offset, 4200);
 }
 
-TEST(PcfBuild, GroupsCountTheirMembersAndNestTenDeep) {
-    Builder b;
-    b.Add(MQCFT_GROUP, 8000);
-    b.Add(MQCFT_INTEGER, 1);
-    EXPECT_EQ(At(b.buf, 32), 1) << "the group counts at top level, its member in the group";
-    EXPECT_EQ(At(b.buf, 36 + 12), 1);
-    EXPECT_EQ(At(b.buf, 8), 3);
-    for (int i = 1; i < PCF_MAX_GROUPS; i++)
-        b.Add(MQCFT_GROUP, 8000 + i);
-    EXPECT_EQ(b.ctx.depth, 10);
-    MQLONG used = b.ctx.offset;
-    b.Add(MQCFT_GROUP, 9999);
-    EXPECT_EQ(b.rc, MQRC_FORMAT_NOT_SUPPORTED);
-    EXPECT_EQ(b.ctx.offset, used);
-    EXPECT_EQ(At(b.buf, b.ctx.groups[9].offset + 12), 0) << "the innermost group's count stays";
-}
-
 std::string End(MQLONG reason) {
     return "end " + std::to_string(reason);
 }

@@ -71,8 +71,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             carried.set(data[i]);
         const char *why = filter->message;
         FUZZ_CHECK(first || why == nullptr || FuzzIsText(why, strlen(why), carried));
-        CERTREC zero;
-        memset(&zero, 0, sizeof zero);
+        CERTREC zero{};
         InitCertRecord(&zero);
         ExprMatches(filter, &zero);
         FUZZ_CHECK(ExprMatches(filter, rec) == first);

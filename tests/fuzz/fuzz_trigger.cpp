@@ -14,15 +14,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     QuietSettings();
     static char program[] = "torvik";
     if (size > 0 && data[0] == '!') {
-        std::vector<std::string> words(1, "torvik");
-        std::string word;
-        for (size_t i = 1; i <= size; i++) {
-            if (i == size || data[i] == '\0') {
-                words.push_back(word);
-                word.clear();
-            } else {
-                word += (char)data[i];
-            }
+        std::vector<std::string> words = {"torvik", ""};
+        for (size_t i = 1; i < size; i++) {
+            if (data[i] == '\0')
+                words.emplace_back();
+            else
+                words.back() += (char)data[i];
         }
         std::vector<char *> argv;
         for (std::string &w : words)

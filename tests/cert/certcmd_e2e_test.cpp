@@ -29,17 +29,19 @@ class CertEndToEnd : public AgentTest {};
 
 }  // namespace
 
-TEST_F(CertEndToEnd, TheCheckWritesOneEventPerExpiringCertificateAndDisplayAnswersEachForm) {
+TEST_F(CertEndToEnd, TheCheckWritesOneEventPerExpiringCertificateAndDisplayAnswersInMqscAndPcf) {
     const char *path = getenv("PATH");
     PLSetEnv("PATH", (BIN + ":" + (path != nullptr ? path : "/usr/bin:/bin")).c_str());
     StartQueueManager();
     const int64_t now = PLWallClockSeconds();
-    ASSERT_EQ(MakeKeyRepository(
-                  dir.file("key.kdb"),
-                  {{"exp10", "CN=exp10,O=ACME", now - DAY, now + 10 * DAY},
-                   {"old", "CN=old", now - 30 * DAY, now - 2 * DAY},
-                   {"rootca", "CN=rootca", now - DAY, now + 3650 * DAY, true, false, true}}),
-              "");
+    ASSERT_EQ(
+        MakeKeyRepository(dir.file("key.kdb"),
+                          {{"exp10", "CN=exp10,O=ACME", now - DAY, now + 10 * DAY},
+                           {"old", "CN=old", now - 30 * DAY, now - 2 * DAY},
+                           {"rootca", "CN=rootca", now - DAY, now + 36500 * DAY, true, false, true},
+                           {"app client", "CN=app", now - DAY, now + 400 * DAY, false, true}}),
+        "");
+    ASSERT_EQ(MakeKeyRepository(dir.file("other.kdb"), {{"o1", "CN=o1"}}), "");
     Mqsim({"mqsc", QM, "ALTER QMGR SSLKEYR('" + dir.file("key") + "') CERTLABL('exp10')"});
     StartAgent("certevent = yes\ncertthresh = 30\n");
 
@@ -56,14 +58,24 @@ TEST_F(CertEndToEnd, TheCheckWritesOneEventPerExpiringCertificateAndDisplayAnswe
     EXPECT_EQ(Text(events[1], 2121), "old");
 
     std::string text;
-    for (const JVALUE &m : Ask({"--mqsc", "DISPLAY CERT(*) WHERE(LIFESPAN LT 30d) SSLPEER"}).msgs)
+    for (const JVALUE &m : Ask({"--mqsc", "DISPLAY CERT(*) ALL"}).msgs)
         text += Str(m, "text");
-    EXPECT_EQ(CountOf(text, "CVLA700I Display Certificate details"), 2) << text;
-    EXPECT_NE(text.find("CERT(old) CERTUSAGE(PERSONAL) SSLPEER(CN=old) LIFESPAN(-17"),
-              std::string::npos)
-        << text;
+    const std::string item = "CVLA700I Display Certificate details\nCERT(";
+    for (const auto &want : std::vector<std::pair<std::string, int>>{
+             {item, 4},
+             {"SSLKEYR(" + dir.file("key.kdb") + ")", 4},
+             {"CERT(exp10) CERTUSAGE(PERSONAL) SSLPEER(CN=exp10,O=ACME)", 1},
+             {"QMGRCERT(YES) " + item + "old) CERTUSAGE(PERSONAL)", 1},
+             {"LIFESPAN(-17", 1},
+             {item + "rootca) CERTUSAGE(CACERT)", 1},
+             {"LIFESPAN(31535", 1}, /* beyond 32 bits */
+             {"TRUSTED(YES) QMGRCERT(NO) " + item + "app client)", 1},
+             {"DEFAULT(YES) TRUSTED(NO) QMGRCERT(NO) ", 1}})
+        EXPECT_EQ(CountOf(text, want.first), want.second) << want.first << "\n" << text;
 
-    std::vector<JVALUE> msgs = Ask({"--pcf", "9500", "2121:string=*", "20011:int=2"}).msgs;
+    /* The request's repository comes before the queue manager's. */
+    std::vector<JVALUE> msgs =
+        Ask({"--pcf", "9500", "2121:string=*", "2049:string=" + dir.file("other")}).msgs;
     ASSERT_EQ(msgs.size(), 1u);
-    EXPECT_EQ(Text(msgs[0], 2121), "rootca");
+    EXPECT_EQ(Text(msgs[0], 2121), "o1");
 }

@@ -1,6 +1,6 @@
 /* keytool_test.cpp -- the key-repository tool runs: repository names, GSKit
- * messages, output cut into lines within a limit, a repository read through
- * the runmqakm stand-in, and names that never reach a shell. */
+ * messages, output cut into lines within a limit, and names that never reach
+ * a shell (a whole repository is read in the certificate end-to-end test). */
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -134,50 +134,7 @@ protected:
     void UseRepository(const std::string &name) {
         snprintf(ctx.qmgrKeyRepository, sizeof ctx.qmgrKeyRepository, "%s", name.c_str());
     }
-    const CERTREC *Find(const char *label) const {
-        for (const CERTREC *r = ctx.certs; r != nullptr; r = r->next)
-            if (strcmp(r->label, label) == 0)
-                return r;
-        return nullptr;
-    }
 };
-
-TEST_F(KeyRepository, EveryCertificateIsListedWithItsDetails) {
-    const int64_t now = PLWallClockSeconds();
-    const std::string db = dir.file("key.kdb");
-    ASSERT_EQ(
-        tvtest::MakeKeyRepository(db, {{"qm1cert", "CN=QM1,O=ACME,C=GB", 0, 0, false, true},
-                                       {"soon", "CN=soon", 0, now + 10 * DAY_SECONDS},
-                                       {"expired", "CN=expired", 0, now - 2 * DAY_SECONDS},
-                                       {"century", "CN=century", 0, now + 36525 * DAY_SECONDS},
-                                       {"Root CA", "CN=Root CA,O=ACME", 0, 0, true, false, true},
-                                       {"app client", "CN=app client"}}),
-        "");
-    /* The request's repository comes before the queue manager's. */
-    UseRepository(dir.file("missing.kdb"));
-    snprintf(ctx.keyRepository, sizeof ctx.keyRepository, "%s", db.c_str());
-    snprintf(ctx.qmgrCertLabel, sizeof ctx.qmgrCertLabel, "qm1cert");
-    ASSERT_EQ(ReadKeyRepository(&ctx), 0);
-    const int64_t after = PLWallClockSeconds();
-    EXPECT_EQ(ctx.gskitId[0], '\0');
-    std::vector<std::string> got;
-    for (const CERTREC *r = ctx.certs; r != nullptr; r = r->next)
-        got.push_back(std::string(r->label) + ": " + r->subject + " usage " +
-                      std::to_string(r->usage) + (r->isDefault ? " default" : "") +
-                      (r->qmgrCert ? " qmgr" : "") + (r->trusted ? " trusted" : ""));
-    EXPECT_EQ(got, (std::vector<std::string>{"qm1cert: CN=QM1,O=ACME,C=GB usage 1 default qmgr",
-                                             "soon: CN=soon usage 1", "expired: CN=expired usage 1",
-                                             "century: CN=century usage 1",
-                                             "Root CA: CN=Root CA,O=ACME usage 2 trusted",
-                                             "app client: CN=app client usage 1"}));
-    /* Seconds left against the end of each details run. */
-    const CERTREC *soon = Find("soon");
-    EXPECT_EQ(soon->notAfter, now + 10 * DAY_SECONDS);
-    EXPECT_LE(soon->secondsLeft, 10 * DAY_SECONDS);
-    EXPECT_GE(soon->secondsLeft, 10 * DAY_SECONDS - (after - now) - 1);
-    EXPECT_LE(Find("expired")->secondsLeft, -2 * DAY_SECONDS);
-    EXPECT_GT(Find("century")->secondsLeft, 36500 * DAY_SECONDS);
-}
 
 /* A missing repository and a wrong stash are in the fault matrix. */
 TEST_F(KeyRepository, NoNameReachesAShellOrPassesForAnOption) {

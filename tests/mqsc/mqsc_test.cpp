@@ -78,16 +78,14 @@ protected:
         MQMD md = MQMD_DEFAULT;
         return UnwrapEscapeCommand(Req(REQTYPE_ESCAPE), &md, msg.data(), (MQLONG)msg.size());
     }
-    /* The text RenderReplyAsMqsc makes of reply (header included). */
-    std::string Render(const std::vector<MQBYTE> &reply, MQLONG type = REQTYPE_MQSC,
-                       MQLONG *rc = nullptr) {
+    /* The text RenderReplyAsMqsc makes of reply (header included), or
+     * "reason N", or "<unchanged>". */
+    std::string Render(const std::vector<MQBYTE> &reply, MQLONG type = REQTYPE_MQSC) {
         MQBYTE *msg = const_cast<MQBYTE *>(reply.data());
         MQLONG length = (MQLONG)reply.size();
         MQLONG r = RenderReplyAsMqsc(Req(type), &msg, &length);
-        if (rc != nullptr)
-            *rc = r;
         if (r != 0 || msg == reply.data())
-            return "<unchanged>";
+            return r != 0 ? "reason " + std::to_string(r) : "<unchanged>";
         std::string text((const char *)msg, (size_t)length);
         CSFreeMem(msg);
         return text;
@@ -326,11 +324,9 @@ TEST_F(MqscTest, EscapeRequestersGetThePrefixPcfRequestersThePcf) {
     ExpectEscape(std::vector<MQBYTE>(r.begin(), r.end()), 9500, 3312,
                  "CVLA502I No Matching objects found");
 
-    MQLONG rc = -1;
-    EXPECT_EQ(Render(Cert().bytes(), REQTYPE_PCF, &rc), "<unchanged>");
-    EXPECT_EQ(rc, 0);
-    EXPECT_EQ(Render(std::vector<MQBYTE>(20, 0), REQTYPE_MQSC, &rc), "<unchanged>");
-    EXPECT_EQ(rc, MQRCCF_COMMAND_FAILED);
+    EXPECT_EQ(Render(Cert().bytes(), REQTYPE_PCF), "<unchanged>");
+    EXPECT_EQ(Render(std::vector<MQBYTE>(20, 0)),
+              "reason " + std::to_string(MQRCCF_COMMAND_FAILED));
     EXPECT_NE(Log().find("CVLA405E PCF Message failure 3016 ("), std::string::npos);
 }
 
@@ -340,7 +336,7 @@ TEST_F(MqscTest, NoWorkingStorageIsReportedAndTheReplyLeftAsItWas) {
     std::vector<MQBYTE> cert = Cert().bytes();
     MQBYTE *msg = cert.data();
     MQLONG length = (MQLONG)cert.size();
-    CSSetMemFailAfter(0);
+    CSSetMemFailAfter(0); /* (the requests are made before) */
     EXPECT_EQ(TranslateMqscCommand(text, &md, "DIS CERT(X)", 11), MQRCCF_UNEXPECTED_ERROR);
     EXPECT_EQ(RenderReplyAsMqsc(reply, &msg, &length), MQRCCF_COMMAND_FAILED);
     CSSetMemFailAfter(-1);
@@ -369,12 +365,10 @@ TEST_F(MqscTest, FailureResponsesNameTheParameterWithoutInterpretingTheText) {
               0);
     std::vector<PutRecord> puts = PutsTo("REQ.REPLY");
     ASSERT_EQ(puts.size(), 1u);
-    std::vector<Parm> parms = ReadParms(puts[0].data);
-    ASSERT_EQ(parms.size(), 2u);
-    EXPECT_EQ(parms[0].parameter, MQIACF_PARAMETER_ID);
-    EXPECT_EQ(parms[0].value, 2121);
-    EXPECT_EQ(parms[1].text, "CVLA602E 50%d of 'CERT' is %n too long");
-    EXPECT_EQ(Get(puts[0].data, 28), 3011);
+    EXPECT_EQ(puts[0].data, Cert(3011)
+                                .Int(MQIACF_PARAMETER_ID, 2121)
+                                .Str(CVL_ATTR_ERROR_TEXT, "CVLA602E 50%d of 'CERT' is %n too long")
+                                .bytes());
 }
 
 TEST_F(MqscTest, CommandNinetyFiveHundredIsRefusedUntilTheCertificateCommandComes) {

@@ -30,9 +30,7 @@ void CheckDateRoundTrip(int64_t t) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    if (size > 65536)
-        return 0;
+FUZZ_TARGET(0, 65536) {
     QuietSettings();
     std::vector<std::string> lines(1);
     for (size_t i = 0; i < size; i++) {

@@ -48,9 +48,7 @@ bool ParseSound(const std::vector<MQBYTE> &m, std::vector<std::string> *values) 
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    if (size > (1u << 20))
-        return 0;
+FUZZ_TARGET(0, 1u << 20) {
     QuietSettings();
     std::vector<MQBYTE> msg(data, data + size); /* exact size: overruns are caught */
     std::vector<std::string> before, after;

@@ -19,7 +19,7 @@ void RemoveDir(void) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+FUZZ_TARGET(0, 65536) {
     static const std::string path = [] {
         char dir[1024];
         if (PLMakeTempDirectory("fuzz-config-", dir, sizeof dir) != 0)
@@ -28,8 +28,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         atexit(RemoveDir);
         return Dir + "/TORVIK.CFG";
     }();
-    if (size > 65536)
-        return 0;
     FILE *f = fopen(path.c_str(), "wb");
     if (f == nullptr || fwrite(data, 1, size, f) != size)
         abort();

@@ -8,9 +8,7 @@
 
 #include "fuzz_routing.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    if (size < 3 || size > (1u << 18))
-        return 0;
+FUZZ_TARGET(3, 1u << 18) {
     static FuzzRouting *h = new FuzzRouting;
     h->Begin();
     SetFlags(FLAG_SERVICE);

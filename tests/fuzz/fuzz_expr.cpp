@@ -42,9 +42,7 @@ void FillRecord(CERTREC *rec, const char *at, const char *end) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    if (size > 8192)
-        return 0;
+FUZZ_TARGET(0, 8192) {
     QuietSettings();
     const char *begin = reinterpret_cast<const char *>(data), *end = begin + size;
     const char *nul = static_cast<const char *>(memchr(begin, '\0', size));

@@ -5,12 +5,11 @@
 #include <string>
 #include <vector>
 
+#include "fuzz_support.h"
 #include "mqcmd_decode.h"
 #include "mqcmd_format.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    if (size > (1u << 20))
-        return 0;
+FUZZ_TARGET(0, 1u << 20) {
     std::vector<MQBYTE> msg(data, data + size); /* exact size: overruns are caught */
     PCFDUMP dump;
     DecodePcf(msg.data(), msg.size(), &dump);

@@ -20,9 +20,7 @@ static std::bitset<256> StringBytes(const MQBYTE *reply, MQLONG length) {
     return seen;
 }
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    if (size < 1 || size > (1u << 18))
-        return 0;
+FUZZ_TARGET(1, 1u << 18) {
     QuietSettings();
     const bool escape = (data[0] & 1) != 0;
     std::vector<MQBYTE> reply(data + 1, data + size); /* exact size: overruns are caught */

@@ -23,9 +23,7 @@ MQLONG CheckDisplayCert(REQUEST *, MQMD *, MQBYTE *msg, MQLONG length) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    if (size < 1 || size > (1u << 18))
-        return 0;
+FUZZ_TARGET(1, 1u << 18) {
     static FuzzRouting *h = new FuzzRouting;
     h->Begin();
     SetRequestHandler(HANDLER_DISPLAY_CERT, CheckDisplayCert);

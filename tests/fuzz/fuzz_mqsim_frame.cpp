@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "fuzz_support.h"
 #include "platform/net.h"
 #include "platform/platform.h"
 #include "wire.h"
@@ -50,9 +51,8 @@ void ReadPayload(const uint8_t *p, size_t len) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    if (size > 65536) /* fits the socket buffers: written before reading */
-        return 0;
+/* (at most what fits the socket buffers: written before reading) */
+FUZZ_TARGET(0, 65536) {
     if (Listener == PL_NO_SOCKET &&
         (PLNetStart() != 0 || PLListenLoopback(0, &Listener, &Port) != 0))
         abort();

@@ -7,9 +7,7 @@
 
 volatile unsigned ReadSink; /* the value reads are not optimised away */
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    if (size > (1u << 20))
-        return 0;
+FUZZ_TARGET(0, 1u << 20) {
     std::vector<MQBYTE> msg(data, data + size); /* exact size: overruns are caught */
     const MQBYTE *begin = msg.data(), *end = msg.data() + size;
     PCFCTX ctx;

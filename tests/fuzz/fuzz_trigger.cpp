@@ -8,9 +8,7 @@
 #include "core/startup.h"
 #include "fuzz_support.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    if (size > 8192)
-        return 0;
+FUZZ_TARGET(0, 8192) {
     QuietSettings();
     static char program[] = "torvik";
     if (size > 0 && data[0] == '!') {

@@ -5,10 +5,9 @@
 #include <vector>
 
 #include "config/units.h"
+#include "fuzz_support.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    if (size == 0 || size > 4096)
-        return 0;
+FUZZ_TARGET(1, 4096) {
     const UNITSET *set = &UnitSets[data[0] % UNIT_SET_COUNT];
     /* An exact-size heap copy without a terminator: only len counts. */
     std::vector<char> text(data + 1, data + size);

@@ -30,7 +30,6 @@ TEST(KeyRepositoryName, OnlyALastComponentWithoutADotGetsTheSuffix) {
         int rc;
     } cases[] = {
         {"C:\\MQ\\ssl\\key", "C:\\MQ\\ssl\\key.kdb", 64, 0},
-        {"C:\\MQ\\ssl\\key.kdb", "C:\\MQ\\ssl\\key.kdb", 64, 0},
         {"C:\\ssl.d\\key", "C:\\ssl.d\\key.kdb", 64, 0},
         {"/var/mqm/qmgrs/QM1/ssl/key.p12", "/var/mqm/qmgrs/QM1/ssl/key.p12", 64, 0},
         {"C:key", "C:key.kdb", 64, 0},

@@ -314,20 +314,16 @@ TEST_F(MqscTest, EachItemAndEachErrorHasItsText) {
         {"unknown object", Cert(2085).bytes(), "CVLA502I No Matching objects found"},
         {"reason", Cert(2298).bytes(),
          "CVLA199E TORVIK received reason code 2298 (Function not supported)\n"},
+        {"too short", std::vector<MQBYTE>(20, 0),
+         "reason " + std::to_string(MQRCCF_COMMAND_FAILED)},
     };
     for (const Case &c : cases)
         EXPECT_EQ(Render(c.reply), c.text) << c.what;
-}
-
-TEST_F(MqscTest, EscapeRequestersGetThePrefixPcfRequestersThePcf) {
+    EXPECT_NE(Log().find("CVLA405E PCF Message failure 3016 ("), std::string::npos);
+    EXPECT_EQ(Render(Cert().bytes(), REQTYPE_PCF), "<unchanged>");
     std::string r = Render(Cert(3312).bytes(), REQTYPE_ESCAPE);
     ExpectEscape(std::vector<MQBYTE>(r.begin(), r.end()), 9500, 3312,
                  "CVLA502I No Matching objects found");
-
-    EXPECT_EQ(Render(Cert().bytes(), REQTYPE_PCF), "<unchanged>");
-    EXPECT_EQ(Render(std::vector<MQBYTE>(20, 0)),
-              "reason " + std::to_string(MQRCCF_COMMAND_FAILED));
-    EXPECT_NE(Log().find("CVLA405E PCF Message failure 3016 ("), std::string::npos);
 }
 
 TEST_F(MqscTest, NoWorkingStorageIsReportedAndTheReplyLeftAsItWas) {

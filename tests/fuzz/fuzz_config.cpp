@@ -22,15 +22,13 @@ void RemoveDir(void) {
 FUZZ_TARGET(0, 65536) {
     static const std::string path = [] {
         char dir[1024];
-        if (PLMakeTempDirectory("fuzz-config-", dir, sizeof dir) != 0)
-            abort();
+        FUZZ_CHECK(PLMakeTempDirectory("fuzz-config-", dir, sizeof dir) == 0);
         Dir = dir;
         atexit(RemoveDir);
         return Dir + "/TORVIK.CFG";
     }();
     FILE *f = fopen(path.c_str(), "wb");
-    if (f == nullptr || fwrite(data, 1, size, f) != size)
-        abort();
+    FUZZ_CHECK(f != nullptr && fwrite(data, 1, size, f) == size);
     fclose(f);
     QuietSettings();
     SetFlags(FLAG_CONFIG_GIVEN);

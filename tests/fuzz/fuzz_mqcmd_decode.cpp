@@ -13,8 +13,7 @@ FUZZ_TARGET(0, 1u << 20) {
     std::vector<MQBYTE> msg(data, data + size); /* exact size: overruns are caught */
     PCFDUMP dump;
     DecodePcf(msg.data(), msg.size(), &dump);
-    if (dump.malformed && dump.malformedOffset > size)
-        abort();
+    FUZZ_CHECK(!dump.malformed || dump.malformedOffset <= size);
     MQMD md = MQMD_DEFAULT;
     memcpy(md.Format, MQFMT_ADMIN, sizeof md.Format);
     std::string text;

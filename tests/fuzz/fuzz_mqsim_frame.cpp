@@ -27,15 +27,13 @@ void ReadPayload(const uint8_t *p, size_t len) {
                 const uint8_t *b;
                 uint32_t n;
                 WireGetBlob(&r, &b, &n);
-                if (!r.bad && n > 0 && (b < p || b + n > p + len))
-                    abort();
+                FUZZ_CHECK(r.bad || n == 0 || (b >= p && b + n <= p + len));
                 break;
             }
             case 2: {
                 char s[49];
                 WireGetString(&r, s, sizeof s);
-                if (memchr(s, '\0', sizeof s) == nullptr)
-                    abort();
+                FUZZ_CHECK(memchr(s, '\0', sizeof s) != nullptr);
                 break;
             }
             default: {
@@ -53,14 +51,12 @@ void ReadPayload(const uint8_t *p, size_t len) {
 
 /* (at most what fits the socket buffers: written before reading) */
 FUZZ_TARGET(0, 65536) {
-    if (Listener == PL_NO_SOCKET &&
-        (PLNetStart() != 0 || PLListenLoopback(0, &Listener, &Port) != 0))
-        abort();
+    FUZZ_CHECK(Listener != PL_NO_SOCKET ||
+               (PLNetStart() == 0 && PLListenLoopback(0, &Listener, &Port) == 0));
     PLSOCKET out, in;
-    if (PLConnectTcp("127.0.0.1", Port, 5000, &out) != 0 || PLAcceptSocket(Listener, &in) != 0)
-        abort();
-    if (size > 0 && PLSendAll(out, data, size) != 0)
-        abort();
+    FUZZ_CHECK(PLConnectTcp("127.0.0.1", Port, 5000, &out) == 0 &&
+               PLAcceptSocket(Listener, &in) == 0);
+    FUZZ_CHECK(size == 0 || PLSendAll(out, data, size) == 0);
     PLShutdownSend(out);
     WIREIN reader;
     memset(&reader, 0, sizeof reader);

@@ -33,8 +33,7 @@ FUZZ_TARGET(0, 8192) {
     char **argv = nullptr;
     if (ParseTriggerMessage(trigger.c_str(), &argc, argvIn, &argv) != 1)
         return 0;
-    if (argc < 1 || argv == nullptr)
-        abort();
+    FUZZ_CHECK(argc >= 1 && argv != nullptr);
     ParseOptions(argc, argv);
     FreeTriggerArgs(argv);
     return 0;

@@ -1,11 +1,7 @@
-/* certcmd_e2e_test.cpp -- the certificate-expiry check and DISPLAY CERT
- * through the stand-in queue manager, a running TORVIK, mqcmd and the
- * runmqakm stand-in found on PATH: what only the processes together show
- * (the tool really run on the queue manager's repository, events on the
- * event queue, MQSC text and PCF answers). The parsing, selection,
- * translation and rendering are tested on the modules, repository errors
- * in the fault matrix, the check's period in the main loop's timers.
- */
+/* certcmd_e2e_test.cpp -- the expiry check and DISPLAY CERT through mqsim,
+ * TORVIK, mqcmd and the runmqakm stand-in on PATH: the tool really run on a
+ * repository, events on the event queue, MQSC and PCF answers. Repository
+ * errors are in the fault matrix, the check's period in the timer tests. */
 #include <gtest/gtest.h>
 
 #include <string>

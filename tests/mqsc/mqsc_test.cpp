@@ -262,8 +262,6 @@ TEST_F(MqscTest, EscapeCommandsAreUnwrappedOrRefused) {
 }
 
 TEST_F(MqscTest, EachItemAndEachErrorHasItsText) {
-    const MQLONG groupHead[4] = {MQCFT_GROUP, 16, 8000, 1};
-    const std::vector<MQBYTE> group((const MQBYTE *)groupHead, (const MQBYTE *)groupHead + 16);
     const MQCONSTROW *qname = ParameterRow(MQCA_Q_NAME);
     struct Case {
         const char *what;
@@ -293,7 +291,8 @@ TEST_F(MqscTest, EachItemAndEachErrorHasItsText) {
              .bytes(),
          Details + "EXPIRYTI(1970-01-01 00:00:00 (UTC)) EXPIRYTI(2000-02-29 00:00:00 (UTC)) "
                    "EXPIRYTI(3000-12-31 23:59:59 (UTC)) ISSUETI(Unknown) ISSUETI(Unknown) "},
-        {"group members", Cert().Raw(group).Int(20009, 2048).bytes(), Details + "KEYSIZE(2048) "},
+        {"group members", Cert().Group(8000, 1).Int(20009, 2048).Count(1).bytes(),
+         Details + "KEYSIZE(2048) "},
         {"no command row", Pcf(MQCMD_INQUIRE_Q).Int(20, 5).bytes(), "ATTR20(5) "},
         {"stops at a broken parameter",
          Cert().Int(20009, 1).Raw({4, 0, 0, 0, 99, 0, 0, 0}).Count(2).bytes(),

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "cert/certcmd.h"
+#include "cert/certparse.h"
 #include "support/files.h"
 #include "routing/routing_fixture.h"
 
@@ -58,20 +59,14 @@ protected:
 
     /* A certificate record on ctx's list (appended). */
     static CERTREC *AddCert(CERTCMDCTX *ctx, const char *label, int usage, int64_t secondsLeft) {
-        CERTREC *rec = (CERTREC *)CSGetMem(sizeof(CERTREC));
-        memset(rec, 0, sizeof(CERTREC));
-        InitCertRecord(rec);
-        CopyField(rec->label, sizeof rec->label, label);
+        ParseListLine(ctx, (std::string("-\t\"") + label + "\"").c_str());
+        CERTREC *rec = ctx->lastCert;
         CopyField(rec->subject, sizeof rec->subject, (std::string("CN=") + label).c_str());
         rec->usage = usage;
         rec->keySize = 2048;
         rec->notBefore = 1700000000;
         rec->notAfter = 1700000000 + secondsLeft;
         rec->secondsLeft = secondsLeft;
-        CERTREC **link = &ctx->certs;
-        while (*link != nullptr)
-            link = &(*link)->next;
-        *link = rec;
         return rec;
     }
 

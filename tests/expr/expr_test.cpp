@@ -114,7 +114,6 @@ TEST(ExprCompile, TokensAndPrecedenceMakeThePostfixOrder) {
         {"SSLPEER EQ \"a b\" EQ ''", "SSLPEER 'a b' EQ '' EQ"},
         {"SERIAL ctg 'a' Eq SERIAL exg 'b'", "SERIAL 'a' CTG SERIAL 'b' EXG EQ"},
         {"EQUALS EQ 1", "compile: CVLA610E Unknown variable 'EQUALS'"},
-        {"LT5 EQ 1", "compile: CVLA610E Unknown variable 'LT5'"},
         {"KEYSIZE EQ\t1", "compile: An operator was expected after operand at position 0"},
         {"CONST.MQRC_NONE EQ CONST.mqca_cert_label", "0 2121 EQ"},
         {"0x1F EQ 0x'4142' EQ 0xffffffffffffffff1", "31 x'4142' EQ -15 EQ"},

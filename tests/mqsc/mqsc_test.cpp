@@ -241,7 +241,6 @@ TEST_F(MqscTest, EscapeCommandsAreUnwrappedOrRefused) {
         {"no text", Pcf(MQCMD_ESCAPE, MQCFT_COMMAND).Int(MQIACF_ESCAPE_TYPE, 1).bytes()},
         {"not an escape",
          Pcf(MQCMD_INQUIRE_Q, MQCFT_COMMAND).Str(MQCACF_ESCAPE_TEXT, "DIS CERT(A)").bytes()},
-        {"no parameters", Pcf(MQCMD_ESCAPE, MQCFT_COMMAND).bytes()},
         {"text as a list",
          Pcf(MQCMD_ESCAPE, MQCFT_COMMAND).IntList(MQCACF_ESCAPE_TEXT, {1}).bytes()},
         {"truncated", truncated},
@@ -366,27 +365,9 @@ TEST_F(MqscTest, FailureResponsesNameTheParameterWithoutInterpretingTheText) {
                                 .bytes());
 }
 
-TEST_F(MqscTest, CommandNinetyFiveHundredIsRefusedUntilTheCertificateCommandComes) {
+TEST_F(MqscTest, TheNoResponseReplyOfAnMqscRequestIsText) {
     RegisterMqscHandlers();
     MQMD md = MQMD_DEFAULT;
-    std::vector<MQBYTE> cmd = Cert().bytes();
-    REQUEST *pcf = Req(REQTYPE_PCF);
-    EXPECT_EQ(CallRequestHandler(HANDLER_DISPLAY_CERT, pcf, &md, cmd.data(), (MQLONG)cmd.size()),
-              0);
-    REQUEST *text = Req(REQTYPE_MQSC);
-    const char dis[] = "DIS CERT(*)";
-    EXPECT_EQ(CallRequestHandler(HANDLER_MQSC, text, &md, (MQBYTE *)dis, (MQLONG)strlen(dis)), 0);
-    std::vector<PutRecord> puts = PutsTo("REQ.REPLY");
-    ASSERT_EQ(puts.size(), 2u);
-    EXPECT_EQ(puts[0].data, Cert(MQRC_FUNCTION_NOT_SUPPORTED).bytes());
-    EXPECT_EQ(std::string(puts[0].md.Format, 8) + std::string(puts[1].md.Format, 8),
-              "MQADMIN MQSTR   ");
-    EXPECT_EQ(puts[1].text(),
-              "CVLA199E TORVIK received reason code 2298 (Function not supported)\n");
-    EXPECT_EQ(pcf->complete, 1);
-    EXPECT_EQ(text->complete, 1);
-
-    /* the No-response reply of an MQSC request is text */
     MQBYTE *msg = nullptr;
     MQLONG length = 0;
     ASSERT_EQ(BuildNoResponseReply(Req(REQTYPE_MQSC), &md, &msg, &length), 0);

@@ -15,11 +15,7 @@
 
 namespace {
 
-using rtest::Get;
-using rtest::Parm;
-using rtest::Pcf;
-using rtest::PutRecord;
-using rtest::ReadParms;
+using namespace rtest;
 
 constexpr int64_t DAY = 86400;
 
@@ -235,20 +231,15 @@ TEST_F(CertCommandTest, AsqmgrSwitchReportsOnlyChangesAndEndsDisabledChecks) {
     }
     EXPECT_EQ(tvtest::CountOf(Log(), disabled), 1) << Log();
     EXPECT_TRUE(FlagIsSet(FLAG_CERTEV_DISABLED_NOTED));
-
-    /* Enabled: the switch lets the check go on, once reported. */
+    /* Enabled: the check goes on, reported once. */
     REQUEST *req = NewRequest(CVL_CMD_DISPLAY_CERTIFICATE);
     CERTCMDCTX ctx{};
     ctx.sslEvent = 1;
     EXPECT_EQ(ApplyEventSwitch(req, &ctx), 1);
     EXPECT_EQ(ApplyEventSwitch(req, &ctx), 1);
     FreeRequest(req);
-    EXPECT_EQ(tvtest::CountOf(Log(),
-                              "CVLA223I Certificate Expiry Events are enabled\n"
-                              "certevent config set to 'asqmgr' and SSLEV(ENABLED)\n"),
-              1);
-    EXPECT_TRUE(FlagIsSet(FLAG_CERTEV_ENABLED_NOTED));
-    EXPECT_FALSE(FlagIsSet(FLAG_CERTEV_DISABLED_NOTED));
+    EXPECT_EQ(tvtest::CountOf(Log(), "CVLA223I Certificate Expiry Events are enabled\n"), 1);
+    EXPECT_TRUE(FlagIsSet(FLAG_CERTEV_ENABLED_NOTED) && !FlagIsSet(FLAG_CERTEV_DISABLED_NOTED));
 }
 
 /* 40000 days overflow a 32-bit product. */

@@ -286,27 +286,20 @@ TEST(ExprEval, LongChainsEvaluateWithoutDeepRecursion) {
 TEST(ExprCompile, ReleasesEverythingAndSurvivesExhaustedMemory) {
     const long before = CSMemBlocksInUse();
     const char *text = "KEYSIZE GE 2048 EQ SSLPEER LK '*O=ACME*' NE 0x'41' EQ TRUSTED GT HIGH";
-    int failures = 0;
+    int failures = 0, compiled = 0; /* the last runs have storage enough */
     for (long n = 0; n < 40; n++) {
         CSSetMemFailAfter(n);
         char *message = nullptr;
         ExprContext *ctx = CompileExpression(text, &Caller, &message);
         CSSetMemFailAfter(-1);
-        if (ctx == nullptr) {
-            failures++;
-            if (message != nullptr) {
-                EXPECT_EQ(std::string(message).rfind("Can not allocate ", 0), 0u) << message;
-            }
-            CSFreeMem(message);
-        }
+        failures += ctx == nullptr;
+        compiled += ctx != nullptr && message == nullptr;
+        if (ctx == nullptr && message != nullptr)
+            EXPECT_EQ(std::string(message).rfind("Can not allocate ", 0), 0u) << message;
+        CSFreeMem(message);
         FreeExpression(ctx);
         EXPECT_EQ(CSMemBlocksInUse(), before) << n;
     }
     EXPECT_GT(failures, 5);
-    char *message = nullptr;
-    ExprContext *ctx = CompileExpression(text, &Caller, &message);
-    EXPECT_EQ(message, nullptr);
-    EXPECT_NE(ctx, nullptr);
-    FreeExpression(ctx);
-    EXPECT_EQ(CSMemBlocksInUse(), before);
+    EXPECT_GT(compiled, 0);
 }

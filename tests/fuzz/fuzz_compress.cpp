@@ -6,14 +6,11 @@
 
 #include "fuzz_support.h"
 #include "routing/routing.h"
+#include "support/pcf_builder.h"
 
 namespace {
 
-MQLONG Get(const std::vector<MQBYTE> &m, size_t at) {
-    MQLONG v;
-    memcpy(&v, m.data() + at, 4);
-    return v;
-}
+using tvtest::Get;
 
 /* The values of a message whose counted structures (of the types
  * compression keeps) fill it exactly, strings longer than 4 bytes without

@@ -93,9 +93,6 @@ protected:
     static Pcf Cert(MQLONG reason = 0) {
         return Pcf(9500, MQCFT_COMMAND).Control(MQCFC_LAST).CompCode(reason ? 2 : 0).Reason(reason);
     }
-    static std::string Body(const std::vector<MQBYTE> &m, size_t skip = 0) {
-        return std::string((const char *)m.data() + skip, m.size() - skip);
-    }
     static std::vector<MQBYTE> Escape(const std::string &text) {
         return Pcf(MQCMD_ESCAPE, MQCFT_COMMAND)
             .Control(MQCFC_LAST)
@@ -113,7 +110,7 @@ protected:
         memcpy(head + offsetof(MQCFH, Control), &last, sizeof last);
         ASSERT_EQ(m.size(), PCF_ESCAPE_HEADER_SIZE + text.size());
         EXPECT_EQ(memcmp(m.data(), head, sizeof head), 0);
-        EXPECT_EQ(Body(m, PCF_ESCAPE_HEADER_SIZE), text);
+        EXPECT_EQ(std::string(m.begin() + PCF_ESCAPE_HEADER_SIZE, m.end()), text);
     }
     std::vector<REQUEST *> made_;
 };
@@ -214,7 +211,7 @@ TEST_F(MqscTest, LongSegmentsKeepTheirEndWithinOneReply) {
     std::vector<PutRecord> puts = PutsTo("REQ.REPLY");
     ASSERT_EQ(puts.size(), 2u);
     ASSERT_EQ(puts[0].data.size(), (size_t)PCF_MESSAGE_SIZE);
-    std::string body = Body(puts[0].data, 72);
+    std::string body(puts[0].data.begin() + 72, puts[0].data.end());
     EXPECT_EQ(body.substr(0, Segment.size()), Segment);
     EXPECT_EQ(body.substr(body.size() - 3), " B\n");
     EXPECT_EQ(Get(puts[0].data, 68), (MQLONG)body.size());

@@ -258,7 +258,6 @@ TEST_F(MqscTest, EscapeCommandsAreUnwrappedOrRefused) {
 }
 
 TEST_F(MqscTest, EachItemAndEachErrorHasItsText) {
-    const MQCONSTROW *qname = ParameterRow(MQCA_Q_NAME);
     struct Case {
         const char *what;
         std::vector<MQBYTE> reply;
@@ -303,8 +302,6 @@ TEST_F(MqscTest, EachItemAndEachErrorHasItsText) {
          "CVLA501E No response from IBM MQ Command Server"},
         {"invalid parameter", Cert(3015).Int(1012, 20002).bytes(),
          "CVLA619E Invalid Parameter (20002) WHERE\n"},
-        {"invalid parameter of MQ", Cert(3014).Int(1012, MQCA_Q_NAME).bytes(),
-         std::string("CVLA619E Invalid Parameter (2016) ") + (qname ? qname->desc : "") + "\n"},
         {"no matching objects", Cert(3312).bytes(), "CVLA502I No Matching objects found"},
         {"unknown object", Cert(2085).bytes(), "CVLA502I No Matching objects found"},
         {"reason", Cert(2298).bytes(),

@@ -84,10 +84,7 @@ std::string Failure(const PutRecord &put) {
 }
 
 TEST_F(CertCommandTest, AnswersEachParameterErrorWithOneResponseAndNoInquiry) {
-    const struct {
-        Pcf msg;
-        const char *failure;
-    } cases[] = {
+    const std::pair<Pcf, const char *> cases[] = {
         {Command().Str(CVL_ATTR_TORVIK_LIFESPAN_THRESHOLD, "30"),
          "2 3014 20015 CVLA604E Parameter 'EVTTHRES' should be an integer"},
         {Command().Str(CVL_ATTR_TORVIK_CERT_USAGE, "1"),
@@ -115,15 +112,15 @@ TEST_F(CertCommandTest, AnswersEachParameterErrorWithOneResponseAndNoInquiry) {
         {Command().StrList(MQCACF_Q_NAMES, {"A"}, 4), "2 3033 3011 "},
         {Command().Bytes(MQBACF_CONNECTION_ID, {1, 2}), "2 3256 7006 "},
     };
-    for (const auto &c : cases) {
+    for (const auto &[msg, failure] : cases) {
         fakemq::State().puts.clear();
-        EXPECT_EQ(Display(CertRequester(), c.msg.bytes()), MQRC_NONE);
+        EXPECT_EQ(Display(CertRequester(), msg.bytes()), MQRC_NONE);
         std::vector<PutRecord> puts = rtest::Puts();
-        ASSERT_EQ(puts.size(), 1u) << c.failure;
-        EXPECT_EQ(puts[0].name + " " + Failure(puts[0]), std::string("REQ.REPLY ") + c.failure);
+        ASSERT_EQ(puts.size(), 1u) << failure;
+        EXPECT_EQ(puts[0].name + " " + Failure(puts[0]), std::string("REQ.REPLY ") + failure);
         EXPECT_EQ(RequestCount.load(), 0);
         ForgetCachedHandles();
-        EXPECT_EQ(CSMemBlocksInUse(), baseline_) << c.failure;
+        EXPECT_EQ(CSMemBlocksInUse(), baseline_) << failure;
     }
 }
 
@@ -301,10 +298,7 @@ TEST_F(CertResponseTest, SendsTheSelectedCertificatesWithParametersInOrderOrUnkn
     ClearFlags(FLAG_COALESCE);
     const std::string all =
         ": 2121 20011 3545 20013 3550 2049 20006 20007 20008 20009 20010 20012 20014";
-    const struct {
-        Pcf msg;
-        std::vector<std::string> replies;
-    } cases[] = {
+    const std::pair<Pcf, std::vector<std::string>> cases[] = {
         {Command()
              .Str(MQCA_CERT_LABEL, "qm?cert")
              .IntList(CVL_ATTR_TORVIK_CERT_ATTRS, {MQIACF_ALL}),
@@ -314,12 +308,12 @@ TEST_F(CertResponseTest, SendsTheSelectedCertificatesWithParametersInOrderOrUnkn
         {Command().Str(MQCA_CERT_LABEL, "nomatch*"),
          {"1 2 " + std::to_string(MQRCCF_UNKNOWN_OBJECT_NAME) + " :"}},
     };
-    for (const auto &c : cases) {
-        Process(Prepared(c.msg));
+    for (const auto &[msg, want] : cases) {
+        Process(Prepared(msg));
         std::vector<std::string> replies;
         for (const PutRecord &put : rtest::PutsTo("REQ.REPLY"))
             replies.push_back(Summary(put));
-        EXPECT_EQ(replies, c.replies);
+        EXPECT_EQ(replies, want);
     }
 }
 

@@ -109,9 +109,7 @@ TEST(CertDetails, RecordedDetailsFillTheRecordWithAndWithoutCarriageReturns) {
 }
 
 TEST(CertDetails, SerialsGetSeparatorsBetweenPairsOnly) {
-    struct {
-        const char *text, *serial;
-    } cases[] = {
+    const std::pair<const char *, const char *> cases[] = {
         {"0a1b2c\r", "0A:1B:2C"},
         {"0a1b2c3", "0A:1B:2C:3"},
         {"00ff 12", "00:FF"},
@@ -123,19 +121,15 @@ TEST(CertDetails, SerialsGetSeparatorsBetweenPairsOnly) {
         {"00112233445566778899aabbccddeeff001122334455",
          "00:11:22:33:44:55:66:77:88:99:AA:BB:CC:DD:EE:FF:00:11:22:33:44"},
     };
-    for (auto &c : cases) {
-        SCOPED_TRACE(c.text);
+    for (const auto &[text, want] : cases) {
         char serial[CERT_SERIAL_SIZE];
-        FormatSerial(serial, sizeof serial, c.text);
-        EXPECT_STREQ(serial, c.serial);
+        FormatSerial(serial, sizeof serial, text);
+        EXPECT_STREQ(serial, want) << text;
     }
 }
 
 TEST(CertDates, TwelveHourClockAndGmtOffsets) {
-    struct {
-        const char *text;
-        int64_t t;
-    } cases[] = {
+    const std::pair<const char *, int64_t> cases[] = {
         {"January 1, 2027 11:59:59 PM GMT+00:00", JAN1_2027 + 86399},
         {"January 1, 2027 11:59:59 AM GMT+00:00", JAN1_2027 + 43199},
         {"January 1, 2027 12:30:00 PM GMT+00:00", JAN1_2027 + 45000},
@@ -154,10 +148,8 @@ TEST(CertDates, TwelveHourClockAndGmtOffsets) {
         {"January 1, 2027", CERT_TIME_UNKNOWN},
         {"", CERT_TIME_UNKNOWN},
     };
-    for (auto &c : cases) {
-        SCOPED_TRACE(c.text);
-        EXPECT_EQ(ParseCertDate(c.text), c.t);
-    }
+    for (const auto &[text, t] : cases)
+        EXPECT_EQ(ParseCertDate(text), t) << text;
 }
 
 }  // namespace

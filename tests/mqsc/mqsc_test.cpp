@@ -11,10 +11,8 @@ using namespace rtest;
 namespace {
 
 TEST(MqscTables, FindClosingParenSkipsQuotesAndNesting) {
-    struct Case {
-        const char *text; /* after the opening '(' */
-        int at;           /* offset of the closing ')', -1 none */
-    } cases[] = {
+    /* the text after the opening '(', the offset of the closing ')' (-1 none) */
+    const std::pair<const char *, int> cases[] = {
         {"A)", 1},
         {"A (B) C) D", 7},
         {"'x)' )", 5},
@@ -23,9 +21,9 @@ TEST(MqscTables, FindClosingParenSkipsQuotesAndNesting) {
         {"(unclosed", -1},
         {"'quote)", -1},
     };
-    for (const Case &c : cases) {
-        const char *got = FindClosingParen(c.text, c.text + strlen(c.text));
-        EXPECT_EQ(got == nullptr ? -1 : (int)(got - c.text), c.at) << c.text;
+    for (const auto &[text, at] : cases) {
+        const char *got = FindClosingParen(text, text + strlen(text));
+        EXPECT_EQ(got == nullptr ? -1 : (int)(got - text), at) << text;
     }
     /* quoted runs nested a million deep cost no machine stack */
     std::string opens, closes;
@@ -116,10 +114,7 @@ protected:
 };
 
 TEST_F(MqscTest, EveryFormBuildsExactlyItsPcfMessage) {
-    struct Case {
-        std::string text;
-        std::vector<MQBYTE> pcf;
-    } cases[] = {
+    const std::pair<std::string, std::vector<MQBYTE>> cases[] = {
         {"dis cert(MyCert)", Cert().Str(2121, "MYCERT").bytes()},
         {"DISPLAY CERT('MyCert') KEYSIZE ALL",
          Cert().Str(2121, "MyCert").IntList(20003, {20009, 1009}).bytes()},
@@ -145,11 +140,10 @@ TEST_F(MqscTest, EveryFormBuildsExactlyItsPcfMessage) {
         {"DIS CERT(X) WHERE(KEYSIZE > 1024) EXPIRYTI",
          Cert().Str(2121, "X").Str(20002, "KEYSIZE > 1024").IntList(20003, {20007}).bytes()},
     };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.text);
+    for (const auto &[text, pcf] : cases) {
         Handed.clear();
-        EXPECT_EQ(Translate(c.text), 0);
-        EXPECT_EQ(Handed, c.pcf);
+        EXPECT_EQ(Translate(text), 0) << text;
+        EXPECT_EQ(Handed, pcf) << text;
     }
     for (const char *text : {"DISPLAY QUEUE(X)", "DEFINE CERT(X)", "DISPLAYS CERT(X)", "DISPLAY",
                              "", "   ", "DISPLAY CERTS"}) {
@@ -164,10 +158,8 @@ TEST_F(MqscTest, SyntaxErrorsShowTheSegmentThenTheHelpAndBadIntegersCvla603e) {
     for (int i = 0; i < 1000; i++)
         many += " KEYSIZE";
     const std::string badInteger = "CVLA603E Parameter 'EVTTHRES' is not a valid integer";
-    struct Case {
-        std::string text;
-        std::string segment; /* empty: the CVLA603E reply alone */
-    } cases[] = {
+    /* the text, and the segment shown (empty: the CVLA603E reply alone) */
+    const std::pair<std::string, std::string> cases[] = {
         {"DISPLAY CERT", "DISPLAY CERT"},
         {"DISPLAY CERT(", "DISPLAY CERT("},
         {"DISPLAY CERT(X) KEYREPOS(Y)", "DISPLAY CERT(X) K"},
@@ -186,19 +178,19 @@ TEST_F(MqscTest, SyntaxErrorsShowTheSegmentThenTheHelpAndBadIntegersCvla603e) {
         {"DIS CERT(X) EVTTHRES()", ""},
         {"DIS CERT(X) EVTTHRES(99999999999)", ""},
     };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.text.substr(0, 60));
+    for (const auto &[text, segment] : cases) {
+        SCOPED_TRACE(text.substr(0, 60));
         fakemq::State().puts.clear();
         MQMD md = MQMD_DEFAULT;
         REQUEST *req = Req(REQTYPE_MQSC);
-        EXPECT_EQ(TranslateMqscCommand(req, &md, c.text.data(), (MQLONG)c.text.size()), 0);
+        EXPECT_EQ(TranslateMqscCommand(req, &md, text.data(), (MQLONG)text.size()), 0);
         EXPECT_EQ(req->complete, 1);
         std::vector<std::string> bodies;
         for (const PutRecord &p : PutsTo("REQ.REPLY"))
             bodies.push_back(std::string(p.md.Format, 8) + std::to_string(p.md.MsgType) + p.text());
         const std::string head = "MQSTR   " + std::to_string(MQMT_REPLY);
-        std::vector<std::string> want = {head + Segment + c.segment + "\n", head + CertHelpText};
-        if (c.segment.empty())
+        std::vector<std::string> want = {head + Segment + segment + "\n", head + CertHelpText};
+        if (segment.empty())
             want = {head + badInteger};
         EXPECT_EQ(bodies, want);
     }
@@ -227,10 +219,7 @@ TEST_F(MqscTest, EscapeCommandsAreUnwrappedOrRefused) {
 
     std::vector<MQBYTE> truncated = Escape("DIS CERT(C)");
     truncated.resize(truncated.size() - 8);
-    struct Case {
-        const char *what;
-        std::vector<MQBYTE> msg;
-    } refused[] = {
+    const std::pair<const char *, std::vector<MQBYTE>> refused[] = {
         {"another parameter", Pcf(MQCMD_ESCAPE, MQCFT_COMMAND)
                                   .Str(MQCACF_ESCAPE_TEXT, "DIS CERT(A)")
                                   .Str(MQCA_Q_NAME, "Q")
@@ -243,8 +232,8 @@ TEST_F(MqscTest, EscapeCommandsAreUnwrappedOrRefused) {
         {"truncated", truncated},
         {"short", std::vector<MQBYTE>(20, 0)},
     };
-    for (const Case &c : refused)
-        EXPECT_EQ(Unwrap(c.msg), MQRCCF_UNEXPECTED_ERROR) << c.what;
+    for (const auto &[what, msg] : refused)
+        EXPECT_EQ(Unwrap(msg), MQRCCF_UNEXPECTED_ERROR) << what;
     EXPECT_EQ(HandedCount, 2);
     EXPECT_TRUE(Puts().empty());
 

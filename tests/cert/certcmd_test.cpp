@@ -40,11 +40,10 @@ protected:
     }
     /* Run DisplayCertCommand as the consumer does, then enter or free the
      * request as the consumer would. Returns the handler's result. */
-    MQLONG Display(REQUEST *req, const std::vector<MQBYTE> &msg) {
+    MQLONG Display(REQUEST *req, std::vector<MQBYTE> msg) {
         MQMD md = MQMD_DEFAULT;
         memcpy(md.Format, MQFMT_ADMIN, 8);
-        std::vector<MQBYTE> buffer(msg);
-        MQLONG rc = DisplayCertCommand(req, &md, buffer.data(), (MQLONG)buffer.size());
+        MQLONG rc = DisplayCertCommand(req, &md, msg.data(), (MQLONG)msg.size());
         if (rc != MQRC_NONE || req->complete)
             FreeRequest(req);
         else
@@ -142,7 +141,6 @@ TEST_F(CertCommandTest, ForwardsTheQmgrInquiryAndKeepsTheFirst25Attributes) {
     EXPECT_STREQ(ctx->labelPattern, "qm*");
     EXPECT_EQ(ctx->attrCount, 25);
     EXPECT_EQ(ctx->attrs[24], 3024);
-    EXPECT_EQ(req->replyHandler, &CertInquiryReply);
 
     std::vector<PutRecord> puts = rtest::PutsTo("SYSTEM.ADMIN.COMMAND.QUEUE");
     ASSERT_EQ(puts.size(), 1u);

@@ -68,40 +68,26 @@ TEST(ToolRun, OutputThatFillsTheLimitHandsOverNoLine) {
     }
 }
 
-/* Repositories made by the stand-in; the tool is found on PATH. */
-class KeyRepository : public ::testing::Test {
-protected:
+/* The tool is found on PATH. A missing repository and a wrong stash are in
+ * the fault matrix. */
+TEST(KeyRepository, NoNameReachesAShellOrPassesForAnOption) {
     tvtest::TempDir dir;
-    CERTCMDCTX ctx{};
-    std::string oldPath;
-
-    void SetUp() override {
-        InitSettings();
-        const char *path = PLGetEnv("PATH");
-        oldPath = path != nullptr ? path : "";
-        PLSetEnv("PATH", (std::string(TV_BIN_DIR) + ":" + oldPath).c_str());
-    }
-    void TearDown() override {
-        FreeCertList(&ctx);
-        PLSetEnv("PATH", oldPath.c_str());
-    }
-    void UseRepository(const std::string &name) {
-        snprintf(ctx.qmgrKeyRepository, sizeof ctx.qmgrKeyRepository, "%s", name.c_str());
-    }
-};
-
-/* A missing repository and a wrong stash are in the fault matrix. */
-TEST_F(KeyRepository, NoNameReachesAShellOrPassesForAnOption) {
     const std::string pwned = dir.file("pwned");
-    UseRepository("x; touch " + pwned + " #");
-    ASSERT_EQ(ReadKeyRepository(&ctx), 0);
+    const char *path = PLGetEnv("PATH");
+    const std::string oldPath = path != nullptr ? path : "";
+    PLSetEnv("PATH", (std::string(TV_BIN_DIR) + ":" + oldPath).c_str());
+    InitSettings();
+    CERTCMDCTX ctx{}, option{};
+    snprintf(ctx.qmgrKeyRepository, sizeof ctx.qmgrKeyRepository, "x; touch %s #", pwned.c_str());
+    EXPECT_EQ(ReadKeyRepository(&ctx), 0);
     EXPECT_STREQ(ctx.gskitId, "CTGSK3026W");
     EXPECT_EQ(ctx.certs, nullptr);
     EXPECT_FALSE(tvtest::FileExists(pwned));
-    ctx.gskitId[0] = '\0';
-    UseRepository(" -stashed"); /* nothing runs */
-    EXPECT_EQ(ReadKeyRepository(&ctx), MQRCCF_PARM_VALUE_ERROR);
-    EXPECT_EQ(ctx.gskitId[0], '\0');
+    snprintf(option.qmgrKeyRepository, sizeof option.qmgrKeyRepository, " -stashed");
+    EXPECT_EQ(ReadKeyRepository(&option), MQRCCF_PARM_VALUE_ERROR); /* nothing runs */
+    EXPECT_EQ(option.gskitId[0], '\0');
+    FreeCertList(&ctx);
+    PLSetEnv("PATH", oldPath.c_str());
 }
 
 }  // namespace

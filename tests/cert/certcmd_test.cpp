@@ -6,6 +6,7 @@
 #include <climits>
 #include <cstring>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "cert/certcmd.h"
@@ -239,11 +240,8 @@ TEST_F(CertCommandTest, AsqmgrSwitchReportsOnlyChangesAndEndsDisabledChecks) {
 
 /* 40000 days overflow a 32-bit product. */
 TEST_F(CertCommandTest, ExpiryTestIsStrictlyBelowTheThresholdIn64Bits) {
-    struct {
-        int64_t left;
-        int32_t days;
-        int expected;
-    } cases[] = {
+    const std::tuple<int64_t, int32_t, int> cases[] = {
+        /* seconds left, days, nearing */
         {30 * DAY, 30, 0},
         {30 * DAY - 1, 30, 1},
         {-2 * DAY, 30, 1},
@@ -254,8 +252,8 @@ TEST_F(CertCommandTest, ExpiryTestIsStrictlyBelowTheThresholdIn64Bits) {
         {INT64_MIN, INT32_MAX, 1},
         {INT64_MAX, INT32_MAX, 0},
     };
-    for (const auto &c : cases)
-        EXPECT_EQ(CertNearingExpiry(c.left, c.days), c.expected) << c.left << " " << c.days;
+    for (const auto &[left, days, nearing] : cases)
+        EXPECT_EQ(CertNearingExpiry(left, days), nearing) << left << " " << days;
 }
 
 /* A requester's request that has got as far as the repository run, with

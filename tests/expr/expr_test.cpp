@@ -5,6 +5,7 @@
 #include <climits>
 #include <cstring>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "expr/expr.h"
@@ -246,20 +247,18 @@ TEST(ExprEval, MatchesTakeLow32BitsTruncatedRealsStringLengthsAndNotSetAsFalse) 
 }
 
 TEST(ExprEval, WildcardCornerCases) {
-    struct {
-        const char *value, *pattern;
-        int match;
-    } cases[] = {
+    const std::tuple<const char *, const char *, int> cases[] = {
+        /* value, pattern, match */
         {"", "*", 1},        {"", "", 1},         {"a", "", 0},          {"", "?", 0},
         {"ABC", "A?C", 1},   {"AC", "A?C", 0},    {"x", "**", 1},        {"", "**", 1},
         {"abcbc", "*bc", 1}, {"abcbd", "*bc", 0}, {"aXbXc", "a*b*c", 1}, {"abc", "abc*", 1},
         {"abc", "ab", 0},    {"ab", "abc", 0},    {"a*c", "a*c", 1},     {"abc", "*?", 1},
     };
-    for (const auto &c : cases)
-        EXPECT_EQ(WildcardMatch(c.value, static_cast<int>(strlen(c.value)), c.pattern,
-                                static_cast<int>(strlen(c.pattern))),
-                  c.match)
-            << c.value << " LK " << c.pattern;
+    for (const auto &[value, pattern, match] : cases)
+        EXPECT_EQ(WildcardMatch(value, static_cast<int>(strlen(value)), pattern,
+                                static_cast<int>(strlen(pattern))),
+                  match)
+            << value << " LK " << pattern;
     /* Many stars against a long value neither recurse nor take long. */
     const std::string value(20000, 'a');
     std::string pattern;

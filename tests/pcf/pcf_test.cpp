@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "log/cs.h"
@@ -179,11 +180,8 @@ TEST(PcfRead, SoundMessagesReadWholeHostileOnesEndTheReading) {
     shortHeader.resize(20);
     const std::string truncated = End(MQRC_TRUNCATED_MSG_FAILED),
                       typeError = End(MQRCCF_CFH_TYPE_ERROR);
-    struct Case {
-        const char *what;
-        std::vector<MQBYTE> m;
-        std::vector<std::string> read;
-    } cases[] = {
+    /* what, the message, what is read */
+    const std::tuple<const char *, std::vector<MQBYTE>, std::vector<std::string>> cases[] = {
         {"every type the builder makes",
          std::vector<MQBYTE>(b.buf, b.buf + b.ctx.offset),
          {"3:1:4:1", "4:2:5:1", "5:3:8:2", "6:4:3:1", "9:5:1:1", "23:6:8:1", "20:7:16:1",
@@ -209,8 +207,8 @@ TEST(PcfRead, SoundMessagesReadWholeHostileOnesEndTheReading) {
         {"eleven nested groups", msg(1, deep), deepRead},
         {"shorter than a header", shortHeader, {truncated}},
     };
-    for (const Case &c : cases)
-        EXPECT_EQ(ReadAll(c.m.data(), (MQLONG)c.m.size()), c.read) << c.what;
+    for (const auto &[what, m, read] : cases)
+        EXPECT_EQ(ReadAll(m.data(), (MQLONG)m.size()), read) << what;
     PCFCTX ctx;
     EXPECT_EQ(PCFStartRead(&ctx, shortHeader.data(), 20), MQRCCF_MSG_LENGTH_ERROR);
 }

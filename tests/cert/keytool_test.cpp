@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "cert/keytool.h"
@@ -20,11 +21,8 @@ using testing::internal::GetCapturedStdout;
 namespace {
 
 TEST(KeyRepositoryName, OnlyALastComponentWithoutADotGetsTheSuffix) {
-    struct {
-        const char *name, *completed;
-        size_t size;
-        int rc;
-    } cases[] = {
+    /* the name, as completed, the size of its field, the result */
+    const std::tuple<const char *, const char *, size_t, int> cases[] = {
         {"C:\\MQ\\ssl\\key", "C:\\MQ\\ssl\\key.kdb", 64, 0},
         {"/var/mqm/qmgrs/QM1/ssl/key.p12", "/var/mqm/qmgrs/QM1/ssl/key.p12", 64, 0},
         {"C:key", "C:key.kdb", 64, 0},
@@ -32,12 +30,11 @@ TEST(KeyRepositoryName, OnlyALastComponentWithoutADotGetsTheSuffix) {
         {"/tmp/key", "/tmp/key", 12, MQRCCF_CFST_STRING_LENGTH_ERR},
         {"/tmp/key", "/tmp/key.kdb", 13, 0},
     };
-    for (auto &c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto &[given, completed, size, rc] : cases) {
         char name[64];
-        snprintf(name, sizeof name, "%s", c.name);
-        EXPECT_EQ(CompleteKeyRepository(name, c.size), c.rc);
-        EXPECT_STREQ(name, c.completed);
+        snprintf(name, sizeof name, "%s", given);
+        EXPECT_EQ(CompleteKeyRepository(name, size), rc) << given;
+        EXPECT_STREQ(name, completed);
     }
 }
 

@@ -1,6 +1,8 @@
 /* mqsc_test.cpp -- DISPLAY CERT in MQSC text and escape commands (the PCF
  * message handed on, byte for byte; the syntax error replies), and the
  * agent's PCF replies as MQSC text and escape responses. */
+#include <tuple>
+
 #include "mqsc/mqsc_render.h"
 #include "mqsc/mqsc_tables.h"
 #include "mqsc/mqsc_translate.h"
@@ -247,11 +249,7 @@ TEST_F(MqscTest, EscapeCommandsAreUnwrappedOrRefused) {
 }
 
 TEST_F(MqscTest, EachItemAndEachErrorHasItsText) {
-    struct Case {
-        const char *what;
-        std::vector<MQBYTE> reply;
-        std::string text;
-    } cases[] = {
+    const std::tuple<const char *, std::vector<MQBYTE>, std::string> cases[] = {
         {"items",
          Cert()
              .Str(2121, "MyCert  ")
@@ -298,8 +296,8 @@ TEST_F(MqscTest, EachItemAndEachErrorHasItsText) {
         {"too short", std::vector<MQBYTE>(20, 0),
          "reason " + std::to_string(MQRCCF_COMMAND_FAILED)},
     };
-    for (const Case &c : cases)
-        EXPECT_EQ(Render(c.reply), c.text) << c.what;
+    for (const auto &[what, reply, text] : cases)
+        EXPECT_EQ(Render(reply), text) << what;
     EXPECT_NE(Log().find("CVLA405E PCF Message failure 3016 ("), std::string::npos);
     EXPECT_EQ(Render(Cert().bytes(), REQTYPE_PCF), "<unchanged>");
     std::string r = Render(Cert(3312).bytes(), REQTYPE_ESCAPE);

@@ -1,81 +1,41 @@
-/* keytool_test.cpp -- the key-repository tool runs: repository names, the
- * cutting of output into lines and its limit, failures of a run, reading a
- * whole repository through the runmqakm stand-in, the GSKit messages, and
- * names that must never reach a shell or pass for an option.
- */
+/* keytool_test.cpp -- the key-repository tool runs: repository names, output
+ * cut into lines within a limit, and names that never reach a shell. A whole
+ * repository is read end to end, GSKit errors are in the fault matrix. */
 #include <gtest/gtest.h>
 
-#include <cstring>
+#include <cstdio>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "cert/keytool.h"
 #include "config/settings.h"
 #include "support/files.h"
-#include "log/cs.h"
 #include "mqconst/mqi.h"
 #include "platform/net.h"
 #include "platform/platform.h"
-#include "support/keyrepo.h"
 
 using testing::internal::CaptureStdout;
 using testing::internal::GetCapturedStdout;
-using tvtest::DAY_SECONDS;
-using tvtest::TESTCERT;
 
 namespace {
 
 TEST(KeyRepositoryName, OnlyALastComponentWithoutADotGetsTheSuffix) {
-    struct {
-        const char *name, *completed;
-        size_t size;
-        int rc;
-    } cases[] = {
+    /* the name, as completed, the size of its field, the result */
+    const std::tuple<const char *, const char *, size_t, int> cases[] = {
         {"C:\\MQ\\ssl\\key", "C:\\MQ\\ssl\\key.kdb", 64, 0},
-        {"C:\\MQ\\ssl\\key.kdb", "C:\\MQ\\ssl\\key.kdb", 64, 0},
-        {"C:\\ssl.d\\key", "C:\\ssl.d\\key.kdb", 64, 0},
         {"/var/mqm/qmgrs/QM1/ssl/key.p12", "/var/mqm/qmgrs/QM1/ssl/key.p12", 64, 0},
         {"C:key", "C:key.kdb", 64, 0},
-        {"", "", 64, 0},
         {"  -stashed", "  -stashed", 64, MQRCCF_PARM_VALUE_ERROR},
         {"/tmp/key", "/tmp/key", 12, MQRCCF_CFST_STRING_LENGTH_ERR},
         {"/tmp/key", "/tmp/key.kdb", 13, 0},
     };
-    for (auto &c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto &[given, completed, size, rc] : cases) {
         char name[64];
-        snprintf(name, sizeof name, "%s", c.name);
-        EXPECT_EQ(CompleteKeyRepository(name, c.size), c.rc);
-        EXPECT_STREQ(name, c.completed);
+        snprintf(name, sizeof name, "%s", given);
+        EXPECT_EQ(CompleteKeyRepository(name, size), rc) << given;
+        EXPECT_STREQ(name, completed);
     }
-}
-
-TEST(KeyRepositoryError, TheGskitNumberChoosesTheMessage) {
-    struct {
-        const char *id, *message;
-    } cases[] = {
-        {"CTGSK2016W",
-         "CVLA227E An invalid key repository password was encountered for '/r/k.kdb'\n"},
-        {"CTGSK2101W", "CVLA226E The key repository '/r/k.kdb' does not exist\n"},
-        {"CTGSK3026W", "CVLA226E The key repository '/r/k.kdb' does not exist\n"},
-        {"CTGSK3001W",
-         "CVLA225E Unable to open '/r/k.kdb'\nrunmqakm error message number CTGSK3001W\n"},
-    };
-    InitSettings();
-    for (auto &c : cases) {
-        SCOPED_TRACE(c.id);
-        CERTCMDCTX ctx{};
-        snprintf(ctx.qmgrKeyRepository, sizeof ctx.qmgrKeyRepository, "/r/k.kdb");
-        snprintf(ctx.gskitId, sizeof ctx.gskitId, "%s", c.id);
-        CaptureStdout();
-        EXPECT_EQ(ReportKeyRepositoryError(&ctx), 1);
-        std::string out = GetCapturedStdout();
-        EXPECT_NE(out.find(c.message), std::string::npos) << out;
-    }
-    CERTCMDCTX none{};
-    CaptureStdout();
-    EXPECT_EQ(ReportKeyRepositoryError(&none), 0);
-    EXPECT_EQ(GetCapturedStdout(), "");
 }
 
 /* Lines handed to a handler. */
@@ -83,163 +43,48 @@ void CollectLine(void *ctx, const char *line) {
     static_cast<std::vector<std::string> *>(ctx)->push_back(line);
 }
 
-class ToolRun : public ::testing::Test {
-protected:
+/* A child that prints exactly the text: up to the limit the lines are handed
+ * over (the last one without its line feed), at it none is. */
+TEST(ToolRun, OutputThatFillsTheLimitHandsOverNoLine) {
     tvtest::TempDir dir;
-    std::vector<std::string> lines;
-
-    /* Run a child that prints exactly text; returns RunTool's result and
-     * leaves what it printed on standard output in *printed. */
-    int RunPrinting(const std::string &text, std::string *printed) {
-        std::string file = dir.file("output.txt");
-        tvtest::WriteFile(file, text);
-        const char *argv[] = {"/bin/cat", file.c_str(), nullptr};
-        CaptureStdout();
-        int rc = RunTool(argv, &lines, CollectLine);
-        *printed = GetCapturedStdout();
-        return rc;
-    }
-};
-
-TEST_F(ToolRun, LinesArriveInOrderWithCarriageReturnsAndALastLineWithoutLineFeed) {
-    std::string printed;
-    EXPECT_EQ(RunPrinting("first\r\n\nthird\nlast", &printed), 0);
-    EXPECT_EQ(lines, (std::vector<std::string>{"first\r", "", "third", "last"}));
-    EXPECT_EQ(printed, "");
-}
-
-TEST_F(ToolRun, OutputThatFillsTheLimitHandsOverNoLine) {
-    struct {
-        size_t size;
-        int rc;
-    } cases[] = {{TOOL_OUTPUT_SIZE - 1, 0}, {TOOL_OUTPUT_SIZE, 1}, {TOOL_OUTPUT_SIZE * 20, 1}};
-    for (auto &c : cases) {
-        SCOPED_TRACE(c.size);
+    const std::string file = dir.file("output.txt");
+    const char *argv[] = {"/bin/cat", file.c_str(), nullptr};
+    for (size_t size : {TOOL_OUTPUT_SIZE - 1, TOOL_OUTPUT_SIZE, TOOL_OUTPUT_SIZE * 20}) {
         std::string text;
-        while (text.size() < c.size)
+        while (text.size() < size)
             text += std::string(99, 'x') + "\n";
-        text.resize(c.size);
-        lines.clear();
-        std::string printed;
-        EXPECT_EQ(RunPrinting(text, &printed), c.rc);
-        EXPECT_EQ(lines.size(), c.rc == 0 ? (c.size + 99) / 100 : 0);
-        EXPECT_EQ(printed, c.rc == 0 ? "" : "Command result is not success (1)\n");
+        text.resize(size);
+        tvtest::WriteFile(file, text);
+        std::vector<std::string> lines;
+        CaptureStdout();
+        const int rc = RunTool(argv, &lines, CollectLine);
+        const bool fits = size < TOOL_OUTPUT_SIZE;
+        EXPECT_EQ(rc, fits ? 0 : 1) << size;
+        EXPECT_EQ(lines.size(), fits ? (size + 99) / 100 : 0) << size;
+        EXPECT_EQ(GetCapturedStdout(), fits ? "" : "Command result is not success (1)\n");
     }
 }
 
-TEST_F(ToolRun, AProgramThatCannotStartIsReported) {
-    std::string missing = dir.file("no-such-tool");
-    const char *argv[] = {missing.c_str(), nullptr};
-    CaptureStdout();
-    EXPECT_EQ(RunTool(argv, &lines, CollectLine), TOOL_RUN_WAIT_FAILED);
-    std::string printed = GetCapturedStdout();
-    EXPECT_EQ(printed.rfind("Error ", 0), 0u) << printed;
-    EXPECT_NE(printed.find("\nCommand result is not success (-6)\n"), std::string::npos);
-    EXPECT_TRUE(lines.empty());
-}
-
-/* Repositories made by the stand-in; the tool is found on PATH. */
-class KeyRepository : public ::testing::Test {
-protected:
+/* The tool is found on PATH. A missing repository and a wrong stash are in
+ * the fault matrix. */
+TEST(KeyRepository, NoNameReachesAShellOrPassesForAnOption) {
     tvtest::TempDir dir;
-    CERTCMDCTX ctx{};
-    std::string oldPath;
-
-    void SetUp() override {
-        InitSettings();
-        const char *path = PLGetEnv("PATH");
-        oldPath = path != nullptr ? path : "";
-        PLSetEnv("PATH", (std::string(TV_BIN_DIR) + ":" + oldPath).c_str());
-    }
-    void TearDown() override {
-        FreeCertList(&ctx);
-        PLSetEnv("PATH", oldPath.c_str());
-    }
-    void UseRepository(const std::string &name) {
-        snprintf(ctx.qmgrKeyRepository, sizeof ctx.qmgrKeyRepository, "%s", name.c_str());
-    }
-    const CERTREC *Find(const char *label) const {
-        for (const CERTREC *r = ctx.certs; r != nullptr; r = r->next)
-            if (strcmp(r->label, label) == 0)
-                return r;
-        return nullptr;
-    }
-};
-
-TEST_F(KeyRepository, EveryCertificateIsListedWithItsDetails) {
-    int64_t now = PLWallClockSeconds();
-    std::vector<TESTCERT> certs(6);
-    certs[0] = {"qm1cert", "CN=QM1,O=ACME,C=GB", 0, 0, false, true};
-    certs[1] = {"soon", "CN=soon", 0, now + 10 * DAY_SECONDS};
-    certs[2] = {"expired", "CN=expired", 0, now - 2 * DAY_SECONDS};
-    certs[3] = {"century", "CN=century", 0, now + 36525 * DAY_SECONDS};
-    certs[4] = {"Root CA", "CN=Root CA,O=ACME", 0, 0, true, false, true};
-    certs[5] = {"app client", "CN=app client", 0, 0};
-    std::string db = dir.file("key.kdb");
-    ASSERT_EQ(tvtest::MakeKeyRepository(db, certs), "");
-
-    /* The request's repository comes before the queue manager's. */
-    UseRepository(dir.file("missing.kdb"));
-    snprintf(ctx.keyRepository, sizeof ctx.keyRepository, "%s", db.c_str());
-    snprintf(ctx.qmgrCertLabel, sizeof ctx.qmgrCertLabel, "qm1cert");
-    ASSERT_EQ(ReadKeyRepository(&ctx), 0);
-    int64_t after = PLWallClockSeconds();
-
-    EXPECT_EQ(ctx.gskitId[0], '\0');
-    std::vector<std::string> labels;
-    for (const CERTREC *r = ctx.certs; r != nullptr; r = r->next)
-        labels.push_back(r->label);
-    EXPECT_EQ(labels, (std::vector<std::string>{"qm1cert", "soon", "expired", "century", "Root CA",
-                                                "app client"}));
-
-    const CERTREC *qm = Find("qm1cert");
-    EXPECT_EQ(qm->usage, CERT_USAGE_PERSONAL);
-    EXPECT_EQ(qm->isDefault, 1);
-    EXPECT_EQ(qm->qmgrCert, 1);
-    EXPECT_STREQ(qm->subject, "CN=QM1,O=ACME,C=GB");
-
-    /* Seconds left against the end of each details run. */
-    const CERTREC *soon = Find("soon");
-    EXPECT_EQ(soon->notAfter, now + 10 * DAY_SECONDS);
-    EXPECT_LE(soon->secondsLeft, 10 * DAY_SECONDS);
-    EXPECT_GE(soon->secondsLeft, 10 * DAY_SECONDS - (after - now) - 1);
-    EXPECT_EQ(soon->qmgrCert + soon->isDefault, 0);
-    EXPECT_LE(Find("expired")->secondsLeft, -2 * DAY_SECONDS);
-    EXPECT_GT(Find("century")->secondsLeft, 36500 * DAY_SECONDS);
-
-    EXPECT_EQ(Find("Root CA")->usage, CERT_USAGE_CA);
-    EXPECT_EQ(Find("Root CA")->trusted, 1);
-    EXPECT_STREQ(Find("app client")->subject, "CN=app client"); /* a label with a blank */
-}
-
-TEST_F(KeyRepository, AMissingRepositoryOrAWrongStashIsAGskitErrorAndNoNameReachesAShell) {
-    std::string db = dir.file("key.kdb");
-    ASSERT_EQ(tvtest::MakeKeyRepository(db, {{"one", "CN=one"}}), "");
-    std::string other = dir.file("other.kdb");
-    ASSERT_EQ(tvtest::MakeKeyRepository(other, {}, "another"), "");
-    /* key.kdb with the stash of a different password */
-    tvtest::WriteFile(dir.file("key.sth"), tvtest::ReadFile(dir.file("other.sth")));
-    std::string pwned = dir.file("pwned");
-    struct {
-        std::string repos;
-        const char *id;
-    } cases[] = {{dir.file("missing.kdb"), "CTGSK3026W"},
-                 {db, "CTGSK2016W"},
-                 {"x; touch " + pwned + " #", "CTGSK3026W"}}; /* no shell reads the name */
-    for (auto &c : cases) {
-        SCOPED_TRACE(c.repos);
-        FreeCertList(&ctx);
-        ctx.gskitId[0] = '\0';
-        UseRepository(c.repos);
-        ASSERT_EQ(ReadKeyRepository(&ctx), 0);
-        EXPECT_STREQ(ctx.gskitId, c.id);
-        EXPECT_EQ(ctx.certs, nullptr);
-    }
+    const std::string pwned = dir.file("pwned");
+    const char *path = PLGetEnv("PATH");
+    const std::string oldPath = path != nullptr ? path : "";
+    PLSetEnv("PATH", (std::string(TV_BIN_DIR) + ":" + oldPath).c_str());
+    InitSettings();
+    CERTCMDCTX ctx{}, option{};
+    snprintf(ctx.qmgrKeyRepository, sizeof ctx.qmgrKeyRepository, "x; touch %s #", pwned.c_str());
+    EXPECT_EQ(ReadKeyRepository(&ctx), 0);
+    EXPECT_STREQ(ctx.gskitId, "CTGSK3026W");
+    EXPECT_EQ(ctx.certs, nullptr);
     EXPECT_FALSE(tvtest::FileExists(pwned));
-    ctx.gskitId[0] = '\0';
-    UseRepository(" -stashed"); /* never passes for an option: nothing runs */
-    EXPECT_EQ(ReadKeyRepository(&ctx), MQRCCF_PARM_VALUE_ERROR);
-    EXPECT_EQ(ctx.gskitId[0], '\0');
+    snprintf(option.qmgrKeyRepository, sizeof option.qmgrKeyRepository, " -stashed");
+    EXPECT_EQ(ReadKeyRepository(&option), MQRCCF_PARM_VALUE_ERROR); /* nothing runs */
+    EXPECT_EQ(option.gskitId[0], '\0');
+    FreeCertList(&ctx);
+    PLSetEnv("PATH", oldPath.c_str());
 }
 
 }  // namespace

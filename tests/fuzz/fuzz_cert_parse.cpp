@@ -1,12 +1,7 @@
-/* fuzz_cert_parse.cpp -- lines of the key-repository tool's output of any
- * content through ParseListLine (a listing run) and ParseDetailsLine (a
- * details run of each record found), and each line alone through
- * ParseCertDate: every text of a record stays terminated inside its field,
- * a record always has a label, and a date that is read is read again as
- * the same time when written in the tool's form in GMT.
- *
- * Input: lines ended by line feeds; a line holding "Details:" switches
- * from the listing to the details of the records found so far. */
+/* fuzz_cert_parse.cpp -- key-tool output lines of any content through the
+ * listing parser, then (after a line holding "Details:") the details parser
+ * for each record, and each line through ParseCertDate: record texts stay
+ * terminated, a record has a label, a date read reads back from its GMT form. */
 #include <ctime>
 #include <string>
 #include <vector>
@@ -35,9 +30,7 @@ void CheckDateRoundTrip(int64_t t) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    if (size > 65536)
-        return 0;
+FUZZ_TARGET(0, 65536) {
     QuietSettings();
     std::vector<std::string> lines(1);
     for (size_t i = 0; i < size; i++) {

@@ -1,7 +1,5 @@
-/* fuzz_config.cpp -- the configuration reader over any file content: every
- * key, value, quote, escape and comment form, line ends and NUL bytes.
- * The file is rewritten in one private temporary directory per process,
- * removed at exit; the overrides report is written as at start-up. */
+/* fuzz_config.cpp -- the configuration reader over any file content (in a
+ * private temporary directory, removed at exit), then the overrides report. */
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -21,21 +19,16 @@ void RemoveDir(void) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    static std::string path;
-    if (path.empty()) {
+FUZZ_TARGET(0, 65536) {
+    static const std::string path = [] {
         char dir[1024];
-        if (PLMakeTempDirectory("fuzz-config-", dir, sizeof dir) != 0)
-            abort();
+        FUZZ_CHECK(PLMakeTempDirectory("fuzz-config-", dir, sizeof dir) == 0);
         Dir = dir;
         atexit(RemoveDir);
-        path = Dir + "/TORVIK.CFG";
-    }
-    if (size > 65536)
-        return 0;
+        return Dir + "/TORVIK.CFG";
+    }();
     FILE *f = fopen(path.c_str(), "wb");
-    if (f == nullptr || fwrite(data, 1, size, f) != size)
-        abort();
+    FUZZ_CHECK(f != nullptr && fwrite(data, 1, size, f) == size);
     fclose(f);
     QuietSettings();
     SetFlags(FLAG_CONFIG_GIVEN);

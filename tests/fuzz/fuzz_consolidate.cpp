@@ -1,32 +1,20 @@
-/* fuzz_consolidate.cpp -- a sequence of replies of any content delivered to
- * one forwarded request, as the reply consumer receives them, through the
- * in-process MQI fakes of the routing unit tests (tests/support/fake_mqi.h):
- * matching, ConsolidateReply's merging, size limits and error replies, and
- * replies that arrive after the request completed.
- *
- * Input: byte 0 settings (bit 0 compress, bit 1 coalesce), bytes 1-2 the
- * largest reply message (200 + value), then replies, each a 2-byte length
- * (little-endian; the top bit marks a non-PCF MQSTR reply) and its bytes. */
+/* fuzz_consolidate.cpp -- replies of any content delivered to one forwarded
+ * request through the routing tests' MQI fakes.
+ * Input: byte 0 bit 0 compress, bit 1 coalesce; bytes 1-2 maxmsgsize - 200;
+ * then replies, each a 2-byte little-endian length (top bit: an MQSTR reply)
+ * and its bytes. */
 #include <cstdlib>
 #include <vector>
 
 #include "fuzz_routing.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    if (size < 3 || size > (1u << 18))
-        return 0;
+FUZZ_TARGET(3, 1u << 18) {
     static FuzzRouting *h = new FuzzRouting;
     h->Begin();
     SetFlags(FLAG_SERVICE);
     CopyField(Settings.actualReplyQName, sizeof Settings.actualReplyQName, rtest::FakeReplyQName);
-    if (data[0] & 1)
-        SetFlags(FLAG_COMPRESS);
-    else
-        ClearFlags(FLAG_COMPRESS);
-    if (data[0] & 2)
-        SetFlags(FLAG_COALESCE);
-    else
-        ClearFlags(FLAG_COALESCE);
+    (data[0] & 1) ? SetFlags(FLAG_COMPRESS) : ClearFlags(FLAG_COMPRESS);
+    (data[0] & 2) ? SetFlags(FLAG_COALESCE) : ClearFlags(FLAG_COALESCE);
     Settings.maxMsgSize = 200 + (MQLONG)(data[1] | (data[2] << 8));
     REQUEST *req = h->Requester();
     MQBYTE id[MQ_MSG_ID_LENGTH];

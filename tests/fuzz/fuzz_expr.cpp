@@ -1,14 +1,9 @@
-/* fuzz_expr.cpp -- CompileExpression over any filter text, and a compiled
- * filter evaluated against a certificate record of any content: a failed
- * compile gives a message of text (printable, or bytes the filter holds),
- * a compiled filter's result is the same however often it is evaluated and
- * a failed evaluation's message is text too, and every block is released
- * with the filter.
- *
- * Input: the filter text up to the first NUL; after it the record: 44 bytes
- * of numbers (keySize, qmgrCert, usage, isDefault, trusted, notBefore,
- * notAfter, secondsLeft) and the label, subject, issuer and serial, each
- * ended by a line feed. */
+/* fuzz_expr.cpp -- CompileExpression over any filter text, evaluated against
+ * a record of any content: messages are text (or bytes of the input), a
+ * result is the same on every evaluation, every block is released.
+ * Input: the text up to the first NUL; then 44 bytes of numbers (keySize,
+ * qmgrCert, usage, isDefault, trusted, notBefore, notAfter, secondsLeft) and
+ * label, subject, issuer, serial, each ended by a line feed. */
 #include <algorithm>
 #include <string>
 
@@ -47,9 +42,7 @@ void FillRecord(CERTREC *rec, const char *at, const char *end) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    if (size > 8192)
-        return 0;
+FUZZ_TARGET(0, 8192) {
     QuietSettings();
     const char *begin = reinterpret_cast<const char *>(data), *end = begin + size;
     const char *nul = static_cast<const char *>(memchr(begin, '\0', size));
@@ -76,8 +69,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             carried.set(data[i]);
         const char *why = filter->message;
         FUZZ_CHECK(first || why == nullptr || FuzzIsText(why, strlen(why), carried));
-        CERTREC zero;
-        memset(&zero, 0, sizeof zero);
+        CERTREC zero{};
         InitCertRecord(&zero);
         ExprMatches(filter, &zero);
         FUZZ_CHECK(ExprMatches(filter, rec) == first);

@@ -1,22 +1,19 @@
-/* fuzz_mqcmd_decode.cpp -- mqcmd's PCF decoder over any message, and the
- * text and JSON shown for it: nothing is read outside the message and a
- * fault is reported at an offset inside it. */
+/* fuzz_mqcmd_decode.cpp -- mqcmd's PCF decoder and its text and JSON forms
+ * over any message: no read outside it, a fault reported inside it. */
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "fuzz_support.h"
 #include "mqcmd_decode.h"
 #include "mqcmd_format.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    if (size > (1u << 20))
-        return 0;
+FUZZ_TARGET(0, 1u << 20) {
     std::vector<MQBYTE> msg(data, data + size); /* exact size: overruns are caught */
     PCFDUMP dump;
     DecodePcf(msg.data(), msg.size(), &dump);
-    if (dump.malformed && dump.malformedOffset > size)
-        abort();
+    FUZZ_CHECK(!dump.malformed || dump.malformedOffset <= size);
     MQMD md = MQMD_DEFAULT;
     memcpy(md.Format, MQFMT_ADMIN, sizeof md.Format);
     std::string text;

@@ -1,10 +1,6 @@
-/* fuzz_mqsc_render.cpp -- RenderReplyAsMqsc over any bytes taken as a PCF
- * reply, for an MQSC and an escape requester: the text fits its buffer, is
- * text (printable characters, blanks and line ends, or bytes that a string
- * of the reply carries), and an escape response reads back with
- * PCFNextParm exactly to its end with the text as its escape text.
- *
- * Input: byte 0 bit 0 selects the escape requester, the rest is the reply. */
+/* fuzz_mqsc_render.cpp -- RenderReplyAsMqsc over any reply (byte 0 bit 0: an
+ * escape requester): the result fits, is text (or bytes of the reply's
+ * strings), and an escape response reads back whole around that text. */
 #include <vector>
 
 #include "fuzz_support.h"
@@ -24,9 +20,7 @@ static std::bitset<256> StringBytes(const MQBYTE *reply, MQLONG length) {
     return seen;
 }
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    if (size < 1 || size > (1u << 18))
-        return 0;
+FUZZ_TARGET(1, 1u << 18) {
     QuietSettings();
     const bool escape = (data[0] & 1) != 0;
     std::vector<MQBYTE> reply(data + 1, data + size); /* exact size: overruns are caught */

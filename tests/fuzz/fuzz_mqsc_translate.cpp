@@ -1,12 +1,7 @@
-/* fuzz_mqsc_translate.cpp -- MQSC text (TranslateMqscCommand) or an escape
- * command (UnwrapEscapeCommand) of any content, through the in-process MQI
- * fakes of the routing unit tests. A command that translates hands the
- * DISPLAY CERT handler a PCF command that reads back with PCFNextParm
- * exactly to its end; every error reply put is whole: MQSC text, or an
- * escape response whose structures fill it exactly.
- *
- * Input: byte 0 selects the form (bit 0: an escape command, else MQSC text;
- * bit 1: the request is an escape request), the rest is the message. */
+/* fuzz_mqsc_translate.cpp -- MQSC text or an escape command of any content
+ * through the routing tests' MQI fakes: a translated command reads back
+ * whole; every reply put fits, and an escape response reads back whole.
+ * Input: byte 0 bit 0 an escape command, bit 1 an escape request. */
 #include <vector>
 
 #include "fuzz_routing.h"
@@ -28,9 +23,7 @@ MQLONG CheckDisplayCert(REQUEST *, MQMD *, MQBYTE *msg, MQLONG length) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    if (size < 1 || size > (1u << 18))
-        return 0;
+FUZZ_TARGET(1, 1u << 18) {
     static FuzzRouting *h = new FuzzRouting;
     h->Begin();
     SetRequestHandler(HANDLER_DISPLAY_CERT, CheckDisplayCert);

@@ -1,14 +1,10 @@
-/* fuzz_mqsim_frame.cpp -- the stand-in's frame reader on any byte stream:
- * the bytes arrive on a loopback connection, WireNextFrame cuts them into
- * frames until the stream ends or a frame is bad, and each payload is read
- * as the verbs read theirs (integers, blobs, strings, fixed fields) with
- * the RBUF readers, whose reads past the end must only mark it bad.
- *
- * Input: the stream itself; its first payload byte of each frame also
- * chooses the order of field reads. */
+/* fuzz_mqsim_frame.cpp -- the stand-in's frame reader over any byte stream on
+ * a loopback connection; each payload is read field by field (byte 0 picks
+ * the order) with the RBUF readers, whose reads past the end only mark it bad. */
 #include <cstdlib>
 #include <cstring>
 
+#include "fuzz_support.h"
 #include "platform/net.h"
 #include "platform/platform.h"
 #include "wire.h"
@@ -31,15 +27,13 @@ void ReadPayload(const uint8_t *p, size_t len) {
                 const uint8_t *b;
                 uint32_t n;
                 WireGetBlob(&r, &b, &n);
-                if (!r.bad && n > 0 && (b < p || b + n > p + len))
-                    abort();
+                FUZZ_CHECK(r.bad || n == 0 || (b >= p && b + n <= p + len));
                 break;
             }
             case 2: {
                 char s[49];
                 WireGetString(&r, s, sizeof s);
-                if (memchr(s, '\0', sizeof s) == nullptr)
-                    abort();
+                FUZZ_CHECK(memchr(s, '\0', sizeof s) != nullptr);
                 break;
             }
             default: {
@@ -55,17 +49,14 @@ void ReadPayload(const uint8_t *p, size_t len) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    if (size > 65536) /* fits the socket buffers: written before reading */
-        return 0;
-    if (Listener == PL_NO_SOCKET &&
-        (PLNetStart() != 0 || PLListenLoopback(0, &Listener, &Port) != 0))
-        abort();
+/* (at most what fits the socket buffers: written before reading) */
+FUZZ_TARGET(0, 65536) {
+    FUZZ_CHECK(Listener != PL_NO_SOCKET ||
+               (PLNetStart() == 0 && PLListenLoopback(0, &Listener, &Port) == 0));
     PLSOCKET out, in;
-    if (PLConnectTcp("127.0.0.1", Port, 5000, &out) != 0 || PLAcceptSocket(Listener, &in) != 0)
-        abort();
-    if (size > 0 && PLSendAll(out, data, size) != 0)
-        abort();
+    FUZZ_CHECK(PLConnectTcp("127.0.0.1", Port, 5000, &out) == 0 &&
+               PLAcceptSocket(Listener, &in) == 0);
+    FUZZ_CHECK(size == 0 || PLSendAll(out, data, size) == 0);
     PLShutdownSend(out);
     WIREIN reader;
     memset(&reader, 0, sizeof reader);

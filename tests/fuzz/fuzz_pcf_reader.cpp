@@ -1,17 +1,13 @@
-/* fuzz_pcf_reader.cpp -- PCFNextParm over any bytes taken as a PCF message,
- * to its end or its first failure: every value it reports lies inside the
- * message and agrees with its count, every step moves forward, groups are
- * left no more often than entered, and the read ends in a bounded number of
- * steps. PCFAttrWanted answers for the integer lists read. */
+/* fuzz_pcf_reader.cpp -- PCFNextParm over any bytes: values lie inside the
+ * message and agree with their counts, each step moves on, groups are left
+ * no more often than entered, the walk is bounded; PCFAttrWanted agrees. */
 #include <vector>
 
 #include "fuzz_support.h"
 
 volatile unsigned ReadSink; /* the value reads are not optimised away */
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    if (size > (1u << 20))
-        return 0;
+FUZZ_TARGET(0, 1u << 20) {
     std::vector<MQBYTE> msg(data, data + size); /* exact size: overruns are caught */
     const MQBYTE *begin = msg.data(), *end = msg.data() + size;
     PCFCTX ctx;

@@ -1,6 +1,5 @@
-/* fuzz_routing.h -- the routing unit tests' fixture (in-process MQI fakes)
- * as a fuzz harness: each input begins with a fresh, quiet set-up for queue
- * manager QM1 with no wait between put retries, and ends with its tear-down. */
+/* fuzz_routing.h -- the routing tests' fixture as a fuzz harness: a fresh,
+ * quiet set-up for QM1 per input (no wait between put retries). */
 #pragma once
 
 #include "fuzz_support.h"

@@ -1,6 +1,5 @@
-/* fuzz_support.h -- what the fuzz targets of the agent share: settings at
- * their defaults with every message going to the null device, so that a
- * run of millions of inputs neither prints nor fills a disk. */
+/* fuzz_support.h -- what the agent's fuzz targets share: default settings
+ * logging to the null device, and property checks that end the run. */
 #pragma once
 
 #include <bitset>
@@ -8,9 +7,23 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <cstdint>
+
 #include "config/settings.h"
 #include "log/output.h"
 #include "pcf/pcf.h"
+
+/* The entry point of a target that takes inputs of minSize to maxSize bytes
+ * (others are passed over); the body follows the macro. */
+#define FUZZ_TARGET(minSize, maxSize)                                         \
+    static int FuzzOne(const uint8_t *data, size_t size);                     \
+    extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) { \
+        return FuzzSizeIn(size, minSize, maxSize) ? FuzzOne(data, size) : 0;  \
+    }                                                                         \
+    static int FuzzOne(const uint8_t *data, size_t size)
+inline bool FuzzSizeIn(size_t size, size_t minSize, size_t maxSize) {
+    return size >= minSize && size <= maxSize;
+}
 
 /* Put Settings back to their defaults, log to the null device, no console
  * echo. The null device is opened once per process. */

@@ -1,8 +1,6 @@
-/* fuzz_trigger.cpp -- a trigger message of any bytes (as TORVIK receives
- * it: one argument, so it ends at the first NUL) made into an argument
- * vector, and that vector read as options, as start-up does. Input that
- * starts with '!' is instead split at NUL bytes into the argument vector
- * itself, for the option reader alone. */
+/* fuzz_trigger.cpp -- a trigger message of any bytes (up to its first NUL)
+ * made into arguments and read as options; input starting with '!' is split
+ * at NULs into the argument vector itself. */
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -10,21 +8,16 @@
 #include "core/startup.h"
 #include "fuzz_support.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    if (size > 8192)
-        return 0;
+FUZZ_TARGET(0, 8192) {
     QuietSettings();
     static char program[] = "torvik";
     if (size > 0 && data[0] == '!') {
-        std::vector<std::string> words(1, "torvik");
-        std::string word;
-        for (size_t i = 1; i <= size; i++) {
-            if (i == size || data[i] == '\0') {
-                words.push_back(word);
-                word.clear();
-            } else {
-                word += (char)data[i];
-            }
+        std::vector<std::string> words = {"torvik", ""};
+        for (size_t i = 1; i < size; i++) {
+            if (data[i] == '\0')
+                words.emplace_back();
+            else
+                words.back() += (char)data[i];
         }
         std::vector<char *> argv;
         for (std::string &w : words)
@@ -40,8 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     char **argv = nullptr;
     if (ParseTriggerMessage(trigger.c_str(), &argc, argvIn, &argv) != 1)
         return 0;
-    if (argc < 1 || argv == nullptr)
-        abort();
+    FUZZ_CHECK(argc >= 1 && argv != nullptr);
     ParseOptions(argc, argv);
     FreeTriggerArgs(argv);
     return 0;

@@ -1,15 +1,13 @@
-/* fuzz_units.cpp -- ParseUnits over any text in every unit set: it always
- * ends with 0 or 1, a terminated error text and no read outside the text.
- * The first byte picks the set. */
+/* fuzz_units.cpp -- ParseUnits over any text in the unit set byte 0 picks:
+ * 0 or 1, a terminated error text, no read outside the text. */
 #include <cstdlib>
 #include <cstring>
 #include <vector>
 
 #include "config/units.h"
+#include "fuzz_support.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    if (size == 0 || size > 4096)
-        return 0;
+FUZZ_TARGET(1, 4096) {
     const UNITSET *set = &UnitSets[data[0] % UNIT_SET_COUNT];
     /* An exact-size heap copy without a terminator: only len counts. */
     std::vector<char> text(data + 1, data + size);
@@ -17,9 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     memset(err, 'x', sizeof err);
     uint64_t total = 0;
     int rc = ParseUnits(err, sizeof err, text.data(), text.size(), set, &total);
-    if (rc != 0 && rc != 1)
-        abort();
-    if (rc == 1 && memchr(err, '\0', sizeof err) == nullptr)
-        abort();
+    FUZZ_CHECK(rc == 0 || rc == 1);
+    FUZZ_CHECK(rc == 0 || memchr(err, '\0', sizeof err) != nullptr);
     return 0;
 }

@@ -1,9 +1,8 @@
-/* mqsc_test.cpp -- MQSC: the tokenizer and value names; DISPLAY CERT in
- * MQSC text and in escape commands (the PCF message handed to the command
- * handler, byte for byte, the commands left to the command server, the
- * CVLA601E / CVLA603E replies); the agent's PCF replies as MQSC text and
- * escape responses, local replies, failure responses, and the MQSC form of
- * the No-response reply. */
+/* mqsc_test.cpp -- DISPLAY CERT in MQSC text and escape commands (the PCF
+ * message handed on, byte for byte; the syntax error replies), and the
+ * agent's PCF replies as MQSC text and escape responses. */
+#include <tuple>
+
 #include "mqsc/mqsc_render.h"
 #include "mqsc/mqsc_tables.h"
 #include "mqsc/mqsc_translate.h"
@@ -13,39 +12,9 @@ using namespace rtest;
 
 namespace {
 
-std::vector<std::string> Tokens(const std::string &text) {
-    std::vector<std::string> out;
-    const char *cursor = text.data(), *end = text.data() + text.size(), *start;
-    int length;
-    while (NextToken(&cursor, end, MQSC_DELIMITERS, MQSC_SEPARATORS, &start, &length))
-        out.emplace_back(start, (size_t)length);
-    return out;
-}
-
-TEST(MqscTables, NextTokenSplitsWordsQuotesDelimitersAndOperators) {
-    struct Case {
-        std::string text;
-        std::vector<std::string> tokens;
-    } cases[] = {
-        {"  DIS\tCERT(ABC)\r\n", {"DIS", "CERT", "(", "ABC", ")"}},
-        {"'it''s'", {"'it'", "'s'"}},
-        {"'a b(c)' \"x'y\"", {"'a b(c)'", "\"x'y\""}},
-        {"'open to the end", {"'open to the end"}},
-        {"A<>B!=C>=D<=E==F", {"A", "<>", "B", "!=", "C", ">=", "D", "<=", "E", "==", "F"}},
-        {"A<B>C=D-5*2", {"A", "<", "B", ">", "C", "=", "D", "-", "5", "*", "2"}},
-        {"X;Y,Z", {"X", ";", "Y", ",", "Z"}},
-        {std::string("AB\0CD", 5), {"AB"}},
-        {"   ", {}},
-    };
-    for (const Case &c : cases)
-        EXPECT_EQ(Tokens(c.text), c.tokens) << c.text;
-}
-
 TEST(MqscTables, FindClosingParenSkipsQuotesAndNesting) {
-    struct Case {
-        const char *text; /* after the opening '(' */
-        int at;           /* offset of the closing ')', -1 none */
-    } cases[] = {
+    /* the text after the opening '(', the offset of the closing ')' (-1 none) */
+    const std::pair<const char *, int> cases[] = {
         {"A)", 1},
         {"A (B) C) D", 7},
         {"'x)' )", 5},
@@ -54,9 +23,9 @@ TEST(MqscTables, FindClosingParenSkipsQuotesAndNesting) {
         {"(unclosed", -1},
         {"'quote)", -1},
     };
-    for (const Case &c : cases) {
-        const char *got = FindClosingParen(c.text, c.text + strlen(c.text));
-        EXPECT_EQ(got == nullptr ? -1 : (int)(got - c.text), c.at) << c.text;
+    for (const auto &[text, at] : cases) {
+        const char *got = FindClosingParen(text, text + strlen(text));
+        EXPECT_EQ(got == nullptr ? -1 : (int)(got - text), at) << text;
     }
     /* quoted runs nested a million deep cost no machine stack */
     std::string opens, closes;
@@ -66,25 +35,6 @@ TEST(MqscTables, FindClosingParenSkipsQuotesAndNesting) {
     }
     const std::string deep = opens + closes + ")";
     EXPECT_EQ(FindClosingParen(deep.data(), deep.data() + deep.size()), &deep.back());
-}
-
-TEST(MqscTables, LookupValueNameByNumberOrKeyword) {
-    struct Case {
-        const ValueNameDef *names;
-        const char *text;
-        const char *keyword; /* null: none */
-    } cases[] = {
-        {TrustNames, "HIGH", "HIGH"},   {TrustNames, "high", "HIGH"},
-        {TrustNames, "2", "HIGH"},      {TrustNames, "'2'", "HIGH"},
-        {TrustNames, "+0", "NO"},       {TrustNames, "HIG", nullptr},
-        {TrustNames, "MAYBE", nullptr}, {TrustNames, "7", nullptr},
-        {CertUsageNames, "-1", "ALL"},  {CertUsageNames, "cacert", "CACERT"},
-        {YesNoNames, "-", nullptr},     {YesNoNames, "99999999999999999999", nullptr},
-    };
-    for (const Case &c : cases) {
-        const ValueNameDef *row = LookupValueName(c.names, c.text, (int)strlen(c.text));
-        EXPECT_STREQ(row == nullptr ? nullptr : row->keyword, c.keyword) << c.text;
-    }
 }
 
 std::vector<MQBYTE> Handed; /* the last message given to the 9500 handler */
@@ -128,25 +78,20 @@ protected:
         MQMD md = MQMD_DEFAULT;
         return UnwrapEscapeCommand(Req(REQTYPE_ESCAPE), &md, msg.data(), (MQLONG)msg.size());
     }
-    /* The text RenderReplyAsMqsc makes of reply (header included). */
-    std::string Render(const std::vector<MQBYTE> &reply, MQLONG type = REQTYPE_MQSC,
-                       MQLONG *rc = nullptr) {
+    /* The text RenderReplyAsMqsc makes of reply (header included), or
+     * "reason N", or "<unchanged>". */
+    std::string Render(const std::vector<MQBYTE> &reply, MQLONG type = REQTYPE_MQSC) {
         MQBYTE *msg = const_cast<MQBYTE *>(reply.data());
         MQLONG length = (MQLONG)reply.size();
         MQLONG r = RenderReplyAsMqsc(Req(type), &msg, &length);
-        if (rc != nullptr)
-            *rc = r;
         if (r != 0 || msg == reply.data())
-            return "<unchanged>";
+            return r != 0 ? "reason " + std::to_string(r) : "<unchanged>";
         std::string text((const char *)msg, (size_t)length);
         CSFreeMem(msg);
         return text;
     }
     static Pcf Cert(MQLONG reason = 0) {
         return Pcf(9500, MQCFT_COMMAND).Control(MQCFC_LAST).CompCode(reason ? 2 : 0).Reason(reason);
-    }
-    static std::string Body(const std::vector<MQBYTE> &m, size_t skip = 0) {
-        return std::string((const char *)m.data() + skip, m.size() - skip);
     }
     static std::vector<MQBYTE> Escape(const std::string &text) {
         return Pcf(MQCMD_ESCAPE, MQCFT_COMMAND)
@@ -165,16 +110,13 @@ protected:
         memcpy(head + offsetof(MQCFH, Control), &last, sizeof last);
         ASSERT_EQ(m.size(), PCF_ESCAPE_HEADER_SIZE + text.size());
         EXPECT_EQ(memcmp(m.data(), head, sizeof head), 0);
-        EXPECT_EQ(Body(m, PCF_ESCAPE_HEADER_SIZE), text);
+        EXPECT_EQ(std::string(m.begin() + PCF_ESCAPE_HEADER_SIZE, m.end()), text);
     }
     std::vector<REQUEST *> made_;
 };
 
 TEST_F(MqscTest, EveryFormBuildsExactlyItsPcfMessage) {
-    struct Case {
-        std::string text;
-        std::vector<MQBYTE> pcf;
-    } cases[] = {
+    const std::pair<std::string, std::vector<MQBYTE>> cases[] = {
         {"dis cert(MyCert)", Cert().Str(2121, "MYCERT").bytes()},
         {"DISPLAY CERT('MyCert') KEYSIZE ALL",
          Cert().Str(2121, "MyCert").IntList(20003, {20009, 1009}).bytes()},
@@ -183,7 +125,11 @@ TEST_F(MqscTest, EveryFormBuildsExactlyItsPcfMessage) {
         {"DISP CERT(X) EVTTHRES(-5)", Cert().Str(2121, "X").Int(20015, -5).bytes()},
         {"DIS CERT(X) EVTTHRES('30')", Cert().Str(2121, "X").Int(20015, 30).bytes()},
         {"DIS CERT(X) CERTUSAGE(cacert)", Cert().Str(2121, "X").Int(20011, 2).bytes()},
+        {"DIS CERT(X) CERTUSAGE('2')", Cert().Str(2121, "X").Int(20011, 2).bytes()},
+        {"DIS CERT(X) CERTUSAGE(-1)", Cert().Str(2121, "X").Int(20011, -1).bytes()},
         {"DIS CERT(X", Cert().Str(2121, "X").bytes()},
+        {std::string("DIS CERT(X) KEYSIZE\0SERIAL", 26),
+         Cert().Str(2121, "X").IntList(20003, {20009}).bytes()},
         {"DIS CERT(X) SSLKEYR(c:\\var\\k", Cert().Str(2121, "X").Str(2049, "C:\\VAR\\K").bytes()},
         {"dis\tcert(abc*)\nsslkeyr('/var/Key') certusage sslkeyr serial serial",
          Cert()
@@ -196,11 +142,10 @@ TEST_F(MqscTest, EveryFormBuildsExactlyItsPcfMessage) {
         {"DIS CERT(X) WHERE(KEYSIZE > 1024) EXPIRYTI",
          Cert().Str(2121, "X").Str(20002, "KEYSIZE > 1024").IntList(20003, {20007}).bytes()},
     };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.text);
+    for (const auto &[text, pcf] : cases) {
         Handed.clear();
-        EXPECT_EQ(Translate(c.text), 0);
-        EXPECT_EQ(Handed, c.pcf);
+        EXPECT_EQ(Translate(text), 0) << text;
+        EXPECT_EQ(Handed, pcf) << text;
     }
     for (const char *text : {"DISPLAY QUEUE(X)", "DEFINE CERT(X)", "DISPLAYS CERT(X)", "DISPLAY",
                              "", "   ", "DISPLAY CERTS"}) {
@@ -215,46 +160,41 @@ TEST_F(MqscTest, SyntaxErrorsShowTheSegmentThenTheHelpAndBadIntegersCvla603e) {
     for (int i = 0; i < 1000; i++)
         many += " KEYSIZE";
     const std::string badInteger = "CVLA603E Parameter 'EVTTHRES' is not a valid integer";
-    struct Case {
-        std::string text;
-        std::string segment; /* empty: the CVLA603E reply alone */
-    } cases[] = {
+    /* the text, and the segment shown (empty: the CVLA603E reply alone) */
+    const std::pair<std::string, std::string> cases[] = {
         {"DISPLAY CERT", "DISPLAY CERT"},
         {"DISPLAY CERT(", "DISPLAY CERT("},
         {"DISPLAY CERT(X) KEYREPOS(Y)", "DISPLAY CERT(X) K"},
         {"DIS CERT X", "DIS CERT X"},
         {"DIS CERT(X Y)", "DIS CERT(X Y"},
+        {"DIS CERT(X);KEYSIZE", "DIS CERT(X);"},
         {"DIS CERT(X) TRUSTED(HIGH)", "DIS CERT(X) TRUSTED("},
         {"DIS CERT(X) CERTUSAGE(MAYBE)", "DIS CERT(X) CERTUSAGE(M"},
-        {"DIS CERT(X) ISSUETI(5)", "DIS CERT(X) ISSUETI("},
-        {"DIS CERT(X) SSLKEYR(A B)", "DIS CERT(X) SSLKEYR(A B"},
+        {"DIS CERT(X) CERTUSAGE(CACER)", "DIS CERT(X) CERTUSAGE(C"},
+        {"DIS CERT(X) CERTUSAGE(7)", "DIS CERT(X) CERTUSAGE(7"},
+        {"DIS CERT(X) CERTUSAGE(99999999999999999999)", "DIS CERT(X) CERTUSAGE(9"},
         {"DIS CERT(X) WHERE(A = (B)", "DIS CERT(X) WHERE(A"},
-        {"DIS CERT(X) WHERE(", "DIS CERT(X) WHERE("},
-        {"DIS CERT(X) EVTTHRES(", "DIS CERT(X) EVTTHRES("},
         {many, many.substr(0, many.size() - 6)},
         {"DIS CERT(X) EVTTHRES(3x)", ""},
         {"DIS CERT(X) EVTTHRES(-)", ""},
         {"DIS CERT(X) EVTTHRES()", ""},
         {"DIS CERT(X) EVTTHRES(99999999999)", ""},
     };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.text.substr(0, 60));
+    for (const auto &[text, segment] : cases) {
+        SCOPED_TRACE(text.substr(0, 60));
         fakemq::State().puts.clear();
         MQMD md = MQMD_DEFAULT;
         REQUEST *req = Req(REQTYPE_MQSC);
-        EXPECT_EQ(TranslateMqscCommand(req, &md, c.text.data(), (MQLONG)c.text.size()), 0);
+        EXPECT_EQ(TranslateMqscCommand(req, &md, text.data(), (MQLONG)text.size()), 0);
         EXPECT_EQ(req->complete, 1);
-        std::vector<PutRecord> puts = PutsTo("REQ.REPLY");
         std::vector<std::string> bodies;
-        for (const PutRecord &p : puts)
-            bodies.push_back(p.text());
-        const std::vector<std::string> want =
-            c.segment.empty() ? std::vector<std::string>{badInteger}
-                              : std::vector<std::string>{Segment + c.segment + "\n", CertHelpText};
+        for (const PutRecord &p : PutsTo("REQ.REPLY"))
+            bodies.push_back(std::string(p.md.Format, 8) + std::to_string(p.md.MsgType) + p.text());
+        const std::string head = "MQSTR   " + std::to_string(MQMT_REPLY);
+        std::vector<std::string> want = {head + Segment + segment + "\n", head + CertHelpText};
+        if (segment.empty())
+            want = {head + badInteger};
         EXPECT_EQ(bodies, want);
-        ASSERT_FALSE(puts.empty());
-        EXPECT_EQ(std::string(puts[0].md.Format, 8), "MQSTR   ");
-        EXPECT_EQ(puts[0].md.MsgType, MQMT_REPLY);
     }
     EXPECT_EQ(HandedCount, 0);
 }
@@ -265,7 +205,7 @@ TEST_F(MqscTest, LongSegmentsKeepTheirEndWithinOneReply) {
     std::vector<PutRecord> puts = PutsTo("REQ.REPLY");
     ASSERT_EQ(puts.size(), 2u);
     ASSERT_EQ(puts[0].data.size(), (size_t)PCF_MESSAGE_SIZE);
-    std::string body = Body(puts[0].data, 72);
+    std::string body(puts[0].data.begin() + 72, puts[0].data.end());
     EXPECT_EQ(body.substr(0, Segment.size()), Segment);
     EXPECT_EQ(body.substr(body.size() - 3), " B\n");
     EXPECT_EQ(Get(puts[0].data, 68), (MQLONG)body.size());
@@ -281,10 +221,7 @@ TEST_F(MqscTest, EscapeCommandsAreUnwrappedOrRefused) {
 
     std::vector<MQBYTE> truncated = Escape("DIS CERT(C)");
     truncated.resize(truncated.size() - 8);
-    struct Case {
-        const char *what;
-        std::vector<MQBYTE> msg;
-    } refused[] = {
+    const std::pair<const char *, std::vector<MQBYTE>> refused[] = {
         {"another parameter", Pcf(MQCMD_ESCAPE, MQCFT_COMMAND)
                                   .Str(MQCACF_ESCAPE_TEXT, "DIS CERT(A)")
                                   .Str(MQCA_Q_NAME, "Q")
@@ -292,14 +229,13 @@ TEST_F(MqscTest, EscapeCommandsAreUnwrappedOrRefused) {
         {"no text", Pcf(MQCMD_ESCAPE, MQCFT_COMMAND).Int(MQIACF_ESCAPE_TYPE, 1).bytes()},
         {"not an escape",
          Pcf(MQCMD_INQUIRE_Q, MQCFT_COMMAND).Str(MQCACF_ESCAPE_TEXT, "DIS CERT(A)").bytes()},
-        {"no parameters", Pcf(MQCMD_ESCAPE, MQCFT_COMMAND).bytes()},
         {"text as a list",
          Pcf(MQCMD_ESCAPE, MQCFT_COMMAND).IntList(MQCACF_ESCAPE_TEXT, {1}).bytes()},
         {"truncated", truncated},
         {"short", std::vector<MQBYTE>(20, 0)},
     };
-    for (const Case &c : refused)
-        EXPECT_EQ(Unwrap(c.msg), MQRCCF_UNEXPECTED_ERROR) << c.what;
+    for (const auto &[what, msg] : refused)
+        EXPECT_EQ(Unwrap(msg), MQRCCF_UNEXPECTED_ERROR) << what;
     EXPECT_EQ(HandedCount, 2);
     EXPECT_TRUE(Puts().empty());
 
@@ -312,26 +248,8 @@ TEST_F(MqscTest, EscapeCommandsAreUnwrappedOrRefused) {
     EXPECT_EQ(std::string(puts[0].md.Format, 8), "MQADMIN ");
 }
 
-TEST_F(MqscTest, NoWorkingStorageIsReported) {
-    REQUEST *req = Req(REQTYPE_MQSC);
-    MQMD md = MQMD_DEFAULT;
-    CSSetMemFailAfter(0);
-    EXPECT_EQ(TranslateMqscCommand(req, &md, "DIS CERT(X)", 11), MQRCCF_UNEXPECTED_ERROR);
-    CSSetMemFailAfter(-1);
-    EXPECT_NE(Log().find("CVLA201E Can not allocate 102400 bytes for a message!"),
-              std::string::npos);
-    EXPECT_EQ(HandedCount, 0);
-}
-
 TEST_F(MqscTest, EachItemAndEachErrorHasItsText) {
-    const MQLONG groupHead[4] = {MQCFT_GROUP, 16, 8000, 1};
-    const std::vector<MQBYTE> group((const MQBYTE *)groupHead, (const MQBYTE *)groupHead + 16);
-    const MQCONSTROW *qname = ParameterRow(MQCA_Q_NAME);
-    struct Case {
-        const char *what;
-        std::vector<MQBYTE> reply;
-        std::string text;
-    } cases[] = {
+    const std::tuple<const char *, std::vector<MQBYTE>, std::string> cases[] = {
         {"items",
          Cert()
              .Str(2121, "MyCert  ")
@@ -355,7 +273,8 @@ TEST_F(MqscTest, EachItemAndEachErrorHasItsText) {
              .bytes(),
          Details + "EXPIRYTI(1970-01-01 00:00:00 (UTC)) EXPIRYTI(2000-02-29 00:00:00 (UTC)) "
                    "EXPIRYTI(3000-12-31 23:59:59 (UTC)) ISSUETI(Unknown) ISSUETI(Unknown) "},
-        {"group members", Cert().Raw(group).Int(20009, 2048).bytes(), Details + "KEYSIZE(2048) "},
+        {"group members", Cert().Group(8000, 1).Int(20009, 2048).Count(1).bytes(),
+         Details + "KEYSIZE(2048) "},
         {"no command row", Pcf(MQCMD_INQUIRE_Q).Int(20, 5).bytes(), "ATTR20(5) "},
         {"stops at a broken parameter",
          Cert().Int(20009, 1).Raw({4, 0, 0, 0, 99, 0, 0, 0}).Count(2).bytes(),
@@ -370,37 +289,35 @@ TEST_F(MqscTest, EachItemAndEachErrorHasItsText) {
          "CVLA501E No response from IBM MQ Command Server"},
         {"invalid parameter", Cert(3015).Int(1012, 20002).bytes(),
          "CVLA619E Invalid Parameter (20002) WHERE\n"},
-        {"invalid parameter of MQ", Cert(3014).Int(1012, MQCA_Q_NAME).bytes(),
-         std::string("CVLA619E Invalid Parameter (2016) ") + (qname ? qname->desc : "") + "\n"},
         {"no matching objects", Cert(3312).bytes(), "CVLA502I No Matching objects found"},
         {"unknown object", Cert(2085).bytes(), "CVLA502I No Matching objects found"},
         {"reason", Cert(2298).bytes(),
          "CVLA199E TORVIK received reason code 2298 (Function not supported)\n"},
+        {"too short", std::vector<MQBYTE>(20, 0),
+         "reason " + std::to_string(MQRCCF_COMMAND_FAILED)},
     };
-    for (const Case &c : cases)
-        EXPECT_EQ(Render(c.reply), c.text) << c.what;
-}
-
-TEST_F(MqscTest, EscapeRequestersGetThePrefixPcfRequestersThePcf) {
+    for (const auto &[what, reply, text] : cases)
+        EXPECT_EQ(Render(reply), text) << what;
+    EXPECT_NE(Log().find("CVLA405E PCF Message failure 3016 ("), std::string::npos);
+    EXPECT_EQ(Render(Cert().bytes(), REQTYPE_PCF), "<unchanged>");
     std::string r = Render(Cert(3312).bytes(), REQTYPE_ESCAPE);
     ExpectEscape(std::vector<MQBYTE>(r.begin(), r.end()), 9500, 3312,
                  "CVLA502I No Matching objects found");
+}
 
-    MQLONG rc = -1;
-    EXPECT_EQ(Render(Cert().bytes(), REQTYPE_PCF, &rc), "<unchanged>");
-    EXPECT_EQ(rc, 0);
-    EXPECT_EQ(Render(std::vector<MQBYTE>(20, 0), REQTYPE_MQSC, &rc), "<unchanged>");
-    EXPECT_EQ(rc, MQRCCF_COMMAND_FAILED);
-    EXPECT_NE(Log().find("CVLA405E PCF Message failure 3016 ("), std::string::npos);
-    REQUEST *req = Req(REQTYPE_MQSC);
-    std::vector<MQBYTE> reply = Cert().bytes();
-    MQBYTE *msg = reply.data();
-    MQLONG length = (MQLONG)reply.size();
-    CSSetMemFailAfter(0);
-    EXPECT_EQ(RenderReplyAsMqsc(req, &msg, &length), MQRCCF_COMMAND_FAILED);
+TEST_F(MqscTest, NoWorkingStorageIsReportedAndTheReplyLeftAsItWas) {
+    REQUEST *text = Req(REQTYPE_MQSC), *reply = Req(REQTYPE_MQSC);
+    MQMD md = MQMD_DEFAULT;
+    std::vector<MQBYTE> cert = Cert().bytes();
+    MQBYTE *msg = cert.data();
+    MQLONG length = (MQLONG)cert.size();
+    CSSetMemFailAfter(0); /* (the requests are made before) */
+    EXPECT_EQ(TranslateMqscCommand(text, &md, "DIS CERT(X)", 11), MQRCCF_UNEXPECTED_ERROR);
+    EXPECT_EQ(RenderReplyAsMqsc(reply, &msg, &length), MQRCCF_COMMAND_FAILED);
     CSSetMemFailAfter(-1);
-    EXPECT_EQ(msg, reply.data());
-    EXPECT_NE(Log().find("CVLA201E Can not allocate 102400 bytes"), std::string::npos);
+    EXPECT_EQ(msg, cert.data());
+    EXPECT_EQ(tvtest::CountOf(Log(), "CVLA201E Can not allocate 102400 bytes for a message!"), 2);
+    EXPECT_EQ(HandedCount, 0);
 }
 
 TEST_F(MqscTest, ARenderingThatWouldOverflowEndsAtAWholeItem) {
@@ -417,72 +334,25 @@ TEST_F(MqscTest, ARenderingThatWouldOverflowEndsAtAWholeItem) {
     }
 }
 
-TEST_F(MqscTest, LocalRepliesGoOutInTheRequestersForm) {
-    std::vector<MQBYTE> reply = Cert().Str(2121, "A").bytes();
-    REQUEST *text = Req(REQTYPE_MQSC);
-    EXPECT_EQ(SendLocalReply(text, reply.data(), (MQLONG)reply.size()), 0);
-    EXPECT_EQ(SendLocalReply(Req(REQTYPE_PCF), reply.data(), (MQLONG)reply.size()), 0);
-    std::vector<PutRecord> puts = PutsTo("REQ.REPLY");
-    ASSERT_EQ(puts.size(), 2u);
-    EXPECT_EQ(puts[0].text(), Details + "CERT(A) ");
-    EXPECT_EQ(std::string(puts[0].md.Format, 8), "MQSTR   ");
-    EXPECT_EQ(puts[1].data, reply);
-    EXPECT_EQ(std::string(puts[1].md.Format, 8), "MQADMIN ");
-    EXPECT_EQ(text->complete, 1);
-}
-
-TEST_F(MqscTest, FailureResponsesNameTheParameterWithoutInterpretingTheText) {
+/* A failure response names the parameter without reading its text as a
+ * format; the No-response reply of an MQSC request is text. */
+TEST_F(MqscTest, RepliesTheAgentMakesItself) {
     EXPECT_EQ(PCFErrorResponse(Req(REQTYPE_PCF), 9500, 3011, 2121,
                                "CVLA602E 50%d of '%s' is %n too long"),
               0);
     std::vector<PutRecord> puts = PutsTo("REQ.REPLY");
     ASSERT_EQ(puts.size(), 1u);
-    std::vector<Parm> parms = ReadParms(puts[0].data);
-    ASSERT_EQ(parms.size(), 2u);
-    EXPECT_EQ(parms[0].parameter, MQIACF_PARAMETER_ID);
-    EXPECT_EQ(parms[0].value, 2121);
-    EXPECT_EQ(parms[1].text, "CVLA602E 50%d of 'CERT' is %n too long");
-    EXPECT_EQ(Get(puts[0].data, 28), 3011);
-
-    /* PCFParmError names the parameter last read */
-    std::vector<MQBYTE> cmd = Cert().Str(20002, "x").bytes();
-    PCFCTX ctx;
-    PCFPARM parm;
-    PCFStartRead(&ctx, cmd.data(), (MQLONG)cmd.size());
-    ASSERT_TRUE(PCFNext(&ctx, &parm));
-    PCFParmError(Req(REQTYPE_MQSC), &ctx, 3229, "CVLA606E Parameter '%s' should be a string");
-    puts = PutsTo("REQ.REPLY");
-    ASSERT_EQ(puts.size(), 2u);
-    EXPECT_EQ(puts[1].text(), "CVLA606E Parameter 'WHERE' should be a string");
-}
-
-TEST_F(MqscTest, CommandNinetyFiveHundredIsRefusedUntilTheCertificateCommandComes) {
+    EXPECT_EQ(puts[0].data, Cert(3011)
+                                .Int(MQIACF_PARAMETER_ID, 2121)
+                                .Str(CVL_ATTR_ERROR_TEXT, "CVLA602E 50%d of 'CERT' is %n too long")
+                                .bytes());
     RegisterMqscHandlers();
     MQMD md = MQMD_DEFAULT;
-    std::vector<MQBYTE> cmd = Cert().bytes();
-    REQUEST *pcf = Req(REQTYPE_PCF);
-    EXPECT_EQ(CallRequestHandler(HANDLER_DISPLAY_CERT, pcf, &md, cmd.data(), (MQLONG)cmd.size()),
-              0);
-    REQUEST *text = Req(REQTYPE_MQSC);
-    const char dis[] = "DIS CERT(*)";
-    EXPECT_EQ(CallRequestHandler(HANDLER_MQSC, text, &md, (MQBYTE *)dis, (MQLONG)strlen(dis)), 0);
-    std::vector<PutRecord> puts = PutsTo("REQ.REPLY");
-    ASSERT_EQ(puts.size(), 2u);
-    EXPECT_EQ(Get(puts[0].data, 12), 9500);
-    EXPECT_EQ(Get(puts[0].data, 20), MQCFC_LAST);
-    EXPECT_EQ(Get(puts[0].data, 28), MQRC_FUNCTION_NOT_SUPPORTED);
-    EXPECT_EQ(puts[1].text(),
-              "CVLA199E TORVIK received reason code 2298 (Function not supported)\n");
-    EXPECT_EQ(pcf->complete, 1);
-    EXPECT_EQ(text->complete, 1);
-
-    /* the No-response reply of an MQSC request is text */
     MQBYTE *msg = nullptr;
     MQLONG length = 0;
     ASSERT_EQ(BuildNoResponseReply(Req(REQTYPE_MQSC), &md, &msg, &length), 0);
-    EXPECT_EQ(std::string((char *)msg, (size_t)length),
-              "CVLA501E No response from IBM MQ Command Server");
-    EXPECT_EQ(std::string(md.Format, 8), "MQSTR   ");
+    EXPECT_EQ(std::string(md.Format, 8) + std::string((char *)msg, (size_t)length),
+              "MQSTR   CVLA501E No response from IBM MQ Command Server");
     CSFreeMem(msg);
 }
 

@@ -316,9 +316,7 @@ MQLONG BuildQmgrInquiry(MQBYTE *buffer, MQLONG capacity, MQLONG *length, MQMD *m
     }
     memcpy(md->Format, MQFMT_ADMIN, MQ_FORMAT_LENGTH);
     memset(md->MsgId, 0, sizeof(md->MsgId));
-    memset(md->ReplyToQ, ' ', sizeof(md->ReplyToQ));
-    memcpy(md->ReplyToQ, Settings.actualReplyQName,
-           strnlen(Settings.actualReplyQName, sizeof(md->ReplyToQ)));
+    CopyPadded(md->ReplyToQ, sizeof(md->ReplyToQ), Settings.actualReplyQName, ' ');
     memset(md->ReplyToQMgr, ' ', sizeof(md->ReplyToQMgr));
     return MQRC_NONE;
 }

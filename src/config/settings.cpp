@@ -396,6 +396,13 @@ int CopyField(char *dst, size_t size, const char *src) {
     return cut;
 }
 
+size_t FieldLength(const char *field, size_t size) {
+    size_t len = strnlen(field, size);
+    while (len > 0 && field[len - 1] == ' ')
+        len--;
+    return len;
+}
+
 void CopyPadded(char *field, size_t size, const char *text, char pad) {
     size_t len = strnlen(text, size);
     memcpy(field, text, len);

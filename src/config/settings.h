@@ -138,6 +138,10 @@ int ConfigKeyWasSet(const char *name);
  * terminated. Returns 1 when src was cut, else 0. */
 int CopyField(char *dst, size_t size, const char *src);
 
+/* Characters of a name field of size bytes (an MQ name, blank-padded or
+ * ended by a zero byte) without its trailing blanks. */
+size_t FieldLength(const char *field, size_t size);
+
 /* Copy text into a field of size bytes without a terminator (an MQ name
  * field), cut to the field and filled up with pad. */
 void CopyPadded(char *field, size_t size, const char *text, char pad);

@@ -203,9 +203,7 @@ static void CopyName(char *dst, size_t size, const char *src, size_t len) {
 int ParseTriggerMessage(const char *trigger, int *argcOut, char **argvIn, char ***argvOut) {
     /* The structure as received; a short argument reads as blanks. */
     char tmc[TMC2_LENGTH];
-    size_t have = strnlen(trigger, TMC2_LENGTH);
-    memcpy(tmc, trigger, have);
-    memset(tmc + have, ' ', TMC2_LENGTH - have);
+    CopyPadded(tmc, TMC2_LENGTH, trigger, ' ');
 
     TRIGPARMS *parms = static_cast<TRIGPARMS *>(CSGetMem(sizeof(TRIGPARMS)));
     if (parms == nullptr) {

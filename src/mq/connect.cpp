@@ -23,7 +23,6 @@ std::atomic<MQHCONN> HConnSecondary{MQHC_UNUSABLE_HCONN};
 static const char APPL_NAME[] = "Corvel Software TORVIK";
 static const char ZOS_COMMAND_QUEUE[] = "SYSTEM.COMMAND.INPUT";
 
-static size_t NameLength(const MQCHAR *field, size_t size);
 static void StoreQueueManagerFacts(const MQCHAR *name, MQLONG platform);
 static int ReportInfo(void);
 
@@ -165,20 +164,12 @@ static int ReportInfo(void) {
     return !FlagIsSet(FLAG_SIMPLE_COMMAND);
 }
 
-/* Characters of a name field up to its first blank or zero byte. */
-static size_t NameLength(const MQCHAR *field, size_t size) {
-    size_t len = 0;
-    while (len < size && field[len] != ' ' && field[len] != '\0')
-        len++;
-    return len;
-}
-
 /* The queue manager's real name and, for z/OS, the command queue. Settings
  * are written only when they change, since a worker's secondary connect
  * learns the same facts while other threads read them. */
 static void StoreQueueManagerFacts(const MQCHAR *name, MQLONG platform) {
     char real[CFG_NAME_SIZE];
-    size_t len = NameLength(name, MQ_Q_MGR_NAME_LENGTH);
+    size_t len = FieldLength(name, MQ_Q_MGR_NAME_LENGTH);
     memcpy(real, name, len);
     real[len] = '\0';
     if (len > 0 && strcmp(real, Settings.qmgrName) != 0)

@@ -38,7 +38,6 @@ static HOBJCACHE *CacheTail = nullptr;                   /* LRU; under CacheLock
 static HOBJCACHE *CacheIndex[CACHE_BUCKETS] = {nullptr}; /* under CacheLock */
 static int CacheCount = 0;                               /* under CacheLock */
 
-static size_t TrimmedNameLength(const char *name, size_t size);
 static void NormaliseName(char *field, size_t size, const char *name);
 static int SameName(const char *a, const char *b, size_t size);
 static uint32_t KeyHash(const char *qName, const char *qmgrName, MQLONG options);
@@ -54,37 +53,28 @@ static void OpenReplyQueue(MQOD *od, const char *qName, const char *qmgrName, MQ
 
 /* ---- Names -------------------------------------------------------------- */
 
-/* Length of a name of at most size characters without trailing blanks and
- * zero bytes (it may be zero-terminated earlier). */
-static size_t TrimmedNameLength(const char *name, size_t size) {
-    size_t len = strnlen(name, size);
-    while (len > 0 && name[len - 1] == ' ')
-        len--;
-    return len;
-}
-
 /* A name into a fixed field: trailing blanks dropped, zero-padded. */
 static void NormaliseName(char *field, size_t size, const char *name) {
-    size_t len = TrimmedNameLength(name, size);
+    size_t len = FieldLength(name, size);
     memcpy(field, name, len);
     memset(field + len, 0, size - len);
 }
 
 /* Equal over size characters, trailing blanks and zero bytes ignored. */
 static int SameName(const char *a, const char *b, size_t size) {
-    size_t lenA = TrimmedNameLength(a, size);
-    size_t lenB = TrimmedNameLength(b, size);
+    size_t lenA = FieldLength(a, size);
+    size_t lenB = FieldLength(b, size);
     return lenA == lenB && memcmp(a, b, lenA) == 0;
 }
 
 /* FNV-1a over the trimmed names and the options. */
 static uint32_t KeyHash(const char *qName, const char *qmgrName, MQLONG options) {
     uint32_t h = 2166136261u;
-    size_t len = TrimmedNameLength(qName, MQ_Q_NAME_LENGTH);
+    size_t len = FieldLength(qName, MQ_Q_NAME_LENGTH);
     for (size_t i = 0; i < len; i++)
         h = (h ^ static_cast<unsigned char>(qName[i])) * 16777619u;
     h = (h ^ 0xFFu) * 16777619u; /* separates the two names */
-    len = TrimmedNameLength(qmgrName, MQ_Q_MGR_NAME_LENGTH);
+    len = FieldLength(qmgrName, MQ_Q_MGR_NAME_LENGTH);
     for (size_t i = 0; i < len; i++)
         h = (h ^ static_cast<unsigned char>(qmgrName[i])) * 16777619u;
     uint32_t o = static_cast<uint32_t>(options);
@@ -172,10 +162,9 @@ static int CloseIdleHandles(int keep, int atLeast) {
 }
 
 const char *QueueDisplayName(char *buf, const char *qName, const char *qmgrName) {
-    int qLen = static_cast<int>(TrimmedNameLength(qName, MQ_Q_NAME_LENGTH));
-    int qmLen = qmgrName == nullptr
-                    ? 0
-                    : static_cast<int>(TrimmedNameLength(qmgrName, MQ_Q_MGR_NAME_LENGTH));
+    int qLen = static_cast<int>(FieldLength(qName, MQ_Q_NAME_LENGTH));
+    int qmLen =
+        qmgrName == nullptr ? 0 : static_cast<int>(FieldLength(qmgrName, MQ_Q_MGR_NAME_LENGTH));
     if (qmLen > 0)
         snprintf(buf, MQ_DISPLAY_NAME_SIZE, "%.*s/%.*s", qmLen, qmgrName, qLen, qName);
     else

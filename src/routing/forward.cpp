@@ -27,9 +27,7 @@ void PrepareForward(REQUEST *req, MQMD *md) {
     req->report = md->Report;
 
     /* Replies come back to our reply queue on the local queue manager. */
-    size_t nameLength = strnlen(Settings.actualReplyQName, MQ_Q_NAME_LENGTH);
-    memset(md->ReplyToQ, ' ', MQ_Q_NAME_LENGTH);
-    memcpy(md->ReplyToQ, Settings.actualReplyQName, nameLength);
+    CopyPadded(md->ReplyToQ, MQ_Q_NAME_LENGTH, Settings.actualReplyQName, ' ');
     memset(md->ReplyToQMgr, 0, MQ_Q_MGR_NAME_LENGTH);
     /* A new MsgId from the put; the command server passes it on to its
      * replies, and the queue manager discards the command rather than

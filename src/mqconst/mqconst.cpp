@@ -9,6 +9,8 @@
  */
 #include "mqconst/mqconst.h"
 
+#include <cstring>
+
 static const MQCONSTROW *FindRowByValue(const MQCONSTROW *table, int64_t value);
 static int NamesEqual(const char *a, const char *b);
 
@@ -93,4 +95,14 @@ const char *ConstantName(int slot, int64_t value) {
     }
     const MQCONSTROW *row = FindRowByValue(MQConstCatalogue[slot], value);
     return row != nullptr ? row->name : nullptr;
+}
+
+int IsZosCompletionLine(const void *text, size_t len) {
+    static const char *const ends[] = {"CSQ9022I", "CSQ9023E", "CSQ9023I"};
+    if (len < 8)
+        return 0;
+    for (const char *end : ends)
+        if (memcmp(text, end, 8) == 0)
+            return 1;
+    return 0;
 }

@@ -155,4 +155,8 @@ const char *ConstantName(int slot, int64_t value);
  * ConstantValue), or null. */
 const MQCONSTROW *FindConstantByName(const char *name);
 
+/* 1 when a z/OS command server's text reply of len bytes starts with the
+ * message that ends a command's replies (CSQ9022I, CSQ9023E, CSQ9023I). */
+int IsZosCompletionLine(const void *text, size_t len);
+
 #endif /* TV_MQCONST_MQCONST_H */

@@ -274,8 +274,7 @@ static int Consolidate(REQUEST *req, MQMD *md, MQBYTE *msg, MQLONG len, int comp
             actions |= CONSOLIDATE_AGENTINFO;
     } else if (IsZosText(md)) {
         actions = req->pending != nullptr ? CONSOLIDATE_APPEND : CONSOLIDATE_STORE;
-        if (len >= 8 && (memcmp(msg, "CSQ9022I", 8) == 0 || memcmp(msg, "CSQ9023E", 8) == 0 ||
-                         memcmp(msg, "CSQ9023I", 8) == 0))
+        if (IsZosCompletionLine(msg, len))
             actions |= CONSOLIDATE_FINAL;
     } else {
         /* Any other format, and a PCF reply too short to hold its header:

@@ -6,21 +6,10 @@
 
 #include <cstring>
 
+#include "mqconst/mqconst.h"
 #include "mqconst/mqpcf.h"
 #include "mqcmd_decode.h"
 #include "mqcmd_format.h"
-
-static int IsCompletionLine(const MQBYTE *s, size_t len);
-
-static int IsCompletionLine(const MQBYTE *s, size_t len) {
-    static const char *const lines[] = {"CSQ9022I", "CSQ9023E", "CSQ9023I"};
-    if (len < 8)
-        return 0;
-    for (const char *line : lines)
-        if (memcmp(s, line, 8) == 0)
-            return 1;
-    return 0;
-}
 
 int ReplyCompletesSet(const MQCHAR *format, const MQBYTE *body, size_t len) {
     if (IsPcfFormat(format)) {
@@ -28,10 +17,10 @@ int ReplyCompletesSet(const MQCHAR *format, const MQBYTE *body, size_t len) {
             return 0;
         return (PcfLongAt(body, offsetof(MQCFH, Control)) & MQCFC_LAST) != 0;
     }
-    if (IsCompletionLine(body, len))
+    if (IsZosCompletionLine(body, len))
         return 1;
     for (size_t i = 0; i < len; i++)
-        if (body[i] == '\0' && IsCompletionLine(body + i + 1, len - i - 1))
+        if (body[i] == '\0' && IsZosCompletionLine(body + i + 1, len - i - 1))
             return 1;
     return 0;
 }

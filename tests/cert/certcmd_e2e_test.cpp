@@ -64,7 +64,7 @@ TEST_F(CertEndToEnd, TheCheckWritesOneEventPerExpiringCertificateAndDisplayAnswe
              {"QMGRCERT(YES) " + item + "old) CERTUSAGE(PERSONAL)", 1},
              {"LIFESPAN(-17", 1},
              {item + "rootca) CERTUSAGE(CACERT)", 1},
-             {"LIFESPAN(31535", 1}, /* beyond 32 bits */
+             {"LIFESPAN(3153", 1}, /* beyond 31 bits */
              {"TRUSTED(YES) QMGRCERT(NO) " + item + "app client)", 1},
              {"DEFAULT(YES) TRUSTED(NO) QMGRCERT(NO) ", 1}})
         EXPECT_EQ(CountOf(text, want.first), want.second) << want.first << "\n" << text;

@@ -436,12 +436,7 @@ done:
     *count = n;
     *compCode = cc;
     *reason = rc;
-    ctx->lastType = t;
-    ctx->lastId = id;
-    ctx->lastValue = v;
-    ctx->lastLength = len;
-    ctx->lastCount = n;
-    ctx->lastReason = rc;
+    PCFKeepLast(ctx, t, id, v, len, n, rc);
 }
 
 int PCFNext(PCFCTX *ctx, PCFPARM *parm) {

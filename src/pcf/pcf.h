@@ -112,6 +112,17 @@ struct PCFPARM {
  * normal end, else the reason of the malformed structure). */
 int PCFNext(PCFCTX *ctx, PCFPARM *parm);
 
+/* The results of a read, kept in ctx's last fields. */
+inline void PCFKeepLast(PCFCTX *ctx, MQLONG type, MQLONG parmId, const MQBYTE *value, MQLONG length,
+                        MQLONG count, MQLONG reason) {
+    ctx->lastType = type;
+    ctx->lastId = parmId;
+    ctx->lastValue = value;
+    ctx->lastLength = length;
+    ctx->lastCount = count;
+    ctx->lastReason = reason;
+}
+
 /* PCFNextParm's in-line read of one sound structure at p. */
 inline void PCFTakeParm(PCFCTX *ctx, const MQBYTE *p, MQLONG t, MQLONG strucLength,
                         MQLONG valueOffset, MQLONG valueLength, MQLONG *type, MQLONG *parmId,
@@ -122,13 +133,14 @@ inline void PCFTakeParm(PCFCTX *ctx, const MQBYTE *p, MQLONG t, MQLONG strucLeng
     ctx->current = p;
     ctx->offset += strucLength;
     ctx->remaining--;
-    *type = ctx->lastType = t;
-    *parmId = ctx->lastId = id;
-    *value = ctx->lastValue = p + valueOffset;
-    *length = ctx->lastLength = valueLength;
-    *count = ctx->lastCount = 1;
+    PCFKeepLast(ctx, t, id, p + valueOffset, valueLength, 1, MQRC_NONE);
+    *type = t;
+    *parmId = id;
+    *value = p + valueOffset;
+    *length = valueLength;
+    *count = 1;
     *compCode = MQCC_OK;
-    *reason = ctx->lastReason = MQRC_NONE;
+    *reason = MQRC_NONE;
 }
 
 inline void PCFNextParm(PCFCTX *ctx, MQLONG *type, MQLONG *parmId, const MQBYTE **value,
@@ -188,15 +200,12 @@ inline MQLONG PCFSkipIntegers(PCFCTX *ctx) {
     const MQLONG stepped = ctx->remaining - remaining;
     if (stepped > 0) {
         const MQBYTE *p = msg + offset - MQCFIN_STRUC_LENGTH;
+        MQLONG id;
+        memcpy(&id, p + 8, 4);
         ctx->current = p;
         ctx->offset = offset;
         ctx->remaining = remaining;
-        ctx->lastType = MQCFT_INTEGER;
-        memcpy(&ctx->lastId, p + 8, 4);
-        ctx->lastValue = p + 12;
-        ctx->lastLength = 4;
-        ctx->lastCount = 1;
-        ctx->lastReason = MQRC_NONE;
+        PCFKeepLast(ctx, MQCFT_INTEGER, id, p + 12, 4, 1, MQRC_NONE);
     }
     return stepped;
 }

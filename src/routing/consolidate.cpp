@@ -6,10 +6,11 @@
  * its request to; never two threads on one request. No lock is taken.
  *
  * Replies are untrusted: their structures are read with the PCF reader,
- * which checks every length and count before it is used. Compression stops at the first structure
- * it cannot trust and keeps the rest as it came; a reply whose structures do not fill it exactly is
- * never merged with another. No merged message is longer than the request's maximum message size; a
- * single reply that alone is longer goes out as it came.
+ * which checks every length and count before it is used. Compression stops
+ * at the first structure it cannot trust and keeps the rest as it came; a
+ * reply whose structures do not fill it exactly is never merged with
+ * another. No merged message is longer than the request's maximum message
+ * size; a single reply that alone is longer goes out as it came.
  */
 #include <cstdint>
 #include <cstring>

@@ -321,9 +321,9 @@ TEST_F(RoutingRobustness, LyingRequestsAndRepliesNeitherCrashNorHangTheAgent) {
             SetName(md.ReplyToQ, sizeof md.ReplyToQ, "FUZZ.PENDING");
             if (liar.OneIn(2))
                 md.Report = MQRO_PASS_MSG_ID | MQRO_PASS_CORREL_ID;
-            std::vector<MQBYTE> body =
-                PCFMSG(liar.Pick(commandCodes), MQCFT_COMMAND).Control(MQCFC_LAST).bytes();
-            ASSERT_EQ(Put1(hConn, INPUT_Q, std::string(body.begin(), body.end()), &md), 0);
+            std::string body =
+                PCFMSG(liar.Pick(commandCodes), MQCFT_COMMAND).Control(MQCFC_LAST).text();
+            ASSERT_EQ(Put1(hConn, INPUT_Q, body, &md), 0);
         }
         while ((int)forwarded.size() < n) {
             Drain(commands, 30000, &forwarded);

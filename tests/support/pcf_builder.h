@@ -122,6 +122,8 @@ public:
         return *this;
     }
     std::vector<MQBYTE> bytes() const { return m_; }
+    /* The message as a string of bytes (a message body to put). */
+    std::string text() const { return std::string(m_.begin(), m_.end()); }
 
 private:
     Pcf &Field(size_t at, MQLONG v) {

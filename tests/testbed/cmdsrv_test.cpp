@@ -25,10 +25,6 @@ namespace {
 tvtest::Pcf Cmd(MQLONG command, MQLONG type = MQCFT_COMMAND, MQLONG version = 1) {
     return tvtest::Pcf(command, type).Control(MQCFC_LAST).Version(version);
 }
-std::string Bytes(const tvtest::Pcf &p) {
-    std::vector<MQBYTE> b = p.bytes();
-    return std::string(b.begin(), b.end());
-}
 std::string Padded(const std::string &s, size_t n) {
     return s + std::string(n > s.size() ? n - s.size() : 0, ' ');
 }
@@ -145,7 +141,7 @@ protected:
     /* Send a PCF command and collect its replies (none when the put failed). */
     std::vector<Reply> Exchange(const tvtest::Pcf &cmd,
                                 const char *queue = "SYSTEM.ADMIN.COMMAND.QUEUE") {
-        return Send(queue, Bytes(cmd)) == 0 ? Collect() : std::vector<Reply>();
+        return Send(queue, cmd.text()) == 0 ? Collect() : std::vector<Reply>();
     }
     Reply One(const tvtest::Pcf &c, const char *queue = "SYSTEM.ADMIN.COMMAND.QUEUE") {
         return OnlyReply(Exchange(c, queue));
@@ -279,7 +275,7 @@ TEST_F(Cmdsrv, PingEscapeAndErrorReplies) {
     };
     ExpectErrorReply(send(std::string(20, 'x')), MQCMD_NONE, MQRCCF_MSG_LENGTH_ERROR);
     ExpectErrorReply(send("DISPLAY QMGR", MQFMT_STRING), MQCMD_NONE, MQRCCF_MD_FORMAT_ERROR);
-    ExpectErrorReply(send(Bytes(Cmd(MQCMD_PING_Q_MGR)), MQFMT_NONE), MQCMD_NONE,
+    ExpectErrorReply(send(Cmd(MQCMD_PING_Q_MGR).text(), MQFMT_NONE), MQCMD_NONE,
                      MQRCCF_MD_FORMAT_ERROR);
     EXPECT_EQ(One(Cmd(MQCMD_PING_Q_MGR)).h.CompCode, MQCC_OK);
 }
@@ -296,7 +292,7 @@ TEST_F(Cmdsrv, ReportOptionsSetTheReplyIdentifiersOnEveryReplyOfASet) {
         md.Priority = 7;
         memcpy(md.CorrelId, correl, sizeof md.CorrelId);
         ASSERT_EQ(Send("SYSTEM.ADMIN.COMMAND.QUEUE",
-                       Bytes(Cmd(MQCMD_INQUIRE_Q).Str(MQCA_Q_NAME, "APP.*")), &md),
+                       Cmd(MQCMD_INQUIRE_Q).Str(MQCA_Q_NAME, "APP.*").text(), &md),
                   0);
         std::vector<Reply> r = Collect();
         ASSERT_EQ(r.size(), 3u);
@@ -327,7 +323,7 @@ TEST_F(Cmdsrv, RepliesGoToTheReplyToQueueManagerAndUndeliverableOnesAreDropped) 
         SetName(md.ReplyToQ, sizeof md.ReplyToQ, t[0].c_str());
         SetName(md.ReplyToQMgr, sizeof md.ReplyToQMgr, t[1].c_str());
         memcpy(md.UserIdentifier, "alice       ", 12);
-        ASSERT_EQ(Send("SYSTEM.ADMIN.COMMAND.QUEUE", Bytes(Cmd(MQCMD_PING_Q_MGR)), &md, MQFMT_ADMIN,
+        ASSERT_EQ(Send("SYSTEM.ADMIN.COMMAND.QUEUE", Cmd(MQCMD_PING_Q_MGR).text(), &md, MQFMT_ADMIN,
                        MQPMO_SET_IDENTITY_CONTEXT),
                   0);
     }
@@ -363,7 +359,7 @@ TEST_F(Cmdsrv, ADelayHoldsBackEachReply) {
 
     /* the queue manager ends while the server holds a reply */
     ASSERT_EQ(qm.Run({"cmdserver", "QM1", "delay", "600000"}, &out), 0) << out;
-    ASSERT_EQ(Send("SYSTEM.ADMIN.COMMAND.QUEUE", Bytes(Cmd(MQCMD_PING_Q_MGR))), 0);
+    ASSERT_EQ(Send("SYSTEM.ADMIN.COMMAND.QUEUE", Cmd(MQCMD_PING_Q_MGR).text()), 0);
     ASSERT_TRUE(WaitUntil([&] { return Depth(h, "SYSTEM.ADMIN.COMMAND.QUEUE") == 0; }));
     int port;
     int64_t pid;
@@ -435,7 +431,7 @@ TEST_F(Cmdsrv, TheZosCommandQueueAnswersTextAndPcf) {
     s = One(Cmd(MQCMD_PING_Q_MGR, MQCFT_COMMAND_XR, 3).Str(MQCACF_COMMAND_SCOPE, ""), zosQueue);
     EXPECT_EQ(s.h.CompCode, MQCC_OK);
     /* the distributed command queue is not served */
-    ASSERT_EQ(Send("SYSTEM.ADMIN.COMMAND.QUEUE", Bytes(Cmd(MQCMD_PING_Q_MGR))), 0);
+    ASSERT_EQ(Send("SYSTEM.ADMIN.COMMAND.QUEUE", Cmd(MQCMD_PING_Q_MGR).text()), 0);
     EXPECT_EQ(One(Cmd(MQCMD_PING_Q_MGR), zosQueue).h.Type, MQCFT_XR_SUMMARY);
     EXPECT_EQ(Depth(h, "SYSTEM.ADMIN.COMMAND.QUEUE"), 1);
 }

@@ -205,15 +205,8 @@ public:
 
     /* The daemon's log of queue manager name (for failure messages). */
     std::string Log(const std::string &name) const {
-        std::string text;
-        FILE *f = PLOpenFile((dir_ + "/" + name + ".log").c_str(), "r", nullptr);
-        if (f == nullptr)
-            return "";
-        char line[512];
-        while (fgets(line, sizeof line, f))
-            text += line;
-        fclose(f);
-        return "\n--- log of " + name + " ---\n" + text;
+        std::string text = tvtest::ReadFile(dir_ + "/" + name + ".log");
+        return text.empty() ? "" : "\n--- log of " + name + " ---\n" + text;
     }
 
     /* Port and pid of a running queue manager from its port file; false

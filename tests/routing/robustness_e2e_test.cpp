@@ -99,8 +99,11 @@ public:
         }
         std::vector<MQBYTE> h = m.bytes();
         static const size_t headerWords[] = {4, 8, 32}; /* StrucLength, Version, ParameterCount */
-        for (uint32_t lies = truthful ? 0 : Below(4); lies > 0; lies--)
-            Set(h, OneIn(2) ? Pick(headerWords) : 4 * Below((uint32_t)h.size() / 4), Int());
+        for (uint32_t lies = truthful ? 0 : Below(4); lies > 0; lies--) {
+            size_t at = OneIn(2) ? Pick(headerWords) : 4 * Below((uint32_t)h.size() / 4);
+            /* Only the agent marks a reply merged. */
+            Set(h, at, at == 20 ? Int() & ~CONTROL_MERGED : Int());
+        }
         std::string s(h.begin(), h.end());
         if (!truthful && OneIn(6))
             s.resize(Below((uint32_t)s.size() + 1)); /* cut anywhere */

@@ -83,16 +83,28 @@ static MQLONG PutPending(REQUEST *req, MQMD *md, int passContext);
 static void SendPending(REQUEST *req, MQMD *md, int passContext, MQLONG *putRc);
 static int Consolidate(REQUEST *req, MQMD *md, MQBYTE *msg, MQLONG len, int compress,
                        int passContext, MQLONG *putRc);
-static int CompressCoalesce(REQUEST *req, MQMD *md, MQBYTE *msg, MQLONG *len);
+static int CompressCoalesce(REQUEST *req, MQMD *md, MQBYTE *msg, MQLONG *len, int *sound);
+static MQLONG CompressChecked(MQBYTE *msg, MQLONG len, int *sound);
 static MQLONG WalkReply(const MQBYTE *msg, MQLONG len, MQBYTE *out, int *sound);
+static int Store(REQUEST *req, MQMD *md, MQBYTE *msg, MQLONG len, int sound);
+static int Coalesce(REQUEST *req, MQMD *md, MQBYTE *msg, MQLONG len, int sound);
+static int Sound(const MQBYTE *msg, MQLONG len, int sound);
 
 /* ---- Compression -------------------------------------------------------- */
 
 MQLONG CompressReply(MQBYTE *msg, MQLONG len) {
+    int sound;
+    return CompressChecked(msg, len, &sound);
+}
+
+/* CompressReply that also tells whether the reply is sound (as
+ * PcfMessageIsSound would tell of the compressed reply: compression keeps
+ * every structure's soundness), so that keeping it needs no second walk. */
+static MQLONG CompressChecked(MQBYTE *msg, MQLONG len, int *sound) {
+    *sound = 0;
     if (msg == nullptr || len < MQCFH_STRUC_LENGTH)
         return len;
-    int sound;
-    return MQCFH_STRUC_LENGTH + WalkReply(msg, len, msg + MQCFH_STRUC_LENGTH, &sound);
+    return MQCFH_STRUC_LENGTH + WalkReply(msg, len, msg + MQCFH_STRUC_LENGTH, sound);
 }
 
 /* The one walk of a PCF reply (msg, len bytes, at least an MQCFH), on the
@@ -200,8 +212,9 @@ static MQLONG WalkReply(const MQBYTE *msg, MQLONG len, MQBYTE *out, int *sound) 
 
 /* The append of a PCF reply still to be compressed, in one walk into the
  * pending message. Returns 1 when it was merged; 0 when it was not, msg then
- * being compressed in place (*len its new length) for the usual path. */
-static int CompressCoalesce(REQUEST *req, MQMD *md, MQBYTE *msg, MQLONG *len) {
+ * being compressed in place (*len its new length, *sound whether it is
+ * sound) for the usual path. */
+static int CompressCoalesce(REQUEST *req, MQMD *md, MQBYTE *msg, MQLONG *len, int *sound) {
     MQLONG length = *len;
     int64_t used = req->pendingLength;
     /* Replies that will not be merged whatever their size, and replies for
@@ -213,14 +226,13 @@ static int CompressCoalesce(REQUEST *req, MQMD *md, MQBYTE *msg, MQLONG *len) {
         GetLong(msg + CFH_COMP_CODE) != MQCC_OK || used + MQCFH_STRUC_LENGTH > req->maxMsgSize ||
         used + length - (MQCFH_STRUC_LENGTH - MQCFIN_STRUC_LENGTH) + WalkSlack >
             req->pendingCapacity) {
-        *len = CompressReply(msg, length);
+        *len = CompressChecked(msg, length, sound);
         return 0;
     }
     MQBYTE *out = req->pending + used + MQCFIN_STRUC_LENGTH;
-    int sound = 0;
-    MQLONG written = WalkReply(msg, length, out, &sound);
+    MQLONG written = WalkReply(msg, length, out, sound);
     MQLONG compressed = MQCFH_STRUC_LENGTH + written;
-    if (!sound || used + compressed > (int64_t)req->maxMsgSize) {
+    if (!*sound || used + compressed > (int64_t)req->maxMsgSize) {
         /* Not merged: the compressed reply goes back where it came from. */
         memcpy(msg + MQCFH_STRUC_LENGTH, out, (size_t)written);
         *len = compressed;
@@ -289,22 +301,23 @@ static int Consolidate(REQUEST *req, MQMD *md, MQBYTE *msg, MQLONG len, int comp
     }
 
     int merged = 0;
+    int sound = -1; /* not known until a walk of the reply */
     if (compress) {
         if (actions & CONSOLIDATE_APPEND)
-            merged = CompressCoalesce(req, md, msg, &len);
+            merged = CompressCoalesce(req, md, msg, &len, &sound);
         else
-            len = CompressReply(msg, len);
+            len = CompressChecked(msg, len, &sound);
     }
     if (merged)
         ;
     else if (actions & CONSOLIDATE_APPEND)
-        CoalesceReply(req, md, msg, len);
+        Coalesce(req, md, msg, len, sound);
     else if (actions & CONSOLIDATE_STORE)
-        StoreReply(req, md, msg, len);
+        Store(req, md, msg, len, sound);
 
     if (actions & CONSOLIDATE_AGENTINFO) {
         if (!(actions & (CONSOLIDATE_STORE | CONSOLIDATE_APPEND)))
-            StoreReply(req, md, msg, len);
+            Store(req, md, msg, len, sound);
         AppendAgentInfo(req, md);
     }
 
@@ -340,6 +353,12 @@ static int Consolidate(REQUEST *req, MQMD *md, MQBYTE *msg, MQLONG len, int comp
 }
 
 int StoreReply(REQUEST *req, MQMD *md, MQBYTE *msg, MQLONG len) {
+    return Store(req, md, msg, len, -1);
+}
+
+/* StoreReply of a reply whose soundness is known (sound 0 or 1) or not yet
+ * (-1). */
+static int Store(REQUEST *req, MQMD *md, MQBYTE *msg, MQLONG len, int sound) {
     if (len < 0)
         len = 0;
     if (req->pending != nullptr) {
@@ -352,7 +371,7 @@ int StoreReply(REQUEST *req, MQMD *md, MQBYTE *msg, MQLONG len) {
             if (len > 0)
                 memcpy(req->pending, msg, (size_t)len);
             req->pendingLength = len;
-            req->pendingMergeable = FormatIs(md, MQFMT_ADMIN) && PcfMessageIsSound(msg, len);
+            req->pendingMergeable = FormatIs(md, MQFMT_ADMIN) && Sound(msg, len, sound);
             memcpy(req->pendingFormat, md->Format, MQ_FORMAT_LENGTH);
             return 0;
         }
@@ -368,28 +387,34 @@ int StoreReply(REQUEST *req, MQMD *md, MQBYTE *msg, MQLONG len) {
     req->pending = buffer;
     req->pendingCapacity = len;
     req->pendingLength = len;
-    req->pendingMergeable = FormatIs(md, MQFMT_ADMIN) && PcfMessageIsSound(msg, len);
+    req->pendingMergeable = FormatIs(md, MQFMT_ADMIN) && Sound(msg, len, sound);
     memcpy(req->pendingFormat, md->Format, MQ_FORMAT_LENGTH);
     return 0;
 }
 
 int CoalesceReply(REQUEST *req, MQMD *md, MQBYTE *msg, MQLONG len) {
+    return Coalesce(req, md, msg, len, -1);
+}
+
+/* CoalesceReply of a reply whose soundness is known (sound 0 or 1) or not
+ * yet (-1). */
+static int Coalesce(REQUEST *req, MQMD *md, MQBYTE *msg, MQLONG len, int sound) {
     if (len < 0)
         len = 0;
     int64_t used = req->pendingLength;
     if (req->pending == nullptr || used == 0 || used + len > (int64_t)req->maxMsgSize)
-        return StoreReply(req, md, msg, len);
+        return Store(req, md, msg, len, sound);
 
     if (FormatIs(md, MQFMT_ADMIN)) {
         /* Error replies are never merged, nor replies whose structures
          * cannot be trusted. */
         if (!req->pendingMergeable || len < MQCFH_STRUC_LENGTH ||
             GetLong(req->pending + CFH_COMP_CODE) != MQCC_OK ||
-            GetLong(msg + CFH_COMP_CODE) != MQCC_OK || !PcfMessageIsSound(msg, len))
-            return StoreReply(req, md, msg, len);
+            GetLong(msg + CFH_COMP_CODE) != MQCC_OK || !Sound(msg, len, sound))
+            return Store(req, md, msg, len, sound);
         int64_t need = used + len - (MQCFH_STRUC_LENGTH - MQCFIN_STRUC_LENGTH);
         if (GrowPending(req, need) != 0)
-            return StoreReply(req, md, msg, len);
+            return Store(req, md, msg, len, sound);
 
         MQBYTE *out = req->pending + used;
         MQLONG separator[4] = {MQCFT_INTEGER, MQCFIN_STRUC_LENGTH, CVL_ATTR_RESPONSE_DELIMITER,
@@ -414,9 +439,9 @@ int CoalesceReply(REQUEST *req, MQMD *md, MQBYTE *msg, MQLONG len) {
         if (need > (int64_t)req->maxMsgSize ||
             (memcmp(req->pendingFormat, MQFMT_COMMAND_1, MQ_FORMAT_LENGTH) != 0 &&
              memcmp(req->pendingFormat, MQFMT_COMMAND_2, MQ_FORMAT_LENGTH) != 0))
-            return StoreReply(req, md, msg, len);
+            return Store(req, md, msg, len, sound);
         if (GrowPending(req, used + len + TextGrowSlack) != 0)
-            return StoreReply(req, md, msg, len);
+            return Store(req, md, msg, len, sound);
         if (used > ZosJoinMarkOffset)
             req->pending[ZosJoinMarkOffset] = (MQBYTE)ZosJoinMark;
         req->pending[used] = 0;
@@ -507,6 +532,11 @@ static int PcfMessageIsSound(const MQBYTE *msg, MQLONG len) {
     int sound;
     WalkReply(msg, len, nullptr, &sound);
     return sound;
+}
+
+/* Whether msg is sound: sound when a walk has told (0 or 1), else a walk. */
+static int Sound(const MQBYTE *msg, MQLONG len, int sound) {
+    return sound >= 0 ? sound : PcfMessageIsSound(msg, len);
 }
 
 /* Make req's pending buffer hold at least need bytes, keeping its content.
